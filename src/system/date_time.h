@@ -1,0 +1,36 @@
+// Calendar date and time as the suite records it, and its text forms.
+#ifndef MVUPDATE_SYSTEM_DATE_TIME_H_
+#define MVUPDATE_SYSTEM_DATE_TIME_H_
+
+#include <compare>
+#include <string>
+
+namespace mv {
+
+struct DateTime {
+  // The zero of the OLE Automation date: 30 December 1899, midnight.
+  int year = 1899;
+  int month = 12;
+  int day = 30;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+
+  auto operator<=>(const DateTime&) const = default;
+};
+
+// The present local date and time.
+DateTime Now();
+
+// General date in the US form, always with the time: "12/5/2026 4:14:29 AM".
+std::string GeneralDate(const DateTime& t);
+
+// "MM/DD/YYYY HH:NN:SS" with a 24-hour clock: "03/07/2016 14:05:09".
+std::string FormatMmDdYyyy(const DateTime& t);
+
+// Twelve digits YYMMDDhhmmss: "261205142509".
+std::string FormatStampDigits(const DateTime& t);
+
+}  // namespace mv
+
+#endif  // MVUPDATE_SYSTEM_DATE_TIME_H_

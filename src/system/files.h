@@ -1,0 +1,65 @@
+// File system operations the utility needs, on native paths (see paths.h),
+// with failures from the catalogue of failure.h.
+#ifndef MVUPDATE_SYSTEM_FILES_H_
+#define MVUPDATE_SYSTEM_FILES_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "system/failure.h"
+
+namespace mv {
+
+// Matches a file name against a pattern with "*" and "?", ignoring case as
+// the original file system does. "*.*" matches every name, also one without
+// a dot.
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+
+// True when `name` holds "*" or "?".
+bool HasWildcards(std::string_view name);
+
+// A path below the UNC root whose server or share folder is missing or
+// unreadable fails with 75, as an unshared folder does; other paths pass.
+Status CheckShareReachable(std::string_view native);
+
+// Creates one folder level; the parent must exist. An existing entry gives
+// 58 (File already exists).
+Status MakeFolder(std::string_view native);
+
+// Makes `native` the process's current directory.
+Status ChangeFolder(std::string_view native);
+
+// The process's current directory.
+std::string CurrentFolder();
+
+// Copies a file, replacing the target. The copy is written under a temporary
+// name in the target's folder and renamed when complete, so a failed copy
+// never leaves a partial target; the source's permission bits are kept.
+// Copying a file onto itself leaves it untouched.
+Status CopyFile(std::string_view from_native, std::string_view to_native);
+
+// Ordinary files (not folders, not hidden "." names) of the folder part of
+// `pattern_native` whose names match its last part; names only, in name
+// order. A missing folder gives 76.
+Result<std::vector<std::string>> ListFiles(std::string_view pattern_native);
+
+// Deletes every ordinary file that matches the last part of the pattern.
+// No matching file gives 53.
+Status DeleteFiles(std::string_view pattern_native);
+
+// Writes `contents` to a temporary file in the folder of `native`, flushes it
+// and renames it over `native`.
+Status WriteFileAtomically(std::string_view native, std::string_view contents);
+
+// Reads a whole file.
+Result<std::string> ReadWholeFile(std::string_view native);
+
+// True when `native` names an existing folder.
+bool FolderExists(std::string_view native);
+// True when `native` names an existing entry of any kind.
+bool PathExists(std::string_view native);
+
+}  // namespace mv
+
+#endif  // MVUPDATE_SYSTEM_FILES_H_

@@ -1,0 +1,110 @@
+#include "system/registry_queries.h"
+
+#include <cstdlib>
+#include <string>
+
+#include "update/string_helpers.h"
+
+namespace mv {
+
+namespace {
+
+constexpr std::string_view kKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qorin";
+constexpr size_t kBufferSize = 256;
+
+// Text before the first NUL of `buffer`, when there is one.
+std::optional<std::string> BeforeNul(const std::string& buffer) {
+  size_t nul = buffer.find('\0');
+  if (nul == std::string::npos) return std::nullopt;
+  return buffer.substr(0, nul);
+}
+
+}  // namespace
+
+std::string DefaultInstallPath() {
+  const char* env = std::getenv("MVUPDATE_DEFAULT_INSTALL_PATH");
+  return (env && *env) ? env : MVUPDATE_DEFAULT_INSTALL_PATH;
+}
+
+std::string QueryIntoBuffer(const std::string& data, size_t size) {
+  std::string buffer(size, ' ');
+  if (data.size() <= size) buffer.replace(0, data.size(), data);
+  return buffer;
+}
+
+std::string RegistryQueries::GetInstallPath(std::string_view new_folder) {
+  if (!new_folder.empty()) {
+    cached_install_path_ = std::string(new_folder);
+    WriteInstallPath(cached_install_path_);
+  }
+  if (cached_install_path_.empty()) {
+    cached_install_path_ = ReadInstallPath();
+    WriteInstallPath(cached_install_path_);
+  }
+  return cached_install_path_;
+}
+
+std::string RegistryQueries::ReadInstallPath() {
+  Result<bool> open = registry_.KeyExists(kKey);
+  if (!open.ok() || !open.value()) return DefaultInstallPath();
+  auto value = registry_.QueryValue(kKey, "InstallPath");
+  std::string data =
+      value.ok() && value.value() ? value.value()->data : std::string();
+  std::string buffer = TrimBlanks(QueryIntoBuffer(data, kBufferSize));
+  std::optional<std::string> head = BeforeNul(buffer);
+  // A value of blanks only counts as missing, also when it was stored with
+  // its terminating NUL.
+  if (TrimBlanks(head.value_or(buffer)).empty()) return DefaultInstallPath();
+  return head.value_or(buffer);
+}
+
+std::string RegistryQueries::WriteInstallPath(std::string_view folder) {
+  Result<bool> open = registry_.KeyExists(kKey);
+  if (!open.ok() || !open.value()) {
+    CreateRegistryKey("Qorin");
+    open = registry_.KeyExists(kKey);
+    if (!open.ok() || !open.value()) {
+      return "You will need to create a registry key under "
+             "LOCAL_MACHINE\\SOFTWARE\\Qorin before saving these settings.";
+    }
+  }
+  // Stored without a terminating NUL: the length given is the text's.
+  registry_.SetValue(kKey,
+                     RegistryValue{"InstallPath", kRegSz, std::string(folder)});
+  return "";
+}
+
+long RegistryQueries::CreateRegistryKey(std::string_view name) {
+  std::string key = "HKEY_LOCAL_MACHINE\\Software\\" + std::string(name);
+  Result<bool> open = registry_.KeyExists(key);
+  if (open.ok() && open.value()) return 0;
+  Status created = registry_.CreateKey(key);
+  return created.ok() ? 0 : created.failure().number();
+}
+
+Result<std::string> RegistryQueries::GetDBServerName() {
+  Result<bool> open = registry_.KeyExists(kKey);
+  if (!open.ok()) return open.failure();
+  if (!open.value()) return std::string();
+  auto value = registry_.QueryValue(kKey, "DBServerName");
+  if (!value.ok()) return value.failure();
+  std::string data = value.value() ? value.value()->data : std::string();
+  std::optional<std::string> head =
+      BeforeNul(QueryIntoBuffer(data, kBufferSize));
+  if (!head) return Failure(kInvalidArgument);
+  return *head;
+}
+
+std::string RegistryQueries::GetDatabaseName() {
+  Result<bool> open = registry_.KeyExists(kKey);
+  if (!open.ok() || !open.value()) return "";
+  auto value = registry_.QueryValue(kKey, "DatabaseName");
+  std::string data =
+      value.ok() && value.value() ? value.value()->data : std::string();
+  std::string buffer = QueryIntoBuffer(data, kBufferSize);
+  std::string name = BeforeNul(buffer).value_or(TrimBlanks(buffer));
+  if (TrimBlanks(name).empty()) return "";
+  return name;
+}
+
+}  // namespace mv

@@ -1,0 +1,192 @@
+#include "system/settings_store.h"
+
+#include <pwd.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <optional>
+
+#include "system/files.h"
+#include "system/paths.h"
+
+namespace mv {
+
+namespace {
+
+bool SameName(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::string Trim(std::string_view s) {
+  size_t b = s.find_first_not_of(" \t");
+  if (b == std::string_view::npos) return "";
+  size_t e = s.find_last_not_of(" \t");
+  return std::string(s.substr(b, e - b + 1));
+}
+
+Failure ParseFailure(std::string_view origin, size_t line,
+                     std::string_view why) {
+  return Failure(kPathFileAccessError,
+                 std::string(DescribeFailure(kPathFileAccessError)) + " (" +
+                     std::string(origin) + " line " + std::to_string(line) +
+                     ": " + std::string(why) + ")");
+}
+
+}  // namespace
+
+Result<IniDocument> IniDocument::Parse(std::string_view text,
+                                       std::string_view origin) {
+  IniDocument doc;
+  if (text.find('\0') != std::string_view::npos) {
+    return ParseFailure(origin, 1, "not a text file");
+  }
+  std::string section;
+  size_t pos = 0, number = 0;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    std::string_view raw = text.substr(
+        pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+    pos = nl == std::string_view::npos ? text.size() : nl + 1;
+    ++number;
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    std::string t = Trim(raw);
+    Line line{std::string(raw), section, "", ""};
+    if (t.empty() || t[0] == ';' || t[0] == '#') {
+      // blank or comment
+    } else if (t[0] == '[') {
+      if (t.back() != ']' || t.size() < 3) {
+        return ParseFailure(origin, number, "malformed section header");
+      }
+      section = Trim(std::string_view(t).substr(1, t.size() - 2));
+      line.section = section;
+    } else {
+      size_t eq = t.find('=');
+      if (eq == std::string::npos || eq == 0) {
+        return ParseFailure(origin, number, "expected key=value");
+      }
+      if (section.empty()) {
+        return ParseFailure(origin, number, "value outside a section");
+      }
+      line.key = Trim(std::string_view(t).substr(0, eq));
+      line.value = Trim(std::string_view(t).substr(eq + 1));
+    }
+    doc.lines_.push_back(std::move(line));
+  }
+  return doc;
+}
+
+std::string IniDocument::Serialize() const {
+  std::string out;
+  for (const Line& l : lines_) out += l.text + "\n";
+  return out;
+}
+
+const std::string* IniDocument::Find(std::string_view section,
+                                     std::string_view key) const {
+  const std::string* found = nullptr;
+  for (const Line& l : lines_) {
+    if (!l.key.empty() && SameName(l.section, section) &&
+        SameName(l.key, key)) {
+      found = &l.value;  // the last one wins
+    }
+  }
+  return found;
+}
+
+void IniDocument::Set(std::string_view section, std::string_view key,
+                      std::string_view value) {
+  std::string text = std::string(key) + "=" + std::string(value);
+  Line* found = nullptr;
+  std::optional<size_t> last_of_section;  // last non-blank line of it
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    Line& l = lines_[i];
+    if (!SameName(l.section, section) || Trim(l.text).empty()) continue;
+    last_of_section = i;
+    if (!l.key.empty() && SameName(l.key, key)) found = &l;
+  }
+  if (found != nullptr) {
+    found->value = std::string(value);
+    found->text = text;
+    return;
+  }
+  Line line{text, std::string(section), std::string(key), std::string(value)};
+  if (last_of_section) {
+    lines_.insert(lines_.begin() + static_cast<long>(*last_of_section + 1),
+                  std::move(line));
+    return;
+  }
+  if (!lines_.empty() && !Trim(lines_.back().text).empty()) {
+    lines_.push_back(Line{"", "", "", ""});
+  }
+  lines_.push_back(
+      Line{"[" + std::string(section) + "]", std::string(section), "", ""});
+  lines_.push_back(std::move(line));
+}
+
+std::string SettingsStore::DefaultFolder() {
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg && *xdg == '/') return xdg;
+  const char* home = std::getenv("HOME");
+  std::string h = (home && *home) ? home : "";
+  if (h.empty()) {
+    if (passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) h = pw->pw_dir;
+  }
+  if (h.empty()) return "";
+  return h + "/.config";
+}
+
+std::string SettingsStore::FileFor(std::string_view application) const {
+  return folder_ + "/" + std::string(application) + "/settings.ini";
+}
+
+Result<std::string> SettingsStore::GetSetting(
+    std::string_view application, std::string_view section,
+    std::string_view key, std::string_view default_value) const {
+  if (folder_.empty()) return std::string(default_value);
+  std::string file = FileFor(application);
+  if (!PathExists(file)) return std::string(default_value);
+  Result<std::string> text = ReadWholeFile(file);
+  if (!text.ok()) return text.failure();
+  Result<IniDocument> doc = IniDocument::Parse(text.value(), file);
+  if (!doc.ok()) return doc.failure();
+  const std::string* value = doc.value().Find(section, key);
+  return value ? *value : std::string(default_value);
+}
+
+Status SettingsStore::SaveSetting(std::string_view application,
+                                  std::string_view section,
+                                  std::string_view key,
+                                  std::string_view value) {
+  if (folder_.empty()) {
+    return Failure(kPathNotFound,
+                   "Path not found (no home folder for the "
+                   "settings store)");
+  }
+  if (value.find_first_of("\r\n") != std::string_view::npos) {
+    return Failure(kInvalidArgument);
+  }
+  std::string file = FileFor(application);
+  IniDocument doc;
+  if (PathExists(file)) {
+    Result<std::string> text = ReadWholeFile(file);
+    if (!text.ok()) return text.failure();
+    Result<IniDocument> parsed = IniDocument::Parse(text.value(), file);
+    if (!parsed.ok()) return parsed.failure();
+    doc = std::move(parsed.value());
+  } else {
+    // Create the folders the first write needs (XDG folder, application).
+    std::string app_folder = ParentFolder(file);
+    ::mkdir(folder_.c_str(), 0700);
+    if (::mkdir(app_folder.c_str(), 0700) != 0 && errno != EEXIST) {
+      return Failure::FromErrno(errno, app_folder);
+    }
+  }
+  doc.Set(section, key, value);
+  return WriteFileAtomically(file, doc.Serialize());
+}
+
+}  // namespace mv

@@ -1,0 +1,66 @@
+// The per-user settings store: text values addressed by application, section
+// and key. Each application has an INI file of its own,
+// ${XDG_CONFIG_HOME:-$HOME/.config}/<application>/settings.ini, holding
+// "[section]" headers and "key=value" lines. Writes replace the file
+// atomically; a file that cannot be parsed is reported and never
+// overwritten.
+#ifndef MVUPDATE_SYSTEM_SETTINGS_STORE_H_
+#define MVUPDATE_SYSTEM_SETTINGS_STORE_H_
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "system/failure.h"
+
+namespace mv {
+
+// Parsed INI text; keeps comments and the order of lines so that a write
+// changes only the line it sets.
+class IniDocument {
+ public:
+  static Result<IniDocument> Parse(std::string_view text,
+                                   std::string_view origin);
+  std::string Serialize() const;
+
+  // Section and key compare without case.
+  const std::string* Find(std::string_view section, std::string_view key) const;
+  void Set(std::string_view section, std::string_view key,
+           std::string_view value);
+
+ private:
+  struct Line {
+    std::string text;     // the line as written, for comments and headers
+    std::string section;  // the section the line belongs to
+    std::string key;      // empty unless a key=value line
+    std::string value;
+  };
+  std::vector<Line> lines_;
+};
+
+class SettingsStore {
+ public:
+  // `folder` holds one sub-folder per application.
+  explicit SettingsStore(std::string folder) : folder_(std::move(folder)) {}
+
+  // ${XDG_CONFIG_HOME:-$HOME/.config}; the home folder of the user's
+  // password entry when HOME is unset; empty when nothing names one.
+  static std::string DefaultFolder();
+
+  std::string FileFor(std::string_view application) const;
+
+  // The stored value, or `default_value` when the file, section or key is
+  // missing. A file that cannot be read or parsed is a failure.
+  Result<std::string> GetSetting(std::string_view application,
+                                 std::string_view section, std::string_view key,
+                                 std::string_view default_value) const;
+  Status SaveSetting(std::string_view application, std::string_view section,
+                     std::string_view key, std::string_view value);
+
+ private:
+  std::string folder_;
+};
+
+}  // namespace mv
+
+#endif  // MVUPDATE_SYSTEM_SETTINGS_STORE_H_

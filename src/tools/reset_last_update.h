@@ -1,0 +1,13 @@
+#ifndef MVUPDATE_TOOLS_RESET_LAST_UPDATE_H_
+#define MVUPDATE_TOOLS_RESET_LAST_UPDATE_H_
+
+namespace mv {
+
+class Form;
+
+// The Reset Last Update button.
+void ResetLastUpdate(Form& form);
+
+}  // namespace mv
+
+#endif  // MVUPDATE_TOOLS_RESET_LAST_UPDATE_H_

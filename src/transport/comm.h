@@ -1,0 +1,34 @@
+// The Comm module: blocking FTP operations over the asynchronous FTP
+// component, and the state they share.
+#ifndef MVUPDATE_TRANSPORT_COMM_H_
+#define MVUPDATE_TRANSPORT_COMM_H_
+
+#include <chrono>
+#include <cstdint>
+
+namespace mv {
+
+class clsQorinEventLogTCP;
+class Form;
+
+// The event log and the copy of VerbosityLevel that start-up hands to the
+// module; CommLogMessage writes through them.
+struct CommLog {
+  clsQorinEventLogTCP* event_log = nullptr;
+  int16_t verbosity = 2;
+};
+
+struct Comm {
+  bool TransferDone = false;
+  int16_t TransferError = 0;
+  std::chrono::steady_clock::time_point TransferStartTime;
+  CommLog log;
+};
+
+// Start-up step: creates the FTP component and makes <app>/Download the
+// current directory. Failures are logged; start-up goes on.
+void InitFTPControl(Form& form);
+
+}  // namespace mv
+
+#endif  // MVUPDATE_TRANSPORT_COMM_H_

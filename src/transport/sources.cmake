@@ -1,0 +1,3 @@
+target_sources(mvcore PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/comm.cc
+  ${CMAKE_CURRENT_LIST_DIR}/update_run.cc)

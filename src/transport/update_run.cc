@@ -1,0 +1,14 @@
+#include "transport/update_run.h"
+
+#include "app/form.h"
+#include "app/run_log.h"
+
+namespace mv {
+
+// Not built yet: says so on an Error line rather than pretending to work.
+void UpdateSystemClick(Form& form) {
+  form.window.ClearLines();
+  LogError(form, "Update System is not available in this build.");
+}
+
+}  // namespace mv

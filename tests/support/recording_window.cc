@@ -1,0 +1,40 @@
+#include "support/recording_window.h"
+
+#include <thread>
+
+namespace mv {
+
+void RecordingWindow::AddLine(std::string_view text) {
+  lines.emplace_back(text);
+  history.emplace_back(text);
+}
+
+void RecordingWindow::ClearLines() { lines.clear(); }
+
+void RecordingWindow::ReplaceLastLine(std::string_view text) {
+  if (lines.empty()) {
+    lines.emplace_back(text);
+  } else {
+    lines.back() = std::string(text);
+  }
+}
+
+void RecordingWindow::ShowMessageBox(std::string_view prompt,
+                                     std::string_view caption) {
+  boxes.push_back({std::string(prompt), std::string(caption)});
+}
+
+void RecordingWindow::SetBusy(bool busy) { busy_changes.push_back(busy); }
+
+void RecordingWindow::ShowProgress(int64_t done, int64_t total) {
+  progress_visible = true;
+  progress_done = done;
+  progress_total = total;
+}
+
+void RecordingWindow::WaitForEvents(std::chrono::milliseconds bound) {
+  ++waits;
+  std::this_thread::sleep_for(bound);
+}
+
+}  // namespace mv

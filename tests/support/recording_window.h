@@ -1,0 +1,55 @@
+// A window double that records what the core did to it.
+#ifndef MVUPDATE_TESTS_SUPPORT_RECORDING_WINDOW_H_
+#define MVUPDATE_TESTS_SUPPORT_RECORDING_WINDOW_H_
+
+#include <string>
+#include <vector>
+
+#include "app/window.h"
+
+namespace mv {
+
+class RecordingWindow : public Window {
+ public:
+  struct MessageBox {
+    std::string prompt;
+    std::string caption;
+  };
+
+  void AddLine(std::string_view text) override;
+  void ClearLines() override;
+  void ReplaceLastLine(std::string_view text) override;
+  void ShowMessageBox(std::string_view prompt,
+                      std::string_view caption) override;
+  void SetBusy(bool busy) override;
+  void Beep() override { ++beeps; }
+  bool UseAlternateTicked() const override { return use_alternate; }
+  bool UpdateFromFtpTicked() const override { return update_from_ftp; }
+  void SetUseAlternateEnabled(bool enabled) override {
+    use_alternate_enabled = enabled;
+  }
+  void ShowProgress(int64_t done, int64_t total) override;
+  void HideProgress() override { progress_visible = false; }
+  void DoEvents() override { ++do_events; }
+  void WaitForEvents(std::chrono::milliseconds bound) override;
+
+  // The list box as the user sees it now.
+  std::vector<std::string> lines;
+  // Every line ever added, also those cleared or replaced since.
+  std::vector<std::string> history;
+  std::vector<MessageBox> boxes;
+  std::vector<bool> busy_changes;
+  int beeps = 0;
+  int do_events = 0;
+  int waits = 0;
+  bool use_alternate = false;
+  bool update_from_ftp = false;
+  bool use_alternate_enabled = false;
+  bool progress_visible = false;
+  int64_t progress_done = 0;
+  int64_t progress_total = 0;
+};
+
+}  // namespace mv
+
+#endif  // MVUPDATE_TESTS_SUPPORT_RECORDING_WINDOW_H_

@@ -1,0 +1,137 @@
+#include "support/sandbox.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "system/files.h"
+
+namespace mv {
+
+ScopedEnv::~ScopedEnv() {
+  for (const auto& [name, value] : saved_) {
+    if (value) {
+      ::setenv(name.c_str(), value->c_str(), 1);
+    } else {
+      ::unsetenv(name.c_str());
+    }
+  }
+}
+
+void ScopedEnv::Set(const std::string& name,
+                    const std::optional<std::string>& value) {
+  if (saved_.find(name) == saved_.end()) {
+    const char* old = std::getenv(name.c_str());
+    saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+  }
+  if (value) {
+    ::setenv(name.c_str(), value->c_str(), 1);
+  } else {
+    ::unsetenv(name.c_str());
+  }
+}
+
+TempFolder::TempFolder() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "mvtest-XXXXXX").string();
+  char* made = ::mkdtemp(pattern.data());
+  if (made == nullptr) std::abort();
+  path_ = made;
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ec;
+  // Make read-only folders left by a test removable again.
+  for (auto it = std::filesystem::recursive_directory_iterator(
+           path_, std::filesystem::directory_options::skip_permission_denied,
+           ec);
+       !ec && it != std::filesystem::recursive_directory_iterator();
+       it.increment(ec)) {
+    if (it->is_directory(ec) && !it->is_symlink(ec)) {
+      std::filesystem::permissions(it->path(),
+                                   std::filesystem::perms::owner_all,
+                                   std::filesystem::perm_options::add, ec);
+    }
+  }
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+Sandbox::Sandbox(const Options& o) : saved_cwd_(CurrentFolder()) {
+  env_.Set("MVUPDATE_REGISTRY", registry_file());
+  env_.Set("XDG_CONFIG_HOME", config_home());
+  env_.Set("MVUPDATE_COMPUTERNAME", o.computer_name);
+  env_.Set("MVUPDATE_UNC_ROOT", unc_root());
+  env_.Set("MVUPDATE_DEFAULT_INSTALL_PATH", install());
+  std::filesystem::create_directories(install());
+  std::filesystem::create_directories(unc_root());
+  if (o.create_application_folder) std::filesystem::create_directories(app());
+  if (o.write_registry) {
+    auto esc = [](std::string s) {
+      std::string out;
+      for (char c : s) {
+        if (c == '\\' || c == '"') out.push_back('\\');
+        out.push_back(c);
+      }
+      return out;
+    };
+    WriteFile(registry_file(),
+              "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qorin]\r\n"
+              "\"InstallPath\"=\"" +
+                  esc(install()) +
+                  "\"\r\n"
+                  "\"DBServerName\"=\"" +
+                  esc(o.db_server) +
+                  "\"\r\n"
+                  "\"DatabaseName\"=\"" +
+                  esc(o.db_name) + "\"\r\n");
+  }
+}
+
+Sandbox::~Sandbox() {
+  if (!saved_cwd_.empty()) {
+    if (::chdir(saved_cwd_.c_str()) != 0) std::abort();
+  }
+}
+
+FormConfig Sandbox::config() const {
+  return FormConfig{registry_file(), config_home()};
+}
+
+void WriteFile(const std::string& path, const std::string& contents) {
+  std::filesystem::create_directories(
+      std::filesystem::path(path).parent_path());
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f << contents;
+  ASSERT_TRUE(f.good()) << path;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+std::vector<std::string> ReadCrLfLines(const std::string& path) {
+  std::string text = ReadFile(path);
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find("\r\n", pos);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(pos));
+      break;
+    }
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  return lines;
+}
+
+}  // namespace mv

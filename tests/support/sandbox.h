@@ -1,0 +1,85 @@
+// A throwaway installation in a temporary folder: registry file, settings
+// folder, installation folder and UNC root, all reached through the
+// environment overrides. The environment, the current directory and the
+// folder are restored or removed when the sandbox goes.
+#ifndef MVUPDATE_TESTS_SUPPORT_SANDBOX_H_
+#define MVUPDATE_TESTS_SUPPORT_SANDBOX_H_
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/form.h"
+
+namespace mv {
+
+// Sets environment variables for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv() = default;
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+  ~ScopedEnv();
+  void Set(const std::string& name, const std::optional<std::string>& value);
+
+ private:
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+// A fresh temporary folder, removed with everything in it.
+class TempFolder {
+ public:
+  TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  ~TempFolder();
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& rel) const {
+    return path_ + "/" + rel;
+  }
+
+ private:
+  std::string path_;
+};
+
+class Sandbox {
+ public:
+  struct Options {
+    std::string computer_name = "SRV01";
+    std::string db_server = "SRV01";
+    std::string db_name = "Quillmere";
+    bool create_application_folder = true;
+    bool write_registry = true;
+  };
+  Sandbox() : Sandbox(Options()) {}
+  explicit Sandbox(const Options& options);
+  ~Sandbox();
+
+  const std::string& root() const { return temp_.path(); }
+  std::string install() const { return temp_ / "Merivane"; }
+  std::string app() const { return install() + "/Application"; }
+  std::string registry_file() const { return temp_ / "registry.reg"; }
+  std::string config_home() const { return temp_ / "config"; }
+  std::string unc_root() const { return temp_ / "unc"; }
+  std::string event_log() const {
+    return install() + "/Database/MVUpEvents.log";
+  }
+  FormConfig config() const;
+  ScopedEnv& env() { return env_; }
+
+ private:
+  TempFolder temp_;
+  ScopedEnv env_;
+  std::string saved_cwd_;
+};
+
+// Helpers for files in tests.
+void WriteFile(const std::string& path, const std::string& contents);
+std::string ReadFile(const std::string& path);
+// The lines of a CR LF text file, without their line ends.
+std::vector<std::string> ReadCrLfLines(const std::string& path);
+
+}  // namespace mv
+
+#endif  // MVUPDATE_TESTS_SUPPORT_SANDBOX_H_

@@ -1,0 +1,127 @@
+#include "system/files.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "support/sandbox.h"
+#include "system/paths.h"
+
+namespace mv {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(FilesTest, WildcardMatch) {
+  struct Case {
+    const char* pattern;
+    const char* name;
+    bool match;
+  } cases[] = {
+      {"*.*", "README", true},
+      {"*.*", "a.b.c", true},
+      {"*.dll", "Core.DLL", true},
+      {"*.dll", "Core.dll.bak", false},
+      {"Patch?.zip", "patch7.ZIP", true},
+      {"Patch?.zip", "Patch12.zip", false},
+      {"*", "", true},
+      {"a*b*c", "aXbYbZc", true},
+      {"a*b*c", "aXbYbZ", false},
+      {"MVUpdate.dat", "mvupdate.dat", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(WildcardMatch(c.pattern, c.name), c.match)
+        << c.pattern << " vs " << c.name;
+  }
+}
+
+TEST(FilesTest, CopyReplacesTargetAndKeepsMode) {
+  TempFolder tmp;
+  WriteFile(tmp / "src.sh", "#!/bin/sh\necho new\n");
+  ::chmod((tmp / "src.sh").c_str(), 0755);
+  WriteFile(tmp / "dst.sh", "old contents that are longer than the new ones");
+  ASSERT_TRUE(CopyFile(tmp / "src.sh", tmp / "dst.sh").ok());
+  EXPECT_EQ(ReadFile(tmp / "dst.sh"), "#!/bin/sh\necho new\n");
+  struct stat st;
+  ASSERT_EQ(::stat((tmp / "dst.sh").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0755u);
+  // No temporary file is left behind.
+  EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()),
+                          fs::directory_iterator()),
+            2);
+}
+
+TEST(FilesTest, CopyOntoItselfKeepsContents) {
+  TempFolder tmp;
+  WriteFile(tmp / "Same.txt", "keep me");
+  EXPECT_TRUE(CopyFile(tmp / "Same.txt", tmp / "same.TXT").ok());
+  EXPECT_EQ(ReadFile(tmp / "Same.txt"), "keep me");
+}
+
+TEST(FilesTest, FailuresCarryCatalogueNumbers) {
+  TempFolder tmp;
+  ScopedEnv env;
+  env.Set("MVUPDATE_UNC_ROOT", tmp / "unc");
+  fs::create_directories(tmp / "unc/SRV/MVUpdate");
+  fs::create_directories(tmp / "dir");
+  WriteFile(tmp / "file", "x");
+  struct Case {
+    const char* what;
+    Status status;
+    int number;
+  } cases[] = {
+      {"copy of a missing file", CopyFile(tmp / "nope", tmp / "x"),
+       kFileNotFound},
+      {"copy into a missing folder", CopyFile(tmp / "file", tmp / "no/x"),
+       kPathNotFound},
+      {"copy from an unshared server",
+       CopyFile(NativePath("\\\\OTHER\\MVUpdate\\a"), tmp / "x"),
+       kPathFileAccessError},
+      {"copy from a missing share",
+       CopyFile(NativePath("\\\\SRV\\Nope\\a"), tmp / "x"),
+       kPathFileAccessError},
+      {"copy of a missing file in a share",
+       CopyFile(NativePath("\\\\SRV\\MVUpdate\\a"), tmp / "x"), kFileNotFound},
+      {"folder that exists", MakeFolder(tmp / "dir"), kFileAlreadyExists},
+      {"folder whose parent is missing", MakeFolder(tmp / "a/b"),
+       kPathNotFound},
+      {"delete without a match", DeleteFiles(tmp / "*.zip"), kFileNotFound},
+      {"delete in a missing folder", DeleteFiles(tmp / "no/*.*"),
+       kPathNotFound},
+      {"change to a missing folder", ChangeFolder(tmp / "nope"), kPathNotFound},
+  };
+  for (const Case& c : cases) {
+    ASSERT_FALSE(c.status.ok()) << c.what;
+    EXPECT_EQ(c.status.failure().number(), c.number) << c.what;
+  }
+}
+
+TEST(FilesTest, ListAndDeleteSkipFoldersAndHiddenFiles) {
+  TempFolder tmp;
+  WriteFile(tmp / "b.dll", "");
+  WriteFile(tmp / "A.DLL", "");
+  WriteFile(tmp / ".hidden.dll", "");
+  fs::create_directories(tmp / "folder.dll");
+  Result<std::vector<std::string>> names = ListFiles(tmp / "*.dll");
+  ASSERT_TRUE(names.ok());
+  EXPECT_EQ(names.value(), (std::vector<std::string>{"A.DLL", "b.dll"}));
+  ASSERT_TRUE(DeleteFiles(tmp / "*.dll").ok());
+  EXPECT_TRUE(fs::exists(tmp / ".hidden.dll"));
+  EXPECT_TRUE(fs::exists(tmp / "folder.dll"));
+  EXPECT_FALSE(fs::exists(tmp / "b.dll"));
+}
+
+TEST(FilesTest, WriteFileAtomicallyReplacesWholeFile) {
+  TempFolder tmp;
+  WriteFile(tmp / "f", "old old old");
+  ASSERT_TRUE(WriteFileAtomically(tmp / "f", "new").ok());
+  EXPECT_EQ(ReadFile(tmp / "f"), "new");
+  Status st = WriteFileAtomically(tmp / "missing/f", "x");
+  ASSERT_FALSE(st.ok());
+  EXPECT_EQ(st.failure().number(), kPathNotFound);
+}
+
+}  // namespace
+}  // namespace mv
