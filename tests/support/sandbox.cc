@@ -103,6 +103,14 @@ FormConfig Sandbox::config() const {
   return FormConfig{registry_file(), config_home()};
 }
 
+ScopedUnprivileged::ScopedUnprivileged() : was_root_(::geteuid() == 0) {
+  if (was_root_ && ::seteuid(65534) != 0) std::abort();
+}
+
+ScopedUnprivileged::~ScopedUnprivileged() {
+  if (was_root_ && ::seteuid(0) != 0) std::abort();
+}
+
 void WriteFile(const std::string& path, const std::string& contents) {
   std::filesystem::create_directories(
       std::filesystem::path(path).parent_path());

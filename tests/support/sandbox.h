@@ -74,6 +74,20 @@ class Sandbox {
   std::string saved_cwd_;
 };
 
+// Drops root's power to ignore file permissions for the life of the object
+// (the effective user becomes nobody), so tests of unwritable files and
+// folders also hold when the tests run as root. Does nothing for other users.
+class ScopedUnprivileged {
+ public:
+  ScopedUnprivileged();
+  ScopedUnprivileged(const ScopedUnprivileged&) = delete;
+  ScopedUnprivileged& operator=(const ScopedUnprivileged&) = delete;
+  ~ScopedUnprivileged();
+
+ private:
+  bool was_root_ = false;
+};
+
 // Helpers for files in tests.
 void WriteFile(const std::string& path, const std::string& contents);
 std::string ReadFile(const std::string& path);
