@@ -6,3 +6,13 @@ set(MVUPDATE_DEFAULT_REGISTRY "/etc/qorin/registry.reg" CACHE STRING
     "Machine registry file")
 set(MVUPDATE_DEFAULT_UNC_ROOT "/mnt/unc" CACHE STRING
     "Folder below which \\\\SERVER\\Share paths are mounted")
+set(MVUPDATE_DEFAULT_FTP_PRIMARY "UPDATES.MERIVANE.EXAMPLE" CACHE STRING
+    "Default primary FTP host of the update service (upper case)")
+set(MVUPDATE_DEFAULT_FTP_ALTERNATE "UPDATES2.MERIVANE.EXAMPLE" CACHE STRING
+    "Default alternate FTP host of the update service (upper case)")
+set(MVUPDATE_SUPPORT_EMAIL "support@merivane.example" CACHE STRING
+    "Support e-mail address named in the advice of Reset Last Update")
+set(MVUPDATE_FTP_TIMEOUT "30" CACHE STRING
+    "Seconds that connect, change-directory and disconnect may take")
+set(MVUPDATE_FTP_STALL_SECONDS "60" CACHE STRING
+    "Seconds without progress after which a transfer fails")

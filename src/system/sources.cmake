@@ -1,5 +1,6 @@
 target_sources(mvcore PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/date_time.cc
+  ${CMAKE_CURRENT_LIST_DIR}/deployment.cc
   ${CMAKE_CURRENT_LIST_DIR}/display_text.cc
   ${CMAKE_CURRENT_LIST_DIR}/failure.cc
   ${CMAKE_CURRENT_LIST_DIR}/files.cc

@@ -1,0 +1,23 @@
+// Deployment values of the update service: set when the program is built
+// (cmake/Deployment.cmake) and overridable without a rebuild by the
+// environment variable of the same name.
+#ifndef MVUPDATE_SYSTEM_DEPLOYMENT_H_
+#define MVUPDATE_SYSTEM_DEPLOYMENT_H_
+
+#include <string>
+
+namespace mv {
+
+// MVUPDATE_DEFAULT_FTP_PRIMARY / MVUPDATE_DEFAULT_FTP_ALTERNATE.
+std::string DefaultPrimaryFtpHost();
+std::string DefaultAlternateFtpHost();
+// MVUPDATE_SUPPORT_EMAIL.
+std::string SupportEmail();
+// MVUPDATE_FTP_TIMEOUT: limit of connect, change-directory and disconnect.
+double FtpTimeoutSeconds();
+// MVUPDATE_FTP_STALL_SECONDS: a transfer without progress this long fails.
+double FtpStallSeconds();
+
+}  // namespace mv
+
+#endif  // MVUPDATE_SYSTEM_DEPLOYMENT_H_
