@@ -16,3 +16,5 @@ set(MVUPDATE_FTP_TIMEOUT "30" CACHE STRING
     "Seconds that connect, change-directory and disconnect may take")
 set(MVUPDATE_FTP_STALL_SECONDS "60" CACHE STRING
     "Seconds without progress after which a transfer fails")
+set(MVUPDATE_RUN_WAIT_SECONDS "10" CACHE STRING
+    "Seconds the command RUN waits after starting a program")

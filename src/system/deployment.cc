@@ -46,4 +46,8 @@ double FtpStallSeconds() {
   return Seconds("MVUPDATE_FTP_STALL_SECONDS", MVUPDATE_FTP_STALL_SECONDS);
 }
 
+double RunWaitSeconds() {
+  return Seconds("MVUPDATE_RUN_WAIT_SECONDS", MVUPDATE_RUN_WAIT_SECONDS);
+}
+
 }  // namespace mv

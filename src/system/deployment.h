@@ -17,6 +17,8 @@ std::string SupportEmail();
 double FtpTimeoutSeconds();
 // MVUPDATE_FTP_STALL_SECONDS: a transfer without progress this long fails.
 double FtpStallSeconds();
+// MVUPDATE_RUN_WAIT_SECONDS: the wait after RUN starts a program.
+double RunWaitSeconds();
 
 }  // namespace mv
 

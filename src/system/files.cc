@@ -117,15 +117,20 @@ Status CheckShareReachable(std::string_view native) {
   return Status::Ok();
 }
 
+Status CheckUsablePath(std::string_view native) {
+  if (native.find('\0') != std::string_view::npos) return Failure(kBadFileName);
+  return CheckShareReachable(native);
+}
+
 Status MakeFolder(std::string_view native) {
-  if (Status s = CheckShareReachable(native); !s.ok()) return s;
+  if (Status s = CheckUsablePath(native); !s.ok()) return s;
   std::string path = ResolveCase(native);
   if (::mkdir(path.c_str(), 0777) != 0) return ErrnoFailure(path);
   return Status::Ok();
 }
 
 Status ChangeFolder(std::string_view native) {
-  if (Status s = CheckShareReachable(native); !s.ok()) return s;
+  if (Status s = CheckUsablePath(native); !s.ok()) return s;
   std::string path = ResolveCase(native);
   if (path.empty()) return Failure(kPathNotFound);
   if (::chdir(path.c_str()) != 0) {
@@ -144,8 +149,8 @@ std::string CurrentFolder() {
 }
 
 Status CopyFile(std::string_view from_native, std::string_view to_native) {
-  if (Status s = CheckShareReachable(from_native); !s.ok()) return s;
-  if (Status s = CheckShareReachable(to_native); !s.ok()) return s;
+  if (Status s = CheckUsablePath(from_native); !s.ok()) return s;
+  if (Status s = CheckUsablePath(to_native); !s.ok()) return s;
   std::string from = ResolveCase(from_native);
   std::string to = ResolveCase(to_native);
   UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
@@ -178,7 +183,7 @@ Status CopyFile(std::string_view from_native, std::string_view to_native) {
 }
 
 Result<std::vector<std::string>> ListFiles(std::string_view pattern_native) {
-  if (Status s = CheckShareReachable(pattern_native); !s.ok()) {
+  if (Status s = CheckUsablePath(pattern_native); !s.ok()) {
     return s.failure();
   }
   auto [folder, pattern] = SplitPattern(pattern_native);
@@ -215,6 +220,7 @@ Status DeleteFiles(std::string_view pattern_native) {
 }
 
 Status WriteFileAtomically(std::string_view native, std::string_view contents) {
+  if (Status s = CheckUsablePath(native); !s.ok()) return s;
   std::string target = ResolveCase(native);
   mode_t mode = 0644;
   struct stat st;
@@ -225,7 +231,7 @@ Status WriteFileAtomically(std::string_view native, std::string_view contents) {
 }
 
 Result<std::string> ReadWholeFile(std::string_view native) {
-  if (Status s = CheckShareReachable(native); !s.ok()) return s.failure();
+  if (Status s = CheckUsablePath(native); !s.ok()) return s.failure();
   std::string path = ResolveCase(native);
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd) return ErrnoFailure(path);
@@ -248,12 +254,14 @@ Result<std::string> ReadWholeFile(std::string_view native) {
 }
 
 bool FolderExists(std::string_view native) {
+  if (native.find('\0') != std::string_view::npos) return false;
   struct stat st;
   std::string path = ResolveCase(native);
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool PathExists(std::string_view native) {
+  if (native.find('\0') != std::string_view::npos) return false;
   struct stat st;
   std::string path = ResolveCase(native);
   return ::lstat(path.c_str(), &st) == 0;

@@ -23,6 +23,11 @@ bool HasWildcards(std::string_view name);
 // unreadable fails with 75, as an unshared folder does; other paths pass.
 Status CheckShareReachable(std::string_view native);
 
+// Every operation below checks its paths first: a NUL byte (which the system
+// calls would silently cut the path at) gives 52 (Bad file name or number),
+// then CheckShareReachable.
+Status CheckUsablePath(std::string_view native);
+
 // Creates one folder level; the parent must exist. An existing entry gives
 // 58 (File already exists).
 Status MakeFolder(std::string_view native);

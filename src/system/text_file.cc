@@ -25,7 +25,7 @@ std::set<std::pair<dev_t, ino_t>>& OpenFiles() {
 }  // namespace
 
 Result<TextFile> TextFile::Open(std::string_view native, Mode mode) {
-  if (Status s = CheckShareReachable(native); !s.ok()) return s.failure();
+  if (Status s = CheckUsablePath(native); !s.ok()) return s.failure();
   std::string path = ResolveCase(native);
   // Open without truncating first: a file already open here must be refused
   // before its contents are touched.

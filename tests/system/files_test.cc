@@ -125,3 +125,35 @@ TEST(FilesTest, WriteFileAtomicallyReplacesWholeFile) {
 
 }  // namespace
 }  // namespace mv
+
+namespace mv {
+namespace {
+
+TEST(FilesTest, NulBytesAndOverlongNamesAreRefused) {
+  TempFolder tmp;
+  WriteFile(tmp / "victim", "keep");
+  const std::string nul = tmp / std::string("victim\0/../other", 16);
+  const std::string overlong = tmp / std::string(300, 'n');
+  struct Case {
+    const char* what;
+    Status status;
+    int number;
+  } cases[] = {
+      {"delete with a NUL", DeleteFiles(nul), kBadFileName},
+      {"copy to a NUL", CopyFile(tmp / "victim", nul), kBadFileName},
+      {"write to a NUL", WriteFileAtomically(nul, "x"), kBadFileName},
+      {"folder with a NUL", MakeFolder(nul), kBadFileName},
+      {"overlong folder", MakeFolder(overlong), kBadFileName},
+      {"copy to an overlong name", CopyFile(tmp / "victim", overlong),
+       kBadFileName},
+  };
+  for (const Case& c : cases) {
+    ASSERT_FALSE(c.status.ok()) << c.what;
+    EXPECT_EQ(c.status.failure().number(), c.number) << c.what;
+  }
+  EXPECT_EQ(ReadFile(tmp / "victim"), "keep");
+  EXPECT_FALSE(PathExists(nul));
+}
+
+}  // namespace
+}  // namespace mv
