@@ -16,3 +16,5 @@ set(MVUPDATE_FTP_TIMEOUT "30" CACHE STRING
     "Seconds that connect, change-directory and disconnect may take")
 set(MVUPDATE_FTP_STALL_SECONDS "60" CACHE STRING
     "Seconds without progress after which a transfer fails")
+set(MVUPDATE_DB_LOGIN_TIMEOUT "5" CACHE STRING
+    "Seconds that connecting and logging in to the suite database may take")

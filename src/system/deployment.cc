@@ -46,4 +46,8 @@ double FtpStallSeconds() {
   return Seconds("MVUPDATE_FTP_STALL_SECONDS", MVUPDATE_FTP_STALL_SECONDS);
 }
 
+double DatabaseLoginTimeoutSeconds() {
+  return Seconds("MVUPDATE_DB_LOGIN_TIMEOUT", MVUPDATE_DB_LOGIN_TIMEOUT);
+}
+
 }  // namespace mv

@@ -17,6 +17,8 @@ std::string SupportEmail();
 double FtpTimeoutSeconds();
 // MVUPDATE_FTP_STALL_SECONDS: a transfer without progress this long fails.
 double FtpStallSeconds();
+// MVUPDATE_DB_LOGIN_TIMEOUT: limit of connecting to the suite database.
+double DatabaseLoginTimeoutSeconds();
 
 }  // namespace mv
 
