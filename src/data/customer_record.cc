@@ -1,5 +1,6 @@
 #include "data/customer_record.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -29,7 +30,8 @@ constexpr char kRecordQuery[] =
     "SELECT CustomerNum, FTPSiteAddress1, FTPSiteAddress2, UserName, "
     "Password, UpdateInstalled, LastUpdatedDate FROM UpdateCustomerInfo";
 
-// ADO's default command time-out.
+// A statement that waits longer (on a lock held elsewhere, say) fails
+// instead of holding the window.
 constexpr int kQuerySeconds = 30;
 
 Result<OdbcConnection> Connect(const Form& form) {
@@ -72,8 +74,10 @@ Status ReadCustomer(OdbcRows& rows, CustomerUpdateInfo& c) {
   if (!text.ok()) return text.failure();
   c.FTPSiteAddress2 = text.value();
   // The default primary host is reached through the alternate one, whatever
-  // the row names as its alternate.
-  if (ToUpperAscii(TrimBlanks(c.FTPSiteAddress1)) == DefaultPrimaryFtpHost()) {
+  // the row names as its alternate. Both sides are upper-cased, so a default
+  // given in lower case through the environment still matches.
+  if (ToUpperAscii(TrimBlanks(c.FTPSiteAddress1)) ==
+      ToUpperAscii(DefaultPrimaryFtpHost())) {
     c.FTPSiteAddress1 = DefaultAlternateFtpHost();
     c.FTPSiteAddress2 = DefaultPrimaryFtpHost();
   }

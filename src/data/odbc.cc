@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 
 namespace mv {
@@ -50,7 +51,9 @@ std::string OneLine(std::string_view text) {
 Failure Diagnose(SQLSMALLINT type, SQLHANDLE handle,
                  const std::vector<std::string>& secrets) {
   std::string description;
-  for (SQLSMALLINT rec = 1;; ++rec) {
+  // A handful of records tells the story; a driver that keeps answering
+  // must not make the text endless.
+  for (SQLSMALLINT rec = 1; rec <= 8; ++rec) {
     SQLCHAR state[6] = {0};
     SQLINTEGER native = 0;
     std::string message(1024, '\0');
@@ -68,9 +71,7 @@ Failure Diagnose(SQLSMALLINT type, SQLHANDLE handle,
                         static_cast<SQLSMALLINT>(message.size()), &length);
     }
     if (!SQL_SUCCEEDED(r)) break;
-    message.resize(
-        std::min(static_cast<size_t>(std::max<SQLSMALLINT>(length, 0)),
-                 message.size() - 1));
+    message.resize(std::strlen(message.c_str()));
     if (!description.empty()) description += " ";
     description += "[" + std::string(reinterpret_cast<char*>(state)) + "] " +
                    OneLine(message);

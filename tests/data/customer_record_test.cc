@@ -199,6 +199,14 @@ TEST_F(CustomerRecordTest, LoadReadsTheFirstRow) {
   }
 }
 
+TEST_F(CustomerRecordTest, DefaultHostsComparedInUpperCase) {
+  sb_.env().Set("MVUPDATE_DEFAULT_FTP_PRIMARY", "ftp1.test");
+  Fill({}, {{"C1", "FTP1.TEST", "h2", "u", "p", "1", kNull}});
+  ASSERT_TRUE(LoadCustomerInfo(form_, false)) << form_.settings.LastError;
+  EXPECT_EQ(form_.customer.FTPSiteAddress1, kAlternate);
+  EXPECT_EQ(form_.customer.FTPSiteAddress2, "ftp1.test");
+}
+
 // A value that cannot be taken ends the load at once: the fields before it
 // hold the new values, the others the earlier ones; "Use Alternate" and the
 // closing line are left out.
