@@ -369,6 +369,24 @@ TEST_F(CustomerRecordTest, LoadReportsDatabaseFaults) {
   }
 }
 
+// The login time-out is a deployment value; a hanging server costs that
+// long and no more.
+TEST_F(CustomerRecordTest, LoadGivesUpOnASilentServer) {
+  SilentListener silent;
+  sb_.env().Set("PGPORT", std::to_string(silent.port()));
+  sb_.env().Set("MVUPDATE_DB_LOGIN_TIMEOUT", "1");
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(LoadCustomerInfo(form_, true));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(
+      window_.lines,
+      (std::vector<std::string>{
+          "[CUSTOMER FTP]",
+          "-2147467259-[08001] connection to server at \"127.0.0.1\", "
+          "port " +
+              std::to_string(silent.port()) + " failed: timeout expired"}));
+}
+
 // The rows after an update, sorted, with a LastUpdatedDate written during
 // [before, after] shown as "<now>".
 std::vector<std::string> RowsAfter(PostgresServer& pg, const DateTime& before,

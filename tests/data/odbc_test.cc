@@ -1,10 +1,6 @@
 #include "data/odbc.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 
@@ -186,21 +182,12 @@ TEST_F(OdbcServerTest, ExecuteCountsRowsAndReportsFailures) {
 TEST(OdbcTimeoutTest, SilentServerFailsWithinTheLoginTimeout) {
   Sandbox sb;
   PostgresServer::Get().UseIn(sb.env());
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ASSERT_EQ(::listen(s, 4), 0);
-  ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len), 0);
-  sb.env().Set("PGPORT", std::to_string(ntohs(a.sin_port)));
-
+  SilentListener silent;
+  sb.env().Set("PGPORT", std::to_string(silent.port()));
   auto start = std::chrono::steady_clock::now();
   Result<OdbcConnection> c = OdbcConnection::Open(
       PostgresServer::ConnectionString(), {.login_seconds = 1});
   auto took = std::chrono::steady_clock::now() - start;
-  ::close(s);
   ASSERT_FALSE(c.ok());
   EXPECT_EQ(c.failure().description().rfind("[08001] ", 0), 0u)
       << c.failure().description();

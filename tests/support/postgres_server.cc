@@ -119,6 +119,25 @@ std::string InsertSql(const CustomerRow& r) {
 
 }  // namespace
 
+SilentListener::SilentListener() {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+      ::listen(fd_, 16) != 0 ||
+      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    ADD_FAILURE() << "cannot listen on 127.0.0.1";
+    return;
+  }
+  port_ = ntohs(a.sin_port);
+}
+
+SilentListener::~SilentListener() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 std::string SqlLiteral(const std::string& text) {
   std::string out = "'";
   for (char c : text) {
@@ -159,7 +178,11 @@ void PostgresServer::UseIn(ScopedEnv& env) const {
 std::vector<std::string> PostgresServer::AsServerUser(
     std::vector<std::string> argv) const {
   if (RunningAsRoot()) {
-    argv.insert(argv.begin(), {"runuser", "-u", "postgres", "--"});
+    // Also when PATH lacks the administrators' folders.
+    std::string runuser = ::access("/usr/sbin/runuser", X_OK) == 0
+                              ? "/usr/sbin/runuser"
+                              : "runuser";
+    argv.insert(argv.begin(), {runuser, "-u", "postgres", "--"});
   }
   return argv;
 }

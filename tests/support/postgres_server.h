@@ -141,6 +141,21 @@ class PostgresServer {
   pid_t watchdog_pid_ = -1;
 };
 
+// A port on 127.0.0.1 that accepts connections (the kernel completes them)
+// but never answers: a server that hangs. Closed when the object goes.
+class SilentListener {
+ public:
+  SilentListener();
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
+  ~SilentListener();
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
 // SQL text literal: 'text' with quotes doubled.
 std::string SqlLiteral(const std::string& text);
 
