@@ -22,6 +22,8 @@ constexpr std::string_view kColumns[] = {
     "CustomerNum", "FTPSiteAddress1", "FTPSiteAddress2", "UserName",
     "Password",    "UpdateInstalled", "LastUpdatedDate"};
 
+constexpr size_t kUpdateInstalledColumn = 5;
+
 constexpr char kLoadQuery[] =
     "SELECT CustomerNum, FTPSiteAddress1, FTPSiteAddress2, UserName, "
     "Password, UpdateInstalled, LastUpdatedDate FROM qorin.UpdateCustomerInfo";
@@ -128,11 +130,12 @@ bool LoadFailed(Form& form, const Failure& failure) {
   return false;
 }
 
-// The statement that records update `n` in the row whose seven values were
-// read as `values`. The table has no key, so the row is found by all its
-// values; NULLs are matched with IS NULL in the text rather than through a
-// parameter, whose type some servers cannot infer. Rows identical in all
-// seven columns cannot be told apart and are updated together.
+// The statement that records an update (number and date as the first two
+// parameters) in the row whose seven values were read as `v`. The table has no
+// key, so the row is found by all its values; NULLs are matched with IS NULL in
+// the text rather than through a parameter, whose type some servers cannot
+// infer. Rows identical in all seven columns cannot be told apart and are
+// updated together.
 std::string RecordStatement(const std::vector<std::optional<std::string>>& v) {
   std::string sql =
       "UPDATE UpdateCustomerInfo SET UpdateInstalled = ?, LastUpdatedDate = ? "
@@ -169,7 +172,7 @@ Result<std::optional<RowImage>> ReadRowImage(OdbcConnection& db) {
 
 Status RecordUpdate(OdbcConnection& db, const RowImage& row, int32_t n) {
   std::vector<OdbcParam> params = {
-      OdbcParam::Like(row.columns[5], std::to_string(n)),
+      OdbcParam::Like(row.columns[kUpdateInstalledColumn], std::to_string(n)),
       OdbcParam::Text(FormatMmDdYyyy(Now()))};
   for (size_t i = 0; i < row.values.size(); ++i) {
     if (row.values[i]) {
