@@ -18,3 +18,5 @@ set(MVUPDATE_FTP_STALL_SECONDS "60" CACHE STRING
     "Seconds without progress after which a transfer fails")
 set(MVUPDATE_RUN_WAIT_SECONDS "10" CACHE STRING
     "Seconds the command RUN waits after starting a program")
+set(MVUPDATE_DB_LOGIN_TIMEOUT "5" CACHE STRING
+    "Seconds that connecting and logging in to the suite database may take")

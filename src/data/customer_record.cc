@@ -1,24 +1,242 @@
 #include "data/customer_record.h"
 
+#include <algorithm>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "app/form.h"
 #include "app/run_log.h"
+#include "data/column_values.h"
+#include "data/odbc.h"
+#include "system/date_time.h"
+#include "system/deployment.h"
+#include "update/string_helpers.h"
 
 namespace mv {
 
-// No database access is built in yet: both operations report the component
-// as unavailable, the failure the original gives when it cannot be created.
-bool LoadCustomerInfo(Form& form, bool /*ShowDetails*/) {
-  LogInfo(form, "[CUSTOMER FTP]");
-  form.settings.LastError = Failure(kCannotCreateObject).Text();
-  LogError(form, form.settings.LastError);
+namespace {
+
+constexpr std::string_view kColumns[] = {
+    "CustomerNum", "FTPSiteAddress1", "FTPSiteAddress2", "UserName",
+    "Password",    "UpdateInstalled", "LastUpdatedDate"};
+
+constexpr size_t kUpdateInstalledColumn = 5;
+
+constexpr char kLoadQuery[] =
+    "SELECT CustomerNum, FTPSiteAddress1, FTPSiteAddress2, UserName, "
+    "Password, UpdateInstalled, LastUpdatedDate FROM qorin.UpdateCustomerInfo";
+
+constexpr char kRecordQuery[] =
+    "SELECT CustomerNum, FTPSiteAddress1, FTPSiteAddress2, UserName, "
+    "Password, UpdateInstalled, LastUpdatedDate FROM UpdateCustomerInfo";
+
+// A statement that waits longer (on a lock held elsewhere, say) fails
+// instead of holding the window.
+constexpr int kQuerySeconds = 30;
+
+Result<OdbcConnection> Connect(const Form& form) {
+  OdbcTimeouts t;
+  t.login_seconds =
+      std::max(1, static_cast<int>(std::ceil(DatabaseLoginTimeoutSeconds())));
+  t.query_seconds = kQuerySeconds;
+  return OdbcConnection::Open(form.settings.ConnectionString, t);
+}
+
+// A text column that must not be NULL.
+Result<std::string> RequiredText(OdbcRows& rows, std::string_view column) {
+  Result<std::optional<std::string>> v = rows.Get(column);
+  if (!v.ok()) return v.failure();
+  if (!v.value()) return Failure(kInvalidUseOfNull);
+  return *v.value();
+}
+
+// A host column: NULL or blank gives `fallback`, anything else is kept as
+// stored.
+Result<std::string> HostOrDefault(OdbcRows& rows, std::string_view column,
+                                  const std::string& fallback) {
+  Result<std::optional<std::string>> v = rows.Get(column);
+  if (!v.ok()) return v.failure();
+  if (!v.value() || TrimBlanks(*v.value()).empty()) return fallback;
+  return *v.value();
+}
+
+// Reads the current row into `c` column by column; a failing column ends
+// the read and leaves it and the later fields as they were.
+Status ReadCustomer(OdbcRows& rows, CustomerUpdateInfo& c) {
+  Result<std::string> text = RequiredText(rows, "CustomerNum");
+  if (!text.ok()) return text.failure();
+  c.CustomerNum = text.value();
+
+  text = HostOrDefault(rows, "FTPSiteAddress1", DefaultPrimaryFtpHost());
+  if (!text.ok()) return text.failure();
+  c.FTPSiteAddress1 = text.value();
+  text = HostOrDefault(rows, "FTPSiteAddress2", DefaultAlternateFtpHost());
+  if (!text.ok()) return text.failure();
+  c.FTPSiteAddress2 = text.value();
+  // The default primary host is reached through the alternate one, whatever
+  // the row names as its alternate. Both sides are upper-cased, so a default
+  // given in lower case through the environment still matches.
+  if (ToUpperAscii(TrimBlanks(c.FTPSiteAddress1)) ==
+      ToUpperAscii(DefaultPrimaryFtpHost())) {
+    c.FTPSiteAddress1 = DefaultAlternateFtpHost();
+    c.FTPSiteAddress2 = DefaultPrimaryFtpHost();
+  }
+
+  text = RequiredText(rows, "UserName");
+  if (!text.ok()) return text.failure();
+  c.UserName = text.value();
+  text = RequiredText(rows, "Password");
+  if (!text.ok()) return text.failure();
+  c.Password = text.value();
+
+  Result<std::optional<std::string>> v = rows.Get("UpdateInstalled");
+  if (!v.ok()) return v.failure();
+  if (!v.value()) {
+    c.UpdateInstalled = 1000;
+  } else {
+    Result<int32_t> n = ToInt32(*v.value());
+    if (!n.ok()) return n.failure();
+    c.UpdateInstalled = n.value();
+  }
+
+  v = rows.Get("LastUpdatedDate");
+  if (!v.ok()) return v.failure();
+  if (v.value()) {
+    Result<DateTime> t = ToDateTime(*v.value());
+    if (!t.ok()) return t.failure();
+    c.LastUpdatedDate = t.value();
+  }
+  return Status::Ok();
+}
+
+// Reads the first row of the table into form.customer: true when there was
+// one, false when the table is empty. The connection is closed on return.
+Result<bool> ReadFirstCustomer(Form& form) {
+  Result<OdbcConnection> db = Connect(form);
+  if (!db.ok()) return db.failure();
+  Result<OdbcRows> rows = db.value().Query(kLoadQuery);
+  if (!rows.ok()) return rows.failure();
+  if (rows.value().eof()) return false;
+  Status st = ReadCustomer(rows.value(), form.customer);
+  if (!st.ok()) return st.failure();
+  return true;
+}
+
+bool LoadFailed(Form& form, const Failure& failure) {
+  form.settings.LastError = failure.Text();
+  LogError(form, failure.Text());
   return false;
 }
 
-bool UpdateCustomerInfoRecord(Form& form, int32_t /*n*/) {
-  form.settings.LastError =
-      "********** ERROR: " + Failure(kCannotCreateObject).Text();
-  LogError(form, Failure(kCannotCreateObject).Text());
+// The statement that records an update (number and date as the first two
+// parameters) in the row whose seven values were read as `v`. The table has no
+// key, so the row is found by all its values; NULLs are matched with IS NULL in
+// the text rather than through a parameter, whose type some servers cannot
+// infer. Rows identical in all seven columns cannot be told apart and are
+// updated together.
+std::string RecordStatement(const std::vector<std::optional<std::string>>& v) {
+  std::string sql =
+      "UPDATE UpdateCustomerInfo SET UpdateInstalled = ?, LastUpdatedDate = ? "
+      "WHERE ";
+  for (size_t i = 0; i < std::size(kColumns); ++i) {
+    if (i > 0) sql += " AND ";
+    sql += std::string(kColumns[i]) + (v[i] ? " = ?" : " IS NULL");
+  }
+  return sql;
+}
+
+// The first row as read for recording an update: its columns as the driver
+// describes them and its seven values.
+struct RowImage {
+  std::vector<OdbcColumn> columns;
+  std::vector<std::optional<std::string>> values;
+};
+
+// The first row of the table, or nullopt when it has none. The result set
+// is closed on return: some drivers allow one active statement only.
+Result<std::optional<RowImage>> ReadRowImage(OdbcConnection& db) {
+  Result<OdbcRows> rows = db.Query(kRecordQuery);
+  if (!rows.ok()) return rows.failure();
+  if (rows.value().eof()) return std::optional<RowImage>();
+  RowImage image;
+  for (std::string_view name : kColumns) {
+    Result<std::optional<std::string>> v = rows.value().Get(name);
+    if (!v.ok()) return v.failure();
+    image.columns.push_back(rows.value().columns()[*rows.value().Find(name)]);
+    image.values.push_back(v.value());
+  }
+  return std::optional<RowImage>(std::move(image));
+}
+
+Status RecordUpdate(OdbcConnection& db, const RowImage& row, int32_t n) {
+  std::vector<OdbcParam> params = {
+      OdbcParam::Like(row.columns[kUpdateInstalledColumn], std::to_string(n)),
+      OdbcParam::Text(FormatMmDdYyyy(Now()))};
+  for (size_t i = 0; i < row.values.size(); ++i) {
+    if (row.values[i]) {
+      params.push_back(OdbcParam::Like(row.columns[i], *row.values[i]));
+    }
+  }
+  Result<int64_t> count = db.Execute(RecordStatement(row.values), params);
+  if (!count.ok()) return count.failure();
+  if (count.value() == 0) {
+    return Failure(kDatabaseError,
+                   "Row cannot be located for updating. Some values may have "
+                   "been changed since it was last read.");
+  }
+  return Status::Ok();
+}
+
+bool RecordFailed(Form& form, const Failure& failure) {
+  form.settings.LastError = "********** ERROR: " + failure.Text();
+  LogError(form, failure.Text());
   return false;
+}
+
+void LogWarning(Form& form, std::string_view text) {
+  LogMessage(form, kLevelWarning, text, true, false, true);
+}
+
+}  // namespace
+
+bool LoadCustomerInfo(Form& form, bool ShowDetails) {
+  LogInfo(form, "[CUSTOMER FTP]");
+  Result<bool> found = ReadFirstCustomer(form);
+  if (!found.ok()) return LoadFailed(form, found.failure());
+  if (!found.value()) {
+    LogError(form, "!!! No entry exists in UpdateCustomerInfo table. !!! ");
+    LogError(form, std::string("...") + kLoadQuery);
+  } else if (ShowDetails) {
+    // The password is never shown.
+    const CustomerUpdateInfo& c = form.customer;
+    LogInfo(form, "Customer Number  : " + c.CustomerNum);
+    LogInfo(form, "Host IP Address  : " + c.FTPSiteAddress1);
+    LogInfo(form, "Alt IP Address   : " + c.FTPSiteAddress2);
+    LogInfo(form, "User Name        : " + c.UserName);
+  }
+  form.window.SetUseAlternateEnabled(
+      !TrimBlanks(form.customer.FTPSiteAddress2).empty());
+  LogInfo(form, " ");
+  return found.value();
+}
+
+bool UpdateCustomerInfoRecord(Form& form, int32_t n) {
+  Result<OdbcConnection> db = Connect(form);
+  if (!db.ok()) return RecordFailed(form, db.failure());
+  Result<std::optional<RowImage>> row = ReadRowImage(db.value());
+  if (!row.ok()) return RecordFailed(form, row.failure());
+  if (!row.value()) {
+    LogWarning(form, "!!! Entry in UpdateCustomerInfo Table does NOT exist. ");
+    LogWarning(form, std::string("  ") + kRecordQuery);
+    return false;
+  }
+  // A client installation reads the row but leaves it as it is.
+  if (form.settings.InstallationType != 0) return true;
+  Status st = RecordUpdate(db.value(), *row.value(), n);
+  if (!st.ok()) return RecordFailed(form, st.failure());
+  return true;
 }
 
 }  // namespace mv

@@ -14,8 +14,11 @@ class Form;
 // an alternate host is known. True when the row was read completely.
 bool LoadCustomerInfo(Form& form, bool ShowDetails);
 
-// Records update `n` in the first row (server installations only). True
-// when the row was saved.
+// Records update `n` and the present date in the first row of the table
+// (server installations only; a client reads the row and leaves it). The
+// table has no key: the row is found by all seven values just read, so
+// other rows are never changed, but rows identical in all seven columns are
+// updated together. True when the row was saved (or, on a client, found).
 bool UpdateCustomerInfoRecord(Form& form, int32_t n);
 
 }  // namespace mv

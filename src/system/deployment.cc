@@ -50,4 +50,8 @@ double RunWaitSeconds() {
   return Seconds("MVUPDATE_RUN_WAIT_SECONDS", MVUPDATE_RUN_WAIT_SECONDS);
 }
 
+double DatabaseLoginTimeoutSeconds() {
+  return Seconds("MVUPDATE_DB_LOGIN_TIMEOUT", MVUPDATE_DB_LOGIN_TIMEOUT);
+}
+
 }  // namespace mv

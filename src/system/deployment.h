@@ -19,6 +19,8 @@ double FtpTimeoutSeconds();
 double FtpStallSeconds();
 // MVUPDATE_RUN_WAIT_SECONDS: the wait after RUN starts a program.
 double RunWaitSeconds();
+// MVUPDATE_DB_LOGIN_TIMEOUT: limit of connecting to the suite database.
+double DatabaseLoginTimeoutSeconds();
 
 }  // namespace mv
 

@@ -37,6 +37,17 @@ std::vector<std::string> SettingsBlocks(const Sandbox& sb,
           " "};
 }
 
+// What the customer record step reports when no ODBC driver is registered
+// (the sandbox registers none).
+constexpr char kNoDriver[] =
+    "-2147467259-[01000] [unixODBC][Driver Manager]Can't open lib 'SQL "
+    "Server' : file not found";
+
+std::vector<std::string> Tail(const std::vector<std::string>& v, size_t n) {
+  return std::vector<std::string>(
+      v.end() - static_cast<long>(std::min(n, v.size())), v.end());
+}
+
 std::vector<std::string> Head(const std::vector<std::string>& v, size_t n) {
   return std::vector<std::string>(
       v.begin(), v.begin() + static_cast<long>(std::min(n, v.size())));
@@ -98,14 +109,22 @@ TEST(StartUpTest, EventLogHoldsTheRunAsDetailLines) {
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(file[i], "\t" + expected[i]);
   }
-  // The customer record failure is the one time-stamped line.
+  // Without a registered ODBC driver the customer record cannot be read;
+  // its failure is the one time-stamped line.
+  ASSERT_GE(file.size(), 3u);
+  EXPECT_EQ(file[file.size() - 3], "\t[CUSTOMER FTP]");
+  EXPECT_EQ(file[file.size() - 2], "\t*****ERROR::" + std::string(kNoDriver));
   EXPECT_NE(file.back().find(
                 "M\t*****ERROR::***Error SQL DB*** Could not load customer "
                 "information."),
             std::string::npos)
       << file.back();
-  EXPECT_EQ(window.lines.back(),
-            "***Error SQL DB*** Could not load customer information.");
+  EXPECT_EQ(Tail(window.lines, 3),
+            (std::vector<std::string>{
+                "[CUSTOMER FTP]", kNoDriver,
+                "***Error SQL DB*** Could not load customer information."}));
+  EXPECT_EQ(form.settings.LastError, kNoDriver);
+  EXPECT_FALSE(window.use_alternate_enabled);
 }
 
 TEST(StartUpTest, MissingRegistryValueLeavesDefaultServer) {
@@ -147,8 +166,10 @@ TEST(StartUpTest, MissingApplicationFolderReportsEachWorkFolder) {
       "[INSTALL SETTINGS]"};
   EXPECT_EQ(Head(window.lines, 8), expected);
   // Start-up goes on to the end.
-  EXPECT_EQ(window.lines.back(),
-            "***Error SQL DB*** Could not load customer information.");
+  EXPECT_EQ(Tail(window.lines, 3),
+            (std::vector<std::string>{
+                "[CUSTOMER FTP]", kNoDriver,
+                "***Error SQL DB*** Could not load customer information."}));
 }
 
 }  // namespace

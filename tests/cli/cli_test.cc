@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -45,6 +46,14 @@ TEST(CliTest, ArgumentsAndExitStatus) {
   EXPECT_NE(plain.out.find("[Directory Info] \nPATH             : " + sb.app()),
             std::string::npos)
       << plain.out;
+  const std::string tail =
+      "[CUSTOMER FTP]\n"
+      "-2147467259-[01000] [unixODBC][Driver Manager]Can't open lib 'SQL "
+      "Server' : file not found\n"
+      "***Error SQL DB*** Could not load customer information.\n";
+  EXPECT_EQ(plain.out.substr(plain.out.size() -
+                             std::min(plain.out.size(), tail.size())),
+            tail);
 }
 
 }  // namespace

@@ -68,6 +68,11 @@ Sandbox::Sandbox(const Options& o) : saved_cwd_(CurrentFolder()) {
   env_.Set("MVUPDATE_COMPUTERNAME", o.computer_name);
   env_.Set("MVUPDATE_UNC_ROOT", unc_root());
   env_.Set("MVUPDATE_DEFAULT_INSTALL_PATH", install());
+  // No ODBC driver is registered unless a test registers one: the machine's
+  // own ODBC set-up never plays a part.
+  env_.Set("ODBCSYSINI", odbc_folder());
+  env_.Set("ODBCINI", odbc_folder() + "/odbc.ini");
+  std::filesystem::create_directories(odbc_folder());
   std::filesystem::create_directories(install());
   std::filesystem::create_directories(unc_root());
   if (o.create_application_folder) std::filesystem::create_directories(app());

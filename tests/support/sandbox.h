@@ -1,7 +1,8 @@
 // A throwaway installation in a temporary folder: registry file, settings
-// folder, installation folder and UNC root, all reached through the
-// environment overrides. The environment, the current directory and the
-// folder are restored or removed when the sandbox goes.
+// folder, installation folder, UNC root and an ODBC set-up without drivers,
+// all reached through the environment overrides. The environment, the
+// current directory and the folder are restored or removed when the sandbox
+// goes.
 #ifndef MVUPDATE_TESTS_SUPPORT_SANDBOX_H_
 #define MVUPDATE_TESTS_SUPPORT_SANDBOX_H_
 
@@ -62,6 +63,8 @@ class Sandbox {
   std::string registry_file() const { return temp_ / "registry.reg"; }
   std::string config_home() const { return temp_ / "config"; }
   std::string unc_root() const { return temp_ / "unc"; }
+  // ODBCSYSINI: an empty folder, so no ODBC driver is registered.
+  std::string odbc_folder() const { return temp_ / "odbc"; }
   std::string event_log() const {
     return install() + "/Database/MVUpEvents.log";
   }

@@ -1,0 +1,98 @@
+#include "data/column_values.h"
+
+#include <gtest/gtest.h>
+
+namespace mv {
+namespace {
+
+TEST(ColumnValuesTest, ToInt32) {
+  struct Case {
+    const char* text;
+    int32_t value;  // when `failure` is 0
+    int failure;
+  } cases[] = {
+      {"5", 5, 0},
+      {" 12 ", 12, 0},
+      {"-3", -3, 0},
+      {"+4", 4, 0},
+      {"2.5", 2, 0},  // a half goes to the even neighbour
+      {"3.5", 4, 0},
+      {"-2.5", -2, 0},
+      {"7.50", 8, 0},
+      {"1e3", 1000, 0},
+      {"2147483647", 2147483647, 0},
+      {"-2147483648", INT32_MIN, 0},
+      {"2147483648", 0, kOverflow},
+      {"-2147483649", 0, kOverflow},
+      {"", 0, kTypeMismatch},
+      {"abc", 0, kTypeMismatch},
+      {"12abc", 0, kTypeMismatch},
+      {"0x10", 0, kTypeMismatch},
+      {"inf", 0, kTypeMismatch},
+      {"nan", 0, kTypeMismatch},
+      {"1,000", 0, kTypeMismatch},
+      {"1 2", 0, kTypeMismatch},
+      {"\t5", 0, kTypeMismatch},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Result<int32_t> r = ToInt32(c.text);
+    if (c.failure == 0) {
+      ASSERT_TRUE(r.ok()) << r.failure().Text();
+      EXPECT_EQ(r.value(), c.value);
+    } else {
+      ASSERT_FALSE(r.ok()) << r.value();
+      EXPECT_EQ(r.failure().number(), c.failure);
+    }
+  }
+}
+
+TEST(ColumnValuesTest, ToDateTime) {
+  struct Case {
+    const char* text;
+    std::optional<DateTime> value;  // nullopt: 13 Type mismatch
+  } cases[] = {
+      {"2026-12-06 16:08:27", DateTime{2026, 12, 6, 16, 8, 27}},
+      {"2026-12-06 16:08:27.999999", DateTime{2026, 12, 6, 16, 8, 27}},
+      {"2026-12-06T16:08:27", DateTime{2026, 12, 6, 16, 8, 27}},
+      {"2026-12-06 16:08:27+01", DateTime{2026, 12, 6, 16, 8, 27}},
+      {"2026-12-06 16:08:27.5-05:30", DateTime{2026, 12, 6, 16, 8, 27}},
+      {"2026-12-06 16:08", DateTime{2026, 12, 6, 16, 8, 0}},
+      {"2026-12-06", DateTime{2026, 12, 6, 0, 0, 0}},
+      {"2024-02-29 00:00:00", DateTime{2024, 2, 29, 0, 0, 0}},
+      {"12/06/2026 16:08:27", DateTime{2026, 12, 6, 16, 8, 27}},
+      {"12/6/2026 4:08:27 PM", DateTime{2026, 12, 6, 16, 8, 27}},
+      {"12/6/2026 12:00:01 AM", DateTime{2026, 12, 6, 0, 0, 1}},
+      {"12/6/2026 12:30 pm", DateTime{2026, 12, 6, 12, 30, 0}},
+      {"1/2/2026", DateTime{2026, 1, 2, 0, 0, 0}},
+      {"", std::nullopt},
+      {"not a date", std::nullopt},
+      {"infinity", std::nullopt},
+      {"2023-02-29", std::nullopt},
+      {"2026-13-01", std::nullopt},
+      {"2026-04-31", std::nullopt},
+      {"2026-1-2", std::nullopt},
+      {"0044-03-15 BC", std::nullopt},
+      {"0099-12-31", std::nullopt},
+      {"2026-12-06 24:00:00", std::nullopt},
+      {"2026-12-06 16:08:27 junk", std::nullopt},
+      {"13/01/2026", std::nullopt},
+      {"12/06/26", std::nullopt},
+      {"12/6/2026 13:00 PM", std::nullopt},
+      {"12/6/2026 0:00 AM", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    Result<DateTime> r = ToDateTime(c.text);
+    if (c.value) {
+      ASSERT_TRUE(r.ok()) << r.failure().Text();
+      EXPECT_EQ(r.value(), *c.value) << FormatMmDdYyyy(r.value());
+    } else {
+      ASSERT_FALSE(r.ok()) << FormatMmDdYyyy(r.value());
+      EXPECT_EQ(r.failure().number(), kTypeMismatch);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace mv
