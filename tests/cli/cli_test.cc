@@ -45,6 +45,8 @@ TEST(CliTest, ArgumentsAndExitStatus) {
   EXPECT_NE(plain.out.find("[Directory Info] \nPATH             : " + sb.app()),
             std::string::npos)
       << plain.out;
+  // The FTP component is created without complaint.
+  EXPECT_EQ(plain.out.find("InitFTPControl"), std::string::npos) << plain.out;
 }
 
 }  // namespace
