@@ -51,7 +51,7 @@ TEST(CommWaitTest, MethodWithoutDoneTimesOutAndIsAborted) {
     // Success from an earlier Done must not make a time-out a success.
     EXPECT_FALSE(c.run(*f.form));
     EXPECT_GE(watch.Seconds(), 0.3);
-    EXPECT_LT(watch.Seconds(), 0.8);
+    EXPECT_LT(watch.Seconds(), 1.5);
     EXPECT_LT(watch.CpuSeconds(), 0.1);
     EXPECT_EQ(f.fake->aborts, 1);
     EXPECT_EQ(f.form->comm.TransferError, kFtpTimedOut);
