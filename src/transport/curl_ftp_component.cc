@@ -163,7 +163,8 @@ class CurlFtpComponent final : public FtpComponent {
   Completion LocalFailure(int32_t method, int err, std::string_view shown,
                           const std::string& native, bool writing) const;
   void CompleteDownload(Request& r, Completion& done) const;
-  void ReportProgress(bool force);
+  // Passes the running transfer's progress on, at most every 100 ms.
+  void ReportProgress();
   void ForgetLogin();
 
   static size_t OnWrite(char* data, size_t size, size_t count, void* user);
@@ -442,7 +443,7 @@ void CurlFtpComponent::Pump(std::chrono::milliseconds bound) {
       curl_multi_perform(multi_.get(), &running);
       CollectFinished();
     }
-    if (active_) ReportProgress(false);
+    if (active_) ReportProgress();
   } else if (pending_.empty()) {
     // Nothing runs: wait out the bound so that a caller's loop stays idle.
     curl_multi_poll(multi_.get(), nullptr, 0,
@@ -621,14 +622,12 @@ Completion CurlFtpComponent::Describe(const Request& r, CURLcode result,
                                      std::string(curl_easy_strerror(result))));
 }
 
-void CurlFtpComponent::ReportProgress(bool force) {
+void CurlFtpComponent::ReportProgress() {
   Request& r = *active_;
   if (r.method != kFtpMethodGetFile && r.method != kFtpMethodPutFile) return;
   Clock::time_point now = Clock::now();
   if (r.moved == reported_) return;
-  if (!force && reported_ >= 0 && now - reported_at_ < kProgressInterval) {
-    return;
-  }
+  if (reported_ >= 0 && now - reported_at_ < kProgressInterval) return;
   reported_ = r.moved;
   reported_at_ = now;
   RaiseProgress(r.moved, r.total);
