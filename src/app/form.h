@@ -74,7 +74,8 @@ class Form {
   // The FTP component ftpTransfer and the Comm module's state.
   std::unique_ptr<FtpComponent> ftpTransfer;
   Comm comm;
-  // Made by InitFTPControl; tests may replace it with a double.
+  // Creates the component for InitFTPControl; when empty, the libcurl
+  // component is made. Tests put a double here.
   std::function<std::unique_ptr<FtpComponent>()> make_ftp_component;
 
   // The version reader of Check System, created at its first run.

@@ -93,6 +93,11 @@ TEST(StartUpTest, ServerAndClientMachines) {
       EXPECT_TRUE(fs::is_directory(sb.app() + "/" + f)) << f;
     }
     EXPECT_EQ(fs::current_path(), sb.app() + "/Download");
+    // The FTP component exists and logged nothing.
+    EXPECT_NE(form.ftpTransfer, nullptr);
+    for (const std::string& line : window.lines) {
+      EXPECT_EQ(line.find("InitFTPControl"), std::string::npos) << line;
+    }
   }
 }
 

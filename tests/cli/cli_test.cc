@@ -54,6 +54,8 @@ TEST(CliTest, ArgumentsAndExitStatus) {
   EXPECT_EQ(plain.out.substr(plain.out.size() -
                              std::min(plain.out.size(), tail.size())),
             tail);
+  // The FTP component is created without complaint.
+  EXPECT_EQ(plain.out.find("InitFTPControl"), std::string::npos) << plain.out;
 }
 
 }  // namespace

@@ -1,0 +1,704 @@
+#include "transport/curl_ftp_component.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "system/deployment.h"
+#include "system/failure.h"
+#include "system/paths.h"
+#include "system/unique_fd.h"
+#include "update/string_helpers.h"
+
+namespace mv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct EasyCleanup {
+  void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
+
+struct MultiCleanup {
+  void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
+};
+using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
+
+// Progress reaches the window at most this often.
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
+// Large reads and writes keep the per-byte cost of a transfer low.
+constexpr long kBufferBytes = 512 * 1024;
+
+struct Completion {
+  int32_t method;
+  int16_t code;
+  std::string text;
+};
+
+long WholeSeconds(double seconds) {
+  return std::max(1L, static_cast<long>(std::ceil(seconds)));
+}
+
+std::string Quoted(std::string_view text) {
+  return "\"" + std::string(text) + "\"";
+}
+
+bool AllDigits(std::string_view text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c));
+  });
+}
+
+// "name", "name:port", "[v6]" or "[v6]:port" with nothing that could
+// change the meaning of the URL built from it.
+bool ValidHost(std::string_view host) {
+  std::string_view port;
+  bool has_port = false;
+  if (!host.empty() && host.front() == '[') {
+    size_t close = host.find(']');
+    if (close == std::string_view::npos || close == 1) return false;
+    for (char c : host.substr(1, close - 1)) {
+      if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' &&
+          c != '.') {
+        return false;
+      }
+    }
+    std::string_view rest = host.substr(close + 1);
+    if (!rest.empty()) {
+      if (rest.front() != ':') return false;
+      has_port = true;
+      port = rest.substr(1);
+    }
+  } else {
+    size_t colon = host.find(':');
+    std::string_view name = host.substr(0, colon);
+    if (name.empty()) return false;
+    for (char c : name) {
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' &&
+          c != '-' && c != '_') {
+        return false;
+      }
+    }
+    if (colon != std::string_view::npos) {
+      has_port = true;
+      port = host.substr(colon + 1);
+    }
+  }
+  if (!has_port) return true;
+  if (!AllDigits(port) || port.size() > 5) return false;
+  long value = std::stol(std::string(port));
+  return value >= 1 && value <= 65535;
+}
+
+void InitCurlOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+class CurlFtpComponent final : public FtpComponent {
+ public:
+  explicit CurlFtpComponent(MultiHandle multi) : multi_(std::move(multi)) {}
+  ~CurlFtpComponent() override { Abort(); }
+
+  int16_t State() const override { return state_; }
+  void Connect(std::string_view host, std::string_view user,
+               std::string_view password) override;
+  void ChangeDirectory(std::string_view directory) override;
+  void GetFile(std::string_view local_file,
+               std::string_view remote_file) override;
+  void PutFile(std::string_view local_file,
+               std::string_view remote_file) override;
+  void Disconnect() override;
+  void Abort() override;
+  void Pump(std::chrono::milliseconds bound) override;
+
+ private:
+  // One started method.
+  struct Request {
+    FtpMethod method;
+    EasyHandle easy;
+    RemotePath folder;         // the folder a directory change or transfer uses
+    std::string remote;        // the remote file name as given
+    std::string remote_shown;  // the remote file's resolved path
+    std::string local;         // the local file name as given
+    // GetFile: the temporary file and the name it is renamed to.
+    UniqueFd file;
+    std::string temp_path;
+    std::string target_path;
+    int local_errno = 0;  // why the local file could not be used
+    // Movement, for progress and stall detection.
+    double stall_seconds = 0;
+    double answer_seconds = 0;
+    int64_t moved = 0;
+    int64_t total = -1;
+    Clock::time_point last_motion;
+    bool stalled = false;
+  };
+
+  // Queues a Done for a method that could not start; false when `method`
+  // may run.
+  bool Refuse(FtpMethod method, bool needs_login);
+  void Queue(int32_t method, int16_t code, std::string text) {
+    pending_.push_back(Completion{method, code, std::move(text)});
+  }
+  std::unique_ptr<Request> NewRequest(FtpMethod method, double answer_seconds);
+  std::string Url(CURL* easy, const RemotePath& folder,
+                  std::string_view file) const;
+  void Start(std::unique_ptr<Request> request, const std::string& url);
+  void CollectFinished();
+  void Finish(CURLcode result);
+  Completion Describe(const Request& r, CURLcode result, long reply) const;
+  Completion LocalFailure(int32_t method, int err, std::string_view shown,
+                          const std::string& native, bool writing) const;
+  void CompleteDownload(Request& r, Completion& done) const;
+  // Passes the running transfer's progress on, at most every 100 ms.
+  void ReportProgress();
+  void ForgetLogin();
+
+  static size_t OnWrite(char* data, size_t size, size_t count, void* user);
+  static size_t OnRead(char* data, size_t size, size_t count, void* user);
+  static int OnProgress(void* user, curl_off_t dltotal, curl_off_t dlnow,
+                        curl_off_t ultotal, curl_off_t ulnow);
+
+  MultiHandle multi_;
+  std::unique_ptr<Request> active_;
+  std::deque<Completion> pending_;
+  int16_t state_ = 0;
+  std::string host_;
+  std::string user_;
+  std::string password_;
+  RemotePath cwd_;
+  int64_t reported_ = -1;
+  Clock::time_point reported_at_;
+};
+
+bool CurlFtpComponent::Refuse(FtpMethod method, bool needs_login) {
+  if (active_) {
+    Queue(method, kFtpBusy,
+          "The FTP component is still busy with another request.");
+    return true;
+  }
+  if (needs_login && state_ != kFtpConnected) {
+    Queue(method, kFtpNotConnected, "Not connected to an FTP site.");
+    return true;
+  }
+  return false;
+}
+
+std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
+    FtpMethod method, double answer_seconds) {
+  auto r = std::make_unique<Request>();
+  r->method = method;
+  r->answer_seconds = answer_seconds;
+  r->easy.reset(curl_easy_init());
+  if (!r->easy) return nullptr;
+  CURL* e = r->easy.get();
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp");
+  curl_easy_setopt(e, CURLOPT_USERNAME, user_.c_str());
+  curl_easy_setopt(e, CURLOPT_PASSWORD, password_.c_str());
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  // One CWD per folder, and ".." sent as it stands: the path is already
+  // resolved here, so a ".." left in it means the login folder's parent.
+  curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD,
+                   static_cast<long>(CURLFTPMETHOD_MULTICWD));
+  curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
+                   static_cast<long>(FtpTimeoutSeconds() * 1000));
+  curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                   WholeSeconds(answer_seconds));
+  // The control connection idles while a long transfer runs.
+  curl_easy_setopt(e, CURLOPT_TCP_KEEPALIVE, 1L);
+  curl_easy_setopt(e, CURLOPT_TCP_KEEPIDLE, 60L);
+  curl_easy_setopt(e, CURLOPT_TCP_KEEPINTVL, 30L);
+  curl_easy_setopt(e, CURLOPT_PRIVATE, r.get());
+  return r;
+}
+
+std::string CurlFtpComponent::Url(CURL* easy, const RemotePath& folder,
+                                  std::string_view file) const {
+  auto escape = [easy](std::string_view text) {
+    char* e =
+        curl_easy_escape(easy, text.data(), static_cast<int>(text.size()));
+    std::string out = e ? e : "";
+    curl_free(e);
+    return out;
+  };
+  // A path that starts with an encoded "/" begins with CWD /.
+  std::string url = "ftp://" + host_ + "/" + (folder.absolute() ? "%2F" : "");
+  for (const std::string& name : folder.names()) url += escape(name) + "/";
+  return url + escape(file);
+}
+
+void CurlFtpComponent::Start(std::unique_ptr<Request> request,
+                             const std::string& url) {
+  CURL* e = request->easy.get();
+  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+  request->last_motion = Clock::now();
+  if (curl_multi_add_handle(multi_.get(), e) != CURLM_OK) {
+    Queue(request->method, kFtpFailed, "The FTP request could not be started.");
+    return;
+  }
+  active_ = std::move(request);
+  reported_ = -1;
+}
+
+void CurlFtpComponent::Connect(std::string_view host, std::string_view user,
+                               std::string_view password) {
+  if (Refuse(kFtpMethodConnect, false)) return;
+  host_ = TrimBlanks(host);
+  user_ = user;
+  password_ = password;
+  cwd_ = RemotePath();
+  state_ = 0;
+  if (!ValidHost(host_)) {
+    Queue(kFtpMethodConnect, kFtpBadAddress,
+          Quoted(host_) + " is not a valid FTP site address.");
+    ForgetLogin();
+    return;
+  }
+  auto r = NewRequest(kFtpMethodConnect, FtpTimeoutSeconds());
+  if (!r) {
+    Queue(kFtpMethodConnect, kFtpFailed, "Out of memory.");
+    return;
+  }
+  // Logging in and staying in the login directory: no body, no CWD.
+  curl_easy_setopt(r->easy.get(), CURLOPT_NOBODY, 1L);
+  std::string url = Url(r->easy.get(), RemotePath(), "");
+  Start(std::move(r), url);
+}
+
+void CurlFtpComponent::ChangeDirectory(std::string_view directory) {
+  if (Refuse(kFtpMethodChangeDirectory, true)) return;
+  auto r = NewRequest(kFtpMethodChangeDirectory, FtpTimeoutSeconds());
+  if (!r) {
+    Queue(kFtpMethodChangeDirectory, kFtpFailed, "Out of memory.");
+    return;
+  }
+  r->folder = cwd_.Resolve(directory);
+  // A URL that ends in "/" without a body only changes directories: the
+  // request fails when one of them does not exist.
+  curl_easy_setopt(r->easy.get(), CURLOPT_NOBODY, 1L);
+  std::string url = Url(r->easy.get(), r->folder, "");
+  Start(std::move(r), url);
+}
+
+void CurlFtpComponent::GetFile(std::string_view local_file,
+                               std::string_view remote_file) {
+  if (Refuse(kFtpMethodGetFile, true)) return;
+  auto r = NewRequest(kFtpMethodGetFile, FtpStallSeconds());
+  if (!r) {
+    Queue(kFtpMethodGetFile, kFtpFailed, "Out of memory.");
+    return;
+  }
+  r->local = local_file;
+  r->remote = remote_file;
+  RemotePath path = cwd_.Resolve(remote_file);
+  r->remote_shown = path.Display();
+  if (path.names().empty() || path.names().back() == "..") {
+    Queue(kFtpMethodGetFile, kFtpFileNotFound,
+          "File " + Quoted(remote_file) + " not found on the FTP site.");
+    return;
+  }
+  std::string file = path.names().back();
+  r->folder = path.Resolve("..");
+
+  // The data goes to a temporary file beside the target so that a failed
+  // download never replaces the file the caller names.
+  r->target_path = ResolvePath(local_file);
+  std::string folder = ParentFolder(r->target_path);
+  std::string prefix =
+      folder.empty() ? "" : (folder == "/" ? "/" : folder + "/");
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100 && !r->file; ++attempt) {
+    r->temp_path = prefix + "." + BaseName(r->target_path) + ".part-" +
+                   std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    r->file = UniqueFd(::open(r->temp_path.c_str(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!r->file && errno != EEXIST) break;
+  }
+  if (!r->file) {
+    pending_.push_back(LocalFailure(kFtpMethodGetFile, errno, local_file,
+                                    r->target_path, true));
+    return;
+  }
+  CURL* e = r->easy.get();
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlFtpComponent::OnWrite);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, r.get());
+  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kBufferBytes);
+  curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlFtpComponent::OnProgress);
+  curl_easy_setopt(e, CURLOPT_XFERINFODATA, r.get());
+  r->stall_seconds = FtpStallSeconds();
+  std::string url = Url(e, r->folder, file);
+  Start(std::move(r), url);
+}
+
+void CurlFtpComponent::PutFile(std::string_view local_file,
+                               std::string_view remote_file) {
+  if (Refuse(kFtpMethodPutFile, true)) return;
+  auto r = NewRequest(kFtpMethodPutFile, FtpStallSeconds());
+  if (!r) {
+    Queue(kFtpMethodPutFile, kFtpFailed, "Out of memory.");
+    return;
+  }
+  r->local = local_file;
+  r->remote = remote_file;
+  RemotePath path = cwd_.Resolve(remote_file);
+  r->remote_shown = path.Display();
+  if (path.names().empty() || path.names().back() == "..") {
+    Queue(kFtpMethodPutFile, kFtpUploadRefused,
+          Quoted(remote_file) + " is not a file name the FTP site can store.");
+    return;
+  }
+  std::string file = path.names().back();
+  r->folder = path.Resolve("..");
+
+  std::string native = ResolvePath(local_file);
+  r->file = UniqueFd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat st;
+  int err = 0;
+  if (!r->file) {
+    err = errno;
+  } else if (::fstat(r->file.get(), &st) != 0) {
+    err = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  }
+  if (err != 0) {
+    pending_.push_back(
+        LocalFailure(kFtpMethodPutFile, err, local_file, native, false));
+    return;
+  }
+  r->total = st.st_size;
+  CURL* e = r->easy.get();
+  curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+  curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE,
+                   static_cast<curl_off_t>(st.st_size));
+  curl_easy_setopt(e, CURLOPT_READFUNCTION, &CurlFtpComponent::OnRead);
+  curl_easy_setopt(e, CURLOPT_READDATA, r.get());
+  curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, kBufferBytes);
+  curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlFtpComponent::OnProgress);
+  curl_easy_setopt(e, CURLOPT_XFERINFODATA, r.get());
+  r->stall_seconds = FtpStallSeconds();
+  std::string url = Url(e, r->folder, file);
+  Start(std::move(r), url);
+}
+
+void CurlFtpComponent::Disconnect() {
+  if (Refuse(kFtpMethodDisconnect, true)) return;
+  // Waiting for the answer to QUIT blocks inside libcurl, so it gets a
+  // short limit of its own.
+  auto r = NewRequest(kFtpMethodDisconnect, std::min(FtpTimeoutSeconds(), 5.0));
+  if (!r) {
+    ForgetLogin();
+    Queue(kFtpMethodDisconnect, 0, "");
+    return;
+  }
+  // A request on the session's connection that closes it when done: libcurl
+  // sends QUIT as it closes.
+  curl_easy_setopt(r->easy.get(), CURLOPT_NOBODY, 1L);
+  curl_easy_setopt(r->easy.get(), CURLOPT_FORBID_REUSE, 1L);
+  std::string url = Url(r->easy.get(), RemotePath(), "");
+  Start(std::move(r), url);
+}
+
+void CurlFtpComponent::Abort() {
+  pending_.clear();
+  if (!active_) return;
+  std::unique_ptr<Request> r = std::move(active_);
+  // Removing a running request closes its connection without waiting for
+  // the site.
+  curl_multi_remove_handle(multi_.get(), r->easy.get());
+  if (!r->temp_path.empty()) {
+    r->file.Close();
+    ::unlink(r->temp_path.c_str());
+  }
+  if (r->method == kFtpMethodConnect || r->method == kFtpMethodDisconnect) {
+    ForgetLogin();
+  }
+}
+
+void CurlFtpComponent::Pump(std::chrono::milliseconds bound) {
+  if (pending_.empty() && active_) {
+    int running = 0;
+    curl_multi_perform(multi_.get(), &running);
+    CollectFinished();
+    if (pending_.empty() && active_) {
+      curl_multi_poll(multi_.get(), nullptr, 0,
+                      static_cast<int>(std::max<int64_t>(bound.count(), 0)),
+                      nullptr);
+      curl_multi_perform(multi_.get(), &running);
+      CollectFinished();
+    }
+    if (active_) ReportProgress();
+  } else if (pending_.empty()) {
+    // Nothing runs: wait out the bound so that a caller's loop stays idle.
+    curl_multi_poll(multi_.get(), nullptr, 0,
+                    static_cast<int>(std::max<int64_t>(bound.count(), 0)),
+                    nullptr);
+  }
+  if (!pending_.empty()) {
+    Completion done = std::move(pending_.front());
+    pending_.pop_front();
+    RaiseDone(done.method, done.code, done.text);
+  }
+}
+
+void CurlFtpComponent::CollectFinished() {
+  int left = 0;
+  while (CURLMsg* msg = curl_multi_info_read(multi_.get(), &left)) {
+    if (msg->msg == CURLMSG_DONE && active_ &&
+        msg->easy_handle == active_->easy.get()) {
+      Finish(msg->data.result);
+    }
+  }
+}
+
+void CurlFtpComponent::Finish(CURLcode result) {
+  std::unique_ptr<Request> r = std::move(active_);
+  curl_multi_remove_handle(multi_.get(), r->easy.get());
+  long reply = 0;
+  curl_easy_getinfo(r->easy.get(), CURLINFO_RESPONSE_CODE, &reply);
+  Completion done = Describe(*r, result, reply);
+  switch (r->method) {
+    case kFtpMethodConnect:
+      if (done.code == 0) {
+        state_ = kFtpConnected;
+      } else {
+        ForgetLogin();
+      }
+      break;
+    case kFtpMethodChangeDirectory:
+      if (done.code == 0) cwd_ = r->folder;
+      break;
+    case kFtpMethodGetFile:
+      CompleteDownload(*r, done);
+      break;
+    case kFtpMethodPutFile:
+      break;
+    case kFtpMethodDisconnect:
+      ForgetLogin();
+      break;
+  }
+  if (done.code == 0 && r->total >= 0) RaiseProgress(r->total, r->total);
+  pending_.push_back(std::move(done));
+}
+
+// A complete download replaces the target by a rename, so the name never
+// holds part of a file. It is not flushed to disk first: that would halve
+// the speed of large downloads, and the Download folder is emptied at the
+// start of every run, so a file that a crash spoils is fetched again.
+void CurlFtpComponent::CompleteDownload(Request& r, Completion& done) const {
+  if (done.code == 0) {
+    int err = 0;
+    if (r.file.Close() != 0) {
+      err = errno;
+    } else if (::rename(r.temp_path.c_str(), r.target_path.c_str()) != 0) {
+      err = errno;
+    }
+    if (err == 0) return;
+    done = LocalFailure(kFtpMethodGetFile, err, r.local, r.target_path, true);
+  }
+  r.file.Close();
+  ::unlink(r.temp_path.c_str());
+}
+
+Completion CurlFtpComponent::LocalFailure(int32_t method, int err,
+                                          std::string_view shown,
+                                          const std::string& native,
+                                          bool writing) const {
+  Failure f = Failure::FromErrno(err, native);
+  return Completion{method, static_cast<int16_t>(f.number()),
+                    f.description() +
+                        (writing ? ": cannot write the local file "
+                                 : ": cannot read the local file ") +
+                        Quoted(shown)};
+}
+
+Completion CurlFtpComponent::Describe(const Request& r, CURLcode result,
+                                      long reply) const {
+  auto with_reply = [reply](std::string text) {
+    if (reply > 0) text += " (the site answered " + std::to_string(reply) + ")";
+    return text + ".";
+  };
+  auto make = [&r](int16_t code, std::string text) {
+    return Completion{r.method, code, std::move(text)};
+  };
+  bool transfer =
+      r.method == kFtpMethodGetFile || r.method == kFtpMethodPutFile;
+  switch (result) {
+    case CURLE_OK:
+      return make(0, "");
+    case CURLE_ABORTED_BY_CALLBACK:
+      if (r.stalled) {
+        return make(kFtpStalled, "The transfer of " + Quoted(r.remote) +
+                                     " stalled: no data moved for " +
+                                     SecondsText(r.stall_seconds) +
+                                     " seconds.");
+      }
+      break;
+    case CURLE_WRITE_ERROR:
+      if (r.local_errno != 0) {
+        return LocalFailure(r.method, r.local_errno, r.local, r.target_path,
+                            true);
+      }
+      break;
+    case CURLE_READ_ERROR:
+      if (r.local_errno != 0) {
+        return LocalFailure(r.method, r.local_errno, r.local,
+                            ResolvePath(r.local), false);
+      }
+      break;
+    case CURLE_URL_MALFORMAT:
+      if (!transfer && r.method != kFtpMethodChangeDirectory) {
+        return make(kFtpBadAddress,
+                    Quoted(host_) + " is not a valid FTP site address.");
+      }
+      return make(kFtpFailed,
+                  "A name in " +
+                      Quoted(transfer ? r.remote_shown : r.folder.Display()) +
+                      " cannot be used on an FTP site.");
+    case CURLE_COULDNT_RESOLVE_HOST:
+      return make(kFtpHostNotFound, "The FTP site " + host_ +
+                                        " was not found (its name could "
+                                        "not be resolved).");
+    case CURLE_COULDNT_CONNECT:
+      return make(kFtpCannotConnect,
+                  "Could not connect to the FTP site " + host_ +
+                      " (connection refused or site unreachable).");
+    case CURLE_LOGIN_DENIED:
+      return make(kFtpLoginRefused, "The FTP site refused the login of user " +
+                                        Quoted(user_) +
+                                        " (wrong user name or password).");
+    case CURLE_REMOTE_ACCESS_DENIED:
+      return make(kFtpFolderNotFound, "Folder " + Quoted(r.folder.Display()) +
+                                          " not found on the FTP site.");
+    case CURLE_REMOTE_FILE_NOT_FOUND:
+    case CURLE_FTP_COULDNT_RETR_FILE:
+      return make(kFtpFileNotFound, "File " + Quoted(r.remote_shown) +
+                                        " not found on the FTP site.");
+    case CURLE_UPLOAD_FAILED:
+    case CURLE_REMOTE_DISK_FULL:
+      return make(kFtpUploadRefused,
+                  with_reply("The FTP site refused to store " +
+                             Quoted(r.remote_shown)));
+    case CURLE_OPERATION_TIMEDOUT:
+      return make(kFtpTimedOut, "The FTP site did not answer within " +
+                                    SecondsText(r.answer_seconds) +
+                                    " seconds.");
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+      return make(kFtpConnectionLost,
+                  with_reply("The connection to the FTP site was lost"));
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_FTP_WEIRD_PASV_REPLY:
+    case CURLE_FTP_WEIRD_227_FORMAT:
+    case CURLE_FTP_CANT_GET_HOST:
+    case CURLE_FTP_COULDNT_SET_TYPE:
+    case CURLE_FTP_PORT_FAILED:
+    case CURLE_FTP_ACCEPT_FAILED:
+    case CURLE_QUOTE_ERROR:
+      return make(kFtpBadReply,
+                  with_reply("The FTP site gave an unexpected answer"));
+    default:
+      break;
+  }
+  return make(kFtpFailed, with_reply("The FTP request failed: " +
+                                     std::string(curl_easy_strerror(result))));
+}
+
+void CurlFtpComponent::ReportProgress() {
+  Request& r = *active_;
+  if (r.method != kFtpMethodGetFile && r.method != kFtpMethodPutFile) return;
+  Clock::time_point now = Clock::now();
+  if (r.moved == reported_) return;
+  if (reported_ >= 0 && now - reported_at_ < kProgressInterval) return;
+  reported_ = r.moved;
+  reported_at_ = now;
+  RaiseProgress(r.moved, r.total);
+}
+
+void CurlFtpComponent::ForgetLogin() {
+  state_ = 0;
+  cwd_ = RemotePath();
+  std::fill(password_.begin(), password_.end(), '\0');
+  password_.clear();
+}
+
+size_t CurlFtpComponent::OnWrite(char* data, size_t size, size_t count,
+                                 void* user) {
+  auto* r = static_cast<Request*>(user);
+  size_t total = size * count;
+  size_t left = total;
+  while (left > 0) {
+    ssize_t n = ::write(r->file.get(), data, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      r->local_errno = errno;
+      return 0;  // makes libcurl end the transfer with a write error
+    }
+    data += n;
+    left -= static_cast<size_t>(n);
+  }
+  return total;
+}
+
+size_t CurlFtpComponent::OnRead(char* data, size_t size, size_t count,
+                                void* user) {
+  auto* r = static_cast<Request*>(user);
+  for (;;) {
+    ssize_t n = ::read(r->file.get(), data, size * count);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) {
+      r->local_errno = errno;
+      return CURL_READFUNC_ABORT;
+    }
+  }
+}
+
+int CurlFtpComponent::OnProgress(void* user, curl_off_t dltotal,
+                                 curl_off_t dlnow, curl_off_t ultotal,
+                                 curl_off_t ulnow) {
+  auto* r = static_cast<Request*>(user);
+  Clock::time_point now = Clock::now();
+  int64_t moved = r->method == kFtpMethodPutFile ? ulnow : dlnow;
+  if (r->method == kFtpMethodGetFile && dltotal > 0) r->total = dltotal;
+  if (r->method == kFtpMethodPutFile && ultotal > 0) r->total = ultotal;
+  if (moved != r->moved) {
+    r->moved = moved;
+    r->last_motion = now;
+    return 0;
+  }
+  if (std::chrono::duration<double>(now - r->last_motion).count() >
+      r->stall_seconds) {
+    r->stalled = true;
+    return 1;  // ends the transfer
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::unique_ptr<FtpComponent> MakeCurlFtpComponent() {
+  InitCurlOnce();
+  MultiHandle multi(curl_multi_init());
+  if (!multi) return nullptr;
+  return std::make_unique<CurlFtpComponent>(std::move(multi));
+}
+
+}  // namespace mv

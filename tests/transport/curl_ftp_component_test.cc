@@ -1,0 +1,171 @@
+// The libcurl component on its own, against a real FTP server: when Done
+// arrives, what Abort and a busy component do, and how remote paths resolve.
+#include "transport/curl_ftp_component.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "support/ftp_server.h"
+#include "support/sandbox.h"
+#include "transport/ftp_test_support.h"
+
+namespace mv {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Done {
+  int32_t method;
+  int16_t code;
+  std::string text;
+};
+
+// A component whose notifications are collected.
+class Harness {
+ public:
+  Harness() : component(MakeCurlFtpComponent()) {
+    component->SetDoneHandler(
+        [this](int32_t method, int16_t code, std::string_view text) {
+          dones.push_back(Done{method, code, std::string(text)});
+        });
+    component->SetProgressHandler(
+        [this](int64_t done, int64_t) { moved = done; });
+  }
+  // Pumps until a Done arrives or `limit` passes.
+  std::optional<Done> Wait(double limit = 5) {
+    Stopwatch watch;
+    size_t seen = dones.size();
+    while (dones.size() == seen && watch.Seconds() < limit) {
+      component->Pump(std::chrono::milliseconds(50));
+    }
+    if (dones.size() == seen) return std::nullopt;
+    return dones.back();
+  }
+
+  std::unique_ptr<FtpComponent> component;
+  std::vector<Done> dones;
+  int64_t moved = 0;
+};
+
+class CurlComponentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(site.ok()) << site.error();
+    site.Reset();
+    env.Set("MVUPDATE_FTP_TIMEOUT", "2");
+    env.Set("MVUPDATE_FTP_STALL_SECONDS", "30");
+    ASSERT_TRUE(h.component);
+  }
+  void Login() {
+    h.component->Connect(site.host(), site.user(), site.password());
+    std::optional<Done> d = h.Wait();
+    ASSERT_TRUE(d && d->code == 0) << (d ? d->text : "no Done");
+    ASSERT_EQ(h.component->State(), kFtpConnected);
+  }
+
+  FtpServer& site = FtpServer::Shared();
+  ScopedEnv env;
+  TempFolder local;
+  Harness h;
+};
+
+TEST_F(CurlComponentTest, DoneComesOnlyFromPumpOncePerMethod) {
+  h.component->GetFile(local / "a", "a");
+  EXPECT_TRUE(h.dones.empty());
+  // A method that cannot run reports at once: this Pump does not block.
+  Stopwatch watch;
+  h.component->Pump(std::chrono::milliseconds(500));
+  EXPECT_LT(watch.Seconds(), 0.2);
+  ASSERT_EQ(h.dones.size(), 1u);
+  EXPECT_EQ(h.dones[0].method, kFtpMethodGetFile);
+  EXPECT_EQ(h.dones[0].code, kFtpNotConnected);
+  // With nothing to do, Pump waits out its bound instead of returning.
+  Stopwatch idle;
+  h.component->Pump(std::chrono::milliseconds(200));
+  EXPECT_GE(idle.Seconds(), 0.15);
+  EXPECT_LT(idle.CpuSeconds(), 0.05);
+  EXPECT_EQ(h.dones.size(), 1u);
+}
+
+TEST_F(CurlComponentTest, AbortEndsATransferWithoutDoneOrLeftovers) {
+  site.Put("big.bin", std::string(1 << 20, 'b'));
+  site.Put("small.txt", "small");
+  site.SetFault(FtpServer::Fault::kStall);
+  Login();
+  h.component->GetFile(local / "big.bin", "big.bin");
+  Stopwatch watch;
+  while (h.moved == 0 && watch.Seconds() < 5) {
+    h.component->Pump(std::chrono::milliseconds(50));
+  }
+  ASSERT_GT(h.moved, 0);
+  h.component->Abort();
+  EXPECT_TRUE(fs::is_empty(local.path()));
+  EXPECT_FALSE(h.Wait(0.3).has_value());
+  // The session goes on (libcurl logs in again on a new connection).
+  site.SetFault(FtpServer::Fault::kNone);
+  EXPECT_EQ(h.component->State(), kFtpConnected);
+  h.component->GetFile(local / "small.txt", "small.txt");
+  std::optional<Done> d = h.Wait();
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->code, 0) << d->text;
+  EXPECT_EQ(ReadFile(local / "small.txt"), "small");
+}
+
+TEST_F(CurlComponentTest, SecondMethodWhileBusyIsRefused) {
+  site.Put("big.bin", std::string(1 << 20, 'b'));
+  site.SetFault(FtpServer::Fault::kStall);
+  Login();
+  h.component->GetFile(local / "big.bin", "big.bin");
+  h.component->ChangeDirectory("Merivane");
+  std::optional<Done> d = h.Wait(1);
+  ASSERT_TRUE(d);
+  EXPECT_EQ(d->method, kFtpMethodChangeDirectory);
+  EXPECT_EQ(d->code, kFtpBusy);
+  h.component->Abort();
+}
+
+TEST_F(CurlComponentTest, DisconnectForgetsTheDirectory) {
+  site.MakeFolder("Merivane/Update");
+  Login();
+  h.component->ChangeDirectory("Merivane");
+  ASSERT_EQ(h.Wait()->code, 0);
+  h.component->Disconnect();
+  ASSERT_EQ(h.Wait()->code, 0);
+  EXPECT_NE(h.component->State(), kFtpConnected);
+  // A new login starts in the login folder again: "Update" is not there.
+  Login();
+  h.component->ChangeDirectory("Update");
+  EXPECT_EQ(h.Wait()->code, kFtpFolderNotFound);
+  EXPECT_EQ(site.Count("USER"), 2);
+  EXPECT_EQ(site.Count("QUIT"), 1);
+}
+
+TEST(RemotePathTest, ResolvesLikeTheSiteDoes) {
+  struct Case {
+    const char* from;
+    const char* change;
+    const char* result;
+  } cases[] = {
+      {"", "Merivane", "Merivane"},
+      {"Merivane/123", "..\\Update", "Merivane/Update"},
+      {"Merivane", "..\\..\\x", "../x"},
+      {"", "..", ".."},
+      {"..", "..\\a", "../../a"},
+      {"Merivane", ".\\a\\\\b\\", "Merivane/a/b"},
+      {"Merivane", "a/b", "Merivane/a/b"},
+      {"Merivane", "\\Root", "/Root"},
+      {"/Root", "..\\..", "/"},
+      {"Merivane", "", "Merivane"},
+      {"", "Update Files", "Update Files"},
+  };
+  for (const Case& c : cases) {
+    RemotePath from = RemotePath().Resolve(c.from);
+    EXPECT_EQ(from.Resolve(c.change).Display(), c.result)
+        << c.from << " + " << c.change;
+  }
+}
+
+}  // namespace
+}  // namespace mv
