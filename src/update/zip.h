@@ -28,8 +28,10 @@
 //     pattern names (the current directory when it names none) and from all
 //     of its sub-folders. Entries are named by their path relative to the
 //     current directory with "/" separators; folders get no entries of their
-//     own, so empty folders are not stored. Symbolic links to files are
-//     stored as the file they name; links to folders are not followed.
+//     own, so empty folders are not stored. Hidden (dot) files are taken
+//     like any other. Symbolic links to files are stored as the file they
+//     name; links to folders are not followed. The archive never holds
+//     itself.
 //   - Entries are deflated at level kZipCompressionLevel.
 //   - The archive is written under a temporary name and renamed when
 //     complete: a failed zip leaves no archive behind. A file that cannot be
