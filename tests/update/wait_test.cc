@@ -45,6 +45,7 @@ TEST(WaitSecondsTest, LinesAndLength) {
       {0, 3, {"SECONDS: 0"}, 0, 50},
       {-0.0f, 3, {"SECONDS: 0"}, 0, 50},
       {-2.5, 3, {"SECONDS: -2.5"}, 0, 50},
+      {-10, 3, {"SECONDS: -10"}, 0, 50},
       {NAN, 3, {"SECONDS: nan"}, 0, 50},
       // Rounds to no milliseconds at all: a wait that ends at once.
       {0.0004f, 3, {"SECONDS: 0.0004", on, off}, 0, 50},
@@ -69,14 +70,6 @@ TEST(WaitSecondsTest, LinesAndLength) {
       EXPECT_EQ(window.waits, 0);
     }
   }
-}
-
-TEST(WaitSecondsTest, WholeNumberShowsNoFraction) {
-  Sandbox sb;
-  RecordingWindow window;
-  Form form(window, sb.config());
-  WaitSeconds(form, -10);
-  EXPECT_EQ(window.lines, std::vector<std::string>{"SECONDS: -10"});
 }
 
 TEST(WaitSecondsTest, EventsDuringTheWaitDoNotShortenIt) {
