@@ -24,11 +24,11 @@
 //   - Files keep the permission bits and time stamp stored in the archive.
 //
 // Archiving
-//   - Files that match the specification are taken from the folder that the
-//     pattern names (the current directory when it names none) and from all
-//     of its sub-folders. Entries are named by their path relative to the
-//     current directory with "/" separators; folders get no entries of their
-//     own, so empty folders are not stored. Hidden (dot) files are taken
+//   - Files that match the file specification are taken from the folder
+//     that the pattern names (the current directory when it names none) and
+//     from all of its sub-folders. Entries are named by their path relative to
+//     the current directory with "/" separators; folders get no entries of
+//     their own, so empty folders are not stored. Hidden (dot) files are taken
 //     like any other. Symbolic links to files are stored as the file they
 //     name; links to folders are not followed. The archive never holds
 //     itself.
