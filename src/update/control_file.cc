@@ -1,0 +1,166 @@
+#include "update/control_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "app/form.h"
+#include "app/run_log.h"
+#include "system/files.h"
+#include "system/paths.h"
+
+namespace mv {
+
+namespace {
+
+constexpr size_t kReadChunk = 64 * 1024;
+constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
+
+bool IsSkipped(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+}  // namespace
+
+Result<ControlFileReader> ControlFileReader::Open(
+    std::string_view native_path) {
+  if (Status s = CheckShareReachable(native_path); !s.ok()) {
+    return s.failure();
+  }
+  std::string path = ResolveCase(native_path);
+  if (path.empty()) return Failure(kFileNotFound);
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return Failure::FromErrno(errno, path);
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return Failure::FromErrno(errno, path);
+  if (S_ISDIR(st.st_mode)) return Failure(kPathFileAccessError);
+  return ControlFileReader(std::move(fd), std::move(path));
+}
+
+ControlFileReader::ControlFileReader(UniqueFd fd, std::string path)
+    : fd_(std::move(fd)), path_(std::move(path)) {}
+
+bool ControlFileReader::Fill() {
+  if (eof_ || !status_.ok()) return false;
+  // Keep the unread bytes at the front and read behind them.
+  if (begin_ > 0) {
+    std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+  }
+  if (buffer_.size() < end_ + kReadChunk) buffer_.resize(end_ + kReadChunk);
+  for (;;) {
+    ssize_t n = ::read(fd_.get(), buffer_.data() + end_, kReadChunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      status_ = Failure::FromErrno(errno, path_);
+      return false;
+    }
+    if (n == 0) {
+      eof_ = true;
+      return false;
+    }
+    end_ += static_cast<size_t>(n);
+    return true;
+  }
+}
+
+bool ControlFileReader::ReadLine(std::string& line) {
+  line.clear();
+  if (at_start_) {
+    at_start_ = false;
+    while (end_ - begin_ < 3 && Fill()) {
+    }
+    if (end_ - begin_ >= 3 &&
+        std::memcmp(buffer_.data() + begin_, kByteOrderMark, 3) == 0) {
+      begin_ += 3;
+    }
+  }
+  bool any = false;  // this call found at least one byte of a line
+  for (;;) {
+    if (begin_ == end_ && !Fill()) return any && status_.ok();
+    any = true;
+    const char* start = buffer_.data() + begin_;
+    const void* cr = std::memchr(start, '\r', end_ - begin_);
+    if (cr == nullptr) {
+      line.append(start, end_ - begin_);
+      begin_ = end_;
+      continue;
+    }
+    size_t len = static_cast<size_t>(static_cast<const char*>(cr) - start);
+    line.append(start, len);
+    begin_ += len + 1;
+    if (begin_ == end_) Fill();
+    if (begin_ < end_ && buffer_[begin_] == '\n') ++begin_;
+    return true;
+  }
+}
+
+Result<int32_t> ControlNumber(std::string_view text) {
+  size_t i = 0;
+  auto skip = [&] {
+    while (i < text.size() && IsSkipped(text[i])) ++i;
+  };
+  skip();
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  // The whole part saturates well above the 32-bit range, so that a long run
+  // of digits cannot wrap round into range.
+  constexpr uint64_t kCap = 10'000'000'000ULL;
+  uint64_t whole = 0;
+  for (skip(); i < text.size() && IsDigit(text[i]); ++i, skip()) {
+    whole = std::min<uint64_t>(whole * 10 + (text[i] - '0'), kCap);
+  }
+  // Of the fraction only its relation to one half matters, which the digits
+  // tell exactly (no binary floating point in between).
+  int first = -1;     // first digit of the fraction
+  bool more = false;  // a non-zero digit follows the first
+  if (i < text.size() && text[i] == '.') {
+    for (++i, skip(); i < text.size() && IsDigit(text[i]); ++i, skip()) {
+      if (first < 0) {
+        first = text[i] - '0';
+      } else if (text[i] != '0') {
+        more = true;
+      }
+    }
+  }
+  bool up = first > 5 || (first == 5 && (more || whole % 2 == 1));
+  uint64_t magnitude = whole + (up ? 1 : 0);
+  if (negative) {
+    if (magnitude > 2147483648ULL) return Failure(kOverflow);
+    return static_cast<int32_t>(-static_cast<int64_t>(magnitude));
+  }
+  if (magnitude > 2147483647ULL) return Failure(kOverflow);
+  return static_cast<int32_t>(magnitude);
+}
+
+std::string CustomerControlFile(const Form& form) {
+  return JoinPath(form.settings.ApplicationPath,
+                  form.ServerFlavour() ? "\\Download\\MVControl.dat"
+                                       : "\\Update\\MVControl.dat");
+}
+
+std::string UpdateControlFile(const Form& form) {
+  return JoinPath(form.settings.ApplicationPath,
+                  form.ServerFlavour() ? "\\Download\\MVUpdate.dat"
+                                       : "\\Update\\MVUpdate.dat");
+}
+
+void ProcessCustomerControlFile(Form& form) {
+  form.window.AddLine("Processing customer's control file.");
+  // Opening is the whole check: the file's contents are not interpreted.
+  Result<ControlFileReader> reader =
+      ControlFileReader::Open(CustomerControlFile(form));
+  if (!reader.ok()) {
+    form.settings.LastError = "********** ERROR:" + reader.failure().Text();
+    LogError(form, reader.failure().Text());
+  }
+  LogInfo(form, "Processing of customer's control file complete.");
+}
+
+}  // namespace mv

@@ -1,0 +1,551 @@
+#include "update/zip.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zip.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "app/form.h"
+#include "app/run_log.h"
+#include "system/failure.h"
+#include "system/files.h"
+#include "system/paths.h"
+#include "system/unique_fd.h"
+
+namespace mv {
+
+namespace {
+
+struct ArchiveDiscard {
+  void operator()(zip_t* za) const { zip_discard(za); }
+};
+using ArchivePtr = std::unique_ptr<zip_t, ArchiveDiscard>;
+
+struct EntryClose {
+  void operator()(zip_file_t* zf) const { zip_fclose(zf); }
+};
+using EntryPtr = std::unique_ptr<zip_file_t, EntryClose>;
+
+// A result code as the log shows it: one blank before a non-negative number.
+std::string CodeText(int code) {
+  return code < 0 ? std::to_string(code) : " " + std::to_string(code);
+}
+
+void LogWarning(Form& form, const std::string& text) {
+  LogMessage(form, kLevelWarning, text, true, false, true);
+}
+
+// Keeps the first problem's code of a call.
+void Note(int16_t& result, ArchiveResult code) {
+  if (result == kArchiveOk) result = code;
+}
+
+std::string Slashes(std::string_view text) {
+  std::string out(text);
+  std::replace(out.begin(), out.end(), '\\', '/');
+  return out;
+}
+
+// The patterns of a file specification: separated by blanks, with "/" as
+// the only separator.
+std::vector<std::string> SplitSpec(std::string_view spec) {
+  std::vector<std::string> patterns;
+  size_t pos = 0;
+  while (pos < spec.size()) {
+    size_t begin = spec.find_first_not_of(' ', pos);
+    if (begin == std::string_view::npos) break;
+    size_t end = spec.find(' ', begin);
+    if (end == std::string_view::npos) end = spec.size();
+    patterns.push_back(Slashes(spec.substr(begin, end - begin)));
+    pos = end;
+  }
+  return patterns;
+}
+
+bool MatchesAny(const std::vector<std::string>& patterns,
+                std::string_view name) {
+  return std::any_of(
+      patterns.begin(), patterns.end(),
+      [&](const std::string& p) { return WildcardMatch(p, name); });
+}
+
+std::string FoldCase(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+// The folder components of an entry name below the destination, or nothing
+// when the name would leave it: absolute, a drive, "..", or empty.
+std::optional<std::vector<std::string>> SafeParts(std::string_view name) {
+  std::string path = Slashes(name);
+  if (path.empty() || path[0] == '/') return std::nullopt;
+  if (path.size() >= 2 && path[1] == ':') return std::nullopt;  // C:\ or C:
+  std::vector<std::string> parts;
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t end = path.find('/', pos);
+    if (end == std::string::npos) end = path.size();
+    std::string part = path.substr(pos, end - pos);
+    if (part == "..") return std::nullopt;
+    if (!part.empty() && part != ".") parts.push_back(std::move(part));
+    pos = end + 1;
+  }
+  if (parts.empty()) return std::nullopt;
+  return parts;
+}
+
+// Case-insensitive lookup of names in the folders that one extraction
+// writes to. Each folder is read once; names made later are added, so a run
+// over thousands of entries does not read a folder per entry.
+class FolderNames {
+ public:
+  // The existing entry of `folder` that is `name` regardless of case (the
+  // exact name first, then the first in name order), or `name` itself.
+  std::string Resolve(const std::string& folder, const std::string& name) {
+    Listing& l = Load(folder);
+    if (l.exact.count(name)) return name;
+    auto it = l.folded.find(FoldCase(name));
+    return it == l.folded.end() ? name : it->second;
+  }
+
+  void Added(const std::string& folder, const std::string& name) {
+    Add(Load(folder), name);
+  }
+
+  // A folder this extraction made: known to be empty.
+  void Made(const std::string& folder) { listings_[folder]; }
+
+ private:
+  struct Listing {
+    std::unordered_set<std::string> exact;
+    std::unordered_map<std::string, std::string> folded;
+  };
+
+  static void Add(Listing& l, const std::string& name) {
+    l.exact.insert(name);
+    auto [it, inserted] = l.folded.emplace(FoldCase(name), name);
+    if (!inserted && name < it->second) it->second = name;
+  }
+
+  Listing& Load(const std::string& folder) {
+    auto [it, inserted] = listings_.try_emplace(folder);
+    if (inserted) {
+      std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()),
+                                              ::closedir);
+      while (dirent* e = dir ? ::readdir(dir.get()) : nullptr) {
+        std::string n = e->d_name;
+        if (n != "." && n != "..") Add(it->second, n);
+      }
+    }
+    return it->second;
+  }
+
+  std::unordered_map<std::string, Listing> listings_;
+};
+
+// One extraction: the archive, the destination and what it learnt.
+class Extraction {
+ public:
+  Extraction(Form& form, zip_t* za, std::string destination)
+      : form_(form), za_(za), destination_(std::move(destination)) {}
+
+  // Extracts the matching entries; gives the result code.
+  int16_t Run(const std::vector<std::string>& patterns) {
+    zip_int64_t count = zip_get_num_entries(za_, 0);
+    bool matched = false;
+    for (zip_int64_t i = 0; i < count; ++i) {
+      const char* guessed = zip_get_name(za_, i, ZIP_FL_ENC_GUESS);
+      if (guessed == nullptr) continue;
+      std::string name = Slashes(guessed);
+      bool folder = !name.empty() && name.back() == '/';
+      std::string matched_name = name;
+      while (!matched_name.empty() && matched_name.back() == '/') {
+        matched_name.pop_back();
+      }
+      if (!MatchesAny(patterns, matched_name)) continue;
+      matched = true;
+      ExtractEntry(static_cast<zip_uint64_t>(i), guessed, folder);
+    }
+    if (!matched) Note(result_, kArchiveNothingMatched);
+    return result_;
+  }
+
+ private:
+  void ExtractEntry(zip_uint64_t index, const std::string& name, bool folder) {
+    std::optional<std::vector<std::string>> parts = SafeParts(name);
+    if (!parts || IsLink(index)) {
+      LogWarning(form_, "!!! Unsafe entry not extracted: " + name);
+      Note(result_, kArchiveEntryUnsafe);
+      return;
+    }
+    const char* raw = zip_get_name(za_, index, ZIP_FL_ENC_RAW);
+    if (raw != nullptr && name != raw) {
+      LogWarning(form_, "!!! Entry name is not UTF-8, extracted as: " + name);
+    }
+    size_t folder_count = folder ? parts->size() : parts->size() - 1;
+    Result<std::string> where = MakeFolders(*parts, folder_count);
+    if (!where.ok()) {
+      CouldNotExtract(name, where.failure());
+      return;
+    }
+    if (!folder) WriteEntry(index, name, where.value(), parts->back());
+  }
+
+  bool IsLink(zip_uint64_t index) {
+    zip_uint8_t opsys = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(za_, index, 0, &opsys, &attributes) !=
+        0) {
+      return false;
+    }
+    return opsys == ZIP_OPSYS_UNIX && S_ISLNK(attributes >> 16);
+  }
+
+  // Stored permission bits, or those of a new file when none are stored.
+  mode_t ModeOf(zip_uint64_t index) {
+    zip_uint8_t opsys = 0;
+    zip_uint32_t attributes = 0;
+    if (zip_file_get_external_attributes(za_, index, 0, &opsys, &attributes) ==
+            0 &&
+        opsys == ZIP_OPSYS_UNIX && (attributes >> 16 & 0777) != 0) {
+      return static_cast<mode_t>(attributes >> 16 & 0777);
+    }
+    return 0666;
+  }
+
+  // Makes the first `count` components of `parts` below the destination,
+  // reusing folders whose names differ only in case; gives the folder.
+  Result<std::string> MakeFolders(const std::vector<std::string>& parts,
+                                  size_t count) {
+    std::string folder = destination_;
+    for (size_t i = 0; i < count; ++i) {
+      std::string child = folder + "/" + names_.Resolve(folder, parts[i]);
+      if (!ready_.count(child)) {
+        if (::mkdir(child.c_str(), 0777) == 0) {
+          names_.Added(folder, BaseName(child));
+          names_.Made(child);
+        } else if (int err = errno; err != EEXIST || !FolderExists(child)) {
+          return Failure::FromErrno(err == EEXIST ? ENOTDIR : err, child);
+        }
+        ready_.insert(child);
+      }
+      folder = std::move(child);
+    }
+    return folder;
+  }
+
+  // Writes one entry under a temporary name and renames it over the target
+  // once it is complete and its checksum is right.
+  void WriteEntry(zip_uint64_t index, const std::string& name,
+                  const std::string& folder, const std::string& base) {
+    std::string file = names_.Resolve(folder, base);
+    std::string target = folder + "/" + file;
+    std::string temp = folder + "/.mvunzip-" + std::to_string(::getpid()) +
+                       "-" + std::to_string(++temp_counter_);
+    UniqueFd out(::open(temp.c_str(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                        ModeOf(index)));
+    if (!out) {
+      CouldNotExtract(name, Failure::FromErrno(errno, temp));
+      return;
+    }
+    bool written = Copy(index, name, out.get());
+    if (written) {
+      SetTime(index, out.get());
+      if (out.Close() != 0) {
+        CouldNotExtract(name, Failure::FromErrno(errno, target));
+        written = false;
+      }
+    }
+    if (written && ::rename(temp.c_str(), target.c_str()) != 0) {
+      CouldNotExtract(name, Failure::FromErrno(errno, target));
+      written = false;
+    }
+    if (!written) {
+      ::unlink(temp.c_str());
+      return;
+    }
+    names_.Added(folder, file);
+  }
+
+  // Copies the entry's data to `fd`; false (with its line) on a failure.
+  bool Copy(zip_uint64_t index, const std::string& name, int fd) {
+    EntryPtr in(zip_fopen_index(za_, index, 0));
+    if (!in) {
+      Damaged(name, zip_error_strerror(zip_get_error(za_)));
+      return false;
+    }
+    buffer_.resize(256 * 1024);
+    for (;;) {
+      zip_int64_t n = zip_fread(in.get(), buffer_.data(), buffer_.size());
+      if (n < 0) {
+        Damaged(name, zip_error_strerror(zip_file_get_error(in.get())));
+        return false;
+      }
+      if (n == 0) break;
+      const char* p = buffer_.data();
+      size_t left = static_cast<size_t>(n);
+      while (left > 0) {
+        ssize_t w = ::write(fd, p, left);
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) {
+          CouldNotExtract(name, Failure::FromErrno(errno, name));
+          return false;
+        }
+        p += w;
+        left -= static_cast<size_t>(w);
+      }
+    }
+    // The checksum is compared when the entry is closed.
+    zip_file_t* raw = in.release();
+    if (int err = zip_fclose(raw); err != 0) {
+      zip_error_t error;
+      zip_error_init_with_code(&error, err);
+      Damaged(name, zip_error_strerror(&error));
+      zip_error_fini(&error);
+      return false;
+    }
+    return true;
+  }
+
+  void SetTime(zip_uint64_t index, int fd) {
+    zip_stat_t st;
+    if (zip_stat_index(za_, index, 0, &st) != 0 ||
+        !(st.valid & ZIP_STAT_MTIME)) {
+      return;
+    }
+    struct timespec times[2] = {{0, UTIME_OMIT}, {st.mtime, 0}};
+    ::futimens(fd, times);  // a time stamp is not worth failing an entry
+  }
+
+  void Damaged(const std::string& name, const char* why) {
+    LogWarning(form_, "!!! Damaged entry not extracted: " + name + " (" +
+                          std::string(why) + ")");
+    Note(result_, kArchiveEntryDamaged);
+  }
+
+  void CouldNotExtract(const std::string& name, const Failure& failure) {
+    LogWarning(form_,
+               "!!! Could not extract: " + name + " (" + failure.Text() + ")");
+    Note(result_, kArchiveWriteFailed);
+  }
+
+  Form& form_;
+  zip_t* za_;
+  std::string destination_;
+  FolderNames names_;
+  std::unordered_set<std::string> ready_;  // folders known to exist
+  std::vector<char> buffer_;
+  unsigned temp_counter_ = 0;
+  int16_t result_ = kArchiveOk;
+};
+
+// Opens an archive for reading; the result code when that fails.
+ArchivePtr OpenArchive(const std::string& path, int16_t& result) {
+  struct stat st;
+  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
+    result = (path.empty() || errno == ENOENT || errno == ENOTDIR)
+                 ? kArchiveNotFound
+                 : kArchiveUnreadable;
+    return nullptr;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    result = kArchiveUnreadable;
+    return nullptr;
+  }
+  int error = 0;
+  ArchivePtr za(zip_open(path.c_str(), ZIP_RDONLY, &error));
+  if (!za) {
+    result = error == ZIP_ER_OPEN ? kArchiveUnreadable : kArchiveCorrupt;
+  }
+  return za;
+}
+
+int16_t Extract(Form& form, std::string_view zip_file,
+                std::string_view destination, std::string_view file_spec) {
+  int16_t result = kArchiveOk;
+  ArchivePtr za = OpenArchive(ResolvePath(zip_file), result);
+  if (!za) return result;
+  std::string folder = ResolvePath(destination);
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (!FolderExists(folder)) return kArchiveWriteFailed;
+  return Extraction(form, za.get(), folder).Run(SplitSpec(file_spec));
+}
+
+// A file to be archived: where it is and the name it is stored under.
+struct Source {
+  std::string path;
+  std::string name;
+};
+
+// The files of `folder` and its sub-folders whose names match `pattern`,
+// in name order, stored under `prefix` followed by their relative path.
+void Walk(const std::string& folder, const std::string& prefix,
+          const std::string& pattern, std::vector<Source>& out) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()),
+                                          ::closedir);
+  if (!dir) return;
+  std::vector<std::string> names;
+  while (dirent* e = ::readdir(dir.get())) {
+    std::string n = e->d_name;
+    if (n != "." && n != "..") names.push_back(std::move(n));
+  }
+  dir.reset();
+  std::sort(names.begin(), names.end());
+  for (const std::string& n : names) {
+    std::string path = folder == "." ? n : folder + "/" + n;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      Walk(path, prefix + n + "/", pattern, out);
+      continue;
+    }
+    // A link is stored as the file it names; links to folders are skipped.
+    if (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0) continue;
+    if (S_ISREG(st.st_mode) && WildcardMatch(pattern, n)) {
+      out.push_back({path, prefix + n});
+    }
+  }
+}
+
+// The stored form of a pattern's folder: its components below the current
+// directory, without a root, drive or "." and ".." components.
+std::string StoredPrefix(std::string_view folder) {
+  std::string prefix;
+  size_t pos = 0;
+  while (pos < folder.size()) {
+    size_t end = folder.find('/', pos);
+    if (end == std::string_view::npos) end = folder.size();
+    std::string_view part = folder.substr(pos, end - pos);
+    bool drive = prefix.empty() && part.size() == 2 && part[1] == ':';
+    if (!part.empty() && part != "." && part != ".." && !drive) {
+      prefix += std::string(part) + "/";
+    }
+    pos = end + 1;
+  }
+  return prefix;
+}
+
+// The files that the patterns name, each once.
+std::vector<Source> Collect(const std::vector<std::string>& patterns) {
+  std::vector<Source> all;
+  for (const std::string& p : patterns) {
+    size_t slash = p.find_last_of('/');
+    std::string folder = slash == std::string::npos ? "" : p.substr(0, slash);
+    std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
+    std::string root = slash == 0       ? "/"
+                       : folder.empty() ? "."
+                                        : ResolveCase(NativePath(folder));
+    Walk(root, StoredPrefix(root), name, all);
+  }
+  std::vector<Source> unique;
+  std::unordered_set<std::string> seen;
+  for (Source& s : all) {
+    if (seen.insert(s.name).second) unique.push_back(std::move(s));
+  }
+  return unique;
+}
+
+int16_t Build(Form& form, std::string_view archive,
+              std::string_view file_spec) {
+  int16_t result = kArchiveOk;
+  std::string path = ResolvePath(archive);
+  if (path.empty()) return kArchiveWriteFailed;
+  std::vector<Source> sources = Collect(SplitSpec(file_spec));
+  // The archive never holds itself (it is still there when it could not be
+  // deleted).
+  struct stat self;
+  if (::stat(path.c_str(), &self) == 0) {
+    std::erase_if(sources, [&](const Source& s) {
+      struct stat st;
+      return ::stat(s.path.c_str(), &st) == 0 && st.st_dev == self.st_dev &&
+             st.st_ino == self.st_ino;
+    });
+  }
+  // A file that cannot be read would fail the whole archive when it is
+  // written; it is left out and named instead.
+  std::erase_if(sources, [&](const Source& s) {
+    UniqueFd fd(::open(s.path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fd) return false;
+    LogWarning(form, "!!! Could not read: " + s.name + " (" +
+                         Failure::FromErrno(errno, s.path).Text() + ")");
+    Note(result, kArchiveSourceUnreadable);
+    return true;
+  });
+  if (sources.empty()) {
+    Note(result, kArchiveNothingMatched);
+    return result;
+  }
+  int error = 0;
+  ArchivePtr za(zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error));
+  if (!za) return kArchiveWriteFailed;
+  for (const Source& s : sources) {
+    zip_source_t* data = zip_source_file(za.get(), s.path.c_str(), 0, -1);
+    zip_int64_t index = data == nullptr ? -1
+                                        : zip_file_add(za.get(), s.name.c_str(),
+                                                       data, ZIP_FL_ENC_GUESS);
+    if (index < 0) {
+      if (data != nullptr) zip_source_free(data);
+      return kArchiveWriteFailed;
+    }
+    zip_set_file_compression(za.get(), static_cast<zip_uint64_t>(index),
+                             ZIP_CM_DEFLATE, kZipCompressionLevel);
+  }
+  // libzip writes a temporary file and renames it only when it is complete;
+  // when that fails the temporary file is removed and nothing is left.
+  if (zip_close(za.get()) != 0) {
+    LogWarning(form,
+               "!!! Could not write the zip file: " +
+                   std::string(zip_error_strerror(zip_get_error(za.get()))));
+    return kArchiveWriteFailed;
+  }
+  za.release();
+  return result;
+}
+
+}  // namespace
+
+int16_t UnZipFiles(Form& form, std::string_view strZipFile,
+                   std::string_view strDestination,
+                   std::string_view strFileSpec) {
+  LogInfo(form, "DESTINATION      : " + std::string(strDestination));
+  LogInfo(form, "ZIPFILE          : " + std::string(strZipFile));
+  LogInfo(form, "FILESPEC         : " + std::string(strFileSpec));
+  int16_t result = Extract(form, strZipFile, strDestination, strFileSpec);
+  if (result != kArchiveOk) {
+    LogMessage(form, kLevelError, CodeText(result), true, false, false);
+  }
+  return result;
+}
+
+int16_t ZipFiles(Form& form, std::string_view archive,
+                 std::string_view file_spec) {
+  LogInfo(form, "Zip Files      : " + std::string(archive));
+  LogInfo(form, "File Spec      : " + std::string(file_spec));
+  if (!DeleteFiles(NativePath(archive)).ok()) {
+    LogWarning(form, "!!! Could not remove the zip file. ");
+  }
+  int16_t result = Build(form, archive, file_spec);
+  if (result != kArchiveOk) {
+    LogError(form, "!!! Could not zip: " + CodeText(result));
+  }
+  return result;
+}
+
+}  // namespace mv
