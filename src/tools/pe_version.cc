@@ -281,8 +281,10 @@ std::optional<std::string_view> PeImage::VersionResource() {
   }
   // The root node's length bounds the block; the resource may be padded.
   uint16_t root_length = *U16(b_, data->begin);
-  uint64_t length = std::min<uint64_t>(root_length, size);
-  return b_.substr(data->begin, length);
+  std::string_view block =
+      b_.substr(data->begin, std::min<uint64_t>(root_length, size));
+  if (!ParseNode(block, 0, block.size())) return std::nullopt;
+  return block;
 }
 
 // Owns a read-only mapping of a whole file.

@@ -27,9 +27,11 @@ void Line(Form& form, std::string_view text,
 // The event log file this run writes to (the log may have moved to a
 // roll-over file), else where start-up would put it.
 std::string EventLogPath(Form& form) {
-  if (form.settings.EventLog) return form.settings.EventLog->strFile();
-  return JoinPath(form.registry_queries.GetInstallPath(),
-                  "\\Database\\MVUpEvents.log");
+  std::string path = form.settings.EventLog
+                         ? form.settings.EventLog->strFile()
+                         : JoinPath(form.registry_queries.GetInstallPath(),
+                                    "\\Database\\MVUpEvents.log");
+  return ResolveCase(path);
 }
 
 }  // namespace
