@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -177,6 +178,18 @@ TEST(PeVersionTest, FilesWithoutVersionInformation) {
     SCOPED_TRACE(path);
     EXPECT_FALSE(ReadVersionInfo(path));
   }
+}
+
+// A program file with a large appended part (as self-extracting set-ups
+// have) is mapped, not read whole; sizes beyond 32 bits do not wrap.
+TEST(PeVersionTest, LargeFileIsReadLikeAnyOther) {
+  TempFolder tmp;
+  std::string path = tmp / "Setup.exe";
+  WriteFile(path, ReadFile(PeFile("Merivane.exe")));
+  ASSERT_EQ(::truncate(path.c_str(), (off_t{5} << 30) + 3), 0);  // sparse
+  std::optional<VersionInfo> info = ReadVersionInfo(path);
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->Fixed().file_version_ms, 0x00070000u);
 }
 
 // Every prefix of a good file either gives nothing or the same resource: a
