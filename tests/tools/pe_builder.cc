@@ -64,7 +64,7 @@ void Put32(std::string& bytes, size_t offset, uint32_t v) {
   Put16(bytes, offset + 2, static_cast<uint16_t>(v >> 16));
 }
 
-std::string VersionNode(const VersionNodeSpec& node) {
+std::string VersionNode(const VersionNodeParts& node) {
   std::string s(6, '\0');
   for (char16_t u : Utf16(node.key)) Append16(s, u);
   Append16(s, 0);
@@ -82,7 +82,7 @@ std::string VersionNode(const VersionNodeSpec& node) {
     s += node.value;
     value_length = static_cast<uint16_t>(node.value.size());
   }
-  for (const VersionNodeSpec& child : node.children) {
+  for (const VersionNodeParts& child : node.children) {
     Pad4(s);
     s += VersionNode(child);
   }
@@ -108,8 +108,8 @@ std::string VersionBlock(
     const FixedFileInfo& fixed, std::string_view table,
     const std::vector<std::pair<std::string, std::string>>& strings,
     const std::vector<uint32_t>& translations) {
-  VersionNodeSpec root{"VS_VERSION_INFO", FixedRecord(fixed), false, {}};
-  VersionNodeSpec string_table{std::string(table), "", true, {}};
+  VersionNodeParts root{"VS_VERSION_INFO", FixedRecord(fixed), false, {}};
+  VersionNodeParts string_table{std::string(table), "", true, {}};
   for (const auto& [name, value] : strings) {
     string_table.children.push_back({name, value, true, {}});
   }

@@ -14,13 +14,13 @@ namespace mv {
 
 // One node of a version resource; the value is UTF-8 text written as
 // UTF-16 with its terminating zero, or raw bytes when `text` is false.
-struct VersionNodeSpec {
+struct VersionNodeParts {
   std::string key;
   std::string value;
   bool text = true;
-  std::vector<VersionNodeSpec> children;
+  std::vector<VersionNodeParts> children;
 };
-std::string VersionNode(const VersionNodeSpec& node);
+std::string VersionNode(const VersionNodeParts& node);
 
 // The 52 bytes of a fixed record.
 std::string FixedRecord(const FixedFileInfo& f);

@@ -412,9 +412,9 @@ TEST(PeVersionTest, QueriesInsideTheBlock) {
        "\\StringFileInfo\\040904B0\\X", "abc"},
       {"value without its terminating zero",
        [] {
-         VersionNodeSpec root{
+         VersionNodeParts root{
              "VS_VERSION_INFO", FixedRecord(SomeFixed()), false, {}};
-         VersionNodeSpec raw{"Raw", "abcd", false, {}};
+         VersionNodeParts raw{"Raw", "abcd", false, {}};
          root.children.push_back({"T", "", true, {raw}});
          std::string b = VersionNode(root);
          // Mark "Raw" as text: its four bytes become two characters.
@@ -452,7 +452,7 @@ TEST(PeVersionTest, QueriesInsideTheBlock) {
 }
 
 TEST(PeVersionTest, ShortFixedRecordAndTranslationTable) {
-  VersionNodeSpec root{
+  VersionNodeParts root{
       "VS_VERSION_INFO", FixedRecord(SomeFixed()).substr(0, 48), false, {}};
   root.children.push_back(
       {"VarFileInfo", "", true, {{"Translation", "\x09\x04", false, {}}}});
