@@ -1,24 +1,81 @@
-// mvupdate-cli: the update utility without a window. It runs the start-up
-// sequence, then the command named on the command line, and prints every
-// list-box line to standard output.
+// mvupdate-cli: the update utility without a window. Each command of the
+// table below does what a button of the window does (after the start-up
+// sequence the window runs when it loads, where the command needs it) and
+// prints every list-box line to standard output.
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/commands.h"
 #include "app/form.h"
 #include "cli/console_window.h"
+#include "tools/version_report.h"
 
 namespace {
 
-constexpr char kUsage[] =
-    "usage: mvupdate-cli [--help]\n"
-    "\n"
-    "Runs the start-up of the Merivane update utility and prints its lines.\n"
-    "\n"
-    "Exit status: 0 when no Error line was logged, 1 otherwise, 2 for a\n"
-    "command line that cannot be understood.\n";
+using Args = std::vector<std::string>;
+
+struct Invocation {
+  mv::ConsoleWindow& window;
+  mv::Form& form;
+  mv::Commands& commands;
+  const Args& args;  // the command's own arguments
+};
+
+struct CliCommand {
+  std::string_view name;
+  std::string_view synopsis;  // the arguments, for the usage text
+  std::string_view summary;
+  bool start_up;  // runs the start-up sequence first
+  // The complaint about the command's arguments, or "" when they are fine.
+  std::string (*check)(const Args& args);
+  void (*run)(Invocation& in);
+};
+
+std::string NoArguments(const Args& args) {
+  return args.empty() ? "" : "unexpected argument '" + args[0] + "'";
+}
+
+std::string SomeFiles(const Args& args) {
+  return args.empty() ? "no file named" : "";
+}
+
+constexpr CliCommand kCommands[] = {
+    {"check", "", "Check System: list the version of each program file", true,
+     NoArguments, [](Invocation& in) { in.commands.CheckSystem(); }},
+    {"reset", "", "Reset Last Update: lower the stored update number by one",
+     true, NoArguments, [](Invocation& in) { in.commands.ResetLastUpdate(); }},
+    {"version", "FILE...",
+     "list the version information of each FILE (no start-up)", false,
+     SomeFiles,
+     [](Invocation& in) {
+       for (const std::string& file : in.args)
+         mv::ShowFileVersion(in.form, file);
+     }},
+};
+
+void PrintUsage() {
+  std::string text =
+      "usage: mvupdate-cli [--help] [COMMAND [ARGUMENTS]]\n"
+      "\n"
+      "Runs the start-up of the Merivane update utility, then COMMAND, and\n"
+      "prints every line of its list box. Without COMMAND only the start-up\n"
+      "runs.\n"
+      "\n"
+      "Commands:\n";
+  for (const CliCommand& c : kCommands) {
+    std::string head = "  " + std::string(c.name);
+    if (!c.synopsis.empty()) head += " " + std::string(c.synopsis);
+    head.resize(std::max<size_t>(head.size() + 2, 20), ' ');
+    text += head + std::string(c.summary) + "\n";
+  }
+  text +=
+      "\n"
+      "Exit status: 0 when no Error line was logged, 1 otherwise, 2 for a\n"
+      "command line that cannot be understood.\n";
+  std::fputs(text.c_str(), stdout);
+}
 
 int UsageError(const std::string& why) {
   std::fprintf(stderr, "mvupdate-cli: %s (try --help)\n", why.c_str());
@@ -28,18 +85,38 @@ int UsageError(const std::string& why) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  Args args(argv + 1, argv + argc);
   for (const std::string& a : args) {
     if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
+      PrintUsage();
       return 0;
     }
   }
-  if (!args.empty()) return UsageError("unknown argument '" + args[0] + "'");
+  const CliCommand* command = nullptr;
+  if (!args.empty()) {
+    for (const CliCommand& c : kCommands) {
+      if (c.name == args[0]) command = &c;
+    }
+    if (!command) {
+      bool option = args[0].size() > 1 && args[0][0] == '-';
+      return UsageError(
+          std::string(option ? "unknown argument '" : "unknown command '") +
+          args[0] + "'");
+    }
+    args.erase(args.begin());
+    std::string complaint = command->check(args);
+    if (!complaint.empty()) {
+      return UsageError(std::string(command->name) + ": " + complaint);
+    }
+  }
 
   mv::ConsoleWindow window(stdout, stderr);
   mv::Form form(window);
   mv::FormCommands commands(form);
-  commands.Load();
+  if (!command || command->start_up) commands.Load();
+  if (command) {
+    Invocation in{window, form, commands, args};
+    command->run(in);
+  }
   return form.error_lines == 0 ? 0 : 1;
 }

@@ -1,0 +1,19 @@
+// English names of Windows language identifiers, as the version tools show
+// them for a file's string table.
+#ifndef MVUPDATE_TOOLS_LANGUAGE_NAMES_H_
+#define MVUPDATE_TOOLS_LANGUAGE_NAMES_H_
+
+#include <cstdint>
+#include <string>
+
+namespace mv {
+
+// The display name of a language identifier in English, e.g. 0x0409
+// "English (United States)". The original platform's own names are kept
+// where they differ from the locale data; identifiers that name no known
+// language give "Language Neutral", as on that platform.
+std::string LanguageName(uint16_t lang_id);
+
+}  // namespace mv
+
+#endif  // MVUPDATE_TOOLS_LANGUAGE_NAMES_H_

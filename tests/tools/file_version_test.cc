@@ -1,0 +1,212 @@
+#include "tools/file_version.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "support/sandbox.h"
+#include "system/files.h"
+#include "tools/language_names.h"
+
+namespace mv {
+namespace {
+
+std::string PeFile(const std::string& name) {
+  return std::string(MVUPDATE_TEST_PE_DIR) + "/" + name;
+}
+
+TEST(FileVersionTest, VersionNumbers) {
+  struct Case {
+    uint16_t major, minor, build, revision;
+    const char* text;
+  } cases[] = {
+      {1, 2, 3, 4, "1.02.0304"},           {1, 2, 0, 4, "1.02.0004"},
+      {7, 0, 2016, 1122, "7.00.20161122"}, {10, 1, 3, 456, "10.01.03456"},
+      {1, 0, 0, 0, "1.00.0000"},           {65535, 0, 0, 1, "65535.00.0001"},
+      {0, 123, 0, 65535, "0.123.65535"},   {2, 5, 1, 0, "2.05.0100"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FormatVersionNumber(uint32_t{c.major} << 16 | c.minor,
+                                  uint32_t{c.build} << 16 | c.revision),
+              c.text);
+  }
+}
+
+TEST(FileVersionTest, FixedPartTexts) {
+  EXPECT_EQ(FileFlagsText(0), "");
+  EXPECT_EQ(FileFlagsText(0x21), "Debug Special");
+  EXPECT_EQ(FileFlagsText(0x3F), "Debug PreRel Patched Private Info Special");
+  EXPECT_EQ(FileFlagsText(0xFFC0), "");  // bits above 0x20 are ignored
+
+  // The whole value counts, not its parts.
+  EXPECT_EQ(FileOsText(0x00040004), "NT-Win32");
+  EXPECT_EQ(FileOsText(0x00000004), "Unknown");
+  EXPECT_EQ(FileOsText(0x00040000), "Unknown");
+
+  struct Type {
+    uint32_t type, subtype;
+    const char* text;
+    std::optional<std::string> sub;
+  } types[] = {
+      {1, 3, "Application", std::nullopt}, {3, 0, "Driver", "Unknown"},
+      {3, 10, "Driver", "Comm drv"},       {3, 11, "Driver", std::nullopt},
+      {4, 0, "Font", std::nullopt},        {4, 3, "Font", "TrueType Font"},
+      {4, 4, "Font", std::nullopt},        {6, 0, "Unknown", std::nullopt},
+      {7, 0, "Lib", std::nullopt},         {8, 0, "Unknown", std::nullopt},
+  };
+  for (const Type& t : types) {
+    SCOPED_TRACE(std::to_string(t.type) + "/" + std::to_string(t.subtype));
+    EXPECT_EQ(FileTypeText(t.type), t.text);
+    EXPECT_EQ(FileSubTypeText(t.type, t.subtype), t.sub);
+  }
+
+  EXPECT_EQ(StringTablePrefix(0x0409, 1200), "\\StringFileInfo\\040904B0\\");
+  EXPECT_EQ(StringTablePrefix(0x0007, 0xFFFF), "\\StringFileInfo\\0007FFFF\\");
+}
+
+TEST(FileVersionTest, LanguageNames) {
+  struct Case {
+    uint16_t id;
+    const char* name;
+  } cases[] = {
+      {0x0409, "English (United States)"},
+      {0x0407, "German (Germany)"},
+      {0x0809, "English (United Kingdom)"},
+      {0x0000, "Language Neutral"},
+      {0x007F, "Invariant Language (Invariant Country)"},
+      {0x040A, "Spanish (Spain, Traditional Sort)"},
+      {0x0C0A, "Spanish (Spain, International Sort)"},
+      {0x0400, "Language Neutral"},  // the user's default: no language
+      {0x1234, "Language Neutral"},  // unknown to the locale data
+      {0xFFFF, "Language Neutral"},
+      {0x0414, "Norwegian Bokmål (Norway)"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(LanguageName(c.id), c.name) << c.id;
+}
+
+TEST(FileVersionTest, PredefinedNamesAndValues) {
+  clsQorinFileVersion v;
+  v.FullPathName(PeFile("Merivane.exe"));
+  ASSERT_TRUE(v.Available());
+  const char* expected[][2] = {
+      {"Language", "English (United States)"},
+      {"Comments", ""},
+      {"Company Name", "Qorin Software"},
+      {"File Description", "Merivane back office"},
+      {"File Version", "7.0.2016.1122"},
+      {"Internal Name", "Merivane"},
+      {"Legal Copyright", "© 2016 Qorin Größe"},
+      {"Legal Trademarks", "Merivane™"},
+      {"Original Filename", "Merivane.exe"},
+      {"Product Name", "Merivane"},
+      {"Product Version", "7.0"},
+      {"Private Build", "private"},
+      {"Special Build", "special"},
+      {"LegalTrademarks1", "first mark"},
+      {"LegalTrademarks2", "second mark"},
+  };
+  for (int32_t which = 0; which < 15; ++which) {
+    EXPECT_EQ(v.PredefinedName(which), expected[which][0]) << which;
+    EXPECT_EQ(v.PredefinedValue(which), expected[which][1]) << which;
+  }
+  for (int32_t which : {-1, 15, INT32_MIN, INT32_MAX}) {
+    EXPECT_EQ(v.PredefinedName(which), "") << which;
+    EXPECT_EQ(v.PredefinedValue(which), "") << which;
+  }
+  EXPECT_EQ(v.VerStructure(), "1.0");
+  EXPECT_EQ(v.VerFile(), "7.00.20161122");
+  EXPECT_EQ(v.VerProduct(), "7.00.0000");
+  EXPECT_EQ(v.FileFlags(), "Debug Special");
+  EXPECT_EQ(v.FileOS(), "NT-Win32");
+  EXPECT_EQ(v.FileType(), "Application");
+  EXPECT_EQ(v.FileSubType(), "");
+}
+
+// What each kind of file leaves in an object that read another file first.
+TEST(FileVersionTest, RefreshOverwritesAsFarAsTheFileGoes) {
+  struct Case {
+    const char* what;
+    const char* first;
+    const char* second;
+    bool available;
+    const char* ver_file;
+    const char* file_type;
+    const char* sub_type;
+    const char* language;
+    const char* company;
+    const char* file_version;
+  } cases[] = {
+      {"no version information keeps everything", "Merivane.exe",
+       "NoResources.exe", false, "7.00.20161122", "Application", "",
+       "English (United States)", "Qorin Software", "7.0.2016.1122"},
+      {"missing file keeps everything", "Font.dll", "Missing.dll", false,
+       "3.01.0000", "Font", "TrueType Font", "English (United States)", "",
+       "3.1"},
+      {"no translation table: no language, no strings", "Merivane.exe",
+       "POS.exe", true, "10.01.03456", "Application", "", "", "", ""},
+      {"strings found through English (United States)", "Merivane.exe",
+       "QorinMVCore.dll", true, "1.02.0304", "DLL", "", "German (Germany)",
+       "Qorin Software", "1.2.3.4"},
+      {"table under another code page: empty strings", "Merivane.exe",
+       "QorinSetup.dll", true, "1.02.0004", "DLL", "",
+       "English (United States)", "", ""},
+      {"empty company name, no English table: first prefix kept",
+       "Merivane.exe", "German.exe", true, "2.00.0000", "Application", "",
+       "German (Germany)", "", "2.0"},
+      {"driver with unknown subtype keeps the subtype", "Font.dll",
+       "Driver.dll", true, "4.00.0001", "Driver", "TrueType Font",
+       "English (United States)", "", "4.0.0.1"},
+      {"application keeps the subtype", "Font.dll", "Merivane.exe", true,
+       "7.00.20161122", "Application", "TrueType Font",
+       "English (United States)", "Qorin Software", "7.0.2016.1122"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    clsQorinFileVersion v;
+    v.FullPathName(PeFile(c.first));
+    ASSERT_TRUE(v.Available());
+    v.FullPathName(PeFile(c.second));
+    EXPECT_EQ(v.FullPathName(), PeFile(c.second));
+    EXPECT_EQ(v.Available(), c.available);
+    EXPECT_EQ(v.VerFile(), c.ver_file);
+    EXPECT_EQ(v.FileType(), c.file_type);
+    EXPECT_EQ(v.FileSubType(), c.sub_type);
+    EXPECT_EQ(v.Language(), c.language);
+    EXPECT_EQ(v.CompanyName(), c.company);
+    EXPECT_EQ(v.FileVersion(), c.file_version);
+  }
+}
+
+TEST(FileVersionTest, PathsAreResolvedBeforeReading) {
+  TempFolder tmp;
+  WriteFile(tmp / "Bin/Merivane.exe", ReadFile(PeFile("Merivane.exe")));
+  std::string saved = CurrentFolder();
+  ASSERT_EQ(::chdir((tmp / "Bin").c_str()), 0);
+  struct Case {
+    const char* given;
+    std::string full;
+    bool available;
+  } cases[] = {
+      {"Merivane.exe", tmp / "Bin/Merivane.exe", true},
+      {"./../Bin//MERIVANE.EXE", tmp / "Bin/Merivane.exe", true},
+      {"Other.exe", tmp / "Bin/Other.exe", false},
+      {"../bin/nothere/x.exe", tmp / "Bin/nothere/x.exe", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.given);
+    clsQorinFileVersion v;
+    v.FullPathName(c.given);
+    EXPECT_EQ(v.FullPathName(), c.full);
+    EXPECT_EQ(v.Available(), c.available);
+  }
+  // A path that cannot be resolved changes nothing.
+  clsQorinFileVersion v;
+  v.FullPathName("Merivane.exe");
+  v.FullPathName("");
+  v.FullPathName(std::string("a\0b", 3));
+  EXPECT_EQ(v.FullPathName(), tmp / "Bin/Merivane.exe");
+  EXPECT_TRUE(v.Available());
+  ASSERT_EQ(::chdir(saved.c_str()), 0);
+}
+
+}  // namespace
+}  // namespace mv
