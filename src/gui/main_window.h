@@ -1,0 +1,89 @@
+// The utility's one window, frmMain, as a Qt main window. It is the core's
+// Window (list box, message boxes, pointer, check boxes, progress, event
+// pump) and turns the window's load and the clicks of its three buttons into
+// calls on a Commands. Only one command runs at a time: a click that arrives
+// while one runs (the core lets window events through while it waits) is
+// not acted on, and the status bar says so.
+#ifndef MVUPDATE_GUI_MAIN_WINDOW_H_
+#define MVUPDATE_GUI_MAIN_WINDOW_H_
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QString>
+#include <functional>
+
+#include "app/commands.h"
+#include "app/window.h"
+
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+
+namespace mv {
+
+class Banner;
+
+class MainWindow : public QMainWindow, public Window {
+  Q_OBJECT
+
+ public:
+  MainWindow();
+  ~MainWindow() override;
+
+  // The commands the window's events start; must be set before the first
+  // event arrives and outlive the window's use of it.
+  void SetCommands(Commands* commands) { commands_ = commands; }
+
+  // The window's load: runs start-up. main() calls it right after show().
+  void RunLoad();
+  bool command_running() const { return !running_.isEmpty(); }
+
+  // Window
+  void AddLine(std::string_view text) override;
+  void ClearLines() override;
+  void ReplaceLastLine(std::string_view text) override;
+  void ShowMessageBox(std::string_view prompt,
+                      std::string_view caption) override;
+  void SetBusy(bool busy) override;
+  void Beep() override;
+  bool UseAlternateTicked() const override;
+  bool UpdateFromFtpTicked() const override;
+  void SetUseAlternateEnabled(bool enabled) override;
+  void ShowProgress(int64_t done, int64_t total) override;
+  void HideProgress() override;
+  void DoEvents() override;
+  void WaitForEvents(std::chrono::milliseconds bound) override;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BuildControls();
+  // Runs `command` unless another one is running; `what` names it in the
+  // status bar.
+  void RunCommand(const QString& what, const std::function<void()>& command);
+  void RevealUpdateFromFtp();
+  void ShowNewLines();
+
+  Commands* commands_ = nullptr;
+  QString running_;  // name of the running command, empty when idle
+  bool close_pending_ = false;
+  bool busy_ = false;
+  QElapsedTimer pumped_;  // since the list last went through the event loop
+
+  Banner* banner_ = nullptr;
+  QCheckBox* use_alt_site_ = nullptr;
+  QPushButton* update_ = nullptr;
+  QPushButton* check_system_ = nullptr;
+  QPushButton* reset_last_update_ = nullptr;
+  QCheckBox* update_from_ftp_ = nullptr;
+  QListWidget* output_ = nullptr;
+  QLabel* progress_text_ = nullptr;
+  QProgressBar* progress_bar_ = nullptr;
+};
+
+}  // namespace mv
+
+#endif  // MVUPDATE_GUI_MAIN_WINDOW_H_
