@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <string_view>
 
 namespace mv {
 
@@ -28,6 +29,11 @@ struct Comm {
 // Start-up step: creates the FTP component and makes <app>/Download the
 // current directory. Failures are logged; start-up goes on.
 void InitFTPControl(Form& form);
+
+bool GetFile(Form& form, std::string_view local_file,
+             std::string_view remote_file, int16_t& error_code);
+bool PutFile(Form& form, std::string_view local_file,
+             std::string_view remote_file, int16_t& error_code);
 
 }  // namespace mv
 
