@@ -42,6 +42,44 @@ std::string ToUpperAscii(std::string_view text) {
   return out;
 }
 
+Result<int32_t> ParseWholeNumber(std::string_view text) {
+  std::string t = TrimBlanks(text);
+  size_t i = 0;
+  bool negative = false;
+  if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
+  size_t int_begin = i;
+  while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+  std::string_view whole(t.data() + int_begin, i - int_begin);
+  std::string_view fraction;
+  if (i < t.size() && t[i] == '.') {
+    size_t frac_begin = ++i;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
+    fraction = std::string_view(t.data() + frac_begin, i - frac_begin);
+  }
+  if (i != t.size() || (whole.empty() && fraction.empty())) {
+    return Failure(kTypeMismatch);
+  }
+  // Whole part, exactly, with an overflow check before every digit.
+  int64_t value = 0;
+  for (char c : whole) {
+    value = value * 10 + (c - '0');
+    if (value > int64_t{1} << 32) return Failure(kOverflow);
+  }
+  // Round half to even on the fraction's digits.
+  if (!fraction.empty()) {
+    char first = fraction[0];
+    bool above_half =
+        first > '5' || (first == '5' && fraction.find_first_not_of('0', 1) !=
+                                            std::string_view::npos);
+    bool exactly_half = first == '5' && fraction.find_first_not_of('0', 1) ==
+                                            std::string_view::npos;
+    if (above_half || (exactly_half && value % 2 == 1)) ++value;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX || value < INT32_MIN) return Failure(kOverflow);
+  return static_cast<int32_t>(value);
+}
+
 std::string_view MidFrom(std::string_view text, size_t pos) {
   if (pos == 0 || pos > text.size()) return {};
   return text.substr(pos - 1);

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "system/failure.h"
+
 namespace mv {
 
 // Backward search for `search` in `text`. The first position examined is
@@ -26,6 +28,12 @@ std::string TrimBlanks(std::string_view text);
 
 // Upper-cases ASCII letters; other bytes are kept.
 std::string ToUpperAscii(std::string_view text);
+
+// Converts text to a signed 32-bit whole number the way a stored setting is
+// read: blanks around it are ignored, an optional sign, digits and an
+// optional fraction, rounded half to even. Anything else is 13 (Type
+// mismatch); a number outside 32 bits is 6 (Overflow).
+Result<int32_t> ParseWholeNumber(std::string_view text);
 
 // The text from 1-based position `pos` to its end ("" past the end).
 std::string_view MidFrom(std::string_view text, size_t pos);

@@ -1,6 +1,7 @@
 #include "support/sandbox.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -41,6 +42,9 @@ TempFolder::TempFolder() {
   char* made = ::mkdtemp(pattern.data());
   if (made == nullptr) std::abort();
   path_ = made;
+  // Traversable by others, so tests that drop root (ScopedUnprivileged) meet
+  // only the permissions they set up themselves.
+  ::chmod(path_.c_str(), 0755);
 }
 
 TempFolder::~TempFolder() {
