@@ -30,6 +30,10 @@ struct Comm {
 // current directory. Failures are logged; start-up goes on.
 void InitFTPControl(Form& form);
 
+bool Connect(Form& form, std::string_view host, std::string_view user,
+             std::string_view password);
+bool ChangeDirectory(Form& form, std::string_view directory);
+void Disconnect(Form& form);
 bool GetFile(Form& form, std::string_view local_file,
              std::string_view remote_file, int16_t& error_code);
 bool PutFile(Form& form, std::string_view local_file,
