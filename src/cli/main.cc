@@ -41,7 +41,30 @@ std::string SomeFiles(const Args& args) {
   return args.empty() ? "no file named" : "";
 }
 
+std::string UpdateOptions(const Args& args) {
+  for (const std::string& a : args) {
+    if (a != "--alternate" && a != "--from-ftp") {
+      return "unexpected argument '" + a + "'";
+    }
+  }
+  return "";
+}
+
+bool Has(const Args& args, std::string_view option) {
+  for (const std::string& a : args) {
+    if (a == option) return true;
+  }
+  return false;
+}
+
 constexpr CliCommand kCommands[] = {
+    {"update", "[--alternate] [--from-ftp]",
+     "Update System: install every newer update", true, UpdateOptions,
+     [](Invocation& in) {
+       in.window.TickUseAlternate(Has(in.args, "--alternate"));
+       in.window.TickUpdateFromFtp(Has(in.args, "--from-ftp"));
+       in.commands.UpdateSystem();
+     }},
     {"check", "", "Check System: list the version of each program file", true,
      NoArguments, [](Invocation& in) { in.commands.CheckSystem(); }},
     {"reset", "", "Reset Last Update: lower the stored update number by one",
@@ -67,10 +90,16 @@ void PrintUsage() {
   for (const CliCommand& c : kCommands) {
     std::string head = "  " + std::string(c.name);
     if (!c.synopsis.empty()) head += " " + std::string(c.synopsis);
-    head.resize(std::max<size_t>(head.size() + 2, 20), ' ');
+    if (head.size() > 18) head += "\n";
+    head.resize(head.size() > 18 ? head.size() + 20 : 20, ' ');
     text += head + std::string(c.summary) + "\n";
   }
   text +=
+      "\n"
+      "Options of update: --alternate works against the alternate FTP site\n"
+      "(the box \"Use Alternate\"); --from-ftp makes a client installation\n"
+      "update from the FTP site like a server (the box \"Update from FTP\n"
+      "Site\").\n"
       "\n"
       "Exit status: 0 when no Error line was logged, 1 otherwise, 2 for a\n"
       "command line that cannot be understood.\n";

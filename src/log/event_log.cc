@@ -1,5 +1,6 @@
 #include "log/event_log.h"
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <string>
@@ -18,9 +19,18 @@ Result<TextFile> clsQorinEventLogTCP::getFileNumber() {
   Result<TextFile> file = TextFile::Open(strFile_, TextFile::Mode::kAppend);
   if (file.ok()) return file;
   switch (file.failure().number()) {
-    case kPathNotFound:
-      MakeFolder(LogFolder_);
+    case kPathNotFound: {
+      // When the file's folder is LogFolder written in another case (the
+      // main window says "Database", the default "database"), it is made as
+      // the file's path writes it, so that the installation gets the folder
+      // it names.
+      std::string folder = ParentFolder(strFile_);
+      bool same =
+          folder.size() == LogFolder_.size() &&
+          ::strncasecmp(folder.c_str(), LogFolder_.c_str(), folder.size()) == 0;
+      MakeFolder(same ? folder : LogFolder_);
       return TextFile::Open(strFile_, TextFile::Mode::kAppend);
+    }
     case kFileAlreadyOpen:
       ++RolloverCount_;
       strFile_ = JoinPath(

@@ -44,6 +44,7 @@ TEST(CliTest, CommandLinesThatCannotBeUnderstood) {
       {"frobnicate", "unknown command 'frobnicate'"},
       {"check now", "check: unexpected argument 'now'"},
       {"reset 3", "reset: unexpected argument '3'"},
+      {"update --now", "update: unexpected argument '--now'"},
       {"version", "version: no file named"},
   };
   for (const Case& c : cases) {

@@ -63,7 +63,8 @@ TEST(EventLogTest, MissingFolderIsCreatedWhenItIsTheLogFolder) {
   log.strFile(tmp / "Database/MVUpEvents.log");
   log.WriteStatsDetail("a");
   log.WriteStatsDetail("b");
-  EXPECT_EQ(ReadFile(tmp / "database/MVUpEvents.log"), "\ta\r\n\tb\r\n");
+  EXPECT_EQ(ReadFile(tmp / "Database/MVUpEvents.log"), "\ta\r\n\tb\r\n");
+  EXPECT_FALSE(fs::exists(tmp / "database"));
 
   // A file in another missing folder loses its line.
   log.strFile(tmp / "elsewhere/x.log");
