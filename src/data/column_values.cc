@@ -134,30 +134,6 @@ bool ParseUs(std::string_view s, DateTime* t) {
 
 }  // namespace
 
-Result<int32_t> ToInt32(std::string_view text) {
-  std::string s(TrimBlanksView(text));
-  // Only plain decimal notation: strtod alone would also take hexadecimal,
-  // "inf" and "nan".
-  bool has_digit = false;
-  for (char c : s) {
-    if (IsDigit(c)) {
-      has_digit = true;
-    } else if (c != '+' && c != '-' && c != '.' && c != 'e' && c != 'E') {
-      return Failure(kTypeMismatch);
-    }
-  }
-  if (!has_digit) return Failure(kTypeMismatch);
-  char* end = nullptr;
-  double v = std::strtod(s.c_str(), &end);
-  if (end != s.c_str() + s.size()) return Failure(kTypeMismatch);
-  double rounded = std::nearbyint(v);  // the default mode rounds half to even
-  if (!(rounded >= std::numeric_limits<int32_t>::min() &&
-        rounded <= std::numeric_limits<int32_t>::max())) {
-    return Failure(kOverflow);
-  }
-  return static_cast<int32_t>(rounded);
-}
-
 Result<DateTime> ToDateTime(std::string_view text) {
   std::string_view s = TrimBlanksView(text);
   DateTime t;

@@ -1,5 +1,5 @@
-// Conversions of column values, read from the database as text, to the
-// types of the customer record.
+// Conversion of date and time column values, read from the database as
+// text. Numbers are read with ParseWholeNumber (update/string_helpers.h).
 #ifndef MVUPDATE_DATA_COLUMN_VALUES_H_
 #define MVUPDATE_DATA_COLUMN_VALUES_H_
 
@@ -10,12 +10,6 @@
 #include "system/failure.h"
 
 namespace mv {
-
-// A decimal number (blanks around it allowed, a fraction and an exponent
-// too) rounded to the nearest whole number, a half to the even neighbour.
-// 13 (Type mismatch) for text that is not a number, 6 (Overflow) for a
-// number outside the signed 32-bit range.
-Result<int32_t> ToInt32(std::string_view text);
 
 // A date and time as drivers give them ("2026-12-06 16:08:27", with an
 // optional fraction of a second, which is dropped, and an optional zone

@@ -96,7 +96,7 @@ Status ReadCustomer(OdbcRows& rows, CustomerUpdateInfo& c) {
   if (!v.value()) {
     c.UpdateInstalled = 1000;
   } else {
-    Result<int32_t> n = ToInt32(*v.value());
+    Result<int32_t> n = ParseWholeNumber(*v.value());
     if (!n.ok()) return n.failure();
     c.UpdateInstalled = n.value();
   }

@@ -1,23 +1,18 @@
 #include "tools/reset_last_update.h"
 
-#include <cerrno>
-#include <cmath>
-#include <cstdlib>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "app/form.h"
 #include "app/run_log.h"
 #include "system/deployment.h"
 #include "system/paths.h"
+#include "update/update_detection.h"
 
 namespace mv {
 
 namespace {
-
-constexpr char kApplication[] = "Qorin";
-constexpr char kSection[] = "MVUpdate";
-constexpr char kKey[] = "LastUpdateInstalled";
 
 void Line(Form& form, std::string_view text,
           int32_t level = kLevelInformation) {
@@ -36,38 +31,14 @@ std::string EventLogPath(Form& form) {
 
 }  // namespace
 
-std::optional<int32_t> ParseStoredUpdateNumber(std::string_view text) {
-  size_t b = text.find_first_not_of(" \t");
-  size_t e = text.find_last_not_of(" \t");
-  if (b == std::string_view::npos) return std::nullopt;
-  std::string t(text.substr(b, e - b + 1));
-  // Decimal numbers only: strtod would also take hexadecimal, "inf" and
-  // "nan".
-  if (t.find_first_not_of("0123456789+-.eE") != std::string::npos) {
-    return std::nullopt;
-  }
-  char* end = nullptr;
-  errno = 0;
-  double v = std::strtod(t.c_str(), &end);
-  if (end == t.c_str() || *end != '\0' || errno == ERANGE) return std::nullopt;
-  // Halves go to the even neighbour (the default rounding mode).
-  double r = std::nearbyint(v);
-  if (r < std::numeric_limits<int32_t>::min() ||
-      r > std::numeric_limits<int32_t>::max()) {
-    return std::nullopt;
-  }
-  return static_cast<int32_t>(r);
-}
-
 void ResetLastUpdate(Form& form) {
   form.settings.LastError.clear();
   form.window.ClearLines();
   Line(form, "[Reset Last Update]");
 
-  Result<std::string> stored =
-      form.settings_store.GetSetting(kApplication, kSection, kKey, "0");
+  Result<int32_t> stored = ReadLastUpdateInstalled(form);
   std::optional<int32_t> number;
-  if (stored.ok()) number = ParseStoredUpdateNumber(stored.value());
+  if (stored.ok()) number = stored.value();
   if (!number) {
     Line(form, "!!! Problem with Last Update registry setting", kLevelWarning);
     number = 1000;
@@ -78,8 +49,7 @@ void ResetLastUpdate(Form& form) {
                   : Status::Ok();
   int32_t lowered = st.ok() ? *number - 1 : *number;
   if (st.ok()) {
-    st = form.settings_store.SaveSetting(kApplication, kSection, kKey,
-                                         std::to_string(lowered));
+    st = StoreLastUpdateInstalled(form, lowered);
   }
   if (!st.ok()) {
     form.settings.LastError =

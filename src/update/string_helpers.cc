@@ -1,6 +1,9 @@
 #include "update/string_helpers.h"
 
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
 
 namespace mv {
 
@@ -43,41 +46,27 @@ std::string ToUpperAscii(std::string_view text) {
 }
 
 Result<int32_t> ParseWholeNumber(std::string_view text) {
-  std::string t = TrimBlanks(text);
-  size_t i = 0;
-  bool negative = false;
-  if (i < t.size() && (t[i] == '+' || t[i] == '-')) negative = t[i++] == '-';
-  size_t int_begin = i;
-  while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
-  std::string_view whole(t.data() + int_begin, i - int_begin);
-  std::string_view fraction;
-  if (i < t.size() && t[i] == '.') {
-    size_t frac_begin = ++i;
-    while (i < t.size() && t[i] >= '0' && t[i] <= '9') ++i;
-    fraction = std::string_view(t.data() + frac_begin, i - frac_begin);
+  std::string s = TrimBlanks(text);
+  // Plain decimal notation only: strtod alone would also take hexadecimal,
+  // "inf" and "nan".
+  bool has_digit = false;
+  for (char c : s) {
+    if (c >= '0' && c <= '9') {
+      has_digit = true;
+    } else if (c != '+' && c != '-' && c != '.' && c != 'e' && c != 'E') {
+      return Failure(kTypeMismatch);
+    }
   }
-  if (i != t.size() || (whole.empty() && fraction.empty())) {
-    return Failure(kTypeMismatch);
+  if (!has_digit) return Failure(kTypeMismatch);
+  char* end = nullptr;
+  double v = std::strtod(s.c_str(), &end);
+  if (end != s.c_str() + s.size()) return Failure(kTypeMismatch);
+  double rounded = std::nearbyint(v);  // the default mode rounds half to even
+  if (!(rounded >= std::numeric_limits<int32_t>::min() &&
+        rounded <= std::numeric_limits<int32_t>::max())) {
+    return Failure(kOverflow);
   }
-  // Whole part, exactly, with an overflow check before every digit.
-  int64_t value = 0;
-  for (char c : whole) {
-    value = value * 10 + (c - '0');
-    if (value > int64_t{1} << 32) return Failure(kOverflow);
-  }
-  // Round half to even on the fraction's digits.
-  if (!fraction.empty()) {
-    char first = fraction[0];
-    bool above_half =
-        first > '5' || (first == '5' && fraction.find_first_not_of('0', 1) !=
-                                            std::string_view::npos);
-    bool exactly_half = first == '5' && fraction.find_first_not_of('0', 1) ==
-                                            std::string_view::npos;
-    if (above_half || (exactly_half && value % 2 == 1)) ++value;
-  }
-  if (negative) value = -value;
-  if (value > INT32_MAX || value < INT32_MIN) return Failure(kOverflow);
-  return static_cast<int32_t>(value);
+  return static_cast<int32_t>(rounded);
 }
 
 std::string_view MidFrom(std::string_view text, size_t pos) {

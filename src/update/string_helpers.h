@@ -29,10 +29,11 @@ std::string TrimBlanks(std::string_view text);
 // Upper-cases ASCII letters; other bytes are kept.
 std::string ToUpperAscii(std::string_view text);
 
-// Converts text to a signed 32-bit whole number the way a stored setting is
-// read: blanks around it are ignored, an optional sign, digits and an
-// optional fraction, rounded half to even. Anything else is 13 (Type
-// mismatch); a number outside 32 bits is 6 (Overflow).
+// Converts text to a signed 32-bit whole number, as a stored setting or a
+// column value is read: a decimal number (blanks around it allowed, a
+// fraction and an exponent too) rounded to the nearest whole number, a half
+// to the even neighbour. 13 (Type mismatch) for text that is not a number,
+// 6 (Overflow) for a number outside the signed 32-bit range.
 Result<int32_t> ParseWholeNumber(std::string_view text);
 
 // The text from 1-based position `pos` to its end ("" past the end).

@@ -5,48 +5,6 @@
 namespace mv {
 namespace {
 
-TEST(ColumnValuesTest, ToInt32) {
-  struct Case {
-    const char* text;
-    int32_t value;  // when `failure` is 0
-    int failure;
-  } cases[] = {
-      {"5", 5, 0},
-      {" 12 ", 12, 0},
-      {"-3", -3, 0},
-      {"+4", 4, 0},
-      {"2.5", 2, 0},  // a half goes to the even neighbour
-      {"3.5", 4, 0},
-      {"-2.5", -2, 0},
-      {"7.50", 8, 0},
-      {"1e3", 1000, 0},
-      {"2147483647", 2147483647, 0},
-      {"-2147483648", INT32_MIN, 0},
-      {"2147483648", 0, kOverflow},
-      {"-2147483649", 0, kOverflow},
-      {"", 0, kTypeMismatch},
-      {"abc", 0, kTypeMismatch},
-      {"12abc", 0, kTypeMismatch},
-      {"0x10", 0, kTypeMismatch},
-      {"inf", 0, kTypeMismatch},
-      {"nan", 0, kTypeMismatch},
-      {"1,000", 0, kTypeMismatch},
-      {"1 2", 0, kTypeMismatch},
-      {"\t5", 0, kTypeMismatch},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    Result<int32_t> r = ToInt32(c.text);
-    if (c.failure == 0) {
-      ASSERT_TRUE(r.ok()) << r.failure().Text();
-      EXPECT_EQ(r.value(), c.value);
-    } else {
-      ASSERT_FALSE(r.ok()) << r.value();
-      EXPECT_EQ(r.failure().number(), c.failure);
-    }
-  }
-}
-
 TEST(ColumnValuesTest, ToDateTime) {
   struct Case {
     const char* text;

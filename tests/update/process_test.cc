@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "support/sandbox.h"
-#include "update/string_helpers.h"
 
 namespace mv {
 namespace {
@@ -67,41 +66,6 @@ TEST(StartProgramTest, Failures) {
     Result<pid_t> r = StartProgram(c.line);
     ASSERT_FALSE(r.ok()) << c.line;
     EXPECT_EQ(r.failure().number(), c.number) << c.line;
-  }
-}
-
-TEST(ParseWholeNumberTest, StoredNumbers) {
-  struct Case {
-    const char* text;
-    std::optional<int32_t> value;  // nothing: failure
-    int number;
-  } cases[] = {
-      {"0", 0, 0},
-      {"42", 42, 0},
-      {" -7 ", -7, 0},
-      {"+3", 3, 0},
-      {"2.5", 2, 0},
-      {"3.5", 4, 0},
-      {"2.51", 3, 0},
-      {"-2.5", -2, 0},
-      {".5", 0, 0},
-      {"2147483647", 2147483647, 0},
-      {"-2147483648", INT32_MIN, 0},
-      {"2147483648", {}, kOverflow},
-      {"99999999999999999999", {}, kOverflow},
-      {"", {}, kTypeMismatch},
-      {"abc", {}, kTypeMismatch},
-      {"12abc", {}, kTypeMismatch},
-      {"-", {}, kTypeMismatch},
-  };
-  for (const Case& c : cases) {
-    Result<int32_t> r = ParseWholeNumber(c.text);
-    ASSERT_EQ(r.ok(), c.value.has_value()) << c.text;
-    if (c.value) {
-      EXPECT_EQ(r.value(), *c.value) << c.text;
-    } else {
-      EXPECT_EQ(r.failure().number(), c.number) << c.text;
-    }
   }
 }
 
