@@ -59,15 +59,15 @@ std::string Slashes(std::string_view text) {
 
 // The patterns of a file specification: separated by blanks, with "/" as
 // the only separator.
-std::vector<std::string> SplitSpec(std::string_view spec) {
+std::vector<std::string> SplitSpec(std::string_view file_spec) {
   std::vector<std::string> patterns;
   size_t pos = 0;
-  while (pos < spec.size()) {
-    size_t begin = spec.find_first_not_of(' ', pos);
+  while (pos < file_spec.size()) {
+    size_t begin = file_spec.find_first_not_of(' ', pos);
     if (begin == std::string_view::npos) break;
-    size_t end = spec.find(' ', begin);
-    if (end == std::string_view::npos) end = spec.size();
-    patterns.push_back(Slashes(spec.substr(begin, end - begin)));
+    size_t end = file_spec.find(' ', begin);
+    if (end == std::string_view::npos) end = file_spec.size();
+    patterns.push_back(Slashes(file_spec.substr(begin, end - begin)));
     pos = end;
   }
   return patterns;

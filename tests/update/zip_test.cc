@@ -168,7 +168,7 @@ TEST_F(ZipTest, RoundTripOfATree) {
 
 TEST_F(ZipTest, ZipSpecifications) {
   struct Case {
-    const char* spec;
+    const char* file_spec;
     int16_t result;
     std::vector<std::string> entries;  // empty: no archive
   } cases[] = {
@@ -189,9 +189,9 @@ TEST_F(ZipTest, ZipSpecifications) {
   Put("Sub/e.bin", "e");
   Put("Other/f.txt", "f");
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.spec);
+    SCOPED_TRACE(c.file_spec);
     window_.lines.clear();
-    EXPECT_EQ(ZipFiles(form_, "Out.zip", c.spec), c.result);
+    EXPECT_EQ(ZipFiles(form_, "Out.zip", c.file_spec), c.result);
     if (c.entries.empty()) {
       EXPECT_FALSE(fs::exists("Out.zip"));
       EXPECT_EQ(window_.lines.back(),
@@ -249,7 +249,7 @@ TEST_F(ZipTest, UnzipSpecifications) {
                           {"Docs\\Guide.TXT", "4"},
                           {"setup.exe", "5"}});
   struct Case {
-    const char* spec;
+    const char* file_spec;
     int16_t result;
     std::set<std::string> files;
   } cases[] = {
@@ -268,11 +268,11 @@ TEST_F(ZipTest, UnzipSpecifications) {
       {"  ", kArchiveNothingMatched, {}},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.spec);
+    SCOPED_TRACE(c.file_spec);
     fs::remove_all(dest());
     fs::create_directories(dest());
     window_.lines.clear();
-    EXPECT_EQ(UnZipFiles(form_, "Patch.zip", dest(), c.spec), c.result);
+    EXPECT_EQ(UnZipFiles(form_, "Patch.zip", dest(), c.file_spec), c.result);
     EXPECT_EQ(Files(Tree(dest())), c.files);
     if (c.result != kArchiveOk) {
       EXPECT_EQ(UnzipLines(),
