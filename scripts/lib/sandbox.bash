@@ -123,8 +123,8 @@ sandbox_start_database() {
     --auth-local=trust --auth-host=scram-sha-256 -E UTF8 --locale=C \
     >"$SANDBOX/run/initdb.log" 2>&1 ||
     sandbox_fail "initdb failed; see $SANDBOX/run/initdb.log"
-  local attempt port
-  for attempt in 1 2 3 4 5; do
+  local port
+  for _ in 1 2 3 4 5; do
     port=$(sandbox_free_port)
     if sandbox_as_db_user "$SANDBOX_PG_BIN/pg_ctl" -D "$db/data" -l "$db/server.log" \
       -o "-c listen_addresses=127.0.0.1 -p $port -k $db -c fsync=off" \
@@ -181,6 +181,7 @@ sandbox_start_site() {
   local i
   for ((i = 0; i < 200; i++)); do
     if [[ -s $state/port && $(<"$state/port") == PORT\ * ]]; then
+      # shellcheck disable=SC2034 # read by the caller
       SANDBOX_SITE_PORT=$(awk '{print $2}' "$state/port")
       return 0
     fi

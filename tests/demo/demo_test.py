@@ -14,6 +14,7 @@ import re
 import shutil
 import signal
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -236,6 +237,36 @@ class DemoTest(unittest.TestCase):
                 self.assertFalse(os.path.exists(
                     os.path.join(self.sandbox, "db", "data", "postmaster.pid")))
                 self.tearDown()
+
+    def test_failing_runs(self):
+        # A utility whose every run fails: the demo goes on, says what did
+        # not happen, stops its servers and ends with status 1.
+        build = tempfile.mkdtemp(prefix="mvupdate-demo-build-")
+        self.addCleanup(shutil.rmtree, build, True)
+        os.makedirs(os.path.join(build, "src", "cli"))
+        cli = os.path.join(build, "src", "cli", "mvupdate-cli")
+        with open(cli, "w") as f:
+            f.write("#!/bin/sh\necho '!!! cannot work'\nexit 1\n")
+        os.chmod(cli, 0o755)
+        p = subprocess.Popen(
+            [DEMO, "--no-build", "--build-dir", build],
+            stdout=open(self.out, "w"), stderr=subprocess.STDOUT,
+            stdin=subprocess.DEVNULL, env=demo_env(), start_new_session=True)
+        self.session = p.pid
+        status = p.wait(timeout=240)
+        output = read(self.out)
+        self.sandbox = sandbox_of(output)
+        self.assertEqual(status, 1, output)
+        self.assertEqual(output.count("\n== exit status 1\n"), 4)
+        self.assertIn("\n== 4 run(s) ended with status 1 or worse", output)
+        self.assertEqual(output.count(
+            "  updates installed : stored update number now 0 (was 0)\n"), 2)
+        self.assertEqual(output.count("  set-up marker     : none ("), 2)
+        self.assertIn("\nCustomer row in the database: update 0, recorded "
+                      "never\n", output)
+        self.assertIn("\nStatus report on the FTP site: none\n", output)
+        self.assertEqual(wait_for_no_leftovers(self.sandbox, p.pid, limit=5),
+                         [])
 
     def test_window_needs_a_display(self):
         env = demo_env(DISPLAY=None, WAYLAND_DISPLAY=None)
