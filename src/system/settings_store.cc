@@ -122,8 +122,10 @@ void IniDocument::Set(std::string_view section, std::string_view key,
   if (!lines_.empty() && !Trim(lines_.back().text).empty()) {
     lines_.push_back(Line{"", "", "", ""});
   }
-  lines_.push_back(
-      Line{"[" + std::string(section) + "]", std::string(section), "", ""});
+  std::string header = "[";
+  header += section;
+  header += ']';
+  lines_.push_back(Line{header, std::string(section), "", ""});
   lines_.push_back(std::move(line));
 }
 

@@ -39,7 +39,9 @@ using EntryPtr = std::unique_ptr<zip_file_t, EntryClose>;
 
 // A result code as the log shows it: one blank before a non-negative number.
 std::string CodeText(int code) {
-  return code < 0 ? std::to_string(code) : " " + std::to_string(code);
+  std::string text(code < 0 ? 0 : 1, ' ');
+  text += std::to_string(code);
+  return text;
 }
 
 void LogWarning(Form& form, const std::string& text) {
