@@ -27,6 +27,7 @@ std::vector<std::pair<std::string, std::string>> Names(std::string_view text) {
     size_t b = line.find_first_not_of(" \t");
     if (b == std::string_view::npos) continue;
     line.remove_prefix(b);
+    if (line[0] == ';' || line[0] == '#') continue;  // a comment
     if (line[0] == '[') {
       size_t close = line.rfind(']');
       if (close != std::string_view::npos) {
