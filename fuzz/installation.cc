@@ -1,5 +1,6 @@
 #include "installation.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -73,6 +74,27 @@ const std::map<std::string, std::string>& UpdateFiles() {
   return files;
 }
 
+// The confined process cannot remove the folder it is confined to: a small
+// process started before the confinement waits until this one has ended,
+// however it ends, and removes the folder then.
+void RemoveWhenGone(const std::string& folder) {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) return;
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only calls that are safe between fork and exec, and full paths, since
+    // PATH names the empty folder by now. The write end of the
+    // pipe is closed by the exec, so the read sees the end of the file when
+    // the last holder, this process, is gone.
+    ::dup2(fds[0], 0);
+    ::setsid();
+    ::execl("/bin/sh", "sh", "-c", "/bin/cat >/dev/null; /bin/rm -rf -- \"$0\"",
+            folder.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(fds[0]);  // fds[1] stays open as long as this process lives
+}
+
 }  // namespace
 
 void NoteFuzzerArguments(int argc, char** argv) {
@@ -108,6 +130,7 @@ Installation::Installation() {
   ::setrlimit(RLIMIT_FSIZE, &limit);
 
   UpdateFiles();  // made before the confinement, like every library use
+  RemoveWhenGone(root_);
   std::vector<std::string> writable = FuzzerUse().writable;
   writable.push_back(root_);
   if (!Confine(writable, FuzzerUse().readable)) {
@@ -118,10 +141,6 @@ Installation::Installation() {
     fs::remove_all(root_, ec);
     std::_Exit(kCannotConfine);
   }
-  std::atexit([] {
-    std::error_code ec;
-    fs::remove_all(Get().root(), ec);
-  });
   Reset();
 }
 
