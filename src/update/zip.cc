@@ -53,6 +53,13 @@ void Note(int16_t& result, ArchiveResult code) {
   if (result == kArchiveOk) result = code;
 }
 
+// A NUL byte would cut a name short in every system call, so that another
+// file or folder is used than the one named (and a folder walk that names
+// one would never end): such a name names nothing.
+bool HasNul(std::string_view text) {
+  return text.find('\0') != std::string_view::npos;
+}
+
 std::string Slashes(std::string_view text) {
   std::string out(text);
   std::replace(out.begin(), out.end(), '\\', '/');
@@ -379,6 +386,8 @@ ArchivePtr OpenArchive(const std::string& path, int16_t& result) {
 
 int16_t Extract(Form& form, std::string_view zip_file,
                 std::string_view destination, std::string_view file_spec) {
+  if (HasNul(zip_file)) return kArchiveNotFound;
+  if (HasNul(destination)) return kArchiveWriteFailed;
   int16_t result = kArchiveOk;
   ArchivePtr za = OpenArchive(ResolvePath(zip_file), result);
   if (!za) return result;
@@ -448,6 +457,7 @@ std::string StoredPrefix(std::string_view folder) {
 std::vector<Source> Collect(const std::vector<std::string>& patterns) {
   std::vector<Source> all;
   for (const std::string& p : patterns) {
+    if (HasNul(p)) continue;
     size_t slash = p.find_last_of('/');
     std::string folder = slash == std::string::npos ? "" : p.substr(0, slash);
     std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
@@ -467,6 +477,7 @@ std::vector<Source> Collect(const std::vector<std::string>& patterns) {
 int16_t Build(Form& form, std::string_view archive,
               std::string_view file_spec) {
   int16_t result = kArchiveOk;
+  if (HasNul(archive)) return kArchiveWriteFailed;
   std::string path = ResolvePath(archive);
   if (path.empty()) return kArchiveWriteFailed;
   std::vector<Source> sources = Collect(SplitSpec(file_spec));
