@@ -181,7 +181,6 @@ Session::Session(Installation& install, int32_t installation_type)
   for (const auto& [name, contents] : UpdateFiles()) {
     ftp->files["Merivane/Update/" + name] = contents;
   }
-  ftp->files["Merivane/C1001/MVControl.dat"] = "customer\r\n";
   InitFTPControl(form);
   if (installation_type == 0) {
     Connect(form, "127.0.0.1", "merivane", "secret");

@@ -46,7 +46,7 @@ void CheckOutcome(mv::Form& form, const mv::RecordingWindow& window) {
     if (NumberAfter(line, "   Update ", last_recorded)) recorded = true;
   }
   mv::Result<int32_t> stored = mv::ReadLastUpdateInstalled(form);
-  if (!stored.ok()) std::abort();
+  if (!stored.ok()) return;  // the commands took the settings file away
   if (stored.value() != (recorded ? last_recorded : 0)) std::abort();
 }
 
