@@ -8,7 +8,7 @@
 #include "update/command_interpreter.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  mv::fuzz::NoteFuzzerArguments(*argc, *argv);
+  mv::fuzz::NoteFuzzerArguments(argc, argv);
   return 0;
 }
 

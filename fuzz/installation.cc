@@ -13,6 +13,7 @@
 #include <map>
 
 #include "confinement.h"
+#include "system/files.h"
 #include "transport/comm.h"
 
 namespace mv::fuzz {
@@ -97,8 +98,29 @@ void RemoveWhenGone(const std::string& folder) {
 
 }  // namespace
 
-void NoteFuzzerArguments(int argc, char** argv) {
-  FuzzerUse() = FuzzerFoldersOf(argc, argv);
+void NoteFuzzerArguments(int* argc, char*** argv) {
+  // libFuzzer reads and writes its folders by the names on its command
+  // line, also after the target has made a folder of the installation the
+  // current directory: relative names are made absolute before libFuzzer
+  // reads its flags.
+  static std::vector<std::string> args;
+  static std::vector<char*> pointers;
+  std::string here = CurrentFolder() + "/";
+  for (int i = 0; i < *argc; ++i) {
+    std::string a = (*argv)[i];
+    std::string flag;
+    for (const char* f : {"-artifact_prefix=", "-exact_artifact_path="}) {
+      if (a.rfind(f, 0) == 0) flag = f;
+    }
+    std::string value = a.substr(flag.size());
+    bool path = i > 0 && (!flag.empty() || a[0] != '-');
+    if (path && !value.empty() && value[0] != '/') value = here + value;
+    args.push_back(flag + value);
+  }
+  for (std::string& a : args) pointers.push_back(a.data());
+  pointers.push_back(nullptr);
+  *argv = pointers.data();
+  FuzzerUse() = FuzzerFoldersOf(*argc, *argv);
 }
 
 Installation& Installation::Get() {

@@ -26,9 +26,9 @@
 
 namespace mv::fuzz {
 
-// Call from LLVMFuzzerInitialize: the folders libFuzzer writes to stay
-// writable.
-void NoteFuzzerArguments(int argc, char** argv);
+// Call from LLVMFuzzerInitialize: the folders libFuzzer uses stay
+// reachable (their names are made absolute, see there).
+void NoteFuzzerArguments(int* argc, char*** argv);
 
 class Installation {
  public:

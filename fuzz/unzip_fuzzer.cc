@@ -14,7 +14,7 @@
 #include "update/zip.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  mv::fuzz::NoteFuzzerArguments(*argc, *argv);
+  mv::fuzz::NoteFuzzerArguments(argc, argv);
   return 0;
 }
 

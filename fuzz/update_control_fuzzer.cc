@@ -53,7 +53,7 @@ void CheckOutcome(mv::Form& form, const mv::RecordingWindow& window) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  mv::fuzz::NoteFuzzerArguments(*argc, *argv);
+  mv::fuzz::NoteFuzzerArguments(argc, argv);
   return 0;
 }
 
