@@ -56,7 +56,7 @@ class ChildProcess {
  private:
   TempFolder io_;
   pid_t pid_ = -1;
-  int status_ = 0;
+  int status_ = -1;  // also when the child could not be started
   std::string out_;
   std::string err_;
 };
