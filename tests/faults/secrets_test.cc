@@ -67,7 +67,9 @@ class SecretsTest : public ::testing::Test {
 
   void ScanRun(Sandbox& sb, const std::vector<std::string>& argv) {
     ChildProcess cli(argv);
-    cli.Wait();
+    int status = cli.Wait();
+    // 0 or 1 (Error lines); anything else is a crash or a sanitizer report.
+    EXPECT_TRUE(status == 0 || status == 1) << status << "\n" << cli.err();
     Scan("standard output", cli.out());
     Scan("standard error", cli.err());
     ScanFolder(sb.root());
