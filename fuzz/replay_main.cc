@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <utility>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
@@ -31,27 +32,33 @@ std::vector<fs::path> Inputs(const fs::path& where) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  size_t count = 0;
+  // Every input is read before the first one runs: a target may confine
+  // itself to a temporary folder on its first input.
+  std::vector<std::pair<fs::path, std::vector<uint8_t>>> inputs;
   for (int i = 1; i < argc; ++i) {
     for (const fs::path& file : Inputs(argv[i])) {
       std::error_code ec;
       uintmax_t size = fs::file_size(file, ec);
-      // Exactly the input's size, so that reads past its end are caught.
-      auto bytes = std::make_unique<uint8_t[]>(ec ? 0 : size);
+      std::vector<uint8_t> bytes(ec ? 0 : size);
       std::ifstream in(file, std::ios::binary);
-      in.read(reinterpret_cast<char*>(bytes.get()),
+      in.read(reinterpret_cast<char*>(bytes.data()),
               static_cast<std::streamsize>(size));
       if (ec || !in || static_cast<uintmax_t>(in.gcount()) != size) {
         std::fprintf(stderr, "cannot read %s\n", file.c_str());
         return 1;
       }
-      // Named before it runs, so that a crash shows which input it was.
-      std::fprintf(stderr, "%s\n", file.c_str());
-      LLVMFuzzerTestOneInput(bytes.get(), size);
-      ++count;
+      inputs.emplace_back(file, std::move(bytes));
     }
   }
-  std::printf("replayed %zu inputs\n", count);
+  for (const auto& [file, bytes] : inputs) {
+    // Exactly the input's size, so that reads past its end are caught.
+    auto copy = std::make_unique<uint8_t[]>(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), copy.get());
+    // Named before it runs, so that a crash shows which input it was.
+    std::fprintf(stderr, "%s\n", file.c_str());
+    LLVMFuzzerTestOneInput(copy.get(), bytes.size());
+  }
+  std::printf("replayed %zu inputs\n", inputs.size());
   // A corpus that went missing must not pass unnoticed.
-  return count == 0 ? 1 : 0;
+  return inputs.empty() ? 1 : 0;
 }

@@ -69,7 +69,9 @@ void InitDirectories(Form& form) {
   static constexpr std::string_view kFolders[] = {"Database", "Download",
                                                   "Update", "Backup"};
   for (std::string_view name : kFolders) {
-    std::string folder = JoinPath(s.ApplicationPath, "\\" + std::string(name));
+    std::string tail = "\\";  // appended: see WriteStatsDetail
+    tail += name;
+    std::string folder = JoinPath(s.ApplicationPath, tail);
     if (FolderExists(folder)) continue;
     Status st = MakeFolder(folder);
     if (!st.ok()) {

@@ -89,7 +89,10 @@ void PrintUsage() {
       "Commands:\n";
   for (const CliCommand& c : kCommands) {
     std::string head = "  " + std::string(c.name);
-    if (!c.synopsis.empty()) head += " " + std::string(c.synopsis);
+    if (!c.synopsis.empty()) {
+      head += ' ';
+      head += c.synopsis;
+    }
     if (head.size() > 18) head += "\n";
     head.resize(head.size() > 18 ? head.size() + 20 : 20, ' ');
     text += head + std::string(c.summary) + "\n";

@@ -73,8 +73,10 @@ Failure Diagnose(SQLSMALLINT type, SQLHANDLE handle,
     if (!SQL_SUCCEEDED(r)) break;
     message.resize(std::strlen(message.c_str()));
     if (!description.empty()) description += " ";
-    description += "[" + std::string(reinterpret_cast<char*>(state)) + "] " +
-                   OneLine(message);
+    description += "[";
+    description += reinterpret_cast<char*>(state);
+    description += "] ";
+    description += OneLine(message);
   }
   if (description.empty()) {
     description = "The ODBC call failed without a diagnostic record.";

@@ -224,7 +224,16 @@ Status WriteFileAtomically(std::string_view native, std::string_view contents) {
   std::string target = ResolveCase(native);
   mode_t mode = 0644;
   struct stat st;
-  if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+  if (::stat(target.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+    // The rename would replace a file that may not be written, even one
+    // made read-only for everybody; such a file is left as it is, as the
+    // original platform leaves a read-only file.
+    if ((mode & 0222) == 0 ||
+        ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+      return Failure(kPermissionDenied);
+    }
+  }
   return ReplaceFile(target, mode, [&](int fd) {
     return WriteAll(fd, contents.data(), contents.size(), target);
   });

@@ -54,7 +54,9 @@ Result<std::vector<std::string>> ListFiles(std::string_view pattern_native);
 Status DeleteFiles(std::string_view pattern_native);
 
 // Writes `contents` to a temporary file in the folder of `native`, flushes it
-// and renames it over `native`.
+// and renames it over `native`. An existing file that may not be written
+// (no write permission for this user, or none for anybody) is not replaced:
+// 70 (Permission denied).
 Status WriteFileAtomically(std::string_view native, std::string_view contents);
 
 // Reads a whole file.

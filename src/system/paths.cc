@@ -76,7 +76,7 @@ std::string ResolveCase(std::string_view native) {
   std::string done;  // resolved prefix
   size_t pos = 0;
   if (native[0] == '/') {
-    done = "/";
+    done.push_back('/');
     pos = 1;
   }
   bool missing = false;  // once a folder is missing, nothing below exists

@@ -52,7 +52,9 @@ Result<IniDocument> IniDocument::Parse(std::string_view text,
         pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
     pos = nl == std::string_view::npos ? text.size() : nl + 1;
     ++number;
-    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    // Every CR before the LF belongs to the line end: text written twice
+    // through a CR LF conversion ends its lines in CR CR LF.
+    while (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
     std::string t = Trim(raw);
     Line line{std::string(raw), section, "", ""};
     if (t.empty() || t[0] == ';' || t[0] == '#') {
@@ -122,8 +124,10 @@ void IniDocument::Set(std::string_view section, std::string_view key,
   if (!lines_.empty() && !Trim(lines_.back().text).empty()) {
     lines_.push_back(Line{"", "", "", ""});
   }
-  lines_.push_back(
-      Line{"[" + std::string(section) + "]", std::string(section), "", ""});
+  std::string header = "[";
+  header += section;
+  header += ']';
+  lines_.push_back(Line{header, std::string(section), "", ""});
   lines_.push_back(std::move(line));
 }
 

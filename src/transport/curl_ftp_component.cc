@@ -52,7 +52,10 @@ long WholeSeconds(double seconds) {
 }
 
 std::string Quoted(std::string_view text) {
-  return "\"" + std::string(text) + "\"";
+  std::string quoted = "\"";
+  quoted += text;
+  quoted += '"';
+  return quoted;
 }
 
 bool AllDigits(std::string_view text) {

@@ -8,7 +8,10 @@ std::string SecondsText(double seconds) {
   double tenths = std::round(seconds * 10);
   std::string text = std::to_string(static_cast<long long>(tenths / 10));
   long long digit = static_cast<long long>(std::fmod(tenths, 10));
-  if (digit != 0) text += "." + std::to_string(digit);
+  if (digit != 0) {
+    text += '.';
+    text += std::to_string(digit);
+  }
   return text;
 }
 

@@ -39,7 +39,9 @@ using EntryPtr = std::unique_ptr<zip_file_t, EntryClose>;
 
 // A result code as the log shows it: one blank before a non-negative number.
 std::string CodeText(int code) {
-  return code < 0 ? std::to_string(code) : " " + std::to_string(code);
+  std::string text(code < 0 ? 0 : 1, ' ');
+  text += std::to_string(code);
+  return text;
 }
 
 void LogWarning(Form& form, const std::string& text) {
@@ -49,6 +51,13 @@ void LogWarning(Form& form, const std::string& text) {
 // Keeps the first problem's code of a call.
 void Note(int16_t& result, ArchiveResult code) {
   if (result == kArchiveOk) result = code;
+}
+
+// A NUL byte would cut a name short in every system call, so that another
+// file or folder is used than the one named (and a folder walk that names
+// one would never end): such a name names nothing.
+bool HasNul(std::string_view text) {
+  return text.find('\0') != std::string_view::npos;
 }
 
 std::string Slashes(std::string_view text) {
@@ -377,6 +386,8 @@ ArchivePtr OpenArchive(const std::string& path, int16_t& result) {
 
 int16_t Extract(Form& form, std::string_view zip_file,
                 std::string_view destination, std::string_view file_spec) {
+  if (HasNul(zip_file)) return kArchiveNotFound;
+  if (HasNul(destination)) return kArchiveWriteFailed;
   int16_t result = kArchiveOk;
   ArchivePtr za = OpenArchive(ResolvePath(zip_file), result);
   if (!za) return result;
@@ -446,6 +457,7 @@ std::string StoredPrefix(std::string_view folder) {
 std::vector<Source> Collect(const std::vector<std::string>& patterns) {
   std::vector<Source> all;
   for (const std::string& p : patterns) {
+    if (HasNul(p)) continue;
     size_t slash = p.find_last_of('/');
     std::string folder = slash == std::string::npos ? "" : p.substr(0, slash);
     std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
@@ -465,6 +477,7 @@ std::vector<Source> Collect(const std::vector<std::string>& patterns) {
 int16_t Build(Form& form, std::string_view archive,
               std::string_view file_spec) {
   int16_t result = kArchiveOk;
+  if (HasNul(archive)) return kArchiveWriteFailed;
   std::string path = ResolvePath(archive);
   if (path.empty()) return kArchiveWriteFailed;
   std::vector<Source> sources = Collect(SplitSpec(file_spec));

@@ -39,7 +39,8 @@
 //
 // File specifications (both directions)
 //   - Several patterns separated by blanks; "*" and "?" wildcards; letters
-//     match without regard to case. "*.*" matches every name.
+//     match without regard to case. "*.*" matches every name. A pattern,
+//     archive name or destination holding a NUL byte names nothing.
 //   - Extraction matches a pattern against the whole entry name, where "*"
 //     also spans folders ("*.dll" matches "Bin/Core.dll").
 //   - Archiving matches the last part of a pattern against file names in the

@@ -164,9 +164,10 @@ TEST_F(OdbcServerTest, ExecuteCountsRowsAndReportsFailures) {
     } else {
       ASSERT_FALSE(r.ok());
       EXPECT_EQ(r.failure().number(), kDatabaseError);
-      EXPECT_EQ(
-          r.failure().description().rfind("[" + std::string(c.state) + "] ", 0),
-          0u)
+      std::string head = "[";
+      head += c.state;
+      head += "] ";
+      EXPECT_EQ(r.failure().description().rfind(head, 0), 0u)
           << r.failure().description();
       EXPECT_EQ(r.failure().description().find('\n'), std::string::npos);
     }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <optional>
 
 #include "support/sandbox.h"
 #include "system/paths.h"
@@ -121,6 +122,45 @@ TEST(FilesTest, WriteFileAtomicallyReplacesWholeFile) {
   Status st = WriteFileAtomically(tmp / "missing/f", "x");
   ASSERT_FALSE(st.ok());
   EXPECT_EQ(st.failure().number(), kPathNotFound);
+}
+
+// A file that may not be written is not replaced through the rename, which
+// the folder's permissions alone would allow.
+TEST(FilesTest, WriteFileAtomicallyLeavesReadOnlyFiles) {
+  struct Case {
+    const char* what;
+    mode_t mode;
+    bool unprivileged;
+    bool replaced;
+  } cases[] = {
+      {"read-only for everybody", 0444, false, false},
+      {"readable by its owner only", 0400, false, false},
+      {"another user's file", 0644, true, false},
+      {"writable", 0644, false, true},
+      {"another user's file that all may write", 0666, true, true},
+  };
+  for (const Case& c : cases) {
+    TempFolder tmp;
+    ::chmod(tmp.path().c_str(), 0777);
+    WriteFile(tmp / "f", "old");
+    ASSERT_EQ(::chmod((tmp / "f").c_str(), c.mode), 0);
+    Status st = Status::Ok();
+    {
+      std::optional<ScopedUnprivileged> nobody;
+      if (c.unprivileged) nobody.emplace();
+      st = WriteFileAtomically(tmp / "f", "new");
+    }
+    EXPECT_EQ(st.ok(), c.replaced) << c.what;
+    if (!c.replaced) {
+      ASSERT_FALSE(st.ok());
+      EXPECT_EQ(st.failure().number(), kPermissionDenied) << c.what;
+    }
+    EXPECT_EQ(ReadFile(tmp / "f"), c.replaced ? "new" : "old") << c.what;
+    EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()),
+                            fs::directory_iterator()),
+              1)
+        << c.what << ": a temporary file was left";
+  }
 }
 
 }  // namespace

@@ -25,6 +25,8 @@ TEST(SettingsStoreTest, ReadsDefaultsUntilWritten) {
       {"value", "; c\n[MVUpdate]\nLastUpdateInstalled=42\n", "42"},
       {"other case and blanks", "[mvupdate]\r\n  lastupdateinstalled = 7 \r\n",
        "7"},
+      {"line ends of CR CR LF", "[MVUpdate]\r\r\nLastUpdateInstalled=9\r\r\n",
+       "9"},
       {"last of two wins",
        "[MVUpdate]\nLastUpdateInstalled=1\n"
        "LastUpdateInstalled=2\n",
@@ -38,6 +40,25 @@ TEST(SettingsStoreTest, ReadsDefaultsUntilWritten) {
     ASSERT_TRUE(v.ok()) << c.what;
     EXPECT_EQ(v.value(), c.expected) << c.what;
   }
+}
+
+// A write keeps what every other key reads, whatever its line ends.
+TEST(SettingsStoreTest, SaveKeepsOtherValues) {
+  TempFolder tmp;
+  SettingsStore store(tmp.path());
+  WriteFile(tmp / "Qorin/settings.ini",
+            "[Other]\r\nA=1\r\r\nB= two \r\n[MVUpdate]\nLastUpdateInstalled=3");
+  auto other = [&](const char* key) {
+    return store.GetSetting("Qorin", "Other", key, "none").value();
+  };
+  EXPECT_EQ(other("A"), "1");
+  ASSERT_TRUE(
+      store.SaveSetting("Qorin", "MVUpdate", "LastUpdateInstalled", "4").ok());
+  EXPECT_EQ(other("A"), "1");
+  EXPECT_EQ(other("B"), "two");
+  EXPECT_EQ(
+      store.GetSetting("Qorin", "MVUpdate", "LastUpdateInstalled", "").value(),
+      "4");
 }
 
 TEST(SettingsStoreTest, SaveCreatesThenChangesOnlyItsLine) {

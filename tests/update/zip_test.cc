@@ -6,6 +6,7 @@
 #include <zip.h>
 
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <random>
@@ -324,6 +325,41 @@ TEST_F(ZipTest, ArchivesThatCannotBeRead) {
                 std::string::npos)
           << log.back();
     }
+  }
+}
+
+// A NUL byte cuts a name short in the system calls: such names must name
+// nothing rather than another file, or a folder walk without end.
+TEST_F(ZipTest, NamesWithNulBytesNameNothing) {
+  Put("a.txt", "a");
+  MakeArchive("Patch.zip", {{"p.txt", "p"}});
+  const std::string nul("\0", 1);
+  struct Case {
+    const char* what;
+    std::function<int16_t()> call;
+    int16_t result;
+  } cases[] = {
+      {"zip of a pattern below a cut name",
+       [&] { return ZipFiles(form_, "Out.zip", ".." + nul + "x\\*.*"); },
+       kArchiveNothingMatched},
+      {"zip to a cut name",
+       [&] { return ZipFiles(form_, "Out.zip" + nul + "x", "*.txt"); },
+       kArchiveWriteFailed},
+      {"unzip of a cut name",
+       [&] {
+         return UnZipFiles(form_, "Patch.zip" + nul + "x", dest(), "*.*");
+       },
+       kArchiveNotFound},
+      {"unzip to a cut name",
+       [&] {
+         return UnZipFiles(form_, "Patch.zip", dest() + nul + "x", "*.*");
+       },
+       kArchiveWriteFailed},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.call(), c.result) << c.what;
+    EXPECT_FALSE(fs::exists("Out.zip")) << c.what;
+    EXPECT_TRUE(fs::is_empty(dest())) << c.what;
   }
 }
 

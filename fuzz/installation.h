@@ -1,0 +1,70 @@
+// A throwaway installation for the fuzz targets that carry out update
+// commands: every path the commands reach by design (the installation and
+// its work folders, the settings store, the server's share, the registry
+// file, the ODBC set-up) lies in one temporary folder, and the process is
+// confined to that folder (confinement.h) before the first input runs.
+//
+// Besides the kernel's confinement:
+// - PATH names an empty folder and the wait after RUN is 0 seconds, so a RUN
+//   that could start a program would neither find one by name nor stall;
+//   the site's set-up script, should anything ever run it, kills the
+//   process, which the fuzzer reports as a crash;
+// - a file may grow to 64 MiB at most (a copy of an endless file fails);
+// - the FTP component is the recording double over a small site held in
+//   memory, and no ODBC driver is registered, so nothing leaves the machine.
+//
+// Each input gets a fresh installation (Reset) and a fresh Form (Session).
+#ifndef MVUPDATE_FUZZ_INSTALLATION_H_
+#define MVUPDATE_FUZZ_INSTALLATION_H_
+
+#include <memory>
+#include <string>
+
+#include "app/form.h"
+#include "support/fake_ftp_component.h"
+#include "support/recording_window.h"
+
+namespace mv::fuzz {
+
+// Call from LLVMFuzzerInitialize: the folders libFuzzer uses stay
+// reachable (their names are made absolute, see there).
+void NoteFuzzerArguments(int* argc, char*** argv);
+
+class Installation {
+ public:
+  // The installation of this process. The first call makes it and confines
+  // the process; when the kernel cannot confine it, the program ends with
+  // kCannotConfine.
+  static Installation& Get();
+
+  const std::string& root() const { return root_; }
+  std::string app() const { return root_ + "/Merivane/Application"; }
+  // The native folder of \\SRV01\MVUpdate, the share clients copy from.
+  std::string share() const { return root_ + "/unc/SRV01/MVUpdate"; }
+  FormConfig config() const;
+
+  // Everything back to its first state: the work folders hold nothing but
+  // what the share and site hold, the settings store is empty, and the
+  // current directory is the Download folder.
+  void Reset();
+
+ private:
+  Installation();
+  std::string root_;
+};
+
+// A Form for one input: server (type 0) or client (type 1) installation,
+// the FTP double installed and, on a server, logged in to the site with
+// "Merivane\Update" as the remote directory, as an update run leaves it.
+class Session {
+ public:
+  Session(Installation& install, int32_t installation_type);
+  ~Session();
+  RecordingWindow window;
+  Form form;
+  FakeFtpComponent* ftp = nullptr;
+};
+
+}  // namespace mv::fuzz
+
+#endif  // MVUPDATE_FUZZ_INSTALLATION_H_

@@ -1,0 +1,111 @@
+#include "support/child_process.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+namespace mv {
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+// Runs in the child between fork and exec: only async-signal-safe calls.
+[[noreturn]] void Exec(const std::vector<char*>& argv, const char* out,
+                       const char* err, const ChildProcess::Options& o) {
+  int fd_out = ::open(out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  int fd_err = ::open(err, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd_out < 0 || fd_err < 0 || ::dup2(fd_out, 1) < 0 ||
+      ::dup2(fd_err, 2) < 0) {
+    ::_exit(126);
+  }
+  if (o.file_size_limit != RLIM_INFINITY) {
+    ::signal(SIGXFSZ, SIG_IGN);  // kept across exec
+    struct rlimit limit = {o.file_size_limit, o.file_size_limit};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+  }
+  if (o.unprivileged && ::geteuid() == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 ||
+        ::setuid(kNobody) != 0) {
+      ::_exit(126);
+    }
+  }
+  ::execv(argv[0], argv.data());
+  ::_exit(127);
+}
+
+}  // namespace
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv,
+                           const Options& options) {
+  std::vector<std::string> args = argv;
+  std::vector<char*> raw;
+  for (std::string& a : args) raw.push_back(a.data());
+  raw.push_back(nullptr);
+  std::string out = io_ / "out", err = io_ / "err";
+  pid_ = ::fork();
+  if (pid_ == 0) Exec(raw, out.c_str(), err.c_str(), options);
+}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0) {
+    Kill();
+    Wait();
+  }
+}
+
+int ChildProcess::Wait(std::chrono::seconds limit) {
+  if (pid_ > 0) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    int raw = 0;
+    pid_t r;
+    while ((r = ::waitpid(pid_, &raw, WNOHANG)) == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (r == 0) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, &raw, 0);
+    }
+    pid_ = -1;
+    status_ = WIFEXITED(raw)     ? WEXITSTATUS(raw)
+              : WIFSIGNALED(raw) ? -WTERMSIG(raw)
+                                 : -1;
+    out_ = ReadFile(io_ / "out");
+    err_ = ReadFile(io_ / "err");
+  }
+  return status_;
+}
+
+void ChildProcess::Kill() {
+  if (pid_ > 0) ::kill(pid_, SIGKILL);
+}
+
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+void GiveToNobody(const std::string& folder) {
+  if (::geteuid() != 0) return;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  ::lchown(folder.c_str(), kNobody, kNobody);
+  for (auto it = fs::recursive_directory_iterator(folder, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    ::lchown(it->path().c_str(), kNobody, kNobody);
+  }
+}
+
+}  // namespace mv

@@ -1,0 +1,74 @@
+// A program run as a child process by a test, for tests where its exit
+// status matters or where it must be killed or limited from outside:
+//
+//   ChildProcess::Options o;
+//   o.file_size_limit = 256 * 1024;   // writes beyond fail with EFBIG
+//   ChildProcess cli({MVUPDATE_CLI, "update"}, o);
+//   ASSERT_TRUE(WaitUntil([&] { return PathExists(marker); }));
+//   ...
+//   int status = cli.Wait();          // exit status, or -signal
+//   EXPECT_NE(cli.out().find("Update complete.."), std::string::npos);
+//
+// The child inherits the environment and the current directory; its
+// standard output and error are kept in files and read by Wait.
+#ifndef MVUPDATE_TESTS_SUPPORT_CHILD_PROCESS_H_
+#define MVUPDATE_TESTS_SUPPORT_CHILD_PROCESS_H_
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/sandbox.h"
+
+namespace mv {
+
+class ChildProcess {
+ public:
+  struct Options {
+    // RLIMIT_FSIZE of the child, with SIGXFSZ ignored so that a write beyond
+    // the limit fails (EFBIG) instead of killing it: a full disk.
+    rlim_t file_size_limit = RLIM_INFINITY;
+    // When the tests run as root, the child runs as the user nobody, so
+    // that file permissions hold for it.
+    bool unprivileged = false;
+  };
+
+  explicit ChildProcess(const std::vector<std::string>& argv)
+      : ChildProcess(argv, Options()) {}
+  ChildProcess(const std::vector<std::string>& argv, const Options& options);
+  ~ChildProcess();  // kills a child that is still running
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // Waits for the end, at most `limit` (then kills the child). Gives the
+  // exit status, or minus the signal that ended it.
+  int Wait(std::chrono::seconds limit = std::chrono::seconds(120));
+  // Ends the child at once (SIGKILL), as a crash or a power cut would.
+  void Kill();
+
+  const std::string& out() const { return out_; }
+  const std::string& err() const { return err_; }
+
+ private:
+  TempFolder io_;
+  pid_t pid_ = -1;
+  int status_ = -1;  // also when the child could not be started
+  std::string out_;
+  std::string err_;
+};
+
+// Polls `condition` every 10 ms until it holds (true) or `limit` passes.
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+// Gives the user nobody every file and folder below `folder`, so that an
+// unprivileged child can use them.
+void GiveToNobody(const std::string& folder);
+
+}  // namespace mv
+
+#endif  // MVUPDATE_TESTS_SUPPORT_CHILD_PROCESS_H_
