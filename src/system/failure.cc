@@ -71,6 +71,19 @@ std::string Failure::Text() const {
   return std::to_string(number_) + "-" + description_;
 }
 
+Failure ParseFailure(std::string_view origin, size_t line,
+                     std::string_view why) {
+  std::string text(DescribeFailure(kPathFileAccessError));
+  text += " (";
+  text += origin;
+  text += " line ";
+  text += std::to_string(line);
+  text += ": ";
+  text += why;
+  text += ")";
+  return Failure(kPathFileAccessError, std::move(text));
+}
+
 Failure Failure::FromErrno(int err, std::string_view native_path) {
   switch (err) {
     case ENOENT: {

@@ -63,6 +63,11 @@ class Failure {
   std::string description_;
 };
 
+// A text file (registry, settings) that cannot be parsed: 75 with the file,
+// the line and what is wrong with it in the description.
+Failure ParseFailure(std::string_view origin, size_t line,
+                     std::string_view why);
+
 // Success, or the failure that ended an operation.
 class Status {
  public:

@@ -169,14 +169,6 @@ std::string FormatData(const RegistryValue& v) {
   return out;
 }
 
-Failure ParseFailure(std::string_view origin, size_t line,
-                     std::string_view why) {
-  return Failure(kPathFileAccessError,
-                 std::string(DescribeFailure(kPathFileAccessError)) + " (" +
-                     std::string(origin) + " line " + std::to_string(line) +
-                     ": " + std::string(why) + ")");
-}
-
 }  // namespace
 
 Result<RegistryImage> RegistryImage::Parse(std::string_view text,

@@ -28,14 +28,6 @@ std::string Trim(std::string_view s) {
   return std::string(s.substr(b, e - b + 1));
 }
 
-Failure ParseFailure(std::string_view origin, size_t line,
-                     std::string_view why) {
-  return Failure(kPathFileAccessError,
-                 std::string(DescribeFailure(kPathFileAccessError)) + " (" +
-                     std::string(origin) + " line " + std::to_string(line) +
-                     ": " + std::string(why) + ")");
-}
-
 }  // namespace
 
 Result<IniDocument> IniDocument::Parse(std::string_view text,
