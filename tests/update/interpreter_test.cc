@@ -1,0 +1,343 @@
+// The command interpreter and update detection on a sandbox installation
+// whose Form is filled as start-up would fill it.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "app/form.h"
+#include "support/recording_window.h"
+#include "support/sandbox.h"
+#include "update/command_interpreter.h"
+#include "update/update_detection.h"
+
+namespace mv {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+class InterpreterTest : public ::testing::Test {
+ protected:
+  InterpreterTest() {
+    for (const char* f : {"Download", "Update", "Database", "Backup"}) {
+      fs::create_directories(sb_.app() + "/" + f);
+    }
+    fs::create_directories(Share());
+    fs::create_directories(sb_.install() + "/Database");
+    env_.Set("MVUPDATE_RUN_WAIT_SECONDS", "0.2");
+    form_ = std::make_unique<Form>(window_, sb_.config());
+    form_->settings.ApplicationPath = sb_.app();
+    form_->settings.ServerName = "SRV01";
+    form_->settings.EventLog =
+        std::make_unique<clsQorinEventLogTCP>(sb_.install());
+    form_->settings.EventLog->strFile(sb_.event_log());
+    EXPECT_EQ(::chdir(Download().c_str()), 0);
+  }
+
+  std::string Download() const { return sb_.app() + "/Download"; }
+  std::string Update() const { return sb_.app() + "/Update"; }
+  std::string Share() const { return sb_.unc_root() + "/SRV01/MVUpdate"; }
+
+  // Runs one line; gives its result. Its lines are in window_.lines.
+  bool Execute(std::string line) {
+    window_.lines.clear();
+    return ExecuteCommandLine(*form_, line);
+  }
+  bool Shown(const std::string& line) const {
+    return std::find(window_.lines.begin(), window_.lines.end(), line) !=
+           window_.lines.end();
+  }
+  // Writes the update control file of the current flavour.
+  void WriteControlFile(const std::string& text) {
+    WriteFile(
+        (form_->ServerFlavour() ? Download() : Update()) + "/MVUpdate.dat",
+        text);
+  }
+  void Store(const std::string& value) {
+    ASSERT_TRUE(
+        form_->settings_store
+            .SaveSetting("Qorin", "MVUpdate", "LastUpdateInstalled", value)
+            .ok());
+  }
+  std::string Stored() {
+    return form_->settings_store
+        .GetSetting("Qorin", "MVUpdate", "LastUpdateInstalled", "absent")
+        .value();
+  }
+
+  Sandbox sb_;
+  ScopedEnv env_;
+  RecordingWindow window_;
+  std::unique_ptr<Form> form_;
+};
+
+// Keywords, argument positions and the lines they write, with every level
+// shown (VerbosityLevel 3).
+TEST_F(InterpreterTest, KeywordsAndTheirLines) {
+  form_->settings.VerbosityLevel = 3;
+  WriteFile(Download() + "/old1.tmp", "");
+  WriteFile(Download() + "/OLD2.TMP", "");
+  struct Case {
+    std::string line;
+    Lines lines;
+    bool result;
+  } cases[] = {
+      {"    ", {"COMMAND:     ", "Blank line so do nothing."}, true},
+      {"' a", {"COMMAND: ' a", "Internal comment - ignore this line."}, true},
+      {"usercomment=Restart",
+       {"COMMAND: usercomment=Restart", "Display the user comment.",
+        "   Restart"},
+       true},
+      {"PROMPT=N?",
+       {"COMMAND: PROMPT=N?", "Prompt for user input-NOT WORKING YET."},
+       true},
+      {"FROBNICATE x", {"COMMAND: FROBNICATE x"}, true},
+      {"ZIP   Out.zip  ", {"COMMAND: ZIP   Out.zip  ", "Zip Out.zip"}, true},
+      {"COPY nothing", {"COMMAND: COPY nothing", "Copy File."}, true},
+      {"COPY",
+       {"COMMAND: COPY", "Copy File.", "5-Invalid procedure call or argument"},
+       false},
+      {"DELETE *.tmp", {"COMMAND: DELETE *.tmp", "Delete *.tmp"}, true},
+      {"DELETE *.tmp",
+       {"COMMAND: DELETE *.tmp", "Delete *.tmp", "53-File not found"},
+       false},
+      {"mkdir  Two", {"COMMAND: mkdir  Two", "Make directory  Two"}, true},
+      {"MKDIR  Two",
+       {"COMMAND: MKDIR  Two", "Make directory  Two", "58-File already exists"},
+       false},
+      {"RUN missing.exe",
+       {"COMMAND: RUN missing.exe", "Run missing.exe", "53-File not found",
+        "Shell: Failed. "},
+       false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Execute(c.line), c.result) << c.line;
+    EXPECT_EQ(window_.lines, c.lines) << c.line;
+  }
+  // The second blank became part of the argument.
+  EXPECT_TRUE(fs::is_directory(Download() + "/ Two"));
+
+  // Hostile names give error lines.
+  form_->settings.VerbosityLevel = 2;
+  for (const std::string& line :
+       {std::string("DELETE a\0/../*", 14), "MKDIR " + std::string(300, 'n'),
+        std::string("RUN a\0b", 7)}) {
+    EXPECT_FALSE(Execute(line));
+    EXPECT_EQ(window_.lines.at(1), "52-Bad file name or number");
+  }
+}
+
+TEST_F(InterpreterTest, NormalLevelShowsCommandsUserCommentsAndFailures) {
+  struct Case {
+    std::string line;
+    Lines lines;
+  } cases[] = {
+      {"USERCOMMENT=Hi", {"COMMAND: USERCOMMENT=Hi", "   Hi"}},
+      {"' note", {"COMMAND: ' note"}},
+      {"DELETE x.*", {"COMMAND: DELETE x.*", "53-File not found"}},
+  };
+  for (const Case& c : cases) {
+    Execute(c.line);
+    EXPECT_EQ(window_.lines, c.lines) << c.line;
+  }
+  // The user comment is not written to the event log; the COMMAND line is.
+  std::string log = ReadFile(sb_.event_log());
+  EXPECT_NE(log.find("\tCOMMAND: USERCOMMENT=Hi\r\n"), std::string::npos);
+  EXPECT_EQ(log.find("\t   Hi"), std::string::npos);
+}
+
+TEST_F(InterpreterTest, LineIsCleanedForTheCaller) {
+  std::string line = "  \tDOWNLOAD\tPatch.zip  ";
+  form_->settings.InstallationType = 1;
+  ExecuteCommandLine(*form_, line);
+  EXPECT_EQ(line, "DOWNLOADPatch.zip");
+  EXPECT_EQ(window_.lines.front(), "COMMAND:   \tDOWNLOAD\tPatch.zip  ");
+  // Blanks next to a tab at the ends survive: trimming comes first.
+  line = "\t USERCOMMENT=x \t";
+  ExecuteCommandLine(*form_, line);
+  EXPECT_EQ(line, " USERCOMMENT=x ");
+}
+
+TEST_F(InterpreterTest, ChangeDirectoryMakesAMissingFolder) {
+  EXPECT_FALSE(Execute("CHDIR Fresh"));
+  EXPECT_EQ(window_.lines,
+            (Lines{"COMMAND: CHDIR Fresh", "76-Path not found"}));
+  EXPECT_EQ(fs::current_path(), Download() + "/Fresh");
+  EXPECT_TRUE(Execute("chdir ..\\..\\Update"));
+  EXPECT_EQ(fs::current_path(), Update());
+  // Only the last level is made.
+  EXPECT_FALSE(Execute("CHDIR A\\B"));
+  EXPECT_EQ(window_.lines, (Lines{"COMMAND: CHDIR A\\B", "76-Path not found",
+                                  "76-Path not found", "76-Path not found"}));
+  EXPECT_EQ(fs::current_path(), Update());
+}
+
+TEST_F(InterpreterTest, CopySplitsFolderPatternAndDestination) {
+  for (const char* f :
+       {"Drop/a.dll", "Drop/B.DLL", "Drop/.h.dll", "Drop/c.txt", "site.ini"}) {
+    WriteFile(Download() + "/" + f, "x");
+  }
+  fs::create_directories(Download() + "/Bin");
+  fs::create_directories(Download() + "/Config");
+  struct Case {
+    std::string line;
+    std::string created;
+  } cases[] = {
+      {"COPY Drop\\*.dll Bin\\", "Bin/a.dll"},
+      {"COPY Drop\\*.dll Bin\\", "Bin/B.DLL"},
+      {"COPY   *.ini Config  ", "Config/site.ini"},
+      {"COPY " + Download() + "/Drop\\c.txt Bin", "Bin/c.txt"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_TRUE(Execute(c.line)) << c.line;
+    EXPECT_EQ(window_.lines.size(), 1u) << c.line;
+    EXPECT_TRUE(fs::exists(Download() + "/" + c.created)) << c.line;
+  }
+  EXPECT_FALSE(fs::exists(Download() + "/Bin/.h.dll"));
+  // The split lands on the backslash of the destination: nothing is copied.
+  EXPECT_TRUE(Execute("COPY Drop\\*.dll D:\\Else"));
+  EXPECT_FALSE(fs::exists(Download() + "/Else"));
+  // A destination that does not exist: each file fails on its own.
+  EXPECT_FALSE(Execute("COPY Drop\\*.dll Nowhere\\"));
+  EXPECT_EQ(window_.lines, (Lines{"COMMAND: COPY Drop\\*.dll Nowhere\\",
+                                  "76-Path not found", "76-Path not found"}));
+  // A source folder that does not exist matches nothing.
+  EXPECT_TRUE(Execute("COPY Missing\\*.dll Bin\\"));
+}
+
+TEST_F(InterpreterTest, DownloadToClientFailures) {
+  form_->settings.InstallationType = 1;
+  EXPECT_FALSE(Execute("DOWNLOAD Missing.zip"));
+  EXPECT_EQ(window_.lines,
+            (Lines{"COMMAND: DOWNLOAD Missing.zip", "53-File not found",
+                   "Download to Client: Failed. "}));
+  form_->settings.ServerName = "GONE";
+  EXPECT_FALSE(Execute("DOWNLOAD Patch7.zip"));
+  EXPECT_EQ(window_.lines[1], "75-Path/File access error");
+}
+
+TEST_F(InterpreterTest, CheckForNewUpdate) {
+  const Lines kNew = {"Checking for a new update.",
+                      "   A new update is available.", " "};
+  const Lines kUpToDate = {"Checking for a new update.",
+                           "   This system is up-to-date.", " "};
+  const Lines kNone = {"Checking for a new update.", " "};
+  struct Case {
+    std::optional<std::string> stored;
+    std::string first_line;
+    Lines lines;
+  } cases[] = {
+      {"5", "LASTUPDATE=7", kNew},
+      {"7", "LASTUPDATE=7", kUpToDate},
+      {"9", "lastupdate=10", kNew},  // numeric, not textual
+      {std::nullopt, "LASTUPDATE=1", kNew},
+      {"0", "[UPDATE 5]", kNone},
+      {"0", " LASTUPDATE=9", kNone},
+      {"0", "LASTUPDATE=\t4]", kNew},
+      {"abc", "LASTUPDATE=7", {kNone[0], "13-Type mismatch", " "}},
+      {"0", "LASTUPDATE=99999999999", {kNone[0], "6-Overflow", " "}},
+  };
+  for (const Case& c : cases) {
+    window_.lines.clear();
+    fs::remove_all(sb_.config_home());
+    if (c.stored) Store(*c.stored);
+    WriteControlFile(c.first_line + "\r\n[UPDATE 1]\r\n");
+    EXPECT_EQ(CheckForNewUpdate(*form_), c.lines == kNew) << c.first_line;
+    EXPECT_EQ(window_.lines, c.lines) << c.first_line;
+  }
+  fs::remove(Download() + "/MVUpdate.dat");
+  fs::remove(Update() + "/MVUpdate.dat");
+  EXPECT_FALSE(CheckForNewUpdate(*form_));
+  EXPECT_EQ(form_->settings.LastError, "********** ERROR:53-File not found");
+}
+
+// Stored 5, sections 5, 6 and 7, on each installation type. USERCOMMENT
+// lines show which lines ran.
+TEST_F(InterpreterTest, InstallsNewerSectionsWithTheirBlocks) {
+  const std::string file =
+      "LASTUPDATE=7\r\nUSERCOMMENT=before any section\r\n"
+      "[UPDATE 5]\r\nUSERCOMMENT=five\r\n"
+      "[UPDATE 6]\r\nUSERCOMMENT=six\r\n{SERVER}\r\nUSERCOMMENT=six on "
+      "server\r\n"
+      "[UPDATE 7]\r\n{CLIENT} rest ignored\r\nUSERCOMMENT=seven on client\r\n";
+  const Lines kBegin = {"Processing update control file.",
+                        "   Installing update 6...", "   six"};
+  const Lines kEnd = {"   Update 7 installed.",
+                      "Processing of update control file complete."};
+  struct Case {
+    int32_t type;
+    Lines middle;
+  } cases[] = {
+      {0,
+       {"   six on server", "   Update 6 installed.",
+        "   Installing update 7..."}},
+      {1,
+       {"   Update 6 installed.", "   Installing update 7...",
+        "   seven on client"}},
+  };
+  for (const Case& c : cases) {
+    window_.lines.clear();
+    form_->settings.InstallationType = c.type;
+    Store("5");
+    WriteControlFile(file);
+    ProcessUpdateControlFile(*form_);
+    Lines shown;
+    for (const std::string& l : window_.lines) {
+      if (l.rfind("COMMAND: ", 0) != 0) shown.push_back(l);
+    }
+    Lines expected = kBegin;
+    expected.insert(expected.end(), c.middle.begin(), c.middle.end());
+    expected.insert(expected.end(), kEnd.begin(), kEnd.end());
+    EXPECT_EQ(shown, expected) << "type " << c.type;
+    EXPECT_EQ(Stored(), "7");
+    EXPECT_EQ(fs::current_path(), c.type == 0 ? Download() : Update());
+  }
+}
+
+TEST_F(InterpreterTest, HeaderNumbers) {
+  struct Case {
+    const char* header;
+    bool installed;
+  } cases[] = {
+      {"[update 9]", true},    {"[UPDATE  9]", true},
+      {" [UPDATE 9]", true},   {"[UPDATE9]", false},
+      {"  [UPDATE 9]", false}, {"\t[UPDATE 9]", true},  // tabs go first
+      {"[UPDATE 9.5]", true},                           // rounds to 10
+  };
+  for (const Case& c : cases) {
+    Store("8");
+    WriteControlFile(std::string("LASTUPDATE=9\r") + c.header +
+                     "\rUSERCOMMENT=ran\r");
+    window_.lines.clear();
+    ProcessUpdateControlFile(*form_);
+    EXPECT_EQ(Shown("   ran") || Stored() != "8", c.installed) << c.header;
+  }
+}
+
+TEST_F(InterpreterTest, OrderOfSectionsAndFailures) {
+  Store("6");
+  WriteControlFile(
+      "LASTUPDATE=8\r\n[UPDATE 8]\r\nDELETE nothing.*\r\n[UPDATE 7]\r\n"
+      "USERCOMMENT=seven\r\n");
+  ProcessUpdateControlFile(*form_);
+  // 8 is installed although its command failed; 7 is not above 8.
+  EXPECT_EQ(Stored(), "8");
+  EXPECT_TRUE(Shown("Command failed. ") && Shown("DELETE nothing.*"));
+  EXPECT_FALSE(Shown("   seven"));
+
+  // A header too large ends the run after the sections recorded.
+  Store("0");
+  WriteControlFile(
+      "LASTUPDATE=3\r[UPDATE 1]\rUSERCOMMENT=one\r[UPDATE 99999999999]\r"
+      "[UPDATE 3]\rUSERCOMMENT=three\r");
+  ProcessUpdateControlFile(*form_);
+  EXPECT_EQ(Stored(), "1");
+  EXPECT_EQ(form_->settings.LastError, "********** ERROR:6-Overflow");
+  EXPECT_EQ(window_.lines.back(),
+            "Processing of update control file complete.");
+}
+
+}  // namespace
+}  // namespace mv
