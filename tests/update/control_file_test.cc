@@ -5,9 +5,7 @@
 
 #include <filesystem>
 
-#include "app/form.h"
-#include "support/recording_window.h"
-#include "support/sandbox.h"
+#include "update/installation.h"
 
 namespace mv {
 namespace {
@@ -110,7 +108,9 @@ TEST(ControlNumberTest, ReadsLeadingNumberAndRoundsHalfToEven) {
   }
 }
 
-TEST(ProcessCustomerControlFileTest, ReadsTheFlavoursCopy) {
+using CustomerControlFileTest = InstallationTest;
+
+TEST_F(CustomerControlFileTest, ReadsTheFlavoursCopy) {
   struct Case {
     int32_t installation_type;
     bool update_from_ftp;
@@ -121,49 +121,36 @@ TEST(ProcessCustomerControlFileTest, ReadsTheFlavoursCopy) {
       {1, false, "Update", true},   {1, false, "Download", false},
       {1, true, "Download", true},  {1, true, "Update", false},
   };
+  const std::string done = "Processing of customer's control file complete.";
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.installation_type) + c.present);
-    Sandbox sb;
-    std::filesystem::create_directories(sb.app() + "/Download");
-    std::filesystem::create_directories(sb.app() + "/Update");
-    std::filesystem::create_directories(sb.install() + "/Database");
-    WriteFile(sb.app() + "/" + c.present + "/MVControl.dat", "");
-    RecordingWindow window;
-    window.update_from_ftp = c.update_from_ftp;
-    Form form(window, sb.config());
-    form.settings.ApplicationPath = sb.app();
-    form.settings.InstallationType = c.installation_type;
-    form.settings.EventLog =
-        std::make_unique<clsQorinEventLogTCP>(sb.install());
-    form.settings.EventLog->strFile(sb.event_log());
-
-    ProcessCustomerControlFile(form);
-
-    const std::string done = "Processing of customer's control file complete.";
-    std::vector<std::string> expected = {"Processing customer's control file."};
-    if (!c.ok) expected.push_back("53-File not found");
-    expected.push_back(done);
-    EXPECT_EQ(window.lines, expected);
-    EXPECT_EQ(form.settings.LastError,
+    std::filesystem::remove(Download() + "/MVControl.dat");
+    std::filesystem::remove(Update() + "/MVControl.dat");
+    std::filesystem::remove(sb_.event_log());
+    WriteFile(sb_.app() + "/" + c.present + "/MVControl.dat", "");
+    window_.lines.clear();
+    window_.update_from_ftp = c.update_from_ftp;
+    form_.settings.InstallationType = c.installation_type;
+    form_.settings.LastError.clear();
+    ProcessCustomerControlFile(form_);
+    Lines expected = {"Processing customer's control file.", done};
+    if (!c.ok) expected.insert(expected.begin() + 1, "53-File not found");
+    EXPECT_EQ(window_.lines, expected);
+    EXPECT_EQ(form_.settings.LastError,
               c.ok ? "" : "********** ERROR:53-File not found");
     // The shown line stays out of the event log; the logged ones are detail
     // lines.
-    std::vector<std::string> file = {"\t" + done};
+    Lines file = {"\t" + done};
     if (!c.ok) file.insert(file.begin(), "\t*****ERROR::53-File not found");
-    EXPECT_EQ(ReadCrLfLines(sb.event_log()), file);
+    EXPECT_EQ(ReadCrLfLines(sb_.event_log()), file);
   }
-}
-
-TEST(ProcessCustomerControlFileTest, MissingApplicationFolderIsPathNotFound) {
-  Sandbox::Options o;
-  o.create_application_folder = false;
-  Sandbox sb(o);
-  RecordingWindow window;
-  Form form(window, sb.config());
-  form.settings.ApplicationPath = sb.app();
-  ProcessCustomerControlFile(form);
-  EXPECT_EQ(window.lines.at(1), "76-Path not found");
-  EXPECT_EQ(form.settings.LastError, "********** ERROR:76-Path not found");
+  // Without the application folder the path is not found.
+  std::filesystem::current_path(sb_.root());
+  std::filesystem::remove_all(sb_.app());
+  window_.lines.clear();
+  ProcessCustomerControlFile(form_);
+  EXPECT_EQ(window_.lines.at(1), "76-Path not found");
+  EXPECT_EQ(form_.settings.LastError, "********** ERROR:76-Path not found");
 }
 
 }  // namespace

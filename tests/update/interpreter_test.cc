@@ -1,56 +1,23 @@
-// The command interpreter and update detection on a sandbox installation
-// whose Form is filled as start-up would fill it.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <filesystem>
-
-#include "app/form.h"
-#include "support/recording_window.h"
-#include "support/sandbox.h"
 #include "update/command_interpreter.h"
+#include "update/installation.h"
 #include "update/update_detection.h"
 
 namespace mv {
 namespace {
 
 namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
 
-class InterpreterTest : public ::testing::Test {
+class InterpreterTest : public InstallationTest {
  protected:
-  InterpreterTest() {
-    fs::create_directories(Download());
-    fs::create_directories(Update());
-    fs::create_directories(sb_.install() + "/Database");
-    env_.Set("MVUPDATE_RUN_WAIT_SECONDS", "0.2");
-    form_ = std::make_unique<Form>(window_, sb_.config());
-    form_->settings.ApplicationPath = sb_.app();
-    form_->settings.ServerName = "SRV01";
-    form_->settings.EventLog =
-        std::make_unique<clsQorinEventLogTCP>(sb_.install());
-    form_->settings.EventLog->strFile(sb_.event_log());
-    EXPECT_EQ(::chdir(Download().c_str()), 0);
-  }
-
-  std::string Download() const { return sb_.app() + "/Download"; }
-  std::string Update() const { return sb_.app() + "/Update"; }
-
   // Runs one line; gives its result. Its lines are in window_.lines.
   bool Execute(std::string line) {
     window_.lines.clear();
-    return ExecuteCommandLine(*form_, line);
-  }
-  bool Shown(const std::string& line) const {
-    return std::find(window_.lines.begin(), window_.lines.end(), line) !=
-           window_.lines.end();
+    return ExecuteCommandLine(form_, line);
   }
   // Writes the update control file of the current flavour.
   void WriteControlFile(const std::string& text) {
-    WriteFile(
-        (form_->ServerFlavour() ? Download() : Update()) + "/MVUpdate.dat",
-        text);
+    WriteFile((form_.ServerFlavour() ? Download() : Update()) + "/MVUpdate.dat",
+              text);
   }
   void Store(const std::string& value) {
     SettingsStore(sb_.config_home())
@@ -61,17 +28,12 @@ class InterpreterTest : public ::testing::Test {
         .GetSetting("Qorin", "MVUpdate", "LastUpdateInstalled", "")
         .value();
   }
-
-  Sandbox sb_;
-  ScopedEnv env_;
-  RecordingWindow window_;
-  std::unique_ptr<Form> form_;
 };
 
 // Keywords, argument positions and the lines they write after the COMMAND
 // line, with every level shown (VerbosityLevel 3).
 TEST_F(InterpreterTest, KeywordsAndTheirLines) {
-  form_->settings.VerbosityLevel = 3;
+  form_.settings.VerbosityLevel = 3;
   WriteFile(Download() + "/old1.tmp", "");
   WriteFile(Download() + "/OLD2.TMP", "");
   struct Case {
@@ -102,7 +64,7 @@ TEST_F(InterpreterTest, KeywordsAndTheirLines) {
   EXPECT_TRUE(fs::is_directory(Download() + "/ Two"));
 
   // Hostile names give error lines.
-  form_->settings.VerbosityLevel = 2;
+  form_.settings.VerbosityLevel = 2;
   for (const std::string& line :
        {std::string("DELETE a\0/../*", 14), "MKDIR " + std::string(300, 'n'),
         std::string("RUN a\0b", 7)}) {
@@ -161,13 +123,13 @@ TEST_F(InterpreterTest, CopySplitsFolderPatternAndDestination) {
 }
 
 TEST_F(InterpreterTest, DownloadToClientFailures) {
-  form_->settings.InstallationType = 1;
+  form_.settings.InstallationType = 1;
   fs::create_directories(sb_.unc_root() + "/SRV01/MVUpdate");
   EXPECT_FALSE(Execute("DOWNLOAD Missing.zip"));
   EXPECT_EQ(window_.lines,
             (Lines{"COMMAND: DOWNLOAD Missing.zip", "53-File not found",
                    "Download to Client: Failed. "}));
-  form_->settings.ServerName = "GONE";
+  form_.settings.ServerName = "GONE";
   EXPECT_FALSE(Execute("DOWNLOAD Patch7.zip"));
   EXPECT_EQ(window_.lines[1], "75-Path/File access error");
 }
@@ -197,26 +159,26 @@ TEST_F(InterpreterTest, CheckForNewUpdate) {
     fs::remove_all(sb_.config_home());
     if (c.stored) Store(*c.stored);
     WriteControlFile(c.first_line + "\r\n[UPDATE 1]\r\n");
-    EXPECT_EQ(CheckForNewUpdate(*form_), c.lines == kNew) << c.first_line;
+    EXPECT_EQ(CheckForNewUpdate(form_), c.lines == kNew) << c.first_line;
     EXPECT_EQ(window_.lines, c.lines) << c.first_line;
   }
   fs::remove(Download() + "/MVUpdate.dat");
   fs::remove(Update() + "/MVUpdate.dat");
-  EXPECT_FALSE(CheckForNewUpdate(*form_));
-  EXPECT_EQ(form_->settings.LastError, "********** ERROR:53-File not found");
+  EXPECT_FALSE(CheckForNewUpdate(form_));
+  EXPECT_EQ(form_.settings.LastError, "********** ERROR:53-File not found");
 }
 
 // Stored 5, sections 5, 6 and 7 on a client. USERCOMMENT lines show which
 // lines ran.
 TEST_F(InterpreterTest, InstallsNewerSectionsWithTheirBlocks) {
-  form_->settings.InstallationType = 1;
+  form_.settings.InstallationType = 1;
   Store("5");
   WriteControlFile(
       "LASTUPDATE=7\r\nUSERCOMMENT=before any section\r\n"
       "[UPDATE 5]\r\nUSERCOMMENT=five\r\n"
       "[UPDATE 6]\r\nUSERCOMMENT=six\r\n{SERVER}\r\nUSERCOMMENT=server\r\n"
       "[UPDATE 7]\r\n{CLIENT} rest ignored\r\nUSERCOMMENT=client\r\n");
-  ProcessUpdateControlFile(*form_);
+  ProcessUpdateControlFile(form_);
   Lines shown;
   for (const std::string& l : window_.lines) {
     if (l.rfind("COMMAND: ", 0) != 0) shown.push_back(l);
@@ -245,7 +207,7 @@ TEST_F(InterpreterTest, HeaderNumbers) {
     WriteControlFile(std::string("LASTUPDATE=9\r") + c.header +
                      "\rUSERCOMMENT=ran\r");
     window_.lines.clear();
-    ProcessUpdateControlFile(*form_);
+    ProcessUpdateControlFile(form_);
     EXPECT_EQ(Shown("   ran") || Stored() != "8", c.installed) << c.header;
   }
 }
@@ -255,7 +217,7 @@ TEST_F(InterpreterTest, OrderOfSectionsAndFailures) {
   WriteControlFile(
       "LASTUPDATE=8\r\n[UPDATE 8]\r\nDELETE nothing.*\r\n[UPDATE 7]\r\n"
       "USERCOMMENT=seven\r\n");
-  ProcessUpdateControlFile(*form_);
+  ProcessUpdateControlFile(form_);
   // 8 is installed although its command failed; 7 is not above 8.
   EXPECT_EQ(Stored(), "8");
   EXPECT_TRUE(Shown("Command failed. ") && Shown("DELETE nothing.*"));
@@ -266,9 +228,9 @@ TEST_F(InterpreterTest, OrderOfSectionsAndFailures) {
   WriteControlFile(
       "LASTUPDATE=3\r[UPDATE 1]\rUSERCOMMENT=one\r[UPDATE 99999999999]\r"
       "[UPDATE 3]\rUSERCOMMENT=three\r");
-  ProcessUpdateControlFile(*form_);
+  ProcessUpdateControlFile(form_);
   EXPECT_EQ(Stored(), "1");
-  EXPECT_EQ(form_->settings.LastError, "********** ERROR:6-Overflow");
+  EXPECT_EQ(form_.settings.LastError, "********** ERROR:6-Overflow");
   EXPECT_EQ(window_.lines.back(),
             "Processing of update control file complete.");
 }

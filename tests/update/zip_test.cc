@@ -9,15 +9,12 @@
 #include <optional>
 #include <set>
 
-#include "app/form.h"
-#include "support/recording_window.h"
-#include "support/sandbox.h"
+#include "update/installation.h"
 
 namespace mv {
 namespace {
 
 namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
 
 // An entry of an archive built for a test.
 struct Entry {
@@ -84,23 +81,11 @@ std::string Tree(const std::string& root) {
   return Join(entries);
 }
 
-class ZipTest : public ::testing::Test {
+class ZipTest : public InstallationTest {
  protected:
-  ZipTest() : form_(window_, sb_.config()) {
-    form_.settings.EventLog =
-        std::make_unique<clsQorinEventLogTCP>(sb_.install());
-    form_.settings.EventLog->strFile(sb_.event_log());
-    fs::create_directories(sb_.install() + "/Database");
-    fs::create_directories(dest());
-    fs::create_directories(work());
-    fs::current_path(work());
-  }
-
-  std::string work() const { return sb_.root() + "/work"; }
-  std::string dest() const { return sb_.app() + "/Download"; }
   // Writes a file below the current directory.
   void Put(const std::string& rel, const std::string& data) {
-    WriteFile(fs::current_path().string() + "/" + rel, data);
+    WriteFile(Download() + "/" + rel, data);
   }
   // The lines after the three value lines of UnZipFiles.
   Lines UnzipLines() const {
@@ -108,10 +93,6 @@ class ZipTest : public ::testing::Test {
         window_.lines.begin() + std::min<size_t>(3, window_.lines.size()),
         window_.lines.end());
   }
-
-  Sandbox sb_;
-  RecordingWindow window_;
-  Form form_;
 };
 
 TEST_F(ZipTest, ZipSpecifications) {
@@ -137,9 +118,10 @@ TEST_F(ZipTest, ZipSpecifications) {
   fs::create_directories("Empty");  // folders are not stored
   ::chmod("run.sh", 0755);
   ::chmod("secret.key", 0);
-  ::chmod(work().c_str(), 0777);
-  ::chmod(sb_.root().c_str(), 0777);
-  const std::string out = sb_.root() + "/Out.zip";
+  ::chmod(Download().c_str(), 0777);
+  ::chmod(sb_.app().c_str(), 0777);
+  ::chmod(sb_.root().c_str(), 0755);
+  const std::string out = sb_.app() + "/Out.zip";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file_spec);
     window_.lines.clear();
@@ -156,11 +138,11 @@ TEST_F(ZipTest, ZipSpecifications) {
       EXPECT_EQ(window_.lines,
                 (Lines{"Zip Files      : ..\\Out.zip", "File Spec      : *.*",
                        "!!! Could not remove the zip file. "}));
-      EXPECT_EQ(UnZipFiles(form_, "..\\Out.zip", dest(), "*.*"), kArchiveOk);
+      EXPECT_EQ(UnZipFiles(form_, "..\\Out.zip", Update(), "*.*"), kArchiveOk);
       fs::remove("Empty");
-      EXPECT_TRUE(Tree(dest()) == Tree(work()));
+      EXPECT_TRUE(Tree(Update()) == Tree(Download()));
       struct stat st;
-      ASSERT_EQ(::stat((dest() + "/run.sh").c_str(), &st), 0);
+      ASSERT_EQ(::stat((Update() + "/run.sh").c_str(), &st), 0);
       EXPECT_EQ(st.st_mode & 0777, 0755u);
     }
   }
@@ -172,7 +154,7 @@ TEST_F(ZipTest, ZipSpecifications) {
   window_.lines.clear();
   EXPECT_EQ(ZipFiles(form_, "..\\out.ZIP", "*.dll"), kArchiveOk);
   EXPECT_EQ(window_.lines.size(), 2u);  // no warning line
-  EXPECT_EQ(EntryNames(sb_.root() + "/out.ZIP"), "c.dll");
+  EXPECT_EQ(EntryNames(sb_.app() + "/out.ZIP"), "c.dll");
   EXPECT_FALSE(fs::exists(out));
 }
 
@@ -202,11 +184,11 @@ TEST_F(ZipTest, UnzipSpecifications) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file_spec);
-    fs::remove_all(dest());
+    fs::remove_all(Update());
     window_.lines.clear();
-    EXPECT_EQ(UnZipFiles(form_, "patch.ZIP", dest(), c.file_spec),
+    EXPECT_EQ(UnZipFiles(form_, "patch.ZIP", Update(), c.file_spec),
               c.tree.empty() ? kArchiveNothingMatched : kArchiveOk);
-    EXPECT_EQ(Tree(dest()), c.tree);
+    EXPECT_EQ(Tree(Update()), c.tree);
     EXPECT_EQ(UnzipLines(), c.tree.empty() ? Lines{" 7"} : Lines{});
   }
 }
@@ -219,7 +201,7 @@ TEST_F(ZipTest, ArchivesThatCannotBeRead) {
   fs::create_directories("Folder.zip");
   Put("Locked.zip", good);
   ::chmod("Locked.zip", 0);
-  ::chmod(work().c_str(), 0755);
+  ::chmod(Download().c_str(), 0755);
   ::chmod(sb_.root().c_str(), 0755);
   struct Case {
     const char* archive;
@@ -234,10 +216,10 @@ TEST_F(ZipTest, ArchivesThatCannotBeRead) {
     window_.lines.clear();
     std::optional<ScopedUnprivileged> nobody;
     if (std::string(c.archive) == "Locked.zip") nobody.emplace();
-    EXPECT_EQ(UnZipFiles(form_, c.archive, dest(), "*.*"), c.result);
+    EXPECT_EQ(UnZipFiles(form_, c.archive, Update(), "*.*"), c.result);
     nobody.reset();
     EXPECT_EQ(UnzipLines(), Lines{" " + std::to_string(c.result)});
-    EXPECT_TRUE(fs::is_empty(dest()));
+    EXPECT_TRUE(fs::is_empty(Update()));
   }
   // The code is a time-stamped line of the event log file.
   EXPECT_NE(ReadFile(sb_.event_log()).find("M\t*****ERROR:: 3\r\n"),
@@ -258,15 +240,15 @@ TEST_F(ZipTest, NamesWithNulBytesNameNothing) {
        kArchiveNothingMatched},
       {[&] { return ZipFiles(form_, "Out.zip" + nul + "x", "*.txt"); },
        kArchiveWriteFailed},
-      {[&] { return UnZipFiles(form_, "Patch.zip" + nul, dest(), "*.*"); },
+      {[&] { return UnZipFiles(form_, "Patch.zip" + nul, Update(), "*.*"); },
        kArchiveNotFound},
-      {[&] { return UnZipFiles(form_, "Patch.zip", dest() + nul, "*.*"); },
+      {[&] { return UnZipFiles(form_, "Patch.zip", Update() + nul, "*.*"); },
        kArchiveWriteFailed},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     EXPECT_EQ(cases[i].call(), cases[i].result) << "case " << i;
     EXPECT_FALSE(fs::exists("Out.zip")) << i;
-    EXPECT_TRUE(fs::is_empty(dest())) << i;
+    EXPECT_TRUE(fs::is_empty(Update())) << i;
   }
 }
 
@@ -318,18 +300,18 @@ TEST_F(ZipTest, UnzipOutcomes) {
   }
   for (const Case& c : all) {
     SCOPED_TRACE(c.what + (c.lines.empty() ? "" : " " + c.lines.front()));
-    fs::remove_all(dest());
-    if (!c.before.empty()) WriteFile(dest() + "/" + c.before, "old");
+    fs::remove_all(Update());
+    if (!c.before.empty()) WriteFile(Update() + "/" + c.before, "old");
     MakeArchive("Patch.zip", c.entries);
     if (c.result == kArchiveEntryDamaged) {
       std::string bytes = ReadFile("Patch.zip");
       bytes[bytes.find("Damaged")] = 'd';  // the checksum no longer fits
-      WriteFile(work() + "/Patch.zip", bytes);
+      WriteFile(Download() + "/Patch.zip", bytes);
     }
     window_.lines.clear();
-    EXPECT_EQ(UnZipFiles(form_, "Patch.zip", dest(), "*.*"), c.result);
+    EXPECT_EQ(UnZipFiles(form_, "Patch.zip", Update(), "*.*"), c.result);
     EXPECT_EQ(UnzipLines(), c.lines);
-    EXPECT_EQ(Tree(dest()), c.tree);
+    EXPECT_EQ(Tree(Update()), c.tree);
   }
   EXPECT_FALSE(fs::exists(sb_.app() + "/evil.txt"));
   EXPECT_FALSE(fs::exists(sb_.app() + "/Escape"));
