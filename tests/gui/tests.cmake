@@ -1,21 +1,13 @@
-# Qt Test programs for the window, run on the offscreen platform.
+# The Qt window and the program itself, on the offscreen platform.
 if(NOT TARGET mvgui)
   return()
 endif()
 find_package(Qt6 REQUIRED COMPONENTS Test)
-
-# mv_qt_test(name sources...): one Qt Test program, one ctest test.
-function(mv_qt_test name)
-  add_executable(${name} ${ARGN})
-  set_target_properties(${name} PROPERTIES AUTOMOC ON)
-  target_link_libraries(${name} PRIVATE mvgui Qt6::Test)
-  add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 120)
-endfunction()
-
-mv_qt_test(gui_window_test gui/main_window_test.cc)
-mv_qt_test(gui_screenshot_test gui/screenshot_test.cc)
-add_dependencies(gui_screenshot_test mvupdate)
-target_compile_definitions(gui_screenshot_test PRIVATE
-  MVUPDATE_GUI="$<TARGET_FILE:mvupdate>")
+add_executable(gui_window_test gui/main_window_test.cc)
+set_target_properties(gui_window_test PROPERTIES AUTOMOC ON)
+target_link_libraries(gui_window_test PRIVATE mvgui Qt6::Test)
+add_dependencies(gui_window_test mvupdate)
+target_compile_definitions(gui_window_test PRIVATE MVUPDATE_GUI="$<TARGET_FILE:mvupdate>")
+add_test(NAME gui_window_test COMMAND gui_window_test)
+set_tests_properties(gui_window_test PROPERTIES
+  ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 120)
