@@ -12,15 +12,12 @@
 namespace mv {
 namespace {
 
-namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
 
 // The first three blocks of start-up for a sandbox installation.
-std::vector<std::string> SettingsBlocks(const Sandbox& sb,
-                                        const std::string& server,
-                                        const std::string& computer,
-                                        const std::string& server_name,
-                                        const std::string& type,
-                                        const std::string& kind) {
+Lines SettingsBlocks(const Sandbox& sb, const std::string& server,
+                     const std::string& computer, const std::string& type,
+                     const std::string& server_name, const std::string& kind) {
   return {"[Directory Info] ",
           "PATH             : " + sb.app(),
           " ",
@@ -37,105 +34,59 @@ std::vector<std::string> SettingsBlocks(const Sandbox& sb,
           " "};
 }
 
-// What the customer record step reports when no ODBC driver is registered
-// (the sandbox registers none).
-constexpr char kNoDriver[] =
-    "-2147467259-[01000] [unixODBC][Driver Manager]Can't open lib 'SQL "
-    "Server' : file not found";
-
-std::vector<std::string> Tail(const std::vector<std::string>& v, size_t n) {
-  return std::vector<std::string>(
-      v.end() - static_cast<long>(std::min(n, v.size())), v.end());
-}
-
-std::vector<std::string> Head(const std::vector<std::string>& v, size_t n) {
-  return std::vector<std::string>(
-      v.begin(), v.begin() + static_cast<long>(std::min(n, v.size())));
-}
-
 TEST(StartUpTest, ServerAndClientMachines) {
   struct Case {
-    const char* what;
-    std::string db_server;
-    std::string computer;
-    std::string type;
-    std::string server_name;
-    std::string kind;
-    int32_t installation_type;
+    std::string db_server, computer, type, server_name, kind;
   } cases[] = {
-      {"named instance on the server", "SRV01\\SQLEXPRESS", "srv01", "SQLX ",
-       "SRV01", "Server", 0},
-      {"default instance on a till", "SRV01", "TILL3", "MSDE ", "SRV01",
-       "Client", 1},
-      {"trailing backslash is not an instance", "SRV01\\", "SRV01", "MSDE ",
-       "SRV01\\", "Client", 1},
-      {"blanks around the server", " SRV01 ", "SRV01", "MSDE ", " SRV01 ",
-       "Server", 0},
-      {"leading backslash", "\\INST", "", "SQLX ", "", "Server", 0},
+      {"SRV01\\SQLEXPRESS", "srv01", "SQLX ", "SRV01", "Server"},
+      {"SRV01", "TILL3", "MSDE ", "SRV01", "Client"},
+      // A trailing backslash names no instance.
+      {"SRV01\\", "SRV01", "MSDE ", "SRV01\\", "Client"},
+      {"\\INST", "", "SQLX ", "", "Server"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Sandbox::Options o;
-    o.db_server = c.db_server;
-    o.computer_name = c.computer;
-    Sandbox sb(o);
+    SCOPED_TRACE(c.db_server);
+    Sandbox sb({.computer_name = c.computer, .db_server = c.db_server});
     RecordingWindow window;
     Form form(window, sb.config());
     StartUp(form);
-    EXPECT_EQ(Head(window.lines, 14),
-              SettingsBlocks(sb, c.db_server, c.computer, c.server_name, c.type,
-                             c.kind));
-    EXPECT_EQ(form.settings.InstallationType, c.installation_type);
-    EXPECT_EQ(form.settings.ConnectionString,
-              "driver={SQL Server};server=" + c.db_server +
-                  ";uid=qorin;pwd=wzq;database=Quillmere");
-    for (const char* f : {"Database", "Download", "Update", "Backup"}) {
-      EXPECT_TRUE(fs::is_directory(sb.app() + "/" + f)) << f;
-    }
-    EXPECT_EQ(fs::current_path(), sb.app() + "/Download");
-    // The FTP component exists and logged nothing.
-    EXPECT_NE(form.ftpTransfer, nullptr);
-    for (const std::string& line : window.lines) {
-      EXPECT_EQ(line.find("InitFTPControl"), std::string::npos) << line;
-    }
+    window.lines.resize(14);
+    EXPECT_EQ(window.lines, SettingsBlocks(sb, c.db_server, c.computer, c.type,
+                                           c.server_name, c.kind));
+    EXPECT_EQ(std::filesystem::current_path(), sb.app() + "/Download");
   }
 }
 
+// Without a registered ODBC driver (the sandbox registers none) the
+// customer record cannot be read: start-up ends with that failure, its one
+// time-stamped line in an event log that otherwise holds detail lines.
 TEST(StartUpTest, EventLogHoldsTheRunAsDetailLines) {
   Sandbox sb;
   WriteFile(sb.event_log(), "the previous run\r\n");
   RecordingWindow window;
   Form form(window, sb.config());
   StartUp(form);
-  std::vector<std::string> file = ReadCrLfLines(sb.event_log());
-  ASSERT_GE(file.size(), 14u);
-  std::vector<std::string> expected =
-      SettingsBlocks(sb, "SRV01", "SRV01", "SRV01", "MSDE ", "Server");
-  for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(file[i], "\t" + expected[i]);
-  }
-  // Without a registered ODBC driver the customer record cannot be read;
-  // its failure is the one time-stamped line.
-  ASSERT_GE(file.size(), 3u);
-  EXPECT_EQ(file[file.size() - 3], "\t[CUSTOMER FTP]");
-  EXPECT_EQ(file[file.size() - 2], "\t*****ERROR::" + std::string(kNoDriver));
-  EXPECT_NE(file.back().find(
-                "M\t*****ERROR::***Error SQL DB*** Could not load customer "
-                "information."),
-            std::string::npos)
-      << file.back();
-  EXPECT_EQ(Tail(window.lines, 3),
-            (std::vector<std::string>{
-                "[CUSTOMER FTP]", kNoDriver,
-                "***Error SQL DB*** Could not load customer information."}));
-  EXPECT_EQ(form.settings.LastError, kNoDriver);
+  const std::string no_driver =
+      "-2147467259-[01000] [unixODBC][Driver Manager]Can't open lib 'SQL "
+      "Server' : file not found";
+  const std::string no_customer =
+      "***Error SQL DB*** Could not load customer information.";
+  Lines expected =
+      SettingsBlocks(sb, "SRV01", "SRV01", "MSDE ", "SRV01", "Server");
+  expected.insert(expected.end(), {"[CUSTOMER FTP]", no_driver, no_customer});
+  EXPECT_EQ(window.lines, expected);
+  Lines file = ReadCrLfLines(sb.event_log());
+  ASSERT_EQ(file.size(), expected.size());
+  expected[15] = "*****ERROR::" + no_driver;
+  expected[16] = "M\t*****ERROR::" + no_customer;  // after the time stamp
+  for (size_t i = 0; i < 16; ++i) EXPECT_EQ(file[i], "\t" + expected[i]);
+  EXPECT_NE(file[16].find(expected[16]), std::string::npos) << file[16];
+  EXPECT_EQ(form.settings.LastError, no_driver);
   EXPECT_FALSE(window.use_alternate_enabled);
 }
 
 TEST(StartUpTest, MissingRegistryValueLeavesDefaultServer) {
-  Sandbox::Options o;
-  o.write_registry = false;
-  Sandbox sb(o);
+  Sandbox sb({.write_registry = false});
   WriteFile(sb.registry_file(),
             "REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qorin]\r\n"
             "\"InstallPath\"=\"" +
@@ -143,38 +94,27 @@ TEST(StartUpTest, MissingRegistryValueLeavesDefaultServer) {
   RecordingWindow window;
   Form form(window, sb.config());
   StartUp(form);
-  std::vector<std::string> expected = SettingsBlocks(
-      sb, "[Server]\\Merivane", "SRV01", "[Server]", "SQLX ", "Client");
+  Lines expected = SettingsBlocks(sb, "[Server]\\Merivane", "SRV01", "SQLX ",
+                                  "[Server]", "Client");
   expected[5] = "DATABASE NAME    : ";
   expected.insert(expected.begin() + 4,
                   "***LoadInstallSettings*** Problem with Database Server "
                   "registry entry. (5-Invalid procedure call or argument)");
-  EXPECT_EQ(Head(window.lines, 15), expected);
-  EXPECT_EQ(form.settings.InstallationType, 1);
+  window.lines.resize(15);
+  EXPECT_EQ(window.lines, expected);
 }
 
 TEST(StartUpTest, MissingApplicationFolderReportsEachWorkFolder) {
-  Sandbox::Options o;
-  o.create_application_folder = false;
-  Sandbox sb(o);
+  Sandbox sb({.create_application_folder = false});
   RecordingWindow window;
   Form form(window, sb.config());
   StartUp(form);
-  std::vector<std::string> expected = {
-      "[Directory Info] ",
-      "PATH             : " + sb.app(),
-      "...Creating Database path. (76-Path not found)",
-      "...Creating Download path. (76-Path not found)",
-      "...Creating Update path. (76-Path not found)",
-      "...Creating Backup path. (76-Path not found)",
-      " ",
-      "[INSTALL SETTINGS]"};
-  EXPECT_EQ(Head(window.lines, 8), expected);
+  EXPECT_EQ(window.lines.at(2),
+            "...Creating Database path. (76-Path not found)");
+  EXPECT_EQ(window.lines.at(5), "...Creating Backup path. (76-Path not found)");
   // Start-up goes on to the end.
-  EXPECT_EQ(Tail(window.lines, 3),
-            (std::vector<std::string>{
-                "[CUSTOMER FTP]", kNoDriver,
-                "***Error SQL DB*** Could not load customer information."}));
+  EXPECT_EQ(window.lines.back(),
+            "***Error SQL DB*** Could not load customer information.");
 }
 
 }  // namespace
