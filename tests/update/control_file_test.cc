@@ -36,8 +36,6 @@ TEST(ControlFileReaderTest, LineEnds) {
        {std::string("\tCaf\xE9\0.zip", 10)}},
       {bom + "LASTUPDATE=7", {"LASTUPDATE=7"}},
       {bom, {}},
-      {"a\r\n" + bom, {"a", bom}},  // only at the start
-      {"\xEF\xBB", {"\xEF\xBB"}},
       {chunk.substr(1) + "\r\nnext", {chunk.substr(1), "next"}},
       {chunk.substr(1) + "\rnext", {chunk.substr(1), "next"}},
       {chunk + chunk + "y\r\nz", {chunk + chunk + "y", "z"}},
@@ -85,9 +83,7 @@ TEST(ControlNumberTest, ReadsLeadingNumberAndRoundsHalfToEven) {
     std::string text;
     std::string value;  // the number, or the failure's text
   } cases[] = {
-      {" 7 ]", "7"},
       {"", "0"},
-      {"1 2 3]", "123"},
       {"\t\n 4\t2", "42"},
       {"- 7", "-7"},
       {"1e3", "1"},
@@ -95,7 +91,6 @@ TEST(ControlNumberTest, ReadsLeadingNumberAndRoundsHalfToEven) {
       {"-3.5", "-4"},
       {"2.50000000000000000000001", "3"},
       {".7", "1"},
-      {"1 . 5", "2"},
       {"00000000000000000000000000009", "9"},
       {"-2147483648.5", "-2147483648"},
       {"2147483647.5", "6-Overflow"},

@@ -101,19 +101,15 @@ TEST_F(InterpreterTest, CopySplitsFolderPatternAndDestination) {
   }
   fs::create_directories(Download() + "/Bin");
   fs::create_directories(Download() + "/Config");
-  struct Case {
-    std::string line;
-    std::string created;
-  } cases[] = {
-      {"COPY Drop\\*.dll Bin\\", "Bin/a.dll"},
-      {"COPY Drop\\*.dll Bin\\", "Bin/B.DLL"},
-      {"COPY   *.ini Config  ", "Config/site.ini"},
-      {"COPY " + Download() + "/Drop\\c.txt Bin", "Bin/c.txt"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_TRUE(Execute(c.line)) << c.line;
-    EXPECT_EQ(window_.lines.size(), 1u) << c.line;
-    EXPECT_TRUE(fs::exists(Download() + "/" + c.created)) << c.line;
+  for (const std::string& line : {std::string("COPY Drop\\*.dll Bin\\"),
+                                  std::string("COPY   *.ini Config  "),
+                                  "COPY " + Download() + "/Drop\\c.txt Bin"}) {
+    EXPECT_TRUE(Execute(line)) << line;
+    EXPECT_EQ(window_.lines.size(), 1u) << line;
+  }
+  for (const char* f :
+       {"Bin/a.dll", "Bin/B.DLL", "Config/site.ini", "Bin/c.txt"}) {
+    EXPECT_TRUE(fs::exists(Download() + "/" + f)) << f;
   }
   EXPECT_FALSE(fs::exists(Download() + "/Bin/.h.dll"));
   // A destination that does not exist: each file fails on its own.
