@@ -95,9 +95,9 @@ class ZipTest : public InstallationTest {
   }
 };
 
-TEST_F(ZipTest, ZipSpecifications) {
+TEST_F(ZipTest, ZipPatterns) {
   struct Case {
-    const char* file_spec;
+    const char* pattern;
     int16_t result;
     std::string entries;
   } cases[] = {
@@ -123,18 +123,18 @@ TEST_F(ZipTest, ZipSpecifications) {
   ::chmod(sb_.root().c_str(), 0755);
   const std::string out = sb_.app() + "/Out.zip";
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.file_spec);
+    SCOPED_TRACE(c.pattern);
     window_.lines.clear();
     std::optional<ScopedUnprivileged> nobody;
     if (c.result == kArchiveSourceUnreadable) nobody.emplace();
-    EXPECT_EQ(ZipFiles(form_, "..\\Out.zip", c.file_spec), c.result);
+    EXPECT_EQ(ZipFiles(form_, "..\\Out.zip", c.pattern), c.result);
     nobody.reset();
     EXPECT_EQ(EntryNames(out), c.entries);
     if (c.result != kArchiveOk) {
       EXPECT_EQ(window_.lines.back(),
                 "!!! Could not zip:  " + std::to_string(c.result));
     }
-    if (std::string(c.file_spec) == "*.*") {
+    if (std::string(c.pattern) == "*.*") {
       EXPECT_EQ(window_.lines,
                 (Lines{"Zip Files      : ..\\Out.zip", "File Spec      : *.*",
                        "!!! Could not remove the zip file. "}));
@@ -168,13 +168,13 @@ TEST_F(ZipTest, FailedZipLeavesNoArchive) {
   EXPECT_TRUE(fs::is_empty("out"));
 }
 
-TEST_F(ZipTest, UnzipSpecifications) {
+TEST_F(ZipTest, UnzipPatterns) {
   MakeArchive("Patch.zip", {{"Core.DLL", "1"},
                             {"Bin/Tool.dll", "2"},
                             {"Docs\\Guide.TXT", "3"},
                             {"setup.exe", "4"}});
   struct Case {
-    const char* file_spec;
+    const char* pattern;
     std::string tree;
   } cases[] = {
       {"*.dll", "Bin/ Bin/Tool.dll=2 Core.DLL=1"},
@@ -183,10 +183,10 @@ TEST_F(ZipTest, UnzipSpecifications) {
       {"*.zip", ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.file_spec);
+    SCOPED_TRACE(c.pattern);
     fs::remove_all(Update());
     window_.lines.clear();
-    EXPECT_EQ(UnZipFiles(form_, "patch.ZIP", Update(), c.file_spec),
+    EXPECT_EQ(UnZipFiles(form_, "patch.ZIP", Update(), c.pattern),
               c.tree.empty() ? kArchiveNothingMatched : kArchiveOk);
     EXPECT_EQ(Tree(Update()), c.tree);
     EXPECT_EQ(UnzipLines(), c.tree.empty() ? Lines{" 7"} : Lines{});
