@@ -14,126 +14,50 @@ std::string PeFile(const std::string& name) {
   return std::string(MVUPDATE_TEST_PE_DIR) + "/" + name;
 }
 
-TEST(FileVersionTest, VersionNumbers) {
+// Texts made from the numbers of the fixed part and the translation table.
+TEST(FileVersionTest, NumberTexts) {
   struct Case {
     uint16_t major, minor, build, revision;
     const char* text;
   } cases[] = {
-      {1, 2, 3, 4, "1.02.0304"},           {1, 2, 0, 4, "1.02.0004"},
-      {7, 0, 2016, 1122, "7.00.20161122"}, {10, 1, 3, 456, "10.01.03456"},
-      {1, 0, 0, 0, "1.00.0000"},           {65535, 0, 0, 1, "65535.00.0001"},
-      {0, 123, 0, 65535, "0.123.65535"},   {2, 5, 1, 0, "2.05.0100"},
+      {1, 2, 0, 4, "1.02.0004"},         {7, 0, 2016, 1122, "7.00.20161122"},
+      {65535, 0, 0, 1, "65535.00.0001"}, {0, 123, 0, 65535, "0.123.65535"},
+      {2, 5, 1, 0, "2.05.0100"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(FormatVersionNumber(uint32_t{c.major} << 16 | c.minor,
                                   uint32_t{c.build} << 16 | c.revision),
               c.text);
   }
-}
-
-TEST(FileVersionTest, FixedPartTexts) {
-  EXPECT_EQ(FileFlagsText(0), "");
-  EXPECT_EQ(FileFlagsText(0x21), "Debug Special");
   EXPECT_EQ(FileFlagsText(0x3F), "Debug PreRel Patched Private Info Special");
-  EXPECT_EQ(FileFlagsText(0xFFC0), "");  // bits above 0x20 are ignored
-
-  // The whole value counts, not its parts.
-  EXPECT_EQ(FileOsText(0x00040004), "NT-Win32");
-  EXPECT_EQ(FileOsText(0x00000004), "Unknown");
-  EXPECT_EQ(FileOsText(0x00040000), "Unknown");
-
-  struct Type {
-    uint32_t type, subtype;
-    const char* text;
-    std::optional<std::string> sub;
-  } types[] = {
-      {1, 3, "Application", std::nullopt}, {3, 0, "Driver", "Unknown"},
-      {3, 10, "Driver", "Comm drv"},       {3, 11, "Driver", std::nullopt},
-      {4, 0, "Font", std::nullopt},        {4, 3, "Font", "TrueType Font"},
-      {4, 4, "Font", std::nullopt},        {6, 0, "Unknown", std::nullopt},
-      {7, 0, "Lib", std::nullopt},         {8, 0, "Unknown", std::nullopt},
-  };
-  for (const Type& t : types) {
-    SCOPED_TRACE(std::to_string(t.type) + "/" + std::to_string(t.subtype));
-    EXPECT_EQ(FileTypeText(t.type), t.text);
-    EXPECT_EQ(FileSubTypeText(t.type, t.subtype), t.sub);
-  }
-
-  EXPECT_EQ(StringTablePrefix(0x0409, 1200), "\\StringFileInfo\\040904B0\\");
+  EXPECT_EQ(FileFlagsText(0xFFC0), "");          // bits above 0x20 are ignored
+  EXPECT_EQ(FileOsText(0x00040000), "Unknown");  // the whole value counts
   EXPECT_EQ(StringTablePrefix(0x0007, 0xFFFF), "\\StringFileInfo\\0007FFFF\\");
+  EXPECT_EQ(LanguageName(0x0C0A), "Spanish (Spain, International Sort)");
+  EXPECT_EQ(LanguageName(0x0400), "Language Neutral");  // the user's default
+  EXPECT_EQ(LanguageName(0x1234), "Language Neutral");  // unknown to ICU
+  EXPECT_EQ(LanguageName(0x0414), "Norwegian Bokmål (Norway)");
 }
 
-TEST(FileVersionTest, LanguageNames) {
-  struct Case {
-    uint16_t id;
-    const char* name;
-  } cases[] = {
-      {0x0409, "English (United States)"},
-      {0x0407, "German (Germany)"},
-      {0x0809, "English (United Kingdom)"},
-      {0x0000, "Language Neutral"},
-      {0x007F, "Invariant Language (Invariant Country)"},
-      {0x040A, "Spanish (Spain, Traditional Sort)"},
-      {0x0C0A, "Spanish (Spain, International Sort)"},
-      {0x0400, "Language Neutral"},  // the user's default: no language
-      {0x1234, "Language Neutral"},  // unknown to the locale data
-      {0xFFFF, "Language Neutral"},
-      {0x0414, "Norwegian Bokmål (Norway)"},
-  };
-  for (const Case& c : cases) EXPECT_EQ(LanguageName(c.id), c.name) << c.id;
-}
-
-TEST(FileVersionTest, PredefinedNamesAndValues) {
+TEST(FileVersionTest, PredefinedNamesOutOfRange) {
   clsQorinFileVersion v;
   v.FullPathName(PeFile("Merivane.exe"));
   ASSERT_TRUE(v.Available());
-  const char* expected[][2] = {
-      {"Language", "English (United States)"},
-      {"Comments", ""},
-      {"Company Name", "Qorin Software"},
-      {"File Description", "Merivane back office"},
-      {"File Version", "7.0.2016.1122"},
-      {"Internal Name", "Merivane"},
-      {"Legal Copyright", "© 2016 Qorin Größe"},
-      {"Legal Trademarks", "Merivane™"},
-      {"Original Filename", "Merivane.exe"},
-      {"Product Name", "Merivane"},
-      {"Product Version", "7.0"},
-      {"Private Build", "private"},
-      {"Special Build", "special"},
-      {"LegalTrademarks1", "first mark"},
-      {"LegalTrademarks2", "second mark"},
-  };
-  for (int32_t which = 0; which < 15; ++which) {
-    EXPECT_EQ(v.PredefinedName(which), expected[which][0]) << which;
-    EXPECT_EQ(v.PredefinedValue(which), expected[which][1]) << which;
-  }
+  EXPECT_EQ(v.PredefinedValue(6), "© 2016 Qorin Größe");
+  EXPECT_EQ(v.PredefinedName(14), "LegalTrademarks2");
   for (int32_t which : {-1, 15, INT32_MIN, INT32_MAX}) {
     EXPECT_EQ(v.PredefinedName(which), "") << which;
     EXPECT_EQ(v.PredefinedValue(which), "") << which;
   }
-  EXPECT_EQ(v.VerStructure(), "1.0");
-  EXPECT_EQ(v.VerFile(), "7.00.20161122");
-  EXPECT_EQ(v.VerProduct(), "7.00.0000");
-  EXPECT_EQ(v.FileFlags(), "Debug Special");
-  EXPECT_EQ(v.FileOS(), "NT-Win32");
-  EXPECT_EQ(v.FileType(), "Application");
-  EXPECT_EQ(v.FileSubType(), "");
 }
 
 // What each kind of file leaves in an object that read another file first.
 TEST(FileVersionTest, RefreshOverwritesAsFarAsTheFileGoes) {
   struct Case {
-    const char* what;
-    const char* first;
-    const char* second;
+    const char *what, *first, *second;
     bool available;
-    const char* ver_file;
-    const char* file_type;
-    const char* sub_type;
-    const char* language;
-    const char* company;
-    const char* file_version;
+    const char *ver_file, *file_type, *sub_type, *language, *company,
+        *file_version;
   } cases[] = {
       {"no version information keeps everything", "Merivane.exe",
        "NoResources.exe", false, "7.00.20161122", "Application", "",
@@ -155,9 +79,6 @@ TEST(FileVersionTest, RefreshOverwritesAsFarAsTheFileGoes) {
       {"driver with unknown subtype keeps the subtype", "Font.dll",
        "Driver.dll", true, "4.00.0001", "Driver", "TrueType Font",
        "English (United States)", "", "4.0.0.1"},
-      {"application keeps the subtype", "Font.dll", "Merivane.exe", true,
-       "7.00.20161122", "Application", "TrueType Font",
-       "English (United States)", "Qorin Software", "7.0.2016.1122"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -186,9 +107,7 @@ TEST(FileVersionTest, PathsAreResolvedBeforeReading) {
     std::string full;
     bool available;
   } cases[] = {
-      {"Merivane.exe", tmp / "Bin/Merivane.exe", true},
       {"./../Bin//MERIVANE.EXE", tmp / "Bin/Merivane.exe", true},
-      {"Other.exe", tmp / "Bin/Other.exe", false},
       {"../bin/nothere/x.exe", tmp / "Bin/nothere/x.exe", false},
   };
   for (const Case& c : cases) {

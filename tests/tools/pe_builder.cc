@@ -26,28 +26,15 @@ std::u16string Utf16(std::string_view utf8) {
   std::u16string out;
   for (size_t i = 0; i < utf8.size();) {
     auto c = static_cast<unsigned char>(utf8[i]);
-    uint32_t cp;
-    int extra;
-    if (c < 0x80) {
-      cp = c, extra = 0;
-    } else if (c < 0xE0) {
-      cp = c & 0x1F, extra = 1;
-    } else if (c < 0xF0) {
-      cp = c & 0x0F, extra = 2;
-    } else {
-      cp = c & 0x07, extra = 3;
-    }
-    for (int k = 1; k <= extra; ++k) {
-      cp = cp << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    }
+    int extra = c < 0x80 ? 0 : c < 0xE0 ? 1 : c < 0xF0 ? 2 : 3;
+    uint32_t cp = c & (0x7F >> extra);
+    for (int k = 1; k <= extra; ++k) cp = cp << 6 | (utf8[i + k] & 0x3F);
     i += 1 + extra;
     if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
+      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      cp = 0xDC00 + (cp & 0x3FF);
     }
+    out.push_back(static_cast<char16_t>(cp));
   }
   return out;
 }

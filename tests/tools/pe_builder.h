@@ -21,9 +21,7 @@ struct VersionNodeParts {
   std::vector<VersionNodeParts> children;
 };
 std::string VersionNode(const VersionNodeParts& node);
-
-// The 52 bytes of a fixed record.
-std::string FixedRecord(const FixedFileInfo& f);
+std::string FixedRecord(const FixedFileInfo& f);  // 52 bytes
 
 // A version resource with `fixed`, one string table named `table` holding
 // `strings` (name, value), and a translation table (omitted when empty).
@@ -34,14 +32,10 @@ std::string VersionBlock(
 
 // Where the parts of a built PE file lie (file offsets).
 struct PeLayout {
-  size_t pe_header = 0;        // "PE\0\0"
-  size_t optional_header = 0;  // its magic
-  size_t section_table = 0;
-  size_t type_directory = 0;  // the resource tree's root
-  size_t name_directory = 0;
-  size_t language_directory = 0;
-  size_t first_data_entry = 0;
-  size_t first_data = 0;  // the first version resource
+  size_t dos_header = 0, pe_header = 0, optional_header = 0, section_table = 0;
+  // The resource tree's three levels, its first data entry and the data.
+  size_t type_directory = 0, name_directory = 0, language_directory = 0;
+  size_t first_data_entry = 0, first_data = 0;
 };
 
 struct BuiltPe {
