@@ -20,15 +20,10 @@ namespace {
 
 using Row = CustomerRow;
 constexpr auto kNull = std::nullopt;
-
-constexpr char kPrimary[] = "FTP1.TEST";
-constexpr char kAlternate[] = "FTP2.TEST";
+constexpr char kDate[] = "2026-01-02 03:04:05";
 constexpr char kLoadQuery[] =
     "SELECT CustomerNum, FTPSiteAddress1, FTPSiteAddress2, UserName, "
     "Password, UpdateInstalled, LastUpdatedDate FROM qorin.UpdateCustomerInfo";
-constexpr char kRecordQuery[] =
-    "SELECT CustomerNum, FTPSiteAddress1, FTPSiteAddress2, UserName, "
-    "Password, UpdateInstalled, LastUpdatedDate FROM UpdateCustomerInfo";
 
 // What an earlier load left in the record.
 const CustomerUpdateInfo kEarlier = {"OLD",
@@ -43,27 +38,15 @@ std::string Describe(const CustomerUpdateInfo& c) {
   return c.CustomerNum + "|" + c.FTPSiteAddress1 + "|" + c.FTPSiteAddress2 +
          "|" + c.UserName + "|" + c.Password + "|" +
          std::to_string(c.UpdateInstalled) + "|" +
-         FormatMmDdYyyy(c.LastUpdatedDate);
-}
-
-std::vector<std::string> Details(const std::string& num,
-                                 const std::string& host,
-                                 const std::string& alt,
-                                 const std::string& user) {
-  return {"[CUSTOMER FTP]",
-          "Customer Number  : " + num,
-          "Host IP Address  : " + host,
-          "Alt IP Address   : " + alt,
-          "User Name        : " + user,
-          " "};
+         FormatStampDigits(c.LastUpdatedDate);
 }
 
 class CustomerRecordTest : public testing::Test {
  protected:
   CustomerRecordTest() {
     pg_.UseIn(sb_.env());
-    sb_.env().Set("MVUPDATE_DEFAULT_FTP_PRIMARY", kPrimary);
-    sb_.env().Set("MVUPDATE_DEFAULT_FTP_ALTERNATE", kAlternate);
+    sb_.env().Set("MVUPDATE_DEFAULT_FTP_PRIMARY", "FTP1.TEST");
+    sb_.env().Set("MVUPDATE_DEFAULT_FTP_ALTERNATE", "FTP2.TEST");
     std::filesystem::create_directories(sb_.install() + "/Database");
     InitErrorLogging(form_);
     Reset();
@@ -79,10 +62,6 @@ class CustomerRecordTest : public testing::Test {
     window_.use_alternate_enabled = false;
   }
 
-  void Fill(const CustomerColumnTypes& types, const std::vector<Row>& rows) {
-    pg_.CreateCustomerTable(types, rows);
-  }
-
   Sandbox sb_;
   PostgresServer& pg_ = PostgresServer::Get();
   RecordingWindow window_;
@@ -90,175 +69,100 @@ class CustomerRecordTest : public testing::Test {
 };
 
 TEST_F(CustomerRecordTest, LoadReadsTheFirstRow) {
-  const Row kRow = {
-      "C1", "ftp.c1.example",     "ftp2.c1.example", "user1", "pw-c1",
-      "5",  "2026-01-02 03:04:05"};
-  const DateTime kRowDate{2026, 1, 2, 3, 4, 5};
-  auto with = [&](std::function<void(Row&)> change) {
-    Row r = kRow;
-    change(r);
-    return r;
-  };
   struct Case {
     const char* what;
     std::vector<Row> rows;
-    CustomerUpdateInfo expected;
+    const char* expected;  // as Describe gives it
     CustomerColumnTypes types = {};
-    bool show_details = true;
   } cases[] = {
       {"the customer's own hosts",
-       {kRow},
-       {"C1", "ftp.c1.example", "ftp2.c1.example", "user1", "pw-c1", 5,
-        kRowDate}},
+       {{"C1", "h1", "h2", "u", "p", "5", kDate}},
+       "C1|h1|h2|u|p|5|260102030405"},
       {"no primary host and a blank alternate: both defaults, swapped",
-       {with([](Row& r) {
-         r.FTPSiteAddress1 = kNull;
-         r.FTPSiteAddress2 = "   ";
-       })},
-       {"C1", kAlternate, kPrimary, "user1", "pw-c1", 5, kRowDate}},
+       {{"C1", kNull, "   ", "u", "p", "5", kDate}},
+       "C1|FTP2.TEST|FTP1.TEST|u|p|5|260102030405"},
       {"no alternate host: the default alternate",
-       {with([](Row& r) { r.FTPSiteAddress2 = kNull; })},
-       {"C1", "ftp.c1.example", kAlternate, "user1", "pw-c1", 5, kRowDate}},
+       {{"C1", "h1", kNull, "u", "p", "5", kDate}},
+       "C1|h1|FTP2.TEST|u|p|5|260102030405"},
       {"the default primary in lower case drops the customer's alternate",
-       {with([](Row& r) { r.FTPSiteAddress1 = "  ftp1.test "; })},
-       {"C1", kAlternate, kPrimary, "user1", "pw-c1", 5, kRowDate}},
-      {"a blank primary host",
-       {with([](Row& r) { r.FTPSiteAddress1 = "  "; })},
-       {"C1", kAlternate, kPrimary, "user1", "pw-c1", 5, kRowDate}},
+       {{"C1", "  ftp1.test ", "h2", "u", "p", "5", kDate}},
+       "C1|FTP2.TEST|FTP1.TEST|u|p|5|260102030405"},
       {"values are kept as stored, blanks included",
-       {with([](Row& r) {
-         r.CustomerNum = " C1 ";
-         r.FTPSiteAddress1 = " ftp.c1.example ";
-         r.UserName = "user 1 ";
-       })},
-       {" C1 ", " ftp.c1.example ", "ftp2.c1.example", "user 1 ", "pw-c1", 5,
-        kRowDate}},
-      {"no update number: 1000",
-       {with([](Row& r) { r.UpdateInstalled = kNull; })},
-       {"C1", "ftp.c1.example", "ftp2.c1.example", "user1", "pw-c1", 1000,
-        kRowDate}},
-      {"no date: the earlier date stays",
-       {with([](Row& r) { r.LastUpdatedDate = kNull; })},
-       {"C1", "ftp.c1.example", "ftp2.c1.example", "user1", "pw-c1", 5,
-        kEarlier.LastUpdatedDate}},
+       {{" C1 ", " h1 ", "h2", "u 1 ", "p", "5", kDate}},
+       " C1 | h1 |h2|u 1 |p|5|260102030405"},
+      {"no update number: 1000, no date: the earlier date stays",
+       {{"C1", "h1", "h2", "u", "p", kNull, kNull}},
+       "C1|h1|h2|u|p|1000|200102030405"},
       {"a fraction of a second is dropped",
-       {with([](Row& r) { r.LastUpdatedDate = "2026-01-02 03:04:05.987654"; })},
-       {"C1", "ftp.c1.example", "ftp2.c1.example", "user1", "pw-c1", 5,
-        kRowDate}},
-      {"a decimal update number is rounded",
-       {with([](Row& r) { r.UpdateInstalled = "7.50"; })},
-       {"C1", "ftp.c1.example", "ftp2.c1.example", "user1", "pw-c1", 8,
-        kRowDate},
-       {.UpdateInstalled = "numeric(10,2)"}},
-      {"a date kept as text",
-       {with([](Row& r) { r.LastUpdatedDate = "12/06/2026 16:08:27"; })},
-       {"C1", "ftp.c1.example", "ftp2.c1.example", "user1", "pw-c1", 5,
-        DateTime{2026, 12, 6, 16, 8, 27}},
-       {.LastUpdatedDate = "varchar(30)"}},
-      {"a very long user name",
-       {with([](Row& r) { r.UserName = std::string(20000, 'u'); })},
-       {"C1", "ftp.c1.example", "ftp2.c1.example", std::string(20000, 'u'),
-        "pw-c1", 5, kRowDate},
-       {.UserName = "text"}},
+       {{"C1", "h1", "h2", "u", "p", "5", "2026-01-02 03:04:05.987654"}},
+       "C1|h1|h2|u|p|5|260102030405"},
+      {"a decimal update number is rounded, a date kept as text",
+       {{"C1", "h1", "h2", "u", "p", "7.50", "12/06/2026 16:08:27"}},
+       "C1|h1|h2|u|p|8|261206160827",
+       {.UpdateInstalled = "numeric(10,2)", .LastUpdatedDate = "varchar(30)"}},
       {"only the first of several rows",
-       {kRow, with([](Row& r) { r.CustomerNum = "C2"; })},
-       {"C1", "ftp.c1.example", "ftp2.c1.example", "user1", "pw-c1", 5,
-        kRowDate}},
-      {"without details",
-       {kRow},
-       {"C1", "ftp.c1.example", "ftp2.c1.example", "user1", "pw-c1", 5,
-        kRowDate},
-       {},
-       false},
+       {{"C1", "h1", "h2", "u", "p", "5", kDate},
+        {"C2", "h1", "h2", "u", "p", "5", kDate}},
+       "C1|h1|h2|u|p|5|260102030405"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Reset();
-    Fill(c.types, c.rows);
-    EXPECT_TRUE(LoadCustomerInfo(form_, c.show_details))
-        << form_.settings.LastError;
-    EXPECT_EQ(Describe(form_.customer), Describe(c.expected));
-    const CustomerUpdateInfo& e = c.expected;
-    std::vector<std::string> lines =
-        c.show_details ? Details(e.CustomerNum, e.FTPSiteAddress1,
-                                 e.FTPSiteAddress2, e.UserName)
-                       : std::vector<std::string>{"[CUSTOMER FTP]", " "};
-    EXPECT_EQ(window_.lines, lines);
+    pg_.CreateCustomerTable(c.types, c.rows);
+    EXPECT_TRUE(LoadCustomerInfo(form_, true)) << form_.settings.LastError;
+    EXPECT_EQ(Describe(form_.customer), c.expected);
+    const CustomerUpdateInfo& e = form_.customer;
+    EXPECT_EQ(window_.lines,
+              (std::vector<std::string>{
+                  "[CUSTOMER FTP]", "Customer Number  : " + e.CustomerNum,
+                  "Host IP Address  : " + e.FTPSiteAddress1,
+                  "Alt IP Address   : " + e.FTPSiteAddress2,
+                  "User Name        : " + e.UserName, " "}));
     EXPECT_TRUE(window_.use_alternate_enabled);
     EXPECT_EQ(form_.settings.LastError, "");
   }
-}
-
-TEST_F(CustomerRecordTest, DefaultHostsComparedInUpperCase) {
-  sb_.env().Set("MVUPDATE_DEFAULT_FTP_PRIMARY", "ftp1.test");
-  Fill({}, {{"C1", "FTP1.TEST", "h2", "u", "p", "1", kNull}});
-  ASSERT_TRUE(LoadCustomerInfo(form_, false)) << form_.settings.LastError;
-  EXPECT_EQ(form_.customer.FTPSiteAddress1, kAlternate);
-  EXPECT_EQ(form_.customer.FTPSiteAddress2, "ftp1.test");
+  Reset();
+  EXPECT_TRUE(LoadCustomerInfo(form_, false));
+  EXPECT_EQ(window_.lines, (std::vector<std::string>{"[CUSTOMER FTP]", " "}));
 }
 
 // A value that cannot be taken ends the load at once: the fields before it
 // hold the new values, the others the earlier ones; "Use Alternate" and the
 // closing line are left out.
 TEST_F(CustomerRecordTest, LoadStopsAtTheFirstBadColumn) {
-  const Row kRow = {"C1", "ftp.c1.example",     kNull, "user1", "pw-c1",
-                    "5",  "2026-01-02 03:04:05"};
-  CustomerUpdateInfo hosts = kEarlier;
-  hosts.CustomerNum = "C1";
-  hosts.FTPSiteAddress1 = "ftp.c1.example";
-  hosts.FTPSiteAddress2 = kAlternate;
-  CustomerUpdateInfo user = hosts;
-  user.UserName = "user1";
-  CustomerUpdateInfo password = user;
-  password.Password = "pw-c1";
-  CustomerUpdateInfo number = password;
-  number.UpdateInstalled = 5;
   struct Case {
-    const char* what;
-    std::function<void(Row&)> change;
+    Row row;
     CustomerColumnTypes types;
     const char* failure;
-    CustomerUpdateInfo expected;
+    const char* expected;
   } cases[] = {
-      {"no customer number",
-       [](Row& r) { r.CustomerNum = kNull; },
+      {{kNull, "h1", "h2", "u", "p", "5", kDate},
        {},
        "94-Invalid use of Null",
-       kEarlier},
-      {"no user name",
-       [](Row& r) { r.UserName = kNull; },
+       "OLD|old1|old2|olduser|oldpw|42|200102030405"},
+      {{"C1", "h1", "h2", kNull, "p", "5", kDate},
        {},
        "94-Invalid use of Null",
-       hosts},
-      {"no password",
-       [](Row& r) { r.Password = kNull; },
-       {},
-       "94-Invalid use of Null",
-       user},
-      {"an update number that is not a number",
-       [](Row& r) { r.UpdateInstalled = "five"; },
+       "C1|h1|h2|olduser|oldpw|42|200102030405"},
+      {{"C1", "h1", "h2", "u", "p", "five", kDate},
        {.UpdateInstalled = "varchar(20)"},
        "13-Type mismatch",
-       password},
-      {"an update number beyond 32 bits",
-       [](Row& r) { r.UpdateInstalled = "3000000000"; },
+       "C1|h1|h2|u|p|42|200102030405"},
+      {{"C1", "h1", "h2", "u", "p", "3000000000", kDate},
        {.UpdateInstalled = "bigint"},
        "6-Overflow",
-       password},
-      {"a date that is not a date",
-       [](Row& r) { r.LastUpdatedDate = "soon"; },
+       "C1|h1|h2|u|p|42|200102030405"},
+      {{"C1", "h1", "h2", "u", "p", "5", "soon"},
        {.LastUpdatedDate = "varchar(30)"},
        "13-Type mismatch",
-       number},
+       "C1|h1|h2|u|p|5|200102030405"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.expected);
     Reset();
-    Row row = kRow;
-    c.change(row);
-    Fill(c.types, {row});
+    pg_.CreateCustomerTable(c.types, {c.row});
     EXPECT_FALSE(LoadCustomerInfo(form_, true));
-    EXPECT_EQ(Describe(form_.customer), Describe(c.expected));
+    EXPECT_EQ(Describe(form_.customer), c.expected);
     EXPECT_EQ(window_.lines,
               (std::vector<std::string>{"[CUSTOMER FTP]", c.failure}));
     EXPECT_EQ(form_.settings.LastError, c.failure);
@@ -268,20 +172,15 @@ TEST_F(CustomerRecordTest, LoadStopsAtTheFirstBadColumn) {
 
 TEST_F(CustomerRecordTest, LoadFromAnEmptyTable) {
   struct Case {
-    const char* what;
     std::string earlier_alternate;
     bool enabled;
-  } cases[] = {
-      {"never loaded", "", false},
-      {"loaded before", "old2", true},
-      {"loaded before with a blank host", "  ", false},
-  };
+  } cases[] = {{"", false}, {"old2", true}, {"  ", false}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.earlier_alternate);
     Reset();
     form_.customer.FTPSiteAddress2 = c.earlier_alternate;
     CustomerUpdateInfo before = form_.customer;
-    Fill({}, {});
+    pg_.CreateCustomerTable({}, {});
     EXPECT_FALSE(LoadCustomerInfo(form_, true));
     EXPECT_EQ(window_.lines,
               (std::vector<std::string>{
@@ -300,72 +199,90 @@ TEST_F(CustomerRecordTest, LoadFromAnEmptyTable) {
             file.end());
 }
 
-// Failures of the server, the login, the database or the table: one Error
-// line with the driver's SQLSTATE, nothing else changes.
+// Failures of the server, the login or the table: one Error line with the
+// driver's SQLSTATE, nothing else changes.
 struct DatabaseFault {
   const char* what;
-  std::function<void(Form&, PostgresServer&)> make;
-  std::function<void(PostgresServer&)> undo;
+  std::function<void(PostgresServer&)> make, undo;
   const char* state;
   const char* detail;  // part of the driver's message
 };
 
-// A missing driver is not among them: the driver manager reads its
-// configuration once per process (the start-up tests of the app cover it).
+void SetPassword(PostgresServer& pg, const char* password) {
+  pg.ExecOrFail(std::string("ALTER ROLE qorin PASSWORD '") + password + "'",
+                "postgres", "postgres");
+}
+
 std::vector<DatabaseFault> Faults() {
+  auto nothing = [](PostgresServer&) {};
   return {
-      {"server down", [](Form&, PostgresServer& pg) { pg.Stop(); },
+      {"server down", [](PostgresServer& pg) { pg.Stop(); },
        [](PostgresServer& pg) { pg.Start(); }, "08001", "Connection refused"},
-      {"wrong password",
-       [](Form&, PostgresServer& pg) {
-         pg.ExecOrFail("ALTER ROLE qorin PASSWORD 'changed'", "postgres",
-                       "postgres");
-       },
-       [](PostgresServer& pg) {
-         pg.ExecOrFail("ALTER ROLE qorin PASSWORD 'wzq'", "postgres",
-                       "postgres");
-       },
-       "08001", "password authentication failed"},
-      {"database missing",
-       [](Form& f, PostgresServer&) {
-         f.settings.ConnectionString =
-             PostgresServer::ConnectionString("127.0.0.1", "Nowhere");
-       },
-       [](PostgresServer&) {}, "08001", "\"Nowhere\" does not exist"},
-      {"table missing",
-       [](Form&, PostgresServer& pg) { pg.DropCustomerTable(); },
-       [](PostgresServer&) {}, "42P01", "updatecustomerinfo"},
-      {"column missing",
-       [](Form&, PostgresServer& pg) {
-         pg.ExecOrFail(
-             "ALTER TABLE qorin.UpdateCustomerInfo DROP COLUMN "
-             "UpdateInstalled");
-       },
-       [](PostgresServer&) {}, "42703", "updateinstalled"},
+      {"wrong password", [](PostgresServer& pg) { SetPassword(pg, "x"); },
+       [](PostgresServer& pg) { SetPassword(pg, "wzq"); }, "08001",
+       "password authentication failed"},
+      {"table missing", [](PostgresServer& pg) { pg.DropCustomerTable(); },
+       nothing, "42P01", "updatecustomerinfo"},
   };
+}
+
+// Runs `op` on a table with one row while `f` holds: it fails, quickly.
+void WithFault(PostgresServer& pg, const DatabaseFault& f,
+               const std::function<bool()>& op) {
+  pg.CreateCustomerTable({}, {{"C1", "h1", "h2", "u", "p", "1", kNull}});
+  f.make(pg);
+  auto start = std::chrono::steady_clock::now();
+  bool done = op();
+  auto took = std::chrono::steady_clock::now() - start;
+  f.undo(pg);
+  EXPECT_FALSE(done);
+  EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+void ExpectDriverText(const std::string& text, const DatabaseFault& f) {
+  EXPECT_EQ(text.rfind("-2147467259-[" + std::string(f.state) + "] ", 0), 0u)
+      << text;
+  EXPECT_NE(text.find(f.detail), std::string::npos) << text;
 }
 
 TEST_F(CustomerRecordTest, LoadReportsDatabaseFaults) {
   for (const DatabaseFault& f : Faults()) {
     SCOPED_TRACE(f.what);
     Reset();
-    Fill({}, {{"C1", "h1", "h2", "u", "p", "1", kNull}});
-    f.make(form_, pg_);
-    auto start = std::chrono::steady_clock::now();
-    bool loaded = LoadCustomerInfo(form_, true);
-    auto took = std::chrono::steady_clock::now() - start;
-    f.undo(pg_);
-    EXPECT_FALSE(loaded);
-    EXPECT_LT(took, std::chrono::seconds(5));
+    WithFault(pg_, f, [&] { return LoadCustomerInfo(form_, true); });
     ASSERT_EQ(window_.lines.size(), 2u);
     EXPECT_EQ(window_.lines[0], "[CUSTOMER FTP]");
-    const std::string& text = window_.lines[1];
-    EXPECT_EQ(text.rfind("-2147467259-[" + std::string(f.state) + "] ", 0), 0u)
-        << text;
-    EXPECT_NE(text.find(f.detail), std::string::npos) << text;
-    EXPECT_EQ(form_.settings.LastError, text);
+    ExpectDriverText(window_.lines[1], f);
+    EXPECT_EQ(form_.settings.LastError, window_.lines[1]);
     EXPECT_EQ(Describe(form_.customer), Describe(kEarlier));
     EXPECT_FALSE(window_.use_alternate_enabled);
+  }
+}
+
+TEST_F(CustomerRecordTest, RecordReportsDatabaseFaults) {
+  std::vector<DatabaseFault> faults = Faults();
+  // A row the login may read but not change.
+  faults.push_back(
+      {"row cannot be saved",
+       [](PostgresServer& pg) {
+         pg.ExecOrFail(
+             "ALTER TABLE qorin.UpdateCustomerInfo OWNER TO postgres;"
+             "GRANT SELECT ON qorin.UpdateCustomerInfo TO qorin;",
+             "postgres");
+       },
+       [](PostgresServer& pg) {
+         pg.ExecOrFail("ALTER TABLE qorin.UpdateCustomerInfo OWNER TO qorin;",
+                       "postgres");
+       },
+       "42501", "permission denied"});
+  for (const DatabaseFault& f : faults) {
+    SCOPED_TRACE(f.what);
+    Reset();
+    WithFault(pg_, f, [&] { return UpdateCustomerInfoRecord(form_, 7); });
+    ASSERT_EQ(window_.lines.size(), 1u);
+    ExpectDriverText(window_.lines[0], f);
+    EXPECT_EQ(form_.settings.LastError,
+              "********** ERROR: " + window_.lines[0]);
   }
 }
 
@@ -387,44 +304,10 @@ TEST_F(CustomerRecordTest, LoadGivesUpOnASilentServer) {
               std::to_string(silent.port()) + " failed: timeout expired"}));
 }
 
-// The rows after an update, sorted, with a LastUpdatedDate written during
-// [before, after] shown as "<now>".
-std::vector<std::string> RowsAfter(PostgresServer& pg, const DateTime& before,
-                                   const DateTime& after) {
-  std::vector<std::string> rows;
-  for (std::string row : pg.CustomerRows()) {
-    size_t bar = row.rfind('|');
-    Result<DateTime> t = ToDateTime(row.substr(bar + 1));
-    if (t.ok() && before <= t.value() && t.value() <= after) {
-      row = row.substr(0, bar + 1) + "<now>";
-    }
-    rows.push_back(row);
-  }
-  std::sort(rows.begin(), rows.end());
-  return rows;
-}
-
-std::string AsPrinted(const Row& r) {
-  auto v = [](const std::optional<std::string>& s) { return s.value_or(""); };
-  return v(r.CustomerNum) + "|" + v(r.FTPSiteAddress1) + "|" +
-         v(r.FTPSiteAddress2) + "|" + v(r.UserName) + "|" + v(r.Password) +
-         "|" + v(r.UpdateInstalled) + "|" + v(r.LastUpdatedDate);
-}
-
-std::optional<std::string>& Column(Row& r, int i) {
-  std::optional<std::string>* columns[] = {
-      &r.CustomerNum, &r.FTPSiteAddress1, &r.FTPSiteAddress2, &r.UserName,
-      &r.Password,    &r.UpdateInstalled, &r.LastUpdatedDate};
-  return *columns[i];
-}
-
+// The first row is found again by all its values, NULLs and fractions of
+// a second included; rows that differ from it keep their values.
 TEST_F(CustomerRecordTest, RecordUpdatesTheFirstRowOnly) {
-  const Row kRow = {"C1", "h1", "h2", "u1", "p1", "5", "2026-01-02 03:04:05"};
-  auto with = [&](std::function<void(Row&)> change) {
-    Row r = kRow;
-    change(r);
-    return r;
-  };
+  const Row kRow = {"C1", "h1", "h2", "u1", "p1", "5", kDate};
   struct Case {
     std::string what;
     std::vector<Row> rows;
@@ -432,75 +315,69 @@ TEST_F(CustomerRecordTest, RecordUpdatesTheFirstRowOnly) {
     CustomerColumnTypes types = {};
     int32_t installation_type = 0;
   };
+  Row c2 = kRow, fraction = kRow, later = kRow, zone = kRow;
+  c2.CustomerNum = "C2";
+  fraction.LastUpdatedDate = "2026-01-02 03:04:05.25";
+  later.LastUpdatedDate = "2026-01-02 03:04:05.5";
+  zone.LastUpdatedDate = "2026-01-02 03:04:05+00";
   std::vector<Case> cases = {
-      {"one row", {kRow}, {true}},
       {"a client leaves the row alone", {kRow}, {false}, {}, 1},
-      {"several rows",
-       {kRow, with([](Row& r) { r.CustomerNum = "C2"; }),
-        with([](Row& r) { r.CustomerNum = "C3"; })},
-       {true, false, false}},
+      {"several rows", {kRow, c2, c2}, {true, false, false}},
       {"identical rows cannot be told apart",
-       {kRow, kRow, with([](Row& r) { r.CustomerNum = "C2"; })},
+       {kRow, kRow, c2},
        {true, true, false}},
-      {"a fraction of a second tells rows apart",
-       {with([](Row& r) { r.LastUpdatedDate = "2026-01-02 03:04:05.25"; }),
-        with([](Row& r) { r.LastUpdatedDate = "2026-01-02 03:04:05.5"; })},
-       {true, false}},
-      {"a time zone",
-       {with([](Row& r) { r.LastUpdatedDate = "2026-01-02 03:04:05+00"; })},
-       {true},
-       {.LastUpdatedDate = "timestamptz"}},
-      {"a very long text",
-       {with([](Row& r) { r.UserName = std::string(10000, 'u'); }),
-        with([](Row& r) { r.UserName = std::string(10000, 'u') + "2"; })},
-       {true, false},
-       {.UserName = "text"}},
-      {"an update number that is not a number",
-       {with([](Row& r) { r.UpdateInstalled = "abc"; })},
-       {true},
-       {.UpdateInstalled = "varchar(20)"}},
+      {"a fraction of a second", {fraction, later}, {true, false}},
+      {"a time zone", {zone}, {true}, {.LastUpdatedDate = "timestamptz"}},
   };
-  // A NULL in any column: the row with the NULL and its twin with a value
-  // are told apart, whichever comes first.
-  static const char* kNames[] = {
-      "CustomerNum", "FTPSiteAddress1", "FTPSiteAddress2", "UserName",
-      "Password",    "UpdateInstalled", "LastUpdatedDate"};
+  std::optional<std::string> Row::*columns[] = {
+      &Row::CustomerNum,    &Row::FTPSiteAddress1, &Row::FTPSiteAddress2,
+      &Row::UserName,       &Row::Password,        &Row::UpdateInstalled,
+      &Row::LastUpdatedDate};
   for (int i = 0; i < 7; ++i) {
     Row null_row = kRow;
-    Column(null_row, i) = kNull;
-    cases.push_back({std::string("NULL ") + kNames[i] + " first",
-                     {null_row, kRow},
-                     {true, false}});
-    cases.push_back({std::string("NULL ") + kNames[i] + " second",
-                     {kRow, null_row},
-                     {true, false}});
+    null_row.*columns[i] = kNull;
+    std::string what = "NULL in column " + std::to_string(i);
+    cases.push_back({what + " first", {null_row, kRow}, {true, false}});
+    cases.push_back({what + " second", {kRow, null_row}, {true, false}});
   }
+  auto printed = [&](const Row& r) {
+    std::string s;
+    for (auto column : columns) s += (r.*column).value_or("") + "|";
+    return s;
+  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Reset();
     form_.settings.InstallationType = c.installation_type;
-    Fill(c.types, c.rows);
+    pg_.CreateCustomerTable(c.types, c.rows);
     DateTime before = Now();
     EXPECT_TRUE(UpdateCustomerInfoRecord(form_, 7)) << form_.settings.LastError;
     DateTime after = Now();
     EXPECT_EQ(window_.lines, std::vector<std::string>{});
-    std::vector<std::string> expected;
+    std::vector<std::string> expected, got;
     for (size_t i = 0; i < c.rows.size(); ++i) {
       Row r = c.rows[i];
-      if (c.updated[i]) {
-        r.UpdateInstalled = "7";
-        r.LastUpdatedDate = "<now>";
+      if (c.updated[i]) r.UpdateInstalled = "7", r.LastUpdatedDate = "<now>";
+      expected.push_back(printed(r));
+    }
+    // Rows as the server prints them, a date written just now as "<now>".
+    for (std::string row : pg_.CustomerRows()) {
+      size_t bar = row.rfind('|');
+      Result<DateTime> t = ToDateTime(row.substr(bar + 1));
+      if (t.ok() && before <= t.value() && t.value() <= after) {
+        row = row.substr(0, bar + 1) + "<now>";
       }
-      expected.push_back(AsPrinted(r));
+      got.push_back(row + "|");
     }
     std::sort(expected.begin(), expected.end());
-    EXPECT_EQ(RowsAfter(pg_, before, after), expected);
+    std::sort(got.begin(), got.end());
+    EXPECT_EQ(got, expected);
   }
 }
 
 TEST_F(CustomerRecordTest, RecordWritesTheDateAsText) {
-  Fill({.LastUpdatedDate = "varchar(30)"},
-       {{"C1", "h1", "h2", "u1", "p1", "5", kNull}});
+  pg_.CreateCustomerTable({.LastUpdatedDate = "varchar(30)"},
+                          {{"C1", "h1", "h2", "u1", "p1", "5", kNull}});
   ASSERT_TRUE(UpdateCustomerInfoRecord(form_, 12)) << form_.settings.LastError;
   std::vector<std::string> rows = pg_.CustomerRows();
   ASSERT_EQ(rows.size(), 1u);
@@ -511,55 +388,19 @@ TEST_F(CustomerRecordTest, RecordWritesTheDateAsText) {
 }
 
 TEST_F(CustomerRecordTest, RecordWithoutARow) {
-  for (int32_t type : {0, 1}) {
-    SCOPED_TRACE(type);
-    Reset();
-    form_.settings.InstallationType = type;
-    Fill({}, {});
-    EXPECT_FALSE(UpdateCustomerInfoRecord(form_, 7));
-    EXPECT_EQ(window_.lines,
-              (std::vector<std::string>{
-                  "!!! Entry in UpdateCustomerInfo Table does NOT exist. ",
-                  std::string("  ") + kRecordQuery}));
-    EXPECT_EQ(form_.settings.LastError, "");
-  }
+  const std::string query =
+      "SELECT CustomerNum, FTPSiteAddress1, FTPSiteAddress2, UserName, "
+      "Password, UpdateInstalled, LastUpdatedDate FROM UpdateCustomerInfo";
+  pg_.CreateCustomerTable({}, {});
+  EXPECT_FALSE(UpdateCustomerInfoRecord(form_, 7));
+  EXPECT_EQ(window_.lines,
+            (std::vector<std::string>{
+                "!!! Entry in UpdateCustomerInfo Table does NOT exist. ",
+                "  " + query}));
+  EXPECT_EQ(form_.settings.LastError, "");
   std::vector<std::string> file = ReadCrLfLines(sb_.event_log());
-  EXPECT_NE(std::find(file.begin(), file.end(),
-                      std::string("\t***Warning::  ") + kRecordQuery),
+  EXPECT_NE(std::find(file.begin(), file.end(), "\t***Warning::  " + query),
             file.end());
-}
-
-TEST_F(CustomerRecordTest, RecordReportsDatabaseFaults) {
-  std::vector<DatabaseFault> faults = Faults();
-  // A row the login may read but not change.
-  faults.push_back(
-      {"row cannot be saved",
-       [](Form&, PostgresServer& pg) {
-         pg.ExecOrFail(
-             "ALTER TABLE qorin.UpdateCustomerInfo OWNER TO postgres;"
-             "GRANT SELECT ON qorin.UpdateCustomerInfo TO qorin;",
-             "postgres");
-       },
-       [](PostgresServer& pg) {
-         pg.ExecOrFail("ALTER TABLE qorin.UpdateCustomerInfo OWNER TO qorin;",
-                       "postgres");
-       },
-       "42501", "permission denied"});
-  for (const DatabaseFault& f : faults) {
-    SCOPED_TRACE(f.what);
-    Reset();
-    Fill({}, {{"C1", "h1", "h2", "u", "p", "1", kNull}});
-    f.make(form_, pg_);
-    bool saved = UpdateCustomerInfoRecord(form_, 7);
-    f.undo(pg_);
-    EXPECT_FALSE(saved);
-    ASSERT_EQ(window_.lines.size(), 1u);
-    const std::string& text = window_.lines[0];
-    EXPECT_EQ(text.rfind("-2147467259-[" + std::string(f.state) + "] ", 0), 0u)
-        << text;
-    EXPECT_NE(text.find(f.detail), std::string::npos) << text;
-    EXPECT_EQ(form_.settings.LastError, "********** ERROR: " + text);
-  }
 }
 
 }  // namespace
