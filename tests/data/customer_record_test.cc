@@ -6,7 +6,6 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
-#include <regex>
 
 #include "app/form.h"
 #include "app/startup.h"
@@ -75,9 +74,6 @@ TEST_F(CustomerRecordTest, LoadReadsTheFirstRow) {
     const char* expected;  // as Describe gives it
     CustomerColumnTypes types = {};
   } cases[] = {
-      {"the customer's own hosts",
-       {{"C1", "h1", "h2", "u", "p", "5", kDate}},
-       "C1|h1|h2|u|p|5|260102030405"},
       {"no primary host and a blank alternate: both defaults, swapped",
        {{"C1", kNull, "   ", "u", "p", "5", kDate}},
        "C1|FTP2.TEST|FTP1.TEST|u|p|5|260102030405"},
@@ -174,7 +170,7 @@ TEST_F(CustomerRecordTest, LoadFromAnEmptyTable) {
   struct Case {
     std::string earlier_alternate;
     bool enabled;
-  } cases[] = {{"", false}, {"old2", true}, {"  ", false}};
+  } cases[] = {{"", false}, {"old2", true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.earlier_alternate);
     Reset();
@@ -199,90 +195,73 @@ TEST_F(CustomerRecordTest, LoadFromAnEmptyTable) {
             file.end());
 }
 
-// Failures of the server, the login or the table: one Error line with the
-// driver's SQLSTATE, nothing else changes.
-struct DatabaseFault {
-  const char* what;
-  std::function<void(PostgresServer&)> make, undo;
-  const char* state;
-  const char* detail;  // part of the driver's message
-};
-
 void SetPassword(PostgresServer& pg, const char* password) {
   pg.ExecOrFail(std::string("ALTER ROLE qorin PASSWORD '") + password + "'",
                 "postgres", "postgres");
 }
 
-std::vector<DatabaseFault> Faults() {
-  auto nothing = [](PostgresServer&) {};
-  return {
+void SetOwner(PostgresServer& pg, const char* owner) {
+  pg.ExecOrFail(std::string("ALTER TABLE qorin.UpdateCustomerInfo OWNER TO ") +
+                    owner +
+                    ";GRANT SELECT ON qorin.UpdateCustomerInfo TO qorin",
+                "postgres");
+}
+
+// Failures of the server, the login or the table, while loading and then
+// recording: each fails quickly with one Error line holding the driver's
+// SQLSTATE, and the record loaded before stays.
+TEST_F(CustomerRecordTest, DatabaseFaults) {
+  using Change = std::function<void(PostgresServer&)>;
+  struct Fault {
+    const char* what;
+    Change make, undo;
+    const char* state;
+    const char* detail;  // part of the driver's message
+  } faults[] = {
       {"server down", [](PostgresServer& pg) { pg.Stop(); },
        [](PostgresServer& pg) { pg.Start(); }, "08001", "Connection refused"},
       {"wrong password", [](PostgresServer& pg) { SetPassword(pg, "x"); },
        [](PostgresServer& pg) { SetPassword(pg, "wzq"); }, "08001",
        "password authentication failed"},
       {"table missing", [](PostgresServer& pg) { pg.DropCustomerTable(); },
-       nothing, "42P01", "updatecustomerinfo"},
-  };
-}
-
-// Runs `op` on a table with one row while `f` holds: it fails, quickly.
-void WithFault(PostgresServer& pg, const DatabaseFault& f,
-               const std::function<bool()>& op) {
-  pg.CreateCustomerTable({}, {{"C1", "h1", "h2", "u", "p", "1", kNull}});
-  f.make(pg);
-  auto start = std::chrono::steady_clock::now();
-  bool done = op();
-  auto took = std::chrono::steady_clock::now() - start;
-  f.undo(pg);
-  EXPECT_FALSE(done);
-  EXPECT_LT(took, std::chrono::seconds(5));
-}
-
-void ExpectDriverText(const std::string& text, const DatabaseFault& f) {
-  EXPECT_EQ(text.rfind("-2147467259-[" + std::string(f.state) + "] ", 0), 0u)
-      << text;
-  EXPECT_NE(text.find(f.detail), std::string::npos) << text;
-}
-
-TEST_F(CustomerRecordTest, LoadReportsDatabaseFaults) {
-  for (const DatabaseFault& f : Faults()) {
-    SCOPED_TRACE(f.what);
-    Reset();
-    WithFault(pg_, f, [&] { return LoadCustomerInfo(form_, true); });
-    ASSERT_EQ(window_.lines.size(), 2u);
-    EXPECT_EQ(window_.lines[0], "[CUSTOMER FTP]");
-    ExpectDriverText(window_.lines[1], f);
-    EXPECT_EQ(form_.settings.LastError, window_.lines[1]);
-    EXPECT_EQ(Describe(form_.customer), Describe(kEarlier));
-    EXPECT_FALSE(window_.use_alternate_enabled);
-  }
-}
-
-TEST_F(CustomerRecordTest, RecordReportsDatabaseFaults) {
-  std::vector<DatabaseFault> faults = Faults();
-  // A row the login may read but not change.
-  faults.push_back(
+       [](PostgresServer&) {}, "42P01", "updatecustomerinfo"},
+      // A row the login may read but not change.
       {"row cannot be saved",
-       [](PostgresServer& pg) {
-         pg.ExecOrFail(
-             "ALTER TABLE qorin.UpdateCustomerInfo OWNER TO postgres;"
-             "GRANT SELECT ON qorin.UpdateCustomerInfo TO qorin;",
-             "postgres");
-       },
-       [](PostgresServer& pg) {
-         pg.ExecOrFail("ALTER TABLE qorin.UpdateCustomerInfo OWNER TO qorin;",
-                       "postgres");
-       },
-       "42501", "permission denied"});
-  for (const DatabaseFault& f : faults) {
+       [](PostgresServer& pg) { SetOwner(pg, "postgres"); },
+       [](PostgresServer& pg) { SetOwner(pg, "qorin"); }, "42501",
+       "permission denied"},
+  };
+  for (const Fault& f : faults) {
     SCOPED_TRACE(f.what);
     Reset();
-    WithFault(pg_, f, [&] { return UpdateCustomerInfoRecord(form_, 7); });
+    pg_.CreateCustomerTable({}, {{"C1", "h1", "h2", "u", "p", "1", kNull}});
+    f.make(pg_);
+    auto start = std::chrono::steady_clock::now();
+    bool loaded = LoadCustomerInfo(form_, true);
+    std::vector<std::string> load_lines = window_.lines;
+    window_.lines.clear();
+    bool saved = UpdateCustomerInfoRecord(form_, 7);
+    auto took = std::chrono::steady_clock::now() - start;
+    f.undo(pg_);
+    EXPECT_FALSE(saved);
+    EXPECT_LT(took, std::chrono::seconds(8));
     ASSERT_EQ(window_.lines.size(), 1u);
-    ExpectDriverText(window_.lines[0], f);
+    auto driver_text = [&](const std::string& text) {
+      EXPECT_EQ(text.rfind("-2147467259-[" + std::string(f.state) + "] ", 0),
+                0u)
+          << text;
+      EXPECT_NE(text.find(f.detail), std::string::npos) << text;
+    };
+    driver_text(window_.lines[0]);
     EXPECT_EQ(form_.settings.LastError,
               "********** ERROR: " + window_.lines[0]);
+    if (f.state == std::string("42501")) continue;  // the row could be read
+    EXPECT_FALSE(loaded);
+    ASSERT_EQ(load_lines.size(), 2u);
+    EXPECT_EQ(load_lines[0], "[CUSTOMER FTP]");
+    driver_text(load_lines[1]);
+    EXPECT_EQ(Describe(form_.customer), Describe(kEarlier));
+    EXPECT_FALSE(window_.use_alternate_enabled);
   }
 }
 
@@ -328,6 +307,10 @@ TEST_F(CustomerRecordTest, RecordUpdatesTheFirstRowOnly) {
        {true, true, false}},
       {"a fraction of a second", {fraction, later}, {true, false}},
       {"a time zone", {zone}, {true}, {.LastUpdatedDate = "timestamptz"}},
+      {"a date kept as text",
+       {kRow},
+       {true},
+       {.LastUpdatedDate = "varchar(30)"}},
   };
   std::optional<std::string> Row::*columns[] = {
       &Row::CustomerNum,    &Row::FTPSiteAddress1, &Row::FTPSiteAddress2,
@@ -373,18 +356,6 @@ TEST_F(CustomerRecordTest, RecordUpdatesTheFirstRowOnly) {
     std::sort(got.begin(), got.end());
     EXPECT_EQ(got, expected);
   }
-}
-
-TEST_F(CustomerRecordTest, RecordWritesTheDateAsText) {
-  pg_.CreateCustomerTable({.LastUpdatedDate = "varchar(30)"},
-                          {{"C1", "h1", "h2", "u1", "p1", "5", kNull}});
-  ASSERT_TRUE(UpdateCustomerInfoRecord(form_, 12)) << form_.settings.LastError;
-  std::vector<std::string> rows = pg_.CustomerRows();
-  ASSERT_EQ(rows.size(), 1u);
-  EXPECT_TRUE(std::regex_match(
-      rows[0], std::regex(R"(C1\|h1\|h2\|u1\|p1\|12\|\d\d/\d\d/\d{4} )"
-                          R"(\d\d:\d\d:\d\d)")))
-      << rows[0];
 }
 
 TEST_F(CustomerRecordTest, RecordWithoutARow) {

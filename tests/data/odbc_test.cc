@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-
 #include "support/postgres_server.h"
 #include "support/sandbox.h"
 
@@ -16,7 +14,6 @@ TEST(OdbcSecretsTest, PasswordsOfConnectionStrings) {
     std::vector<std::string> secrets;
   } cases[] = {
       {"driver={SQL Server};server=S;uid=qorin;pwd=wzq;database=Q", {"wzq"}},
-      {"DRIVER={SQL Server};PWD=wzq", {"wzq"}},
       {"Password=s3;uid=u", {"s3"}},
       {"uid=u;pwd= sp ;x=y", {" sp ", "sp"}},
       {"uid=u;pwd={a;b}}c};x=y", {"a;b}c", "a"}},
@@ -25,7 +22,6 @@ TEST(OdbcSecretsTest, PasswordsOfConnectionStrings) {
       // plain scan still finds it.
       {"server={h;uid=qorin;pwd=wzq;database=Q", {"wzq"}},
       {"driver={SQL Server};server=S;uid=qorin", {}},
-      {"", {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.cs);
@@ -40,7 +36,6 @@ TEST(OdbcSecretsTest, Masking) {
     const char* masked;
   } cases[] = {
       {"login wzq failed for wzq", {"wzq"}, "login **** failed for ****"},
-      {"nothing here", {"wzq"}, "nothing here"},
       {"empty secrets change nothing", {""}, "empty secrets change nothing"},
       {"pw abcdef", {"abc", "abcdef"}, "pw ****"},
       {"wzqwzq", {"wzq"}, "********"},
@@ -123,76 +118,6 @@ TEST_F(OdbcServerTest, ReadsRowsAndColumnsByName) {
   }
   EXPECT_TRUE(r.eof());
   EXPECT_EQ(r.Get("CustomerNum").failure().number(), kNoCurrentRecord);
-}
-
-TEST_F(OdbcServerTest, ExecuteCountsRowsAndReportsFailures) {
-  for (const char* num : {"A", "B", "B"}) {
-    pg_.InsertCustomer({num, "h", "h", "u", "p", "1", "2026-01-02 03:04:05"});
-  }
-  Result<OdbcConnection> db = Open();
-  ASSERT_TRUE(db.ok()) << db.failure().Text();
-  struct Case {
-    const char* sql;
-    std::vector<OdbcParam> params;
-    int64_t rows;            // when state is empty
-    const char* state = "";  // SQLSTATE of the failure
-  } cases[] = {
-      {"UPDATE UpdateCustomerInfo SET UpdateInstalled = ? WHERE "
-       "CustomerNum = ?",
-       {OdbcParam::Text("7"), OdbcParam::Text("A")},
-       1},
-      {"UPDATE UpdateCustomerInfo SET UpdateInstalled = ? WHERE "
-       "CustomerNum = ?",
-       {OdbcParam::Text("8"), OdbcParam::Text("B")},
-       2},
-      {"UPDATE UpdateCustomerInfo SET UpdateInstalled = 9 WHERE "
-       "CustomerNum = ?",
-       {OdbcParam::Text("none")},
-       0},
-      {"UPDATE UpdateCustomerInfo SET UpdateInstalled = ?",
-       {OdbcParam::Text("not a number")},
-       0,
-       "22P02"},
-      {"UPDATE NoSuchTable SET x = 1", {}, 0, "42P01"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.sql);
-    Result<int64_t> r = db.value().Execute(c.sql, c.params);
-    if (*c.state == '\0') {
-      ASSERT_TRUE(r.ok()) << r.failure().Text();
-      EXPECT_EQ(r.value(), c.rows);
-    } else {
-      ASSERT_FALSE(r.ok());
-      EXPECT_EQ(r.failure().number(), kDatabaseError);
-      std::string head = "[";
-      head += c.state;
-      head += "] ";
-      EXPECT_EQ(r.failure().description().rfind(head, 0), 0u)
-          << r.failure().description();
-      EXPECT_EQ(r.failure().description().find('\n'), std::string::npos);
-    }
-  }
-  EXPECT_EQ(pg_.CustomerRows(),
-            (std::vector<std::string>{"A|h|h|u|p|7|2026-01-02 03:04:05",
-                                      "B|h|h|u|p|8|2026-01-02 03:04:05",
-                                      "B|h|h|u|p|8|2026-01-02 03:04:05"}));
-}
-
-// A server that accepts the connection and never answers: the login
-// time-out ends the wait.
-TEST(OdbcTimeoutTest, SilentServerFailsWithinTheLoginTimeout) {
-  Sandbox sb;
-  PostgresServer::Get().UseIn(sb.env());
-  SilentListener silent;
-  sb.env().Set("PGPORT", std::to_string(silent.port()));
-  auto start = std::chrono::steady_clock::now();
-  Result<OdbcConnection> c = OdbcConnection::Open(
-      PostgresServer::ConnectionString(), {.login_seconds = 1});
-  auto took = std::chrono::steady_clock::now() - start;
-  ASSERT_FALSE(c.ok());
-  EXPECT_EQ(c.failure().description().rfind("[08001] ", 0), 0u)
-      << c.failure().description();
-  EXPECT_LT(took, std::chrono::seconds(4));
 }
 
 }  // namespace
