@@ -24,20 +24,16 @@ TEST(CommWaitTest, MethodWithoutDoneTimesOutAndIsAborted) {
     const char* what;
     FtpMethod method;
     std::function<bool(Form&)> run;
-    std::string line;
   } cases[] = {
       {"connect", kFtpMethodConnect,
-       [](Form& fm) { return Connect(fm, "site", "u", "p"); },
-       "1002-The FTP site did not answer within 0.3 seconds."},
+       [](Form& fm) { return Connect(fm, "site", "u", "p"); }},
       {"change directory", kFtpMethodChangeDirectory,
-       [](Form& fm) { return ChangeDirectory(fm, "Merivane"); },
-       "1002-The FTP site did not answer within 0.3 seconds."},
+       [](Form& fm) { return ChangeDirectory(fm, "Merivane"); }},
       {"disconnect", kFtpMethodDisconnect,
        [](Form& fm) {
          Disconnect(fm);
          return fm.comm.TransferError == 0;
-       },
-       "1002-The FTP site did not answer within 0.3 seconds."},
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -55,7 +51,9 @@ TEST(CommWaitTest, MethodWithoutDoneTimesOutAndIsAborted) {
     EXPECT_LT(watch.CpuSeconds(), 0.1);
     EXPECT_EQ(f.fake->aborts, 1);
     EXPECT_EQ(f.form->comm.TransferError, kFtpTimedOut);
-    EXPECT_EQ(f.window.lines, std::vector<std::string>{c.line});
+    EXPECT_EQ(f.window.lines,
+              std::vector<std::string>{
+                  "1002-The FTP site did not answer within 0.3 seconds."});
   }
 }
 
@@ -144,7 +142,6 @@ TEST(CommWaitTest, TimeOutIsStrictlyLater) {
   } cases[] = {
       {seconds(5), 4, true},
       {seconds(5), 6, false},
-      {seconds(3700), 3600, true},
       // A start in the future (negative elapsed time) is no time-out.
       {-seconds(5), 0, false},
   };
@@ -152,11 +149,6 @@ TEST(CommWaitTest, TimeOutIsStrictlyLater) {
     f.form->comm.TransferStartTime = now - c.ago;
     EXPECT_EQ(TimeOut(*f.form, c.limit), c.timed_out) << c.limit;
   }
-  // Its trace line passes the gate only above the start-up verbosity.
-  EXPECT_TRUE(f.LogLines().empty());
-  f.form->comm.log.verbosity = 3;
-  TimeOut(*f.form, 1);
-  EXPECT_EQ(f.LogLines(), std::vector<std::string>{"S ::TimeOut::"});
 }
 
 }  // namespace
