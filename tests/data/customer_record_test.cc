@@ -10,6 +10,7 @@
 #include "app/form.h"
 #include "app/startup.h"
 #include "data/column_values.h"
+#include "support/ftp_server.h"
 #include "support/postgres_server.h"
 #include "support/recording_window.h"
 #include "support/sandbox.h"
@@ -223,7 +224,10 @@ TEST_F(CustomerRecordTest, DatabaseFaults) {
       {"wrong password", [](PostgresServer& pg) { SetPassword(pg, "x"); },
        [](PostgresServer& pg) { SetPassword(pg, "wzq"); }, "08001",
        "password authentication failed"},
-      {"table missing", [](PostgresServer& pg) { pg.DropCustomerTable(); },
+      {"table missing",
+       [](PostgresServer& pg) {
+         pg.ExecOrFail("DROP TABLE qorin.UpdateCustomerInfo");
+       },
        [](PostgresServer&) {}, "42P01", "updatecustomerinfo"},
       // A row the login may read but not change.
       {"row cannot be saved",
@@ -268,7 +272,7 @@ TEST_F(CustomerRecordTest, DatabaseFaults) {
 // The login time-out is a deployment value; a hanging server costs that
 // long and no more.
 TEST_F(CustomerRecordTest, LoadGivesUpOnASilentServer) {
-  SilentListener silent;
+  SilentServer silent;
   sb_.env().Set("PGPORT", std::to_string(silent.port()));
   sb_.env().Set("MVUPDATE_DB_LOGIN_TIMEOUT", "1");
   auto start = std::chrono::steady_clock::now();

@@ -60,25 +60,17 @@ TEST(OdbcConnectionTest, DriverMessagesAreMasked) {
       << c.failure().description();
 }
 
-class OdbcServerTest : public testing::Test {
- protected:
-  void SetUp() override {
-    pg_.UseIn(sb_.env());
-    pg_.CreateCustomerTable({.UserName = "text"});
-  }
-  Result<OdbcConnection> Open() {
-    return OdbcConnection::Open(PostgresServer::ConnectionString(), {});
-  }
-
-  Sandbox sb_;
-  PostgresServer& pg_ = PostgresServer::Get();
-};
-
-TEST_F(OdbcServerTest, ReadsRowsAndColumnsByName) {
-  pg_.InsertCustomer({"C1", "h1", std::nullopt, std::string(100000, 'u'), "p",
-                      "5", "2026-01-02 03:04:05"});
-  pg_.InsertCustomer({"C2", "", "h2", "", "", std::nullopt, std::nullopt});
-  Result<OdbcConnection> db = Open();
+TEST(OdbcServerTest, ReadsRowsAndColumnsByName) {
+  Sandbox sb;
+  PostgresServer& pg = PostgresServer::Get();
+  pg.UseIn(sb.env());
+  pg.CreateCustomerTable(
+      {.UserName = "text"},
+      {{"C1", "h1", std::nullopt, std::string(100000, 'u'), "p", "5",
+        "2026-01-02 03:04:05"},
+       {"C2", "", "h2", "", "", std::nullopt, std::nullopt}});
+  Result<OdbcConnection> db =
+      OdbcConnection::Open(PostgresServer::ConnectionString(), {});
   ASSERT_TRUE(db.ok()) << db.failure().Text();
   Result<OdbcRows> rows = db.value().Query(
       "SELECT CustomerNum, FTPSiteAddress1, FTPSiteAddress2, UserName, "

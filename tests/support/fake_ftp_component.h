@@ -1,32 +1,19 @@
 // A scripted stand-in for the FTP component: records every call and answers
 // each with one Done, from a small model of the site or from answers the
-// test scripts.
-//
-//   RecordingWindow window;
-//   Form form(window, sandbox.config());
-//   FakeFtpComponent* ftp = FakeFtpComponent::Install(form);
-//   InitFTPControl(form);                    // form.ftpTransfer is now *ftp
-//   ftp->files["Merivane/Update/MVUpdate.dat"] = "LASTUPDATE=3\r\n";
-//   ftp->Answer(kFtpMethodConnect, kFtpLoginRefused, "login refused");
-//   ftp->Hang(kFtpMethodChangeDirectory);    // no Done: the wait times out
-//   ... run the code under test ...
-//   EXPECT_EQ(ftp->Log(), (std::vector<std::string>{"Connect 127.0.0.1 u",
-//                                                   "ChangeDirectory
-//                                                   Merivane"}));
+// test scripts (Answer, Hang).
 //
 // Without scripted answers the double behaves like a working site: Connect
-// logs in, ChangeDirectory succeeds for the login folder, the folders in
-// `folders` and the folders of the files in `files`; GetFile writes the
-// file's contents to the local name (relative to the current directory);
-// PutFile stores the local file's contents in `files`; a method that needs
-// a login fails with kFtpNotConnected without one. Remote paths are the
-// resolved paths from the login folder ("Merivane/123/MVControl.dat").
+// logs in; ChangeDirectory succeeds for the folders of the files in
+// `files`; GetFile writes a file's contents to the local name; PutFile
+// stores the local file in `files`; a method that needs a login fails with
+// kFtpNotConnected without one. Remote paths are resolved from the login
+// folder ("Merivane/123/MVControl.dat").
 #ifndef MVUPDATE_TESTS_SUPPORT_FAKE_FTP_COMPONENT_H_
 #define MVUPDATE_TESTS_SUPPORT_FAKE_FTP_COMPONENT_H_
 
 #include <deque>
+#include <functional>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -39,18 +26,15 @@ class FakeFtpComponent : public FtpComponent {
  public:
   struct Call {
     FtpMethod method;
-    // Connect: host, user, password; ChangeDirectory: directory;
-    // GetFile and PutFile: local file, remote file; Disconnect: none.
-    std::vector<std::string> args;
+    std::vector<std::string> args;  // as passed, in order
   };
 
-  // Makes InitFTPControl(form) create this double. The pointer stays valid
-  // while the form owns the double.
+  // Makes InitFTPControl(form) create this double (the form owns it).
   static FakeFtpComponent* Install(Form& form);
 
   // The next call of `method` answers `code` and `text` instead of the
-  // site model (a successful Connect still logs in, a successful
-  // ChangeDirectory still moves). Answers queue up per method.
+  // site model (a successful answer still goes through the model). Answers
+  // queue up per method.
   void Answer(FtpMethod method, int16_t code, std::string text = "");
   // The next call of `method` never answers.
   void Hang(FtpMethod method);
@@ -58,10 +42,7 @@ class FakeFtpComponent : public FtpComponent {
   // The calls as "Method arg arg" (the password left out).
   std::vector<std::string> Log() const;
 
-  // The site.
-  std::map<std::string, std::string> files;
-  std::set<std::string> folders;
-
+  std::map<std::string, std::string> files;  // the site
   std::vector<Call> calls;
   int16_t state = 0;
   RemotePath cwd;
@@ -85,21 +66,19 @@ class FakeFtpComponent : public FtpComponent {
     std::string text;
     bool hang = false;
   };
-  struct Pending {
+  struct Done {
     int32_t method;
     int16_t code;
     std::string text;
-    int64_t progress;
   };
 
-  // The scripted answer for `method`, if one is queued.
-  bool NextScripted(FtpMethod method, Scripted* out);
-  bool FolderExists(const std::string& path) const;
-  void Reply(FtpMethod method, int16_t code, std::string text,
-             int64_t progress = -1);
+  // Records the call and queues its Done: a scripted failure, else what
+  // `model` gives (a failure number and text, 0 for success).
+  void Handle(FtpMethod method, std::vector<std::string> args, bool needs_login,
+              const std::function<std::pair<int16_t, std::string>()>& model);
 
   std::map<FtpMethod, std::deque<Scripted>> script_;
-  std::deque<Pending> pending_;
+  std::deque<Done> pending_;
 };
 
 }  // namespace mv

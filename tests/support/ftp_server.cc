@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -14,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -25,7 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kPython = "/usr/bin/python3";
-constexpr auto kStartLimit = std::chrono::seconds(20);
 
 std::string ReadAll(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
@@ -39,42 +36,27 @@ void WriteAll(const std::string& path, std::string_view contents) {
   f.write(contents.data(), static_cast<std::streamsize>(contents.size()));
 }
 
-// Reads one line from `fd` within `limit`; empty on time-out or end.
-std::string ReadLine(int fd, std::chrono::milliseconds limit) {
-  std::string line;
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (line.empty() || line.back() != '\n') {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        end - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return "";
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
-    char c;
-    ssize_t n = ::read(fd, &c, 1);
-    if (n <= 0) return "";
-    line.push_back(c);
-  }
-  return line;
-}
-
-bool Accepts(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
+sockaddr_in Loopback(int port) {
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(static_cast<uint16_t>(port));
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(fd);
+  return a;
+}
+
+bool Accepts(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a = Loopback(port);
+  bool ok =
+      fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  if (fd >= 0) ::close(fd);
   return ok;
 }
 
 int ListeningSocket(int* port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in a = Loopback(0);
   socklen_t len = sizeof a;
   if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
       ::listen(fd, 16) != 0 ||
@@ -115,67 +97,56 @@ FtpServer::~FtpServer() {
 FtpServer& FtpServer::Shared() {
   static FtpServer* server = [] {
     auto* s = new FtpServer();
-    // Stopped at exit; a program that dies leaves no server behind either
-    // (the child is killed with its parent).
     std::atexit([] { delete server; });
     return s;
   }();
   return *server;
 }
 
+// Starts the script, whose "PORT <n>" once it listens goes to state/port.
 bool FtpServer::Launch(int port) {
-  std::string script = MVUPDATE_FTP_SERVER_SCRIPT;
-  std::string port_text = std::to_string(port);
   std::string err_path = state_ + "/server.err";
-  std::vector<std::string> args = {
-      kPython,   script,   "--port",      port_text,    "--root",
-      root_,     "--user", options_.user, "--password", options_.password,
-      "--state", state_};
+  std::string port_path = state_ + "/port";
+  fs::remove(port_path);
+  std::vector<std::string> args = {kPython,      MVUPDATE_FTP_SERVER_SCRIPT,
+                                   "--port",     std::to_string(port),
+                                   "--root",     root_,
+                                   "--user",     options_.user,
+                                   "--password", options_.password,
+                                   "--state",    state_};
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-
-  int out[2];
-  if (::pipe2(out, O_CLOEXEC) != 0) {
-    error_ = "pipe failed";
-    return false;
-  }
   pid_t parent = ::getpid();
   pid_t pid = ::fork();
   if (pid < 0) {
-    ::close(out[0]);
-    ::close(out[1]);
     error_ = "fork failed";
     return false;
   }
   if (pid == 0) {
+    // Killed with its parent; pyftpdlib needs a current directory that
+    // outlives the test's folders.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) ::_exit(127);
-    // pyftpdlib needs a current directory that outlives the test's folders.
-    if (::chdir(folder_.c_str()) != 0) ::_exit(127);
-    ::dup2(out[1], STDOUT_FILENO);
+    if (::getppid() != parent || ::chdir(folder_.c_str()) != 0) ::_exit(127);
+    int out = ::open(port_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (err >= 0) ::dup2(err, STDERR_FILENO);
+    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) {
+      ::_exit(127);
+    }
     ::execv(kPython, argv.data());
     ::_exit(127);
   }
-  ::close(out[1]);
   pid_ = pid;
-  std::string line = ReadLine(
-      out[0],
-      std::chrono::duration_cast<std::chrono::milliseconds>(kStartLimit));
-  ::close(out[0]);
-  if (line.rfind("PORT ", 0) != 0) {
-    EndProcess(SIGKILL);
-    error_ = "the FTP server did not start: " + ReadAll(err_path);
-    return false;
-  }
-  port_ = std::atoi(line.c_str() + 5);
-  auto end = std::chrono::steady_clock::now() + kStartLimit;
-  while (!Accepts(port_)) {
-    if (std::chrono::steady_clock::now() > end) {
-      EndProcess(SIGKILL);
-      error_ = "the FTP server does not accept connections";
+  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (;;) {
+    std::string line = ReadAll(port_path);
+    if (line.rfind("PORT ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
+    if (port_ > 0 && Accepts(port_)) break;
+    if (std::chrono::steady_clock::now() > end ||
+        ::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+      if (::waitpid(pid_, nullptr, WNOHANG) == 0) EndProcess(SIGKILL);
+      pid_ = -1;
+      error_ = "the FTP server did not start: " + ReadAll(err_path);
       return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -187,18 +158,9 @@ bool FtpServer::Launch(int port) {
 bool FtpServer::EndProcess(int signal) {
   if (pid_ <= 0) return false;
   ::kill(pid_, signal);
-  int status = 0;
-  ::waitpid(pid_, &status, 0);
+  ::waitpid(pid_, nullptr, 0);
   pid_ = -1;
   return true;
-}
-
-std::string FtpServer::host() const {
-  return "127.0.0.1:" + std::to_string(port_);
-}
-
-std::string FtpServer::Path(std::string_view relative) const {
-  return root_ + "/" + std::string(relative);
 }
 
 void FtpServer::Put(std::string_view relative,
@@ -224,8 +186,7 @@ bool FtpServer::Exists(std::string_view relative) const {
 std::vector<std::string> FtpServer::Commands() const {
   std::vector<std::string> commands;
   std::istringstream in(ReadAll(state_ + "/commands.log"));
-  std::string line;
-  while (std::getline(in, line)) commands.push_back(line);
+  for (std::string line; std::getline(in, line);) commands.push_back(line);
   return commands;
 }
 
@@ -250,9 +211,9 @@ void FtpServer::ClearCommands() const {
 }
 
 void FtpServer::SetFault(Fault fault, int64_t after_bytes) const {
-  std::string text;
-  if (fault == Fault::kStall) text = "stall " + std::to_string(after_bytes);
-  if (fault == Fault::kDrop) text = "drop " + std::to_string(after_bytes);
+  const char* kinds[] = {"", "stall ", "drop "};
+  std::string text = kinds[static_cast<int>(fault)];
+  if (fault != Fault::kNone) text += std::to_string(after_bytes);
   WriteAll(state_ + "/fault", text);
 }
 
@@ -260,10 +221,7 @@ bool FtpServer::Stop() { return EndProcess(SIGTERM); }
 
 bool FtpServer::Kill() { return EndProcess(SIGKILL); }
 
-bool FtpServer::Restart() {
-  if (running()) return true;
-  return Launch(port_);
-}
+bool FtpServer::Restart() { return running() || Launch(port_); }
 
 void FtpServer::Reset() {
   SetFault(Fault::kNone);
@@ -279,10 +237,6 @@ SilentServer::SilentServer() { fd_ = ListeningSocket(&port_); }
 
 SilentServer::~SilentServer() {
   if (fd_ >= 0) ::close(fd_);
-}
-
-std::string SilentServer::host() const {
-  return "127.0.0.1:" + std::to_string(port_);
 }
 
 int RefusingPort() {

@@ -1,16 +1,9 @@
-"""Test FTP server for the mvupdate tests, on top of pyftpdlib.
+"""Test FTP server on top of pyftpdlib (see ftp_server.h).
 
-Usage: ftp_server.py --port PORT --root DIR --user USER --password PASS
-                     --state DIR
-
-PORT 0 picks a free port. Once the server listens it prints "PORT <n>" on
-standard output. Every command received is appended to STATE/commands.log,
-one per line ("PASS" is logged without its argument). Before each data
-transfer the server reads STATE/fault, which may hold
-  stall <bytes>   stop sending or reading after <bytes>, keeping the data
-                  connection open and silent
-  drop <bytes>    reset the data connection after <bytes> and answer 426
-An empty or missing file means no fault. SIGTERM stops the server cleanly.
+ftp_server.py --port PORT --root DIR --user USER --password PASS --state DIR
+prints "PORT <n>" once it listens (PORT 0: a free one), appends each command
+to STATE/commands.log and reads STATE/fault ("stall N", "drop N") before
+each data transfer.
 """
 
 import argparse
@@ -34,12 +27,10 @@ STATE = None
 def read_fault():
     try:
         with open(os.path.join(STATE, "fault")) as f:
-            words = f.read().split()
-    except OSError:
+            kind, after = f.read().split()
+        return (kind, int(after)) if kind in ("stall", "drop") else (None, 0)
+    except (OSError, ValueError):
         return None, 0
-    if len(words) != 2 or words[0] not in ("stall", "drop"):
-        return None, 0
-    return words[0], int(words[1])
 
 
 class FaultyDTPHandler(DTPHandler):
@@ -51,14 +42,13 @@ class FaultyDTPHandler(DTPHandler):
         DTPHandler.__init__(self, sock, cmd_channel)
 
     def use_sendfile(self):
-#sendfile() would bypass send(), where the fault is injected.
+        # sendfile() would bypass send(), where the fault is injected.
         return self.fault is None and DTPHandler.use_sendfile(self)
 
     def inject(self):
         self.faulted = True
         if self.fault == "stall":
-#Stop serving the socket but keep it open : the peer sees a
-#connection that neither sends nor reads.
+            # Stop serving the socket but keep it open.
             self.del_channel()
             self.ioloop.call_later(3600, self.close)
         else:
@@ -70,11 +60,10 @@ class FaultyDTPHandler(DTPHandler):
     def send(self, data):
         if self.fault is None or self.receive:
             return DTPHandler.send(self, data)
-        if self.faulted:
-            return 0
         room = self.fault_after - self.tot_bytes_sent
-        if room <= 0:
+        if not self.faulted and room <= 0:
             self.inject()
+        if self.faulted:
             return 0
         return DTPHandler.send(self, data[:room])
 
@@ -85,7 +74,7 @@ class FaultyDTPHandler(DTPHandler):
             return
         DTPHandler.handle_read(self)
 
-#The base class binds this name to its own handle_read.
+    # The base class binds this name to its own handle_read.
     handle_read_event = handle_read
 
 
@@ -94,32 +83,23 @@ class RecordingHandler(FTPHandler):
     auth_failed_timeout = 0
 
     def pre_process_command(self, line, cmd, arg):
-        text = "PASS" if cmd == "PASS" else line
         with open(os.path.join(STATE, "commands.log"), "a") as f:
-            f.write(text + "\n")
+            f.write(("PASS" if cmd == "PASS" else line) + "\n")
         FTPHandler.pre_process_command(self, line, cmd, arg)
 
 
 def main():
     global STATE
     p = argparse.ArgumentParser()
-    p.add_argument("--port", type=int, default=0)
-    p.add_argument("--root", required=True)
-    p.add_argument("--user", required=True)
-    p.add_argument("--password", required=True)
-    p.add_argument("--state", required=True)
+    for name in ["--port", "--root", "--user", "--password", "--state"]:
+        p.add_argument(name, required=True)
     a = p.parse_args()
     STATE = a.state
-
     authorizer = DummyAuthorizer()
     authorizer.add_user(a.user, a.password, a.root, perm="elradfmwMT")
     RecordingHandler.authorizer = authorizer
-    server = FTPServer(("127.0.0.1", a.port), RecordingHandler)
-
-    def stop(signum, frame):
-        raise SystemExit(0)
-
-    signal.signal(signal.SIGTERM, stop)
+    server = FTPServer(("127.0.0.1", int(a.port)), RecordingHandler)
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     sys.stdout.write("PORT %d\n" % server.address[1])
     sys.stdout.flush()
     server.serve_forever(handle_exit=True)

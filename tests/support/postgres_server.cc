@@ -1,21 +1,18 @@
 #include "support/postgres_server.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+
+#include "support/ftp_server.h"
 
 namespace mv {
 
@@ -33,55 +30,41 @@ bool RunningAsRoot() { return ::geteuid() == 0; }
 
 struct ProcessResult {
   int status = -1;  // exit status, -1 when it did not exit normally
-  std::string out;
-  std::string err;
+  std::string out;  // standard output and error
 };
 
-// Runs argv[0] (searched on PATH) in `cwd` with `stdin_path` (or nothing)
-// as its input and collects both outputs.
-ProcessResult RunProcess(const std::vector<std::string>& argv,
-                         const std::string& cwd,
-                         const std::string& stdin_path = "/dev/null") {
-  ProcessResult r;
-  int out[2], err[2];
-  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
-    r.err = "pipe failed";
-    return r;
+// Executes argv[0], searched on PATH, in this process.
+[[noreturn]] void Run(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) {
+    args.push_back(const_cast<char*>(a.c_str()));
   }
+  args.push_back(nullptr);
+  ::execvp(args[0], args.data());
+  ::_exit(127);
+}
+
+// Runs argv[0] in `cwd` and collects its outputs.
+ProcessResult RunProcess(const std::vector<std::string>& argv,
+                         const std::string& cwd) {
+  ProcessResult r;
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) return r;
   pid_t pid = ::fork();
   if (pid == 0) {
-    int in = ::open(stdin_path.c_str(), O_RDONLY);
+    int in = ::open("/dev/null", O_RDONLY);
     if (in < 0 || ::dup2(in, 0) < 0 || ::dup2(out[1], 1) < 0 ||
-        ::dup2(err[1], 2) < 0 || ::chdir(cwd.c_str()) != 0) {
+        ::dup2(out[1], 2) < 0 || ::chdir(cwd.c_str()) != 0) {
       ::_exit(127);
     }
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
+    Run(argv);
   }
   ::close(out[1]);
-  ::close(err[1]);
-  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-  std::string* sinks[2] = {&r.out, &r.err};
-  int open_count = 2;
-  while (open_count > 0) {
-    if (::poll(fds, 2, -1) < 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-      char buf[4096];
-      ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
+  char buf[4096];
+  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) {
+    r.out.append(buf, static_cast<size_t>(n));
   }
+  ::close(out[0]);
   int st = 0;
   if (pid > 0 && ::waitpid(pid, &st, 0) == pid && WIFEXITED(st)) {
     r.status = WEXITSTATUS(st);
@@ -89,80 +72,29 @@ ProcessResult RunProcess(const std::vector<std::string>& argv,
   return r;
 }
 
-// A port on 127.0.0.1 that nothing listens on at the moment.
-int FreePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  int port = 0;
-  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-    port = ntohs(a.sin_port);
-  }
-  ::close(s);
-  return port;
-}
-
+// A SQL text literal, quotes doubled, or NULL.
 std::string Quoted(const std::optional<std::string>& v) {
-  return v ? SqlLiteral(*v) : "NULL";
-}
-
-std::string InsertSql(const CustomerRow& r) {
-  return "INSERT INTO qorin.UpdateCustomerInfo VALUES (" +
-         Quoted(r.CustomerNum) + ", " + Quoted(r.FTPSiteAddress1) + ", " +
-         Quoted(r.FTPSiteAddress2) + ", " + Quoted(r.UserName) + ", " +
-         Quoted(r.Password) + ", " + Quoted(r.UpdateInstalled) + ", " +
-         Quoted(r.LastUpdatedDate) + ");";
-}
-
-}  // namespace
-
-SilentListener::SilentListener() {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-      ::listen(fd_, 16) != 0 ||
-      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-    ADD_FAILURE() << "cannot listen on 127.0.0.1";
-    return;
-  }
-  port_ = ntohs(a.sin_port);
-}
-
-SilentListener::~SilentListener() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-std::string SqlLiteral(const std::string& text) {
+  if (!v) return "NULL";
   std::string out = "'";
-  for (char c : text) {
+  for (char c : *v) {
     out.push_back(c);
     if (c == '\'') out.push_back('\'');
   }
   return out + "'";
 }
 
+}  // namespace
+
 PostgresServer& PostgresServer::Get() {
   static PostgresServer server;
   return server;
 }
 
-PostgresServer::PostgresServer() { Boot(); }
-
 PostgresServer::~PostgresServer() {
-  // The watchdog sees the end of its input, stops the server and removes
-  // the folder; waiting for it leaves nothing behind when the process ends.
+  // Waiting for the watchdog leaves nothing behind when the process ends.
   if (watchdog_pipe_ >= 0) ::close(watchdog_pipe_);
   if (watchdog_pid_ > 0) ::waitpid(watchdog_pid_, nullptr, 0);
 }
-
-std::string PostgresServer::odbc_folder() const { return folder_ + "/odbc"; }
-std::string PostgresServer::log_file() const { return folder_ + "/server.log"; }
 
 std::string PostgresServer::ConnectionString(const std::string& server,
                                              const std::string& database) {
@@ -178,20 +110,17 @@ void PostgresServer::UseIn(ScopedEnv& env) const {
 std::vector<std::string> PostgresServer::AsServerUser(
     std::vector<std::string> argv) const {
   if (RunningAsRoot()) {
-    // Also when PATH lacks the administrators' folders.
-    std::string runuser = ::access("/usr/sbin/runuser", X_OK) == 0
-                              ? "/usr/sbin/runuser"
-                              : "runuser";
-    argv.insert(argv.begin(), {runuser, "-u", "postgres", "--"});
+    argv.insert(argv.begin(), {"/usr/sbin/runuser", "-u", "postgres", "--"});
   }
   return argv;
 }
 
-int PostgresServer::RunServerCommand(const std::vector<std::string>& argv,
-                                     std::string* output) const {
-  ProcessResult r = RunProcess(AsServerUser(argv), folder_);
-  if (output) *output = r.out + r.err;
-  return r.status;
+std::vector<std::string> PostgresServer::PgCtlArgv(
+    const std::vector<std::string>& args) const {
+  std::vector<std::string> argv = {std::string(kBin) + "/pg_ctl", "-D",
+                                   folder_ + "/data"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return AsServerUser(argv);
 }
 
 // Folder of the cluster template that the test processes of one build
@@ -201,7 +130,7 @@ std::string TemplateFolder() {
   return dir && *dir ? std::string(dir) + "/postgres-template-1" : "";
 }
 
-void PostgresServer::Boot() {
+PostgresServer::PostgresServer() {
   char pattern[] = "/tmp/mvpg-XXXXXX";
   if (::mkdtemp(pattern) == nullptr) Fatal("cannot make a temporary folder");
   folder_ = pattern;
@@ -222,11 +151,16 @@ void PostgresServer::Boot() {
               .status == 0;
   if (!copied) {
     RunProcess({"rm", "-rf", folder_ + "/data"}, folder_);
-    MakeCluster();
+    ProcessResult r = RunProcess(
+        AsServerUser({std::string(kBin) + "/initdb", "-D", folder_ + "/data",
+                      "-N", "-U", "postgres", "--auth-local=trust",
+                      "--auth-host=scram-sha-256", "-E", "UTF8", "--locale=C"}),
+        folder_);
+    if (r.status != 0) Fatal("initdb failed: " + r.out);
   }
   bool started = false;
   for (int attempt = 0; attempt < 5 && !started; ++attempt) {
-    started = StartOnPort(FreePort());
+    started = StartOnPort(RefusingPort());
   }
   if (!started) Fatal("the server did not start; see " + log_file());
   if (!copied) {
@@ -245,17 +179,6 @@ void PostgresServer::Boot() {
   ini << "[SQL Server]\nDescription=PostgreSQL for tests\nDriver=" << kDriver
       << "\n";
   if (!ini.good()) Fatal("cannot write odbcinst.ini");
-}
-
-void PostgresServer::MakeCluster() {
-  std::string out;
-  if (RunServerCommand(
-          {std::string(kBin) + "/initdb", "-D", folder_ + "/data", "-N", "-U",
-           "postgres", "--auth-local=trust", "--auth-host=scram-sha-256", "-E",
-           "UTF8", "--locale=C"},
-          &out) != 0) {
-    Fatal("initdb failed: " + out);
-  }
 }
 
 // Copies the cluster, cleanly stopped, to `templ` for later processes. The
@@ -279,12 +202,9 @@ bool PostgresServer::StartOnPort(int port) {
   std::string options = "-c listen_addresses=127.0.0.1 -p " +
                         std::to_string(port) + " -k " + folder_ +
                         " -c fsync=off -c full_page_writes=off";
-  std::string out;
-  int status = RunServerCommand(
-      {std::string(kBin) + "/pg_ctl", "-D", folder_ + "/data", "-o", options,
-       "-l", log_file(), "-w", "-t", "30", "start"},
-      &out);
-  if (status != 0) return false;
+  std::vector<std::string> start = {"-o", options, "-l", log_file(),
+                                    "-w", "-t",    "30", "start"};
+  if (RunProcess(PgCtlArgv(start), folder_).status != 0) return false;
   port_ = port;
   running_ = true;
   return true;
@@ -292,12 +212,9 @@ bool PostgresServer::StartOnPort(int port) {
 
 void PostgresServer::Stop() {
   if (!running_) return;
-  std::string out;
-  if (RunServerCommand({std::string(kBin) + "/pg_ctl", "-D", folder_ + "/data",
-                        "-m", "fast", "-w", "stop"},
-                       &out) != 0) {
-    ADD_FAILURE() << "pg_ctl stop: " << out;
-  }
+  ProcessResult r =
+      RunProcess(PgCtlArgv({"-m", "fast", "-w", "stop"}), folder_);
+  if (r.status != 0) ADD_FAILURE() << "pg_ctl stop: " << r.out;
   running_ = false;
 }
 
@@ -306,19 +223,16 @@ void PostgresServer::Start() {
   if (!StartOnPort(port_)) ADD_FAILURE() << "restart failed; " << log_file();
 }
 
-// The watchdog holds the read end of a pipe whose write end only this
-// process has (close-on-exec keeps it from the programs the tests start).
-// When this process ends, in any way, the read sees the end of input and the
-// watchdog stops the server and removes its folder.
+// The watchdog reads a pipe whose write end only this process has
+// (close-on-exec keeps it from the programs the tests start): when this
+// process ends, in any way, it stops the server and removes its folder.
 void PostgresServer::StartWatchdog() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) Fatal("pipe failed");
   std::vector<std::string> argv = {
       "/bin/sh", "-c", "read -r _; \"$@\" >/dev/null 2>&1; rm -rf \"$0\"",
       folder_};
-  for (const std::string& a :
-       AsServerUser({std::string(kBin) + "/pg_ctl", "-D", folder_ + "/data",
-                     "-m", "immediate", "stop"})) {
+  for (const std::string& a : PgCtlArgv({"-m", "immediate", "stop"})) {
     argv.push_back(a);
   }
   pid_t pid = ::fork();
@@ -330,12 +244,7 @@ void PostgresServer::StartWatchdog() {
         ::dup2(null, 2) < 0 || ::chdir("/") != 0) {
       ::_exit(127);
     }
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
+    Run(argv);
   }
   if (pid < 0) Fatal("fork failed");
   ::close(fds[0]);
@@ -350,7 +259,8 @@ Result<std::string> PostgresServer::Exec(const std::string& sql,
   std::string file = folder_ + "/exec-" + std::to_string(++serial) + ".sql";
   {
     std::ofstream f(file, std::ios::binary | std::ios::trunc);
-    f << sql << "\n";
+    // Notices (a table that is not there to drop) would mix with the rows.
+    f << "SET client_min_messages = warning;\n" << sql << "\n";
   }
   ::chmod(file.c_str(), 0644);
   ProcessResult r =
@@ -359,9 +269,7 @@ Result<std::string> PostgresServer::Exec(const std::string& sql,
                   "-U", role, "-d", database, "-f", file},
                  folder_);
   ::unlink(file.c_str());
-  if (r.status != 0) {
-    return Failure(kDatabaseError, "psql: " + r.err + r.out);
-  }
+  if (r.status != 0) return Failure(kDatabaseError, "psql: " + r.out);
   return r.out;
 }
 
@@ -385,16 +293,14 @@ void PostgresServer::CreateCustomerTable(const CustomerColumnTypes& t,
       ", FTPSiteAddress2 " + t.FTPSiteAddress2 + ", UserName " + t.UserName +
       ", Password " + t.Password + ", UpdateInstalled " + t.UpdateInstalled +
       ", LastUpdatedDate " + t.LastUpdatedDate + ");";
-  for (const CustomerRow& r : rows) sql += InsertSql(r);
+  for (const CustomerRow& r : rows) {
+    sql += "INSERT INTO qorin.UpdateCustomerInfo VALUES (" +
+           Quoted(r.CustomerNum) + ", " + Quoted(r.FTPSiteAddress1) + ", " +
+           Quoted(r.FTPSiteAddress2) + ", " + Quoted(r.UserName) + ", " +
+           Quoted(r.Password) + ", " + Quoted(r.UpdateInstalled) + ", " +
+           Quoted(r.LastUpdatedDate) + ");";
+  }
   ExecOrFail(sql);
-}
-
-void PostgresServer::DropCustomerTable() {
-  ExecOrFail("DROP TABLE IF EXISTS qorin.UpdateCustomerInfo;");
-}
-
-void PostgresServer::InsertCustomer(const CustomerRow& r) {
-  ExecOrFail(InsertSql(r));
 }
 
 std::vector<std::string> PostgresServer::CustomerRows() {

@@ -1,32 +1,12 @@
 // A real PostgreSQL 15 server for tests that reach the suite database
-// through ODBC.
-//
-// One server per test process, started at the first PostgresServer::Get()
-// and stopped when the process ends, however it ends: a small watchdog
-// process, which waits on a pipe that only this process holds open, stops
-// the server and removes its folder. Under ctest the first process of a
-// build leaves a copy of its fresh cluster in the build folder
-// (postgres-template-1) and later processes start from a copy of it, which
-// saves initdb's time. The server runs from a temporary folder
-// (owned by the user "postgres" when the tests run as root, since PostgreSQL
-// refuses to run as root), listens on 127.0.0.1 only, on a free port, and
-// keeps its socket in that folder.
-//
-// It holds the role qorin (password wzq), the database "Quillmere" (with its
-// capital, as the suite names it) owned by qorin, and the schema qorin, so
-// that both qorin.UpdateCustomerInfo and the bare UpdateCustomerInfo name the
-// customer table. A private odbcinst.ini registers the psqlODBC driver under
-// the name "SQL Server", so the utility's own connection string works
-// unchanged; the port reaches the driver through PGPORT.
-//
-// Typical use:
-//
-//   Sandbox sb;
-//   PostgresServer& pg = PostgresServer::Get();
-//   pg.UseIn(sb.env());                 // ODBCSYSINI and PGPORT
-//   pg.CreateCustomerTable({}, {{"C1", "ftp.example", std::nullopt, ...}});
-//   ... run the code under test with PostgresServer::ConnectionString() ...
-//   EXPECT_EQ(pg.CustomerRows(), ...);
+// through ODBC: one per test process, on 127.0.0.1 on a free port, stopped
+// by a watchdog process however the test process ends. Under ctest the
+// first process of a build leaves a copy of its fresh cluster for the later
+// ones, which saves initdb's time. It holds the role qorin (password wzq),
+// the database "Quillmere" and the schema qorin, so that both
+// qorin.UpdateCustomerInfo and the bare UpdateCustomerInfo name the customer
+// table; a private odbcinst.ini registers the psqlODBC driver as "SQL
+// Server", so the utility's own connection string works unchanged.
 #ifndef MVUPDATE_TESTS_SUPPORT_POSTGRES_SERVER_H_
 #define MVUPDATE_TESTS_SUPPORT_POSTGRES_SERVER_H_
 
@@ -41,8 +21,8 @@
 
 namespace mv {
 
-// One row of UpdateCustomerInfo; nullopt is NULL. Values are given as text
-// and converted by the server to the column's type.
+// One row of UpdateCustomerInfo; nullopt is NULL. The server converts the
+// texts to the columns' types.
 struct CustomerRow {
   std::optional<std::string> CustomerNum;
   std::optional<std::string> FTPSiteAddress1;
@@ -53,8 +33,7 @@ struct CustomerRow {
   std::optional<std::string> LastUpdatedDate;
 };
 
-// SQL types of the columns of UpdateCustomerInfo, for tables that differ
-// from the usual one (a text UpdateInstalled, a short CustomerNum...).
+// SQL types of the columns, for tables that differ from the usual one.
 struct CustomerColumnTypes {
   std::string CustomerNum = "varchar(20)";
   std::string FTPSiteAddress1 = "varchar(100)";
@@ -67,34 +46,26 @@ struct CustomerColumnTypes {
 
 class PostgresServer {
  public:
-  // The server of this test process, started on first use. A server that
-  // cannot be started ends the process with a message.
+  // Started on first use; a server that cannot start ends the process.
   static PostgresServer& Get();
 
   PostgresServer(const PostgresServer&) = delete;
   PostgresServer& operator=(const PostgresServer&) = delete;
   ~PostgresServer();
 
-  int port() const { return port_; }
   // The folder holding the private odbcinst.ini.
-  std::string odbc_folder() const;
-  // The server's own log file, for diagnosing a failed test.
-  std::string log_file() const;
+  std::string odbc_folder() const { return folder_ + "/odbc"; }
 
-  // The utility's connection string for the given server and database.
   static std::string ConnectionString(
       const std::string& server = "127.0.0.1",
       const std::string& database = "Quillmere");
 
-  // Points ODBCSYSINI at the private odbcinst.ini and PGPORT at the server
-  // for the life of `env`. Call it before the process makes its first ODBC
-  // call: the driver manager reads ODBCSYSINI only once per process.
+  // Sets ODBCSYSINI and PGPORT for the life of `env`. Call it before the
+  // process's first ODBC call: the driver manager reads ODBCSYSINI once.
   void UseIn(ScopedEnv& env) const;
 
-  // Runs `sql` (one or more statements) through psql as `role` in
-  // `database`, over the server's socket. Gives psql's output (one line per
-  // row, fields separated by "|", no headers), or a failure holding psql's
-  // error message.
+  // Runs `sql` through psql as `role` in `database`: psql's output (one line
+  // per row, fields separated by "|", no headers), or its error message.
   Result<std::string> Exec(const std::string& sql,
                            const std::string& role = "qorin",
                            const std::string& database = "Quillmere");
@@ -103,36 +74,27 @@ class PostgresServer {
                          const std::string& role = "qorin",
                          const std::string& database = "Quillmere");
 
-  // Drops qorin.UpdateCustomerInfo if it exists and creates it holding
-  // `rows`, in that order.
+  // (Re)creates qorin.UpdateCustomerInfo holding `rows`, in that order.
   void CreateCustomerTable(const CustomerColumnTypes& types = {},
                            const std::vector<CustomerRow>& rows = {});
-  // Drops it.
-  void DropCustomerTable();
-  // Inserts one row.
-  void InsertCustomer(const CustomerRow& row);
-  // Every row in the order in which a query without ORDER BY returns them
-  // now (insertion order on a fresh table; an updated row moves to the
-  // end), as psql prints it: "C1|ftp.example||user|pw|5|2026-01-02
-  // 03:04:05", NULL as "".
+  // Every row in the order a query without ORDER BY gives them, as psql
+  // prints it: "C1|ftp.example||user|pw|5|2026-01-02 03:04:05".
   std::vector<std::string> CustomerRows();
 
-  // Stops the server (connections then fail at once: nothing listens on the
-  // port) and starts it again on the same port.
+  // Stops the server (connections then fail at once) and starts it again on
+  // the same port.
   void Stop();
   void Start();
-  bool running() const { return running_; }
 
  private:
   PostgresServer();
-  void Boot();
-  void MakeCluster();
+  std::vector<std::string> PgCtlArgv(
+      const std::vector<std::string>& args) const;
   void Publish(const std::string& templ);
   bool StartOnPort(int port);
   void StartWatchdog();
   std::vector<std::string> AsServerUser(std::vector<std::string> argv) const;
-  int RunServerCommand(const std::vector<std::string>& argv,
-                       std::string* output) const;
+  std::string log_file() const { return folder_ + "/server.log"; }
 
   std::string folder_;
   int port_ = 0;
@@ -140,24 +102,6 @@ class PostgresServer {
   int watchdog_pipe_ = -1;  // write end; closing it stops the server
   pid_t watchdog_pid_ = -1;
 };
-
-// A port on 127.0.0.1 that accepts connections (the kernel completes them)
-// but never answers: a server that hangs. Closed when the object goes.
-class SilentListener {
- public:
-  SilentListener();
-  SilentListener(const SilentListener&) = delete;
-  SilentListener& operator=(const SilentListener&) = delete;
-  ~SilentListener();
-  int port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
-
-// SQL text literal: 'text' with quotes doubled.
-std::string SqlLiteral(const std::string& text);
 
 }  // namespace mv
 

@@ -22,11 +22,10 @@
 namespace mv {
 
 // A form after InitErrorLogging, InitDirectories and InitFTPControl, with
-// short FTP limits (2 s answers, 1 s stall).
+// short FTP limits (2 s answers, 1 s stall); `prepare` runs on the new form
+// before InitFTPControl (to install a double, say).
 class CommFixture {
  public:
-  // `prepare` runs on the new form before InitFTPControl (to install a
-  // double, say).
   explicit CommFixture(std::function<void(Form&)> prepare = nullptr) {
     sb.env().Set("MVUPDATE_FTP_TIMEOUT", "2");
     sb.env().Set("MVUPDATE_FTP_STALL_SECONDS", "1");
@@ -67,9 +66,8 @@ class Stopwatch {
  public:
   Stopwatch() : start_(std::chrono::steady_clock::now()), cpu_(Cpu()) {}
   double Seconds() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                         start_)
-        .count();
+    std::chrono::duration<double> d = std::chrono::steady_clock::now() - start_;
+    return d.count();
   }
   double CpuSeconds() const { return Cpu() - cpu_; }
 
