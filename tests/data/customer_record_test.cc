@@ -68,12 +68,17 @@ class CustomerRecordTest : public testing::Test {
   Form form_{window_, sb_.config()};
 };
 
+// The first row is taken, with default hosts where the customer has none.
+// A value that cannot be taken ends the load at once with an Error line:
+// the fields before it hold the new values, the others the earlier ones,
+// and "Use Alternate" stays off.
 TEST_F(CustomerRecordTest, LoadReadsTheFirstRow) {
   struct Case {
     const char* what;
     std::vector<Row> rows;
     const char* expected;  // as Describe gives it
     CustomerColumnTypes types = {};
+    const char* failure = "";
   } cases[] = {
       {"no primary host and a blank alternate: both defaults, swapped",
        {{"C1", kNull, "   ", "u", "p", "5", kDate}},
@@ -101,70 +106,57 @@ TEST_F(CustomerRecordTest, LoadReadsTheFirstRow) {
        {{"C1", "h1", "h2", "u", "p", "5", kDate},
         {"C2", "h1", "h2", "u", "p", "5", kDate}},
        "C1|h1|h2|u|p|5|260102030405"},
+      {"no customer number",
+       {{kNull, "h1", "h2", "u", "p", "5", kDate}},
+       "OLD|old1|old2|olduser|oldpw|42|200102030405",
+       {},
+       "94-Invalid use of Null"},
+      {"no user name",
+       {{"C1", "h1", "h2", kNull, "p", "5", kDate}},
+       "C1|h1|h2|olduser|oldpw|42|200102030405",
+       {},
+       "94-Invalid use of Null"},
+      {"an update number that is no number",
+       {{"C1", "h1", "h2", "u", "p", "five", kDate}},
+       "C1|h1|h2|u|p|42|200102030405",
+       {.UpdateInstalled = "varchar(20)"},
+       "13-Type mismatch"},
+      {"an update number beyond 32 bits",
+       {{"C1", "h1", "h2", "u", "p", "3000000000", kDate}},
+       "C1|h1|h2|u|p|42|200102030405",
+       {.UpdateInstalled = "bigint"},
+       "6-Overflow"},
+      {"a date that is no date",
+       {{"C1", "h1", "h2", "u", "p", "5", "soon"}},
+       "C1|h1|h2|u|p|5|200102030405",
+       {.LastUpdatedDate = "varchar(30)"},
+       "13-Type mismatch"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Reset();
     pg_.CreateCustomerTable(c.types, c.rows);
-    EXPECT_TRUE(LoadCustomerInfo(form_, true)) << form_.settings.LastError;
+    bool ok = *c.failure == '\0';
+    EXPECT_EQ(LoadCustomerInfo(form_, true), ok) << form_.settings.LastError;
     EXPECT_EQ(Describe(form_.customer), c.expected);
     const CustomerUpdateInfo& e = form_.customer;
-    EXPECT_EQ(window_.lines,
-              (std::vector<std::string>{
-                  "[CUSTOMER FTP]", "Customer Number  : " + e.CustomerNum,
-                  "Host IP Address  : " + e.FTPSiteAddress1,
-                  "Alt IP Address   : " + e.FTPSiteAddress2,
-                  "User Name        : " + e.UserName, " "}));
-    EXPECT_TRUE(window_.use_alternate_enabled);
-    EXPECT_EQ(form_.settings.LastError, "");
+    std::vector<std::string> lines = {"[CUSTOMER FTP]", c.failure};
+    if (ok) {
+      lines = {"[CUSTOMER FTP]",
+               "Customer Number  : " + e.CustomerNum,
+               "Host IP Address  : " + e.FTPSiteAddress1,
+               "Alt IP Address   : " + e.FTPSiteAddress2,
+               "User Name        : " + e.UserName,
+               " "};
+    }
+    EXPECT_EQ(window_.lines, lines);
+    EXPECT_EQ(window_.use_alternate_enabled, ok);
+    EXPECT_EQ(form_.settings.LastError, c.failure);
   }
   Reset();
+  pg_.CreateCustomerTable({}, {{"C1", "h1", "h2", "u", "p", "5", kDate}});
   EXPECT_TRUE(LoadCustomerInfo(form_, false));
   EXPECT_EQ(window_.lines, (std::vector<std::string>{"[CUSTOMER FTP]", " "}));
-}
-
-// A value that cannot be taken ends the load at once: the fields before it
-// hold the new values, the others the earlier ones; "Use Alternate" and the
-// closing line are left out.
-TEST_F(CustomerRecordTest, LoadStopsAtTheFirstBadColumn) {
-  struct Case {
-    Row row;
-    CustomerColumnTypes types;
-    const char* failure;
-    const char* expected;
-  } cases[] = {
-      {{kNull, "h1", "h2", "u", "p", "5", kDate},
-       {},
-       "94-Invalid use of Null",
-       "OLD|old1|old2|olduser|oldpw|42|200102030405"},
-      {{"C1", "h1", "h2", kNull, "p", "5", kDate},
-       {},
-       "94-Invalid use of Null",
-       "C1|h1|h2|olduser|oldpw|42|200102030405"},
-      {{"C1", "h1", "h2", "u", "p", "five", kDate},
-       {.UpdateInstalled = "varchar(20)"},
-       "13-Type mismatch",
-       "C1|h1|h2|u|p|42|200102030405"},
-      {{"C1", "h1", "h2", "u", "p", "3000000000", kDate},
-       {.UpdateInstalled = "bigint"},
-       "6-Overflow",
-       "C1|h1|h2|u|p|42|200102030405"},
-      {{"C1", "h1", "h2", "u", "p", "5", "soon"},
-       {.LastUpdatedDate = "varchar(30)"},
-       "13-Type mismatch",
-       "C1|h1|h2|u|p|5|200102030405"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.expected);
-    Reset();
-    pg_.CreateCustomerTable(c.types, {c.row});
-    EXPECT_FALSE(LoadCustomerInfo(form_, true));
-    EXPECT_EQ(Describe(form_.customer), c.expected);
-    EXPECT_EQ(window_.lines,
-              (std::vector<std::string>{"[CUSTOMER FTP]", c.failure}));
-    EXPECT_EQ(form_.settings.LastError, c.failure);
-    EXPECT_FALSE(window_.use_alternate_enabled);
-  }
 }
 
 TEST_F(CustomerRecordTest, LoadFromAnEmptyTable) {

@@ -179,31 +179,6 @@ TEST(PeVersionTest, DamagedFiles) {
   }
 }
 
-TEST(PeVersionTest, BothHeaderKindsAndLanguageChoice) {
-  std::string german = VersionBlock(SomeFixed(), "040704B0",
-                                    {{"FileVersion", "de"}}, {0x04B00407});
-  std::string neutral = VersionBlock(
-      SomeFixed(), "000004B0", {{"FileVersion", "neutral"}}, {0x04B00000});
-  std::string english = GoodBlock();
-  struct Case {
-    std::vector<std::pair<uint16_t, std::string>> versions;
-    std::string expected;
-  } cases[] = {
-      {{{0x0407, german}, {0x0409, english}}, english},
-      {{{0x0407, german}, {0x0000, neutral}, {0x0409, english}}, english},
-      {{{0x0407, german}, {0x0400, neutral}}, neutral},
-      {{{0x040C, english}, {0x0407, german}}, english},  // first as stored
-  };
-  for (bool plus : {false, true}) {
-    for (const Case& c : cases) {
-      std::optional<std::string_view> found =
-          FindVersionResource(BuildPe(plus, c.versions).bytes);
-      ASSERT_TRUE(found);
-      EXPECT_EQ(*found, c.expected);
-    }
-  }
-}
-
 // A block with one string "X"; `patch` changes the node of "X" at `at`.
 std::string PatchedString(const std::string& value, size_t at, uint16_t v) {
   std::string b =

@@ -30,8 +30,6 @@ class Harness {
         [this](int32_t method, int16_t code, std::string_view text) {
           dones.push_back(Done{method, code, std::string(text)});
         });
-    component->SetProgressHandler(
-        [this](int64_t done, int64_t) { moved = done; });
   }
   // Pumps until a Done arrives or `limit` passes.
   std::optional<Done> Wait(double limit = 5) {
@@ -46,7 +44,6 @@ class Harness {
 
   std::unique_ptr<FtpComponent> component;
   std::vector<Done> dones;
-  int64_t moved = 0;
 };
 
 class CurlComponentTest : public ::testing::Test {
@@ -87,43 +84,6 @@ TEST_F(CurlComponentTest, DoneComesOnlyFromPumpOncePerMethod) {
   EXPECT_GE(idle.Seconds(), 0.15);
   EXPECT_LT(idle.CpuSeconds(), 0.05);
   EXPECT_EQ(h.dones.size(), 1u);
-}
-
-TEST_F(CurlComponentTest, AbortEndsATransferWithoutDoneOrLeftovers) {
-  site.Put("big.bin", std::string(1 << 20, 'b'));
-  site.Put("small.txt", "small");
-  site.SetFault(FtpServer::Fault::kStall);
-  Login();
-  h.component->GetFile(local / "big.bin", "big.bin");
-  Stopwatch watch;
-  while (h.moved == 0 && watch.Seconds() < 5) {
-    h.component->Pump(std::chrono::milliseconds(50));
-  }
-  ASSERT_GT(h.moved, 0);
-  h.component->Abort();
-  EXPECT_TRUE(fs::is_empty(local.path()));
-  EXPECT_FALSE(h.Wait(0.3).has_value());
-  // The session goes on (libcurl logs in again on a new connection).
-  site.SetFault(FtpServer::Fault::kNone);
-  EXPECT_EQ(h.component->State(), kFtpConnected);
-  h.component->GetFile(local / "small.txt", "small.txt");
-  std::optional<Done> d = h.Wait();
-  ASSERT_TRUE(d);
-  EXPECT_EQ(d->code, 0) << d->text;
-  EXPECT_EQ(ReadFile(local / "small.txt"), "small");
-}
-
-TEST_F(CurlComponentTest, SecondMethodWhileBusyIsRefused) {
-  site.Put("big.bin", std::string(1 << 20, 'b'));
-  site.SetFault(FtpServer::Fault::kStall);
-  Login();
-  h.component->GetFile(local / "big.bin", "big.bin");
-  h.component->ChangeDirectory("Merivane");
-  std::optional<Done> d = h.Wait(1);
-  ASSERT_TRUE(d);
-  EXPECT_EQ(d->method, kFtpMethodChangeDirectory);
-  EXPECT_EQ(d->code, kFtpBusy);
-  h.component->Abort();
 }
 
 TEST_F(CurlComponentTest, DisconnectForgetsTheDirectory) {

@@ -74,7 +74,8 @@ class UpdateRunTest : public ::testing::Test {
               "#!/bin/sh\necho \"set up\" > \"$1\"\n");
   }
 
-  // A sandbox installation whose database is the test server.
+  // A sandbox installation whose database is the test server, holding the
+  // customer's row.
   std::unique_ptr<Sandbox> Installation(const std::string& computer) {
     Sandbox::Options o;
     o.computer_name = computer;
@@ -83,22 +84,18 @@ class UpdateRunTest : public ::testing::Test {
     pg_.UseIn(sb->env());
     sb->env().Set("MVUPDATE_RUN_WAIT_SECONDS", "0.2");
     sb->env().Set("MVUPDATE_FTP_TIMEOUT", "5");
+    pg_.CreateCustomerTable({},
+                            {{"C1001", site_.host(), site_.host(), site_.user(),
+                              site_.password(), "0", std::nullopt}});
     return sb;
   }
 
-  void CustomerRow(std::optional<std::string> host2 = std::nullopt) {
-    pg_.CreateCustomerTable(
-        {}, {{"C1001", site_.host(), host2 ? host2 : site_.host(), site_.user(),
-              site_.password(), "0", std::nullopt}});
-  }
-
   // Starts the utility on `sb` and presses Update System.
-  Lines Run(Sandbox& sb, bool alternate = false, bool from_ftp = false) {
+  Lines Run(Sandbox& sb, bool alternate = false) {
     window_ = std::make_unique<RecordingWindow>();
     form_ = std::make_unique<Form>(*window_, sb.config());
     StartUp(*form_);
     window_->use_alternate = alternate;
-    window_->update_from_ftp = from_ftp;
     UpdateSystemClick(*form_);
     return window_->lines;
   }
@@ -118,7 +115,6 @@ class UpdateRunTest : public ::testing::Test {
 TEST_F(UpdateRunTest, ServerThenClient) {
   PublishSite();
   std::unique_ptr<Sandbox> server = Installation("127.0.0.1");
-  CustomerRow();
   const std::string app = server->app();
   Lines lines = Run(*server);
   const Lines expected = {"-----  MERIVANE SERVER UPDATE  -----.",
@@ -214,7 +210,6 @@ TEST_F(UpdateRunTest, ServerThenClient) {
 TEST_F(UpdateRunTest, AlternateSite) {
   PublishSite(/*alternate=*/true);
   std::unique_ptr<Sandbox> server = Installation("127.0.0.1");
-  CustomerRow();
   Lines lines = Run(*server, /*alternate=*/true);
   const Lines head = {
       "-----  MERIVANE SERVER UPDATE  -----",
@@ -289,7 +284,6 @@ TEST_F(UpdateRunTest, ServerFaults) {
     site_.Reset();
     PublishSite();
     std::unique_ptr<Sandbox> server = Installation("127.0.0.1");
-    CustomerRow();
     c.arrange(site_, pg_);
     Lines lines = Run(*server);
     auto at = lines.begin();
@@ -306,7 +300,6 @@ TEST_F(UpdateRunTest, ServerFaults) {
 
 TEST_F(UpdateRunTest, ClientWithoutTheShare) {
   std::unique_ptr<Sandbox> client = Installation("TILL3");
-  CustomerRow();
   Lines lines = Run(*client);
   const std::string capp = client->app();
   EXPECT_EQ(
@@ -325,7 +318,6 @@ TEST_F(UpdateRunTest, ClientWithoutTheShare) {
 TEST_F(UpdateRunTest, DatabaseDownWhileRecording) {
   PublishSite();
   std::unique_ptr<Sandbox> server = Installation("127.0.0.1");
-  CustomerRow();
   window_ = std::make_unique<RecordingWindow>();
   form_ = std::make_unique<Form>(*window_, server->config());
   StartUp(*form_);
