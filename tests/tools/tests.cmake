@@ -66,7 +66,6 @@ mv_pe_file(NoResources.exe 32 exe)
 add_custom_target(tools_pe_files DEPENDS ${MV_PE_FILES})
 
 mv_test(tools_test
-  tools/pe_builder.cc
   tools/pe_version_test.cc
   tools/file_version_test.cc
   tools/maintenance_test.cc)
