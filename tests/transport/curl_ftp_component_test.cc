@@ -1,10 +1,9 @@
 // The libcurl component on its own, against a real FTP server: when Done
-// arrives, what Abort and a busy component do, and how remote paths resolve.
+// arrives, what a new login starts from, and how remote paths resolve.
 #include "transport/curl_ftp_component.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <optional>
 
 #include "support/ftp_server.h"
@@ -14,8 +13,6 @@
 namespace mv {
 namespace {
 
-namespace fs = std::filesystem;
-
 struct Done {
   int32_t method;
   int16_t code;
@@ -23,9 +20,14 @@ struct Done {
 };
 
 // A component whose notifications are collected.
-class Harness {
- public:
-  Harness() : component(MakeCurlFtpComponent()) {
+class CurlComponentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(site.ok()) << site.error();
+    site.Reset();
+    env.Set("MVUPDATE_FTP_TIMEOUT", "2");
+    env.Set("MVUPDATE_FTP_STALL_SECONDS", "30");
+    ASSERT_TRUE(component);
     component->SetDoneHandler(
         [this](int32_t method, int16_t code, std::string_view text) {
           dones.push_back(Done{method, code, std::string(text)});
@@ -38,66 +40,52 @@ class Harness {
     while (dones.size() == seen && watch.Seconds() < limit) {
       component->Pump(std::chrono::milliseconds(50));
     }
-    if (dones.size() == seen) return std::nullopt;
-    return dones.back();
-  }
-
-  std::unique_ptr<FtpComponent> component;
-  std::vector<Done> dones;
-};
-
-class CurlComponentTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(site.ok()) << site.error();
-    site.Reset();
-    env.Set("MVUPDATE_FTP_TIMEOUT", "2");
-    env.Set("MVUPDATE_FTP_STALL_SECONDS", "30");
-    ASSERT_TRUE(h.component);
+    return dones.size() == seen ? std::nullopt : std::optional(dones.back());
   }
   void Login() {
-    h.component->Connect(site.host(), site.user(), site.password());
-    std::optional<Done> d = h.Wait();
+    component->Connect(site.host(), site.user(), site.password());
+    std::optional<Done> d = Wait();
     ASSERT_TRUE(d && d->code == 0) << (d ? d->text : "no Done");
-    ASSERT_EQ(h.component->State(), kFtpConnected);
+    ASSERT_EQ(component->State(), kFtpConnected);
   }
 
   FtpServer& site = FtpServer::Shared();
   ScopedEnv env;
   TempFolder local;
-  Harness h;
+  std::unique_ptr<FtpComponent> component = MakeCurlFtpComponent();
+  std::vector<Done> dones;
 };
 
 TEST_F(CurlComponentTest, DoneComesOnlyFromPumpOncePerMethod) {
-  h.component->GetFile(local / "a", "a");
-  EXPECT_TRUE(h.dones.empty());
+  component->GetFile(local / "a", "a");
+  EXPECT_TRUE(dones.empty());
   // A method that cannot run reports at once: this Pump does not block.
   Stopwatch watch;
-  h.component->Pump(std::chrono::milliseconds(500));
+  component->Pump(std::chrono::milliseconds(500));
   EXPECT_LT(watch.Seconds(), 0.2);
-  ASSERT_EQ(h.dones.size(), 1u);
-  EXPECT_EQ(h.dones[0].method, kFtpMethodGetFile);
-  EXPECT_EQ(h.dones[0].code, kFtpNotConnected);
+  ASSERT_EQ(dones.size(), 1u);
+  EXPECT_EQ(dones[0].method, kFtpMethodGetFile);
+  EXPECT_EQ(dones[0].code, kFtpNotConnected);
   // With nothing to do, Pump waits out its bound instead of returning.
   Stopwatch idle;
-  h.component->Pump(std::chrono::milliseconds(200));
+  component->Pump(std::chrono::milliseconds(200));
   EXPECT_GE(idle.Seconds(), 0.15);
   EXPECT_LT(idle.CpuSeconds(), 0.05);
-  EXPECT_EQ(h.dones.size(), 1u);
+  EXPECT_EQ(dones.size(), 1u);
 }
 
 TEST_F(CurlComponentTest, DisconnectForgetsTheDirectory) {
   site.MakeFolder("Merivane/Update");
   Login();
-  h.component->ChangeDirectory("Merivane");
-  ASSERT_EQ(h.Wait()->code, 0);
-  h.component->Disconnect();
-  ASSERT_EQ(h.Wait()->code, 0);
-  EXPECT_NE(h.component->State(), kFtpConnected);
+  component->ChangeDirectory("Merivane");
+  ASSERT_EQ(Wait()->code, 0);
+  component->Disconnect();
+  ASSERT_EQ(Wait()->code, 0);
+  EXPECT_NE(component->State(), kFtpConnected);
   // A new login starts in the login folder again: "Update" is not there.
   Login();
-  h.component->ChangeDirectory("Update");
-  EXPECT_EQ(h.Wait()->code, kFtpFolderNotFound);
+  component->ChangeDirectory("Update");
+  EXPECT_EQ(Wait()->code, kFtpFolderNotFound);
   EXPECT_EQ(site.Count("USER"), 2);
   EXPECT_EQ(site.Count("QUIT"), 1);
 }
