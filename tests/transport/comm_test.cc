@@ -40,6 +40,36 @@ class CommSessionTest : public ::testing::Test {
   CommFixture f;
 };
 
+// One session of an update run: the files go both ways, and Comm writes
+// its trace to the event log only, the password left out.
+TEST_F(CommSessionTest, SessionWritesTheEventLogOnly) {
+  site.Put("Merivane/123/MVControl.dat", "[CUSTOMER]\r\n");
+  WriteFile(f.Download("Status 2601.txt"), "STATUS=OK\r\n");
+  int16_t code = -1;
+  EXPECT_TRUE(Login());
+  EXPECT_TRUE(ChangeDirectory(form(), "Merivane"));
+  EXPECT_TRUE(ChangeDirectory(form(), "123"));
+  EXPECT_TRUE(GetFile(form(), "MVControl.dat", "MVControl.dat", code));
+  EXPECT_EQ(code, 0);
+  EXPECT_TRUE(PutFile(form(), "Status 2601.txt", "Status 2601.txt", code));
+  Disconnect(form());
+  EXPECT_EQ(ReadFile(f.Download("MVControl.dat")), "[CUSTOMER]\r\n");
+  EXPECT_EQ(site.Get("Merivane/123/Status 2601.txt"), "STATUS=OK\r\n");
+  EXPECT_EQ(site.Commands().back(), "QUIT");
+  EXPECT_EQ(f.LogLines(),
+            (std::vector<std::string>{
+                "S ::Connect::", "D IP Address:" + site.host(),
+                "D Username  :merivane", "S ::ChangeDirectory::",
+                "S ::ChangeDirectory::", "S ::GetFile::", "S ::PutFile::",
+                "S ::Disconnect::", "D ::Disconnect::Disconnecting...3"}));
+  EXPECT_TRUE(f.window.lines.empty());
+  // The last transfer's progress was shown, then hidden.
+  EXPECT_EQ(f.window.progress_total, 11);
+  EXPECT_FALSE(f.window.progress_visible);
+  EXPECT_EQ(ReadFile(f.sb.event_log()).find(site.password()),
+            std::string::npos);
+}
+
 // A failed operation gives False, the code and one Error line "code-text"
 // in the list box and, as a detail line, in the event log file.
 TEST_F(CommSessionTest, FailuresTellWhatHappened) {

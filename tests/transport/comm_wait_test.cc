@@ -149,6 +149,11 @@ TEST(CommWaitTest, TimeOutIsStrictlyLater) {
     f.form->comm.TransferStartTime = now - c.ago;
     EXPECT_EQ(TimeOut(*f.form, c.limit), c.timed_out) << c.limit;
   }
+  // Its trace line passes the gate only above the start-up verbosity.
+  EXPECT_TRUE(f.LogLines().empty());
+  f.form->comm.log.verbosity = 3;
+  TimeOut(*f.form, 1);
+  EXPECT_EQ(f.LogLines(), std::vector<std::string>{"S ::TimeOut::"});
 }
 
 }  // namespace

@@ -133,13 +133,33 @@ TEST_F(UpdateRunTest, ServerThenClient) {
                           "got MVUpdate.dat",
                           "copied to folder (" + app + "/Update/MVUpdate.dat).",
                           "Getting of update control file complete.",
-                          "Checking for a new update."};
-  // The updates' own lines are the interpreter's; then the closing lines.
-  ASSERT_GE(lines.size(), expected.size() + 4);
-  EXPECT_EQ(Lines(lines.begin(), lines.begin() + expected.size()), expected);
-  EXPECT_EQ(Lines(lines.end() - 5, lines.end()),
-            (Lines{"Processing of update control file complete.",
-                   "[CUSTOMER FTP]", " ", "Update complete..", " "}));
+                          "Checking for a new update.",
+                          "   A new update is available.",
+                          " ",
+                          "Processing update control file.",
+                          "   Installing update 1...",
+                          "COMMAND: USERCOMMENT=Update one",
+                          "   Update one",
+                          "COMMAND: DOWNLOAD Patch1.zip",
+                          "COMMAND: UNZIP Patch1.zip *.*",
+                          "DESTINATION      : " + app + "/Download",
+                          "ZIPFILE          : Patch1.zip",
+                          "FILESPEC         : *.*",
+                          "COMMAND: DOWNLOAD setup.sh",
+                          "COMMAND: RUN setup.sh marker1.txt",
+                          "   Update 1 installed.",
+                          "   Installing update 2...",
+                          "COMMAND: DOWNLOAD Patch2.zip",
+                          "COMMAND: UNZIP Patch2.zip *.*",
+                          "DESTINATION      : " + app + "/Download",
+                          "ZIPFILE          : Patch2.zip",
+                          "   Update 2 installed.",
+                          "Processing of update control file complete.",
+                          "[CUSTOMER FTP]",
+                          " ",
+                          "Update complete..",
+                          " "};
+  EXPECT_EQ(lines, expected);
   EXPECT_EQ(form_->error_lines, 0);
   EXPECT_EQ(window_->busy_changes, (std::vector<bool>{true, false}));
 
@@ -162,8 +182,19 @@ TEST_F(UpdateRunTest, ServerThenClient) {
   EXPECT_EQ(site_.Commands().back(), "QUIT");
   std::vector<std::string> stor = site_.Arguments("STOR");
   ASSERT_EQ(stor.size(), 1u);
-  EXPECT_TRUE(
-      site_.Exists("Merivane/C1001/" + fs::path(stor[0]).filename().string()));
+  std::string report_name = fs::path(stor[0]).filename().string();
+  EXPECT_TRUE(std::regex_match(report_name, std::regex("Status \\d{12}\\.txt")))
+      << report_name;
+  std::string report = site_.Get("Merivane/C1001/" + report_name);
+  EXPECT_TRUE(std::regex_match(
+      report,
+      std::regex(
+          "CustomerNumber=C1001\r\nDatabaseServer=127\\.0\\.0\\.1\r\n"
+          "LocalComputerName=127\\.0\\.0\\.1\r\nLastUpdateInstalled=2\r\n"
+          "LastUpdateInstalledOn=\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d\r\n"
+          "LastCommunication=\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d\r\n"
+          "\r\n")))
+      << report;
 
   // A second run finds nothing new.
   lines = Run(*server);
