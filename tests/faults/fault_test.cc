@@ -288,6 +288,29 @@ TEST_F(FaultTest, UnwritableUpdateFolder) {
             site_.Get("Merivane/Update/Patch2.zip"));
 }
 
+// The settings file is read-only: update 1 cannot be recorded, so the loop
+// ends there and the stored number stays; the next run installs both.
+TEST_F(FaultTest, ReadOnlySettingsFile) {
+  Publish(kNone);
+  std::string file = SettingsStore(sb_->config_home()).FileFor("Qorin");
+  WriteFile(file, "[MVUpdate]\nLastUpdateInstalled=0\n");
+  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+  EXPECT_EQ(RunUpdate(), 1) << out_;
+  EXPECT_TRUE(HasError("70-Permission denied")) << out_;
+  EXPECT_FALSE(Shows("   Update 1 installed.")) << out_;
+  EXPECT_FALSE(Shows("   Installing update 2...")) << out_;
+  EXPECT_EQ(ReadFile(file), "[MVUpdate]\nLastUpdateInstalled=0\n");
+  EXPECT_EQ(RowUpdate(), "0");
+  EXPECT_EQ(Leftovers(), std::vector<std::string>());
+
+  ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+  EXPECT_EQ(RunUpdate(), 0) << out_;
+  EXPECT_TRUE(Shows("   Update 1 installed.")) << out_;
+  EXPECT_TRUE(Shows("   Update 2 installed.")) << out_;
+  EXPECT_EQ(Stored(), "2");
+  EXPECT_EQ(RowUpdate(), "2");
+}
+
 // "pa ss:w@rd/1" as a URL carries it.
 std::string PercentEncoded(const std::string& text) {
   std::string out;
