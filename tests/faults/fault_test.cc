@@ -7,7 +7,6 @@
 // the utility then waits (MVUPDATE_RUN_WAIT_SECONDS) while the test strikes.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <zip.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -25,20 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Files = std::map<std::string, std::string>;
-
-std::string MakeZip(const Files& files) {
-  TempFolder tmp;
-  std::string path = tmp / "a.zip";
-  int err = 0;
-  zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
-  EXPECT_NE(z, nullptr);
-  for (const auto& [name, text] : files) {
-    zip_source_t* src = zip_source_buffer(z, text.data(), text.size(), 0);
-    EXPECT_GE(zip_file_add(z, name.c_str(), src, ZIP_FL_ENC_UTF_8), 0);
-  }
-  EXPECT_EQ(zip_close(z), 0);
-  return ReadFile(path);
-}
 
 std::string RandomBytes(size_t n) {
   std::mt19937 gen(7);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zip.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -149,6 +150,20 @@ std::vector<std::string> ReadCrLfLines(const std::string& path) {
     pos = end + 2;
   }
   return lines;
+}
+
+std::string MakeZip(const std::map<std::string, std::string>& files) {
+  TempFolder tmp;
+  std::string path = tmp / "a.zip";
+  int err = 0;
+  zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+  EXPECT_NE(z, nullptr);
+  for (const auto& [name, text] : files) {
+    zip_source_t* src = zip_source_buffer(z, text.data(), text.size(), 0);
+    EXPECT_GE(zip_file_add(z, name.c_str(), src, ZIP_FL_ENC_UTF_8), 0);
+  }
+  EXPECT_EQ(zip_close(z), 0);
+  return ReadFile(path);
 }
 
 }  // namespace mv

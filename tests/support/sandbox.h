@@ -96,6 +96,8 @@ void WriteFile(const std::string& path, const std::string& contents);
 std::string ReadFile(const std::string& path);
 // The lines of a CR LF text file, without their line ends.
 std::vector<std::string> ReadCrLfLines(const std::string& path);
+// The bytes of a zip archive holding `files` (name -> contents).
+std::string MakeZip(const std::map<std::string, std::string>& files);
 
 }  // namespace mv
 

@@ -5,7 +5,6 @@
 #include "transport/update_run.h"
 
 #include <gtest/gtest.h>
-#include <zip.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -24,21 +23,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
-
-// Builds a zip archive holding `files` (name → contents).
-std::string MakeZip(const std::map<std::string, std::string>& files) {
-  TempFolder tmp;
-  std::string path = tmp / "a.zip";
-  int err = 0;
-  zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
-  EXPECT_NE(z, nullptr);
-  for (const auto& [name, text] : files) {
-    zip_source_t* src = zip_source_buffer(z, text.data(), text.size(), 0);
-    EXPECT_GE(zip_file_add(z, name.c_str(), src, ZIP_FL_ENC_UTF_8), 0);
-  }
-  EXPECT_EQ(zip_close(z), 0);
-  return ReadFile(path);
-}
 
 const char kControlFile[] =
     "LASTUPDATE=2\r\n"
