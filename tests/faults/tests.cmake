@@ -4,4 +4,3 @@ mv_test(fault_test faults/fault_test.cc)
 add_dependencies(fault_test mvupdate-cli)
 target_compile_definitions(fault_test PRIVATE
   MVUPDATE_CLI="$<TARGET_FILE:mvupdate-cli>")
-target_link_libraries(fault_test PRIVATE PkgConfig::LIBZIP)

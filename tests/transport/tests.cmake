@@ -4,4 +4,3 @@ mv_test(transport_test
   transport/curl_ftp_component_test.cc)
 
 mv_test(update_run_test transport/update_run_test.cc)
-target_link_libraries(update_run_test PRIVATE PkgConfig::LIBZIP)
