@@ -157,6 +157,17 @@ class CurlFtpComponent final : public FtpComponent {
     pending_.push_back(Completion{method, code, std::move(text)});
   }
   std::unique_ptr<Request> NewRequest(FtpMethod method, double answer_seconds);
+  // The start GetFile and PutFile share: a request for `remote_file` below
+  // the remote directory, its last name in `file`; nullptr when the call has
+  // already been answered (busy, not connected, or no file name).
+  std::unique_ptr<Request> NewTransfer(FtpMethod method,
+                                       std::string_view local_file,
+                                       std::string_view remote_file,
+                                       int16_t no_name_code,
+                                       std::string no_name_text,
+                                       std::string* file);
+  // Progress and stall watching for a transfer, then Start.
+  void StartTransfer(std::unique_ptr<Request> r, const std::string& file);
   std::string Url(CURL* easy, const RemotePath& folder,
                   std::string_view file) const;
   void Start(std::unique_ptr<Request> request, const std::string& url);
@@ -297,26 +308,46 @@ void CurlFtpComponent::ChangeDirectory(std::string_view directory) {
   Start(std::move(r), url);
 }
 
-void CurlFtpComponent::GetFile(std::string_view local_file,
-                               std::string_view remote_file) {
-  if (Refuse(kFtpMethodGetFile, true)) return;
-  auto r = NewRequest(kFtpMethodGetFile, FtpStallSeconds());
+std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewTransfer(
+    FtpMethod method, std::string_view local_file, std::string_view remote_file,
+    int16_t no_name_code, std::string no_name_text, std::string* file) {
+  if (Refuse(method, true)) return nullptr;
+  auto r = NewRequest(method, FtpStallSeconds());
   if (!r) {
-    Queue(kFtpMethodGetFile, kFtpFailed, "Out of memory.");
-    return;
+    Queue(method, kFtpFailed, "Out of memory.");
+    return nullptr;
   }
   r->local = local_file;
   r->remote = remote_file;
   RemotePath path = cwd_.Resolve(remote_file);
   r->remote_shown = path.Display();
   if (path.names().empty() || path.names().back() == "..") {
-    Queue(kFtpMethodGetFile, kFtpFileNotFound,
-          "File " + Quoted(remote_file) + " not found on the FTP site.");
-    return;
+    Queue(method, no_name_code, std::move(no_name_text));
+    return nullptr;
   }
-  std::string file = path.names().back();
+  *file = path.names().back();
   r->folder = path.Resolve("..");
+  return r;
+}
 
+void CurlFtpComponent::StartTransfer(std::unique_ptr<Request> r,
+                                     const std::string& file) {
+  CURL* e = r->easy.get();
+  curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlFtpComponent::OnProgress);
+  curl_easy_setopt(e, CURLOPT_XFERINFODATA, r.get());
+  r->stall_seconds = FtpStallSeconds();
+  std::string url = Url(e, r->folder, file);
+  Start(std::move(r), url);
+}
+
+void CurlFtpComponent::GetFile(std::string_view local_file,
+                               std::string_view remote_file) {
+  std::string file;
+  auto r = NewTransfer(
+      kFtpMethodGetFile, local_file, remote_file, kFtpFileNotFound,
+      "File " + Quoted(remote_file) + " not found on the FTP site.", &file);
+  if (!r) return;
   // The data goes to a temporary file beside the target so that a failed
   // download never replaces the file the caller names.
   r->target_path = ResolvePath(local_file);
@@ -340,34 +371,17 @@ void CurlFtpComponent::GetFile(std::string_view local_file,
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlFtpComponent::OnWrite);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, r.get());
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kBufferBytes);
-  curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlFtpComponent::OnProgress);
-  curl_easy_setopt(e, CURLOPT_XFERINFODATA, r.get());
-  r->stall_seconds = FtpStallSeconds();
-  std::string url = Url(e, r->folder, file);
-  Start(std::move(r), url);
+  StartTransfer(std::move(r), file);
 }
 
 void CurlFtpComponent::PutFile(std::string_view local_file,
                                std::string_view remote_file) {
-  if (Refuse(kFtpMethodPutFile, true)) return;
-  auto r = NewRequest(kFtpMethodPutFile, FtpStallSeconds());
-  if (!r) {
-    Queue(kFtpMethodPutFile, kFtpFailed, "Out of memory.");
-    return;
-  }
-  r->local = local_file;
-  r->remote = remote_file;
-  RemotePath path = cwd_.Resolve(remote_file);
-  r->remote_shown = path.Display();
-  if (path.names().empty() || path.names().back() == "..") {
-    Queue(kFtpMethodPutFile, kFtpUploadRefused,
-          Quoted(remote_file) + " is not a file name the FTP site can store.");
-    return;
-  }
-  std::string file = path.names().back();
-  r->folder = path.Resolve("..");
-
+  std::string file;
+  auto r = NewTransfer(
+      kFtpMethodPutFile, local_file, remote_file, kFtpUploadRefused,
+      Quoted(remote_file) + " is not a file name the FTP site can store.",
+      &file);
+  if (!r) return;
   std::string native = ResolvePath(local_file);
   r->file = UniqueFd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st;
@@ -392,12 +406,7 @@ void CurlFtpComponent::PutFile(std::string_view local_file,
   curl_easy_setopt(e, CURLOPT_READFUNCTION, &CurlFtpComponent::OnRead);
   curl_easy_setopt(e, CURLOPT_READDATA, r.get());
   curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, kBufferBytes);
-  curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlFtpComponent::OnProgress);
-  curl_easy_setopt(e, CURLOPT_XFERINFODATA, r.get());
-  r->stall_seconds = FtpStallSeconds();
-  std::string url = Url(e, r->folder, file);
-  Start(std::move(r), url);
+  StartTransfer(std::move(r), file);
 }
 
 void CurlFtpComponent::Disconnect() {
