@@ -26,13 +26,8 @@ constexpr char kLoadQuery[] =
     "Password, UpdateInstalled, LastUpdatedDate FROM qorin.UpdateCustomerInfo";
 
 // What an earlier load left in the record.
-const CustomerUpdateInfo kEarlier = {"OLD",
-                                     "old1",
-                                     "old2",
-                                     "olduser",
-                                     "oldpw",
-                                     42,
-                                     DateTime{2020, 1, 2, 3, 4, 5}};
+const CustomerUpdateInfo kEarlier = {
+    "OLD", "old1", "old2", "olduser", "oldpw", 42, {2020, 1, 2, 3, 4, 5}};
 
 std::string Describe(const CustomerUpdateInfo& c) {
   return c.CustomerNum + "|" + c.FTPSiteAddress1 + "|" + c.FTPSiteAddress2 +
