@@ -79,25 +79,23 @@ TEST(OdbcServerTest, ReadsRowsAndColumnsByName) {
   OdbcRows& r = rows.value();
   ASSERT_EQ(r.columns().size(), 6u);
   using Value = std::optional<std::string>;
-  struct Row {
-    std::vector<std::pair<const char*, Value>> columns;
-  } expected[] = {
+  const std::vector<std::pair<const char*, Value>> expected[] = {
       // Read out of column order: later columns first, then earlier ones.
-      {{{"LASTUPDATEDDATE", "2026-01-02 03:04:05"},
-        {"customernum", "C1"},
-        {"UpdateInstalled", "5"},
-        {"FTPSiteAddress2", std::nullopt},
-        {"UserName", std::string(100000, 'u')},
-        {"CustomerNum", "C1"}}},
-      {{{"CustomerNum", "C2"},
-        {"FTPSiteAddress1", ""},
-        {"UserName", ""},
-        {"UpdateInstalled", std::nullopt},
-        {"LastUpdatedDate", std::nullopt}}},
+      {{"LASTUPDATEDDATE", "2026-01-02 03:04:05"},
+       {"customernum", "C1"},
+       {"UpdateInstalled", "5"},
+       {"FTPSiteAddress2", std::nullopt},
+       {"UserName", std::string(100000, 'u')},
+       {"CustomerNum", "C1"}},
+      {{"CustomerNum", "C2"},
+       {"FTPSiteAddress1", ""},
+       {"UserName", ""},
+       {"UpdateInstalled", std::nullopt},
+       {"LastUpdatedDate", std::nullopt}},
   };
-  for (const Row& row : expected) {
+  for (const auto& row : expected) {
     ASSERT_FALSE(r.eof());
-    for (const auto& [name, value] : row.columns) {
+    for (const auto& [name, value] : row) {
       SCOPED_TRACE(name);
       Result<Value> v = r.Get(name);
       ASSERT_TRUE(v.ok()) << v.failure().Text();
