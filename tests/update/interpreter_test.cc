@@ -138,7 +138,7 @@ TEST_F(InterpreterTest, CheckForNewUpdate) {
   const Lines kNone = {"Checking for a new update.", " "};
   struct Case {
     std::optional<std::string> stored;
-    std::string first_line;
+    std::optional<std::string> first_line;  // of the file, when there is one
     Lines lines;
   } cases[] = {
       {"5", "LASTUPDATE=7", kNew},
@@ -149,19 +149,18 @@ TEST_F(InterpreterTest, CheckForNewUpdate) {
       {"0", "LASTUPDATE=\t4]", kNew},
       {"abc", "LASTUPDATE=7", {kNone[0], "13-Type mismatch", " "}},
       {"0", "LASTUPDATE=99999999999", {kNone[0], "6-Overflow", " "}},
+      {"0", std::nullopt, {kNone[0], "53-File not found", " "}},
   };
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.first_line.value_or("no file"));
     window_.lines.clear();
     fs::remove_all(sb_.config_home());
+    fs::remove(Download() + "/MVUpdate.dat");
     if (c.stored) Store(*c.stored);
-    WriteControlFile(c.first_line + "\r\n[UPDATE 1]\r\n");
-    EXPECT_EQ(CheckForNewUpdate(form_), c.lines == kNew) << c.first_line;
-    EXPECT_EQ(window_.lines, c.lines) << c.first_line;
+    if (c.first_line) WriteControlFile(*c.first_line + "\r\n[UPDATE 1]\r\n");
+    EXPECT_EQ(CheckForNewUpdate(form_), c.lines == kNew);
+    EXPECT_EQ(window_.lines, c.lines);
   }
-  fs::remove(Download() + "/MVUpdate.dat");
-  fs::remove(Update() + "/MVUpdate.dat");
-  EXPECT_FALSE(CheckForNewUpdate(form_));
-  EXPECT_EQ(form_.settings.LastError, "********** ERROR:53-File not found");
 }
 
 // Stored 5, sections 5, 6 and 7 on a client. USERCOMMENT lines show which
