@@ -43,14 +43,10 @@ TEST(ControlFileReaderTest, LineEnds) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text.substr(0, 20));
     TempFolder tmp;
-    WriteFile(tmp / "MVUpdate.dat", c.text);
-    EXPECT_EQ(ReadAll(tmp / "MVUpdate.dat"), c.lines);
+    WriteFile(tmp / "update/mvupdate.DAT", c.text);
+    // The name's case does not matter.
+    EXPECT_EQ(ReadAll(tmp / "Update/MVUpdate.dat"), c.lines);
   }
-  // The name's case does not matter.
-  TempFolder tmp;
-  WriteFile(tmp / "update/mvupdate.DAT", "LASTUPDATE=1");
-  EXPECT_EQ(ReadAll(tmp / "Update/MVUpdate.dat"),
-            std::vector<std::string>{"LASTUPDATE=1"});
 }
 
 TEST(ControlFileReaderTest, OpenFailures) {
@@ -139,13 +135,6 @@ TEST_F(CustomerControlFileTest, ReadsTheFlavoursCopy) {
     if (!c.ok) file.insert(file.begin(), "\t*****ERROR::53-File not found");
     EXPECT_EQ(ReadCrLfLines(sb_.event_log()), file);
   }
-  // Without the application folder the path is not found.
-  std::filesystem::current_path(sb_.root());
-  std::filesystem::remove_all(sb_.app());
-  window_.lines.clear();
-  ProcessCustomerControlFile(form_);
-  EXPECT_EQ(window_.lines.at(1), "76-Path not found");
-  EXPECT_EQ(form_.settings.LastError, "********** ERROR:76-Path not found");
 }
 
 }  // namespace
