@@ -1,20 +1,14 @@
 #include "app/form.h"
 
-#include "tools/file_version.h"
-#include "transport/ftp_component.h"
-
 namespace mv {
 
 Form::Form(Window& w, FormConfig config)
     : window(w),
+      log(&w),
       registry(std::move(config.registry_file)),
       registry_queries(registry),
-      settings_store(std::move(config.settings_folder)) {}
-
-Form::~Form() = default;
-
-bool Form::ServerFlavour() const {
-  return settings.InstallationType == 0 || window.UpdateFromFtpTicked();
-}
+      settings_store(std::move(config.settings_folder)),
+      session(log, w),
+      make_ftp_component(std::move(config.make_ftp_component)) {}
 
 }  // namespace mv

@@ -1,5 +1,4 @@
 target_sources(mvcore PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/commands.cc
   ${CMAKE_CURRENT_LIST_DIR}/form.cc
-  ${CMAKE_CURRENT_LIST_DIR}/run_log.cc
   ${CMAKE_CURRENT_LIST_DIR}/startup.cc)

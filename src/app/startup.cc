@@ -2,14 +2,12 @@
 
 #include <string>
 
-#include "app/form.h"
-#include "app/run_log.h"
 #include "data/customer_record.h"
 #include "system/files.h"
 #include "system/os_info.h"
 #include "system/paths.h"
-#include "transport/comm.h"
-#include "update/string_helpers.h"
+#include "system/text.h"
+#include "transport/ftp_session.h"
 
 namespace mv {
 
@@ -18,120 +16,117 @@ namespace {
 constexpr std::string_view kSettingsTag = "***LoadInstallSettings***";
 
 // Logs a query's problem line at level Error.
-void LogProblem(Form& form, std::string_view problem, const Failure& failure) {
-  LogMessage(form, kLevelError,
-             std::string(kSettingsTag) + " " + std::string(problem) +
-                 failure.Text() + ")",
-             true, false, true);
+void LogProblem(RunLog& log, std::string_view problem, const Failure& failure) {
+  log.Error(std::string(kSettingsTag) + " " + std::string(problem) +
+            failure.Text() + ")");
 }
 
 }  // namespace
 
 void StartUp(Form& form) {
-  form.settings.VerbosityLevel = 2;
-  if (!InitErrorLogging(form)) {
-    LogInfo(form, "***Error Logging*** " + form.settings.LastError);
-  }
+  form.log.set_verbosity(2);
+  InitErrorLogging(form);
   InitDirectories(form);
   LoadInstallSettings(form);
-  form.settings.ConnectionString =
-      "driver={SQL Server};server=" + form.settings.DatabaseServer +
-      ";uid=qorin;pwd=wzq;database=" + form.settings.DatabaseName;
-  if (!InitMode(form)) {
-    LogInfo(form, "***Error Mode*** " + form.settings.LastError);
+  InstallSettings& s = form.settings;
+  s.connection_string = "driver={SQL Server};server=" + s.database_server +
+                        ";uid=qorin;pwd=wzq;database=" + s.database_name;
+  InitMode(s, form.log);
+  InitFTPControl(form.session, s, form.log, form.make_ftp_component);
+  if (!LoadCustomerInfo(s.connection_string, form.customer, form.log, true)) {
+    form.log.LogMessage(
+        kLevelError, "***Error SQL DB*** Could not load customer information.",
+        kStampedLine);
   }
-  InitFTPControl(form);
-  if (!LoadCustomerInfo(form, true)) {
-    LogMessage(form, kLevelError,
-               "***Error SQL DB*** Could not load customer information.", true,
-               false, false);
-  }
+  ShowAlternateSiteChoice(form);
 }
 
-bool InitErrorLogging(Form& form) {
-  InstallSettings& s = form.settings;
-  s.LastError.clear();
-  s.RunMessage.clear();
+void InitErrorLogging(Form& form) {
   std::string install = form.registry_queries.GetInstallPath();
-  s.EventLog = std::make_unique<clsQorinEventLogTCP>(install);
-  s.EventLog->strFile(JoinPath(install, "\\Database\\MVUpEvents.log"));
-  s.EventLog->blnClearFile(true);
-  form.comm.log = CommLog{s.EventLog.get(), s.VerbosityLevel};
-  return true;
+  form.event_log = std::make_unique<EventLog>(install);
+  form.event_log->set_file(JoinPath(install, "\\Database\\MVUpEvents.log"));
+  form.event_log->set_clear_file(true);
+  form.log.set_event_log(form.event_log.get());
 }
 
 void InitDirectories(Form& form) {
   InstallSettings& s = form.settings;
-  LogInfo(form, "[Directory Info] ");
-  s.ApplicationPath =
+  RunLog& log = form.log;
+  log.Info("[Directory Info] ");
+  s.application_path =
       JoinPath(form.registry_queries.GetInstallPath(), "\\Application");
-  LogInfo(form, "PATH             : " + s.ApplicationPath);
+  log.Info("PATH             : " + s.application_path);
   static constexpr std::string_view kFolders[] = {"Database", "Download",
                                                   "Update", "Backup"};
   for (std::string_view name : kFolders) {
     std::string tail = "\\";  // appended: see WriteStatsDetail
     tail += name;
-    std::string folder = JoinPath(s.ApplicationPath, tail);
+    std::string folder = s.App(tail);
     if (FolderExists(folder)) continue;
     Status st = MakeFolder(folder);
     if (!st.ok()) {
-      LogError(form, "...Creating " + std::string(name) + " path. (" +
-                         st.failure().Text() + ")");
+      log.Error("...Creating " + std::string(name) + " path. (" +
+                st.failure().Text() + ")");
     }
   }
-  LogInfo(form, " ");
+  log.Info(" ");
 }
 
 void LoadInstallSettings(Form& form) {
   InstallSettings& s = form.settings;
-  LogInfo(form, "[INSTALL SETTINGS]");
-  s.DatabaseServer = "[Server]\\Merivane";
-  s.DatabaseName = "Quillmere";
-  s.ComputerName = "[ComputerName]";
-  s.WindowsVersion = "Windows";
+  RunLog& log = form.log;
+  log.Info("[INSTALL SETTINGS]");
+  s.database_server = "[Server]\\Merivane";
+  s.database_name = "Quillmere";
+  s.computer_name = "[ComputerName]";
+  s.windows_version = "Windows";
 
   Result<std::string> server = form.registry_queries.GetDBServerName();
   if (server.ok()) {
-    s.DatabaseServer = server.value();
+    s.database_server = server.value();
   } else {
-    LogProblem(form, "Problem with Database Server registry entry. (",
+    LogProblem(log, "Problem with Database Server registry entry. (",
                server.failure());
   }
-  LogInfo(form, "DATABASE SERVER  : " + s.DatabaseServer);
+  log.Info("DATABASE SERVER  : " + s.database_server);
 
-  s.DatabaseName = form.registry_queries.GetDatabaseName();
-  LogInfo(form, "DATABASE NAME    : " + s.DatabaseName);
+  s.database_name = form.registry_queries.GetDatabaseName();
+  log.Info("DATABASE NAME    : " + s.database_name);
 
-  s.ComputerName = GetLocalComputerName();
-  LogInfo(form, "COMPUTER NAME    : " + s.ComputerName);
+  s.computer_name = GetLocalComputerName();
+  log.Info("COMPUTER NAME    : " + s.computer_name);
 
-  s.WindowsVersion = GetWindowsVersionName();
-  LogInfo(form, "WINDOWS VERSION  : " + s.WindowsVersion);
-  LogInfo(form, " ");
+  s.windows_version = GetWindowsVersionName();
+  log.Info("WINDOWS VERSION  : " + s.windows_version);
+  log.Info(" ");
 }
 
-bool InitMode(Form& form) {
-  InstallSettings& s = form.settings;
-  LogInfo(form, "[MODE SETTINGS]");
-  int32_t p = FindLast(s.DatabaseServer, "\\");
+void InitMode(InstallSettings& s, RunLog& log) {
+  log.Info("[MODE SETTINGS]");
+  int32_t p = FindLast(s.database_server, "\\");
   if (p <= 0) {
-    s.ServerName = s.DatabaseServer;
-    LogInfo(form, "SQL DATABASE TYPE: MSDE ");
+    s.server_name = s.database_server;
+    log.Info("SQL DATABASE TYPE: MSDE ");
   } else {
-    s.ServerName = s.DatabaseServer.substr(0, static_cast<size_t>(p - 1));
-    LogInfo(form, "SQL DATABASE TYPE: SQLX ");
+    s.server_name = s.database_server.substr(0, static_cast<size_t>(p - 1));
+    log.Info("SQL DATABASE TYPE: SQLX ");
   }
-  LogInfo(form, "SERVER NAME      : " + s.ServerName);
-  if (ToUpperAscii(TrimBlanks(s.ComputerName)) ==
-      ToUpperAscii(TrimBlanks(s.ServerName))) {
-    s.InstallationType = 0;
-    LogInfo(form, "INSTALLATION TYPE: Server");
+  log.Info("SERVER NAME      : " + s.server_name);
+  if (EqualsIgnoreCase(TrimSpaces(s.computer_name),
+                       TrimSpaces(s.server_name))) {
+    s.installation_type = InstallationType::kServer;
+    log.Info("INSTALLATION TYPE: Server");
   } else {
-    s.InstallationType = 1;
-    LogInfo(form, "INSTALLATION TYPE: Client");
+    s.installation_type = InstallationType::kClient;
+    log.Info("INSTALLATION TYPE: Client");
   }
-  LogInfo(form, " ");
-  return true;
+  log.Info(" ");
+}
+
+void ShowAlternateSiteChoice(Form& form) {
+  if (form.customer.table_read) {
+    form.window.SetUseAlternateEnabled(form.customer.has_alternate());
+  }
 }
 
 }  // namespace mv

@@ -4,16 +4,20 @@
 #ifndef MVUPDATE_APP_STARTUP_H_
 #define MVUPDATE_APP_STARTUP_H_
 
-namespace mv {
+#include "app/form.h"
 
-class Form;
+namespace mv {
 
 void StartUp(Form& form);
 
-bool InitErrorLogging(Form& form);
+void InitErrorLogging(Form& form);
 void InitDirectories(Form& form);
 void LoadInstallSettings(Form& form);
-bool InitMode(Form& form);
+void InitMode(InstallSettings& settings, RunLog& log);
+
+// Enables "Use Alternate" when the customer record names an alternate site,
+// once the record has been read from the table.
+void ShowAlternateSiteChoice(Form& form);
 
 }  // namespace mv
 

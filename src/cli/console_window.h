@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "app/window.h"
+#include "system/window.h"
 
 namespace mv {
 

@@ -74,7 +74,7 @@ constexpr CliCommand kCommands[] = {
      SomeFiles,
      [](Invocation& in) {
        for (const std::string& file : in.args)
-         mv::ShowFileVersion(in.form, file);
+         mv::ShowFileVersion(in.form.log, file);
      }},
 };
 
@@ -150,5 +150,5 @@ int main(int argc, char** argv) {
     Invocation in{window, form, commands, args};
     command->run(in);
   }
-  return form.error_lines == 0 ? 0 : 1;
+  return form.error_lines() == 0 ? 0 : 1;
 }

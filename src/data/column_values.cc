@@ -6,15 +6,11 @@
 #include <limits>
 #include <string>
 
+#include "system/text.h"
+
 namespace mv {
 
 namespace {
-
-std::string_view TrimBlanksView(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -135,7 +131,8 @@ bool ParseUs(std::string_view s, DateTime* t) {
 }  // namespace
 
 Result<DateTime> ToDateTime(std::string_view text) {
-  std::string_view s = TrimBlanksView(text);
+  std::string trimmed = TrimSpaces(text);
+  std::string_view s = trimmed;
   DateTime t;
   t.hour = t.minute = t.second = 0;
   bool parsed =

@@ -1,5 +1,5 @@
 // Conversion of date and time column values, read from the database as
-// text. Numbers are read with ParseWholeNumber (update/string_helpers.h).
+// text. Numbers are read with ParseWholeNumber (system/text.h).
 #ifndef MVUPDATE_DATA_COLUMN_VALUES_H_
 #define MVUPDATE_DATA_COLUMN_VALUES_H_
 

@@ -6,13 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "app/form.h"
-#include "app/run_log.h"
 #include "data/column_values.h"
 #include "data/odbc.h"
 #include "system/date_time.h"
 #include "system/deployment.h"
-#include "update/string_helpers.h"
+#include "system/text.h"
 
 namespace mv {
 
@@ -36,12 +34,12 @@ constexpr char kRecordQuery[] =
 // instead of holding the window.
 constexpr int kQuerySeconds = 30;
 
-Result<OdbcConnection> Connect(const Form& form) {
+Result<OdbcConnection> Connect(const std::string& connection_string) {
   OdbcTimeouts t;
   t.login_seconds =
       std::max(1, static_cast<int>(std::ceil(DatabaseLoginTimeoutSeconds())));
   t.query_seconds = kQuerySeconds;
-  return OdbcConnection::Open(form.settings.ConnectionString, t);
+  return OdbcConnection::Open(connection_string, t);
 }
 
 // A text column that must not be NULL.
@@ -58,7 +56,7 @@ Result<std::string> HostOrDefault(OdbcRows& rows, std::string_view column,
                                   const std::string& fallback) {
   Result<std::optional<std::string>> v = rows.Get(column);
   if (!v.ok()) return v.failure();
-  if (!v.value() || TrimBlanks(*v.value()).empty()) return fallback;
+  if (!v.value() || TrimSpaces(*v.value()).empty()) return fallback;
   return *v.value();
 }
 
@@ -67,38 +65,38 @@ Result<std::string> HostOrDefault(OdbcRows& rows, std::string_view column,
 Status ReadCustomer(OdbcRows& rows, CustomerUpdateInfo& c) {
   Result<std::string> text = RequiredText(rows, "CustomerNum");
   if (!text.ok()) return text.failure();
-  c.CustomerNum = text.value();
+  c.customer_number = text.value();
 
   text = HostOrDefault(rows, "FTPSiteAddress1", DefaultPrimaryFtpHost());
   if (!text.ok()) return text.failure();
-  c.FTPSiteAddress1 = text.value();
+  c.site_address1 = text.value();
   text = HostOrDefault(rows, "FTPSiteAddress2", DefaultAlternateFtpHost());
   if (!text.ok()) return text.failure();
-  c.FTPSiteAddress2 = text.value();
+  c.site_address2 = text.value();
   // The default primary host is reached through the alternate one, whatever
   // the row names as its alternate. Both sides are upper-cased, so a default
   // given in lower case through the environment still matches.
-  if (ToUpperAscii(TrimBlanks(c.FTPSiteAddress1)) ==
+  if (ToUpperAscii(TrimSpaces(c.site_address1)) ==
       ToUpperAscii(DefaultPrimaryFtpHost())) {
-    c.FTPSiteAddress1 = DefaultAlternateFtpHost();
-    c.FTPSiteAddress2 = DefaultPrimaryFtpHost();
+    c.site_address1 = DefaultAlternateFtpHost();
+    c.site_address2 = DefaultPrimaryFtpHost();
   }
 
   text = RequiredText(rows, "UserName");
   if (!text.ok()) return text.failure();
-  c.UserName = text.value();
+  c.user_name = text.value();
   text = RequiredText(rows, "Password");
   if (!text.ok()) return text.failure();
-  c.Password = text.value();
+  c.password = text.value();
 
   Result<std::optional<std::string>> v = rows.Get("UpdateInstalled");
   if (!v.ok()) return v.failure();
   if (!v.value()) {
-    c.UpdateInstalled = 1000;
+    c.update_installed = 1000;
   } else {
     Result<int32_t> n = ParseWholeNumber(*v.value());
     if (!n.ok()) return n.failure();
-    c.UpdateInstalled = n.value();
+    c.update_installed = n.value();
   }
 
   v = rows.Get("LastUpdatedDate");
@@ -106,27 +104,27 @@ Status ReadCustomer(OdbcRows& rows, CustomerUpdateInfo& c) {
   if (v.value()) {
     Result<DateTime> t = ToDateTime(*v.value());
     if (!t.ok()) return t.failure();
-    c.LastUpdatedDate = t.value();
+    c.last_updated = t.value();
   }
   return Status::Ok();
 }
 
-// Reads the first row of the table into form.customer: true when there was
+// Reads the first row of the table into `customer`: true when there was
 // one, false when the table is empty. The connection is closed on return.
-Result<bool> ReadFirstCustomer(Form& form) {
-  Result<OdbcConnection> db = Connect(form);
+Result<bool> ReadFirstCustomer(const std::string& connection_string,
+                               CustomerUpdateInfo& customer) {
+  Result<OdbcConnection> db = Connect(connection_string);
   if (!db.ok()) return db.failure();
   Result<OdbcRows> rows = db.value().Query(kLoadQuery);
   if (!rows.ok()) return rows.failure();
   if (rows.value().eof()) return false;
-  Status st = ReadCustomer(rows.value(), form.customer);
+  Status st = ReadCustomer(rows.value(), customer);
   if (!st.ok()) return st.failure();
   return true;
 }
 
-bool LoadFailed(Form& form, const Failure& failure) {
-  form.settings.LastError = failure.Text();
-  LogError(form, failure.Text());
+bool LoadFailed(RunLog& log, const Failure& failure) {
+  log.Error(failure.Text());
   return false;
 }
 
@@ -189,53 +187,54 @@ Status RecordUpdate(OdbcConnection& db, const RowImage& row, int32_t n) {
   return Status::Ok();
 }
 
-bool RecordFailed(Form& form, const Failure& failure) {
-  form.settings.LastError = "********** ERROR: " + failure.Text();
-  LogError(form, failure.Text());
+bool RecordFailed(RunLog& log, const Failure& failure) {
+  log.Error(failure.Text());
   return false;
-}
-
-void LogWarning(Form& form, std::string_view text) {
-  LogMessage(form, kLevelWarning, text, true, false, true);
 }
 
 }  // namespace
 
-bool LoadCustomerInfo(Form& form, bool ShowDetails) {
-  LogInfo(form, "[CUSTOMER FTP]");
-  Result<bool> found = ReadFirstCustomer(form);
-  if (!found.ok()) return LoadFailed(form, found.failure());
+bool CustomerUpdateInfo::has_alternate() const {
+  return !TrimSpaces(site_address2).empty();
+}
+
+bool LoadCustomerInfo(const std::string& connection_string,
+                      CustomerUpdateInfo& customer, RunLog& log,
+                      bool show_details) {
+  log.Info("[CUSTOMER FTP]");
+  Result<bool> found = ReadFirstCustomer(connection_string, customer);
+  if (!found.ok()) return LoadFailed(log, found.failure());
+  customer.table_read = true;
   if (!found.value()) {
-    LogError(form, "!!! No entry exists in UpdateCustomerInfo table. !!! ");
-    LogError(form, std::string("...") + kLoadQuery);
-  } else if (ShowDetails) {
+    log.Error("!!! No entry exists in UpdateCustomerInfo table. !!! ");
+    log.Error(std::string("...") + kLoadQuery);
+  } else if (show_details) {
     // The password is never shown.
-    const CustomerUpdateInfo& c = form.customer;
-    LogInfo(form, "Customer Number  : " + c.CustomerNum);
-    LogInfo(form, "Host IP Address  : " + c.FTPSiteAddress1);
-    LogInfo(form, "Alt IP Address   : " + c.FTPSiteAddress2);
-    LogInfo(form, "User Name        : " + c.UserName);
+    const CustomerUpdateInfo& c = customer;
+    log.Info("Customer Number  : " + c.customer_number);
+    log.Info("Host IP Address  : " + c.site_address1);
+    log.Info("Alt IP Address   : " + c.site_address2);
+    log.Info("User Name        : " + c.user_name);
   }
-  form.window.SetUseAlternateEnabled(
-      !TrimBlanks(form.customer.FTPSiteAddress2).empty());
-  LogInfo(form, " ");
+  log.Info(" ");
   return found.value();
 }
 
-bool UpdateCustomerInfoRecord(Form& form, int32_t n) {
-  Result<OdbcConnection> db = Connect(form);
-  if (!db.ok()) return RecordFailed(form, db.failure());
+bool UpdateCustomerInfoRecord(const InstallSettings& settings, RunLog& log,
+                              int32_t n) {
+  Result<OdbcConnection> db = Connect(settings.connection_string);
+  if (!db.ok()) return RecordFailed(log, db.failure());
   Result<std::optional<RowImage>> row = ReadRowImage(db.value());
-  if (!row.ok()) return RecordFailed(form, row.failure());
+  if (!row.ok()) return RecordFailed(log, row.failure());
   if (!row.value()) {
-    LogWarning(form, "!!! Entry in UpdateCustomerInfo Table does NOT exist. ");
-    LogWarning(form, std::string("  ") + kRecordQuery);
+    log.Warning("!!! Entry in UpdateCustomerInfo Table does NOT exist. ");
+    log.Warning(std::string("  ") + kRecordQuery);
     return false;
   }
   // A client installation reads the row but leaves it as it is.
-  if (form.settings.InstallationType != 0) return true;
+  if (!settings.is_server()) return true;
   Status st = RecordUpdate(db.value(), *row.value(), n);
-  if (!st.ok()) return RecordFailed(form, st.failure());
+  if (!st.ok()) return RecordFailed(log, st.failure());
   return true;
 }
 

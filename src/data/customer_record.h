@@ -4,22 +4,45 @@
 #define MVUPDATE_DATA_CUSTOMER_RECORD_H_
 
 #include <cstdint>
+#include <string>
+
+#include "log/run_log.h"
+#include "system/date_time.h"
+#include "system/install_settings.h"
 
 namespace mv {
 
-class Form;
+struct CustomerUpdateInfo {
+  std::string customer_number;
+  std::string site_address1;  // primary FTP site
+  std::string site_address2;  // alternate FTP site
+  std::string user_name;
+  std::string password;
+  int32_t update_installed = 0;
+  DateTime last_updated;
+  // Set once a load has reached the table (found the row, or found none);
+  // from then on "Use Alternate" follows has_alternate().
+  bool table_read = false;
 
-// Reads the first row into form.customer; logs the "[CUSTOMER FTP]" block
-// (with the detail lines when ShowDetails) and enables "Use Alternate" when
-// an alternate host is known. True when the row was read completely.
-bool LoadCustomerInfo(Form& form, bool ShowDetails);
+  // True when an alternate site is known.
+  bool has_alternate() const;
+};
+
+// Reads the first row into `customer` over `connection_string`; logs the
+// "[CUSTOMER FTP]" block (with the detail lines when `show_details`). True
+// when the row was read completely; a failing column leaves it and the
+// later fields as they were.
+bool LoadCustomerInfo(const std::string& connection_string,
+                      CustomerUpdateInfo& customer, RunLog& log,
+                      bool show_details);
 
 // Records update `n` and the present date in the first row of the table
 // (server installations only; a client reads the row and leaves it). The
 // table has no key: the row is found by all seven values just read, so
 // other rows are never changed, but rows identical in all seven columns are
 // updated together. True when the row was saved (or, on a client, found).
-bool UpdateCustomerInfoRecord(Form& form, int32_t n);
+bool UpdateCustomerInfoRecord(const InstallSettings& settings, RunLog& log,
+                              int32_t n);
 
 }  // namespace mv
 

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+#include "system/text.h"
+
 namespace mv {
 
 // Owns one ODBC handle of any type.
@@ -88,24 +90,6 @@ Failure Diagnose(const OdbcHandle& h, const std::vector<std::string>& s) {
   return Diagnose(h.type(), h.get(), s);
 }
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) ==
-                  std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
-
 SQLCHAR* SqlText(std::string_view sql) {
   return reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data()));
 }
@@ -123,7 +107,7 @@ std::vector<std::string> ConnectionStringSecrets(std::string_view cs) {
       pos = semi + 1;  // an attribute without a value
       continue;
     }
-    std::string_view key = Trim(cs.substr(pos, eq - pos));
+    std::string_view key = TrimWhitespace(cs.substr(pos, eq - pos));
     size_t v = eq + 1;
     std::string value;
     size_t end;
@@ -150,7 +134,7 @@ std::vector<std::string> ConnectionStringSecrets(std::string_view cs) {
     }
     if (EqualsIgnoreCase(key, "pwd") || EqualsIgnoreCase(key, "password")) {
       secrets.push_back(value);
-      std::string trimmed(Trim(value));
+      std::string trimmed(TrimWhitespace(value));
       if (trimmed != value) secrets.push_back(trimmed);
     }
     if (end == std::string_view::npos) break;

@@ -13,7 +13,7 @@
 #include <functional>
 
 #include "app/commands.h"
-#include "app/window.h"
+#include "system/window.h"
 
 class QCheckBox;
 class QLabel;

@@ -13,37 +13,40 @@
 
 namespace mv {
 
-class clsQorinEventLogTCP {
+class EventLog {
  public:
   // `install_path` is the installation folder (GetInstallPath); the default
   // file is <install_path>/database/MVEvents.log.
-  explicit clsQorinEventLogTCP(std::string_view install_path);
+  explicit EventLog(std::string_view install_path);
 
-  const std::string& strFile() const { return strFile_; }
-  void strFile(std::string pstr) { strFile_ = std::move(pstr); }
-  bool blnClearFile() const { return blnClearFile_; }
-  void blnClearFile(bool pbln) { blnClearFile_ = pbln; }
+  const std::string& file() const { return file_; }
+  void set_file(std::string file) { file_ = std::move(file); }
+  // When set, the next line written first removes the file, so that a run
+  // starts it afresh.
+  bool clear_file() const { return clear_file_; }
+  void set_clear_file(bool clear) { clear_file_ = clear; }
 
-  // Opens strFile for appending, with the two recoveries: a missing folder
-  // is created (LogFolder, one level) and the open tried again; a file that
-  // is already open in this process moves the log to "MVEvents <n>.log".
-  Result<TextFile> getFileNumber();
+  // Opens file() for appending, with the two recoveries: a missing folder
+  // is created (log_folder(), one level) and the open tried again; a file
+  // that is already open in this process moves the log to
+  // "MVEvents <n>.log".
+  Result<TextFile> OpenFile();
 
   // A line holding the date and time, a tab and the text.
-  void WriteStats(std::string_view pstrErr);
+  void WriteStats(std::string_view text);
   // A line holding a tab and the text.
-  void WriteStatsDetail(std::string_view pstrErr);
+  void WriteStatsDetail(std::string_view text);
 
-  const std::string& LogFolder() const { return LogFolder_; }
-  int16_t RolloverCount() const { return RolloverCount_; }
+  const std::string& log_folder() const { return log_folder_; }
+  int16_t rollover_count() const { return rollover_count_; }
 
  private:
   void Write(std::string_view line);
 
-  std::string LogFolder_;
-  std::string strFile_;
-  int16_t RolloverCount_ = 0;
-  bool blnClearFile_ = false;
+  std::string log_folder_;
+  std::string file_;
+  int16_t rollover_count_ = 0;
+  bool clear_file_ = false;
 };
 
 }  // namespace mv

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "system/files.h"
+#include "system/text.h"
 
 namespace mv {
 
@@ -16,12 +17,7 @@ constexpr size_t kComputerNameBuffer = 51;
 
 // The value of `key=` in os-release text, without quotes.
 std::string OsReleaseValue(std::string_view text, std::string_view key) {
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t nl = text.find('\n', pos);
-    std::string_view line = text.substr(
-        pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
-    pos = nl == std::string_view::npos ? text.size() : nl + 1;
+  for (std::string_view line : SplitLines(text)) {
     if (line.size() > key.size() && line.substr(0, key.size()) == key &&
         line[key.size()] == '=') {
       std::string_view v = line.substr(key.size() + 1);

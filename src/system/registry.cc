@@ -1,32 +1,16 @@
 #include "system/registry.h"
 
-#include <strings.h>
-
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "system/files.h"
+#include "system/text.h"
 
 namespace mv {
 
 namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) {
-    s.remove_prefix(1);
-  }
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
-    s.remove_suffix(1);
-  }
-  return s;
-}
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -58,12 +42,12 @@ std::optional<std::pair<std::string, size_t>> ReadQuoted(std::string_view s) {
 
 std::optional<std::string> ReadHexBytes(std::string_view s) {
   std::string out;
-  s = TrimBlanks(s);
+  s = TrimSpacesAndTabs(s);
   if (s.empty()) return out;
   size_t pos = 0;
   while (pos <= s.size()) {
     size_t comma = s.find(',', pos);
-    std::string_view byte = TrimBlanks(
+    std::string_view byte = TrimSpacesAndTabs(
         s.substr(pos, comma == std::string_view::npos ? std::string_view::npos
                                                       : comma - pos));
     if (byte.size() != 2 || HexDigit(byte[0]) < 0 || HexDigit(byte[1]) < 0) {
@@ -80,10 +64,11 @@ std::optional<std::string> ReadHexBytes(std::string_view s) {
 // Parses the text after "=" of a value line.
 std::optional<RegistryValue> ReadData(std::string_view s) {
   RegistryValue v;
-  s = TrimBlanks(s);
+  s = TrimSpacesAndTabs(s);
   if (!s.empty() && s[0] == '"') {
     auto q = ReadQuoted(s);
-    if (!q || !TrimBlanks(s.substr(q->second)).empty()) return std::nullopt;
+    if (!q || !TrimSpacesAndTabs(s.substr(q->second)).empty())
+      return std::nullopt;
     v.type = kRegSz;
     v.data = q->first + '\0';
     return v;
@@ -179,17 +164,12 @@ Result<RegistryImage> RegistryImage::Parse(std::string_view text,
   }
   // Split into logical lines, joining hex continuations ending in "\".
   std::vector<std::pair<size_t, std::string>> lines;
-  size_t number = 0, pos = 0;
+  size_t number = 0;
   std::string pending;
   size_t pending_line = 0;
-  while (pos < text.size()) {
-    size_t nl = text.find('\n', pos);
-    std::string_view raw = text.substr(
-        pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
-    pos = nl == std::string_view::npos ? text.size() : nl + 1;
+  for (std::string_view raw : SplitLines(text)) {
     ++number;
-    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-    std::string_view line = pending.empty() ? raw : TrimBlanks(raw);
+    std::string_view line = pending.empty() ? raw : TrimSpacesAndTabs(raw);
     if (pending.empty()) pending_line = number;
     bool continues =
         !line.empty() && line.back() == '\\' &&
@@ -207,7 +187,7 @@ Result<RegistryImage> RegistryImage::Parse(std::string_view text,
   bool header = false;
   RegistryKey* key = nullptr;
   for (auto& [n, line_text] : lines) {
-    std::string_view line = TrimBlanks(line_text);
+    std::string_view line = TrimSpacesAndTabs(line_text);
     if (line.empty() || line[0] == ';') continue;
     if (!header) {
       if (line != "REGEDIT4") {
@@ -234,7 +214,7 @@ Result<RegistryImage> RegistryImage::Parse(std::string_view text,
       name = q->first;
       used = q->second;
     }
-    std::string_view rest = TrimBlanks(line.substr(used));
+    std::string_view rest = TrimSpacesAndTabs(line.substr(used));
     if (rest.empty() || rest[0] != '=') {
       return ParseFailure(origin, n, "expected = after the value name");
     }
@@ -243,7 +223,7 @@ Result<RegistryImage> RegistryImage::Parse(std::string_view text,
     v->name = name;
     bool replaced = false;
     for (RegistryValue& old : key->values) {
-      if (SameName(old.name, name)) {
+      if (EqualsIgnoreCase(old.name, name)) {
         old = *v;
         replaced = true;
       }
@@ -270,7 +250,7 @@ std::string RegistryImage::Serialize() const {
 
 RegistryKey* RegistryImage::FindKey(std::string_view path) {
   for (RegistryKey& k : keys_) {
-    if (SameName(k.path, path)) return &k;
+    if (EqualsIgnoreCase(k.path, path)) return &k;
   }
   return nullptr;
 }
@@ -314,7 +294,7 @@ Result<std::optional<RegistryValue>> Registry::QueryValue(
   const RegistryKey* k = image.value().FindKey(key);
   if (k == nullptr) return std::optional<RegistryValue>();
   for (const RegistryValue& v : k->values) {
-    if (SameName(v.name, name)) return std::optional<RegistryValue>(v);
+    if (EqualsIgnoreCase(v.name, name)) return std::optional<RegistryValue>(v);
   }
   return std::optional<RegistryValue>();
 }
@@ -325,7 +305,7 @@ Status Registry::SetValue(std::string_view key, const RegistryValue& value) {
   RegistryKey* k = image.value().FindKey(key);
   if (k == nullptr) return Failure(kPathFileAccessError);
   for (RegistryValue& old : k->values) {
-    if (SameName(old.name, value.name)) {
+    if (EqualsIgnoreCase(old.name, value.name)) {
       if (old.type == value.type && FormatData(old) == FormatData(value)) {
         return Status::Ok();  // unchanged: leave the file as it is
       }

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "update/string_helpers.h"
+#include "system/text.h"
 
 namespace mv {
 
@@ -50,11 +50,11 @@ std::string RegistryQueries::ReadInstallPath() {
   auto value = registry_.QueryValue(kKey, "InstallPath");
   std::string data =
       value.ok() && value.value() ? value.value()->data : std::string();
-  std::string buffer = TrimBlanks(QueryIntoBuffer(data, kBufferSize));
+  std::string buffer = TrimSpaces(QueryIntoBuffer(data, kBufferSize));
   std::optional<std::string> head = BeforeNul(buffer);
   // A value of blanks only counts as missing, also when it was stored with
   // its terminating NUL.
-  if (TrimBlanks(head.value_or(buffer)).empty()) return DefaultInstallPath();
+  if (TrimSpaces(head.value_or(buffer)).empty()) return DefaultInstallPath();
   return head.value_or(buffer);
 }
 
@@ -102,8 +102,8 @@ std::string RegistryQueries::GetDatabaseName() {
   std::string data =
       value.ok() && value.value() ? value.value()->data : std::string();
   std::string buffer = QueryIntoBuffer(data, kBufferSize);
-  std::string name = BeforeNul(buffer).value_or(TrimBlanks(buffer));
-  if (TrimBlanks(name).empty()) return "";
+  std::string name = BeforeNul(buffer).value_or(TrimSpaces(buffer));
+  if (TrimSpaces(name).empty()) return "";
   return name;
 }
 

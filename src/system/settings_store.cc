@@ -1,7 +1,6 @@
 #include "system/settings_store.h"
 
 #include <pwd.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,24 +10,11 @@
 
 #include "system/files.h"
 #include "system/paths.h"
+#include "system/text.h"
 
 namespace mv {
 
-namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
-std::string Trim(std::string_view s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return "";
-  size_t e = s.find_last_not_of(" \t");
-  return std::string(s.substr(b, e - b + 1));
-}
-
-}  // namespace
+namespace {}  // namespace
 
 Result<IniDocument> IniDocument::Parse(std::string_view text,
                                        std::string_view origin) {
@@ -37,17 +23,10 @@ Result<IniDocument> IniDocument::Parse(std::string_view text,
     return ParseFailure(origin, 1, "not a text file");
   }
   std::string section;
-  size_t pos = 0, number = 0;
-  while (pos < text.size()) {
-    size_t nl = text.find('\n', pos);
-    std::string_view raw = text.substr(
-        pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
-    pos = nl == std::string_view::npos ? text.size() : nl + 1;
+  size_t number = 0;
+  for (std::string_view raw : SplitLines(text)) {
     ++number;
-    // Every CR before the LF belongs to the line end: text written twice
-    // through a CR LF conversion ends its lines in CR CR LF.
-    while (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-    std::string t = Trim(raw);
+    std::string t(TrimSpacesAndTabs(raw));
     Line line{std::string(raw), section, "", ""};
     if (t.empty() || t[0] == ';' || t[0] == '#') {
       // blank or comment
@@ -55,7 +34,7 @@ Result<IniDocument> IniDocument::Parse(std::string_view text,
       if (t.back() != ']' || t.size() < 3) {
         return ParseFailure(origin, number, "malformed section header");
       }
-      section = Trim(std::string_view(t).substr(1, t.size() - 2));
+      section = TrimSpacesAndTabs(std::string_view(t).substr(1, t.size() - 2));
       line.section = section;
     } else {
       size_t eq = t.find('=');
@@ -65,8 +44,8 @@ Result<IniDocument> IniDocument::Parse(std::string_view text,
       if (section.empty()) {
         return ParseFailure(origin, number, "value outside a section");
       }
-      line.key = Trim(std::string_view(t).substr(0, eq));
-      line.value = Trim(std::string_view(t).substr(eq + 1));
+      line.key = TrimSpacesAndTabs(std::string_view(t).substr(0, eq));
+      line.value = TrimSpacesAndTabs(std::string_view(t).substr(eq + 1));
     }
     doc.lines_.push_back(std::move(line));
   }
@@ -83,8 +62,8 @@ const std::string* IniDocument::Find(std::string_view section,
                                      std::string_view key) const {
   const std::string* found = nullptr;
   for (const Line& l : lines_) {
-    if (!l.key.empty() && SameName(l.section, section) &&
-        SameName(l.key, key)) {
+    if (!l.key.empty() && EqualsIgnoreCase(l.section, section) &&
+        EqualsIgnoreCase(l.key, key)) {
       found = &l.value;  // the last one wins
     }
   }
@@ -98,9 +77,11 @@ void IniDocument::Set(std::string_view section, std::string_view key,
   std::optional<size_t> last_of_section;  // last non-blank line of it
   for (size_t i = 0; i < lines_.size(); ++i) {
     Line& l = lines_[i];
-    if (!SameName(l.section, section) || Trim(l.text).empty()) continue;
+    if (!EqualsIgnoreCase(l.section, section) ||
+        TrimSpacesAndTabs(l.text).empty())
+      continue;
     last_of_section = i;
-    if (!l.key.empty() && SameName(l.key, key)) found = &l;
+    if (!l.key.empty() && EqualsIgnoreCase(l.key, key)) found = &l;
   }
   if (found != nullptr) {
     found->value = std::string(value);
@@ -113,7 +94,7 @@ void IniDocument::Set(std::string_view section, std::string_view key,
                   std::move(line));
     return;
   }
-  if (!lines_.empty() && !Trim(lines_.back().text).empty()) {
+  if (!lines_.empty() && !TrimSpacesAndTabs(lines_.back().text).empty()) {
     lines_.push_back(Line{"", "", "", ""});
   }
   std::string header = "[";

@@ -4,10 +4,12 @@ target_sources(mvcore PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/display_text.cc
   ${CMAKE_CURRENT_LIST_DIR}/failure.cc
   ${CMAKE_CURRENT_LIST_DIR}/files.cc
+  ${CMAKE_CURRENT_LIST_DIR}/last_update.cc
   ${CMAKE_CURRENT_LIST_DIR}/os_info.cc
   ${CMAKE_CURRENT_LIST_DIR}/paths.cc
   ${CMAKE_CURRENT_LIST_DIR}/process.cc
   ${CMAKE_CURRENT_LIST_DIR}/registry.cc
   ${CMAKE_CURRENT_LIST_DIR}/registry_queries.cc
   ${CMAKE_CURRENT_LIST_DIR}/settings_store.cc
+  ${CMAKE_CURRENT_LIST_DIR}/text.cc
   ${CMAKE_CURRENT_LIST_DIR}/text_file.cc)

@@ -5,11 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "app/form.h"
-#include "app/run_log.h"
 #include "system/failure.h"
 #include "system/paths.h"
-#include "tools/file_version.h"
 
 namespace mv {
 
@@ -27,8 +24,8 @@ constexpr ProgramFile kProgramFiles[] = {
     {"MerivaneLM.exe", true},   {"MerivaneTM.exe", true},
 };
 
-void Line(Form& form, std::string_view text) {
-  LogMessage(form, kLevelInformation, text, true, false, false);
+void Line(RunLog& log, std::string_view text) {
+  log.LogMessage(kLevelInformation, text, kStampedLine);
 }
 
 // What an exception escaping the loop is reported as.
@@ -37,47 +34,44 @@ Failure FailureOf(const std::exception& e) {
   return Failure(kInvalidArgument, e.what());
 }
 
-void CheckFiles(Form& form) {
-  if (!form.file_version) {
-    form.file_version = std::make_unique<clsQorinFileVersion>();
-  }
-  clsQorinFileVersion& reader = *form.file_version;
-  bool server = form.settings.InstallationType == 0;
+void CheckFiles(const InstallSettings& settings, FileVersionReader& reader,
+                RunLog& log) {
+  bool server = settings.is_server();
   for (const ProgramFile& file : kProgramFiles) {
     if (file.server_only && !server) continue;
     std::string name(file.name);
-    reader.FullPathName(JoinPath(form.settings.ApplicationPath, "\\" + name));
+    reader.FullPathName(settings.App("\\" + name));
     if (reader.Available()) {
-      Line(form, "...Checking: " + name + "..." + reader.FileVersion());
+      Line(log, "...Checking: " + name + "..." + reader.FileVersion());
     } else {
-      Line(form, "!!! Checking: " + name + "...not found!!!");
+      Line(log, "!!! Checking: " + name + "...not found!!!");
     }
   }
 }
 
 }  // namespace
 
-void CheckSystemVersion(Form& form) {
-  form.settings.LastError.clear();
-  form.window.ClearLines();
-  Line(form, "[Check System Version]");
-  Line(form,
+void CheckSystemVersion(const InstallSettings& settings,
+                        FileVersionReader& reader, RunLog& log) {
+  log.Clear();
+  Line(log, "[Check System Version]");
+  Line(log,
        "The Merivane files will be checked. The version of each file should ");
-  Line(form,
+  Line(log,
        "match the other files.  The version should match the version you "
        "downloaded. ");
-  Line(form,
+  Line(log,
        "If they don't, click the 'Reset Last Update' button to redo the "
        "update. ");
-  Line(form, " ");
+  Line(log, " ");
   try {
-    CheckFiles(form);
+    CheckFiles(settings, reader, log);
   } catch (const std::exception& e) {
-    form.settings.LastError =
-        "!!! Check System Version Error: " + FailureOf(e).Text();
-    LogMessage(form, kLevelError, form.settings.LastError, true, false, false);
+    log.LogMessage(kLevelError,
+                   "!!! Check System Version Error: " + FailureOf(e).Text(),
+                   kStampedLine);
   }
-  Line(form, " ");
+  Line(log, " ");
 }
 
 }  // namespace mv

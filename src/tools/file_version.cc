@@ -36,47 +36,44 @@ std::optional<std::string> ResolveFullPath(std::string_view path) {
 
 }  // namespace
 
-const clsQorinFileVersion::PredefinedString
-    clsQorinFileVersion::kPredefined[15] = {
-        {"Language", "", &clsQorinFileVersion::Language_},
-        {"Comments", "Comments", &clsQorinFileVersion::Comments_},
-        {"Company Name", "CompanyName", &clsQorinFileVersion::CompanyName_},
-        {"File Description", "FileDescription",
-         &clsQorinFileVersion::FileDescription_},
-        {"File Version", "FileVersion", &clsQorinFileVersion::FileVersion_},
-        {"Internal Name", "InternalName", &clsQorinFileVersion::InternalName_},
-        {"Legal Copyright", "LegalCopyright",
-         &clsQorinFileVersion::LegalCopyright_},
-        {"Legal Trademarks", "LegalTrademarks",
-         &clsQorinFileVersion::LegalTrademarks_},
-        {"Original Filename", "OriginalFilename",
-         &clsQorinFileVersion::OriginalFilename_},
-        {"Product Name", "ProductName", &clsQorinFileVersion::ProductName_},
-        {"Product Version", "ProductVersion",
-         &clsQorinFileVersion::ProductVersion_},
-        {"Private Build", "PrivateBuild", &clsQorinFileVersion::PrivateBuild_},
-        {"Special Build", "SpecialBuild", &clsQorinFileVersion::SpecialBuild_},
-        {"LegalTrademarks1", "LegalTrademarks1",
-         &clsQorinFileVersion::LegalTrademarks1_},
-        {"LegalTrademarks2", "LegalTrademarks2",
-         &clsQorinFileVersion::LegalTrademarks2_},
+const FileVersionReader::PredefinedString FileVersionReader::kPredefined[15] = {
+    {"Language", "", &FileVersionReader::language_},
+    {"Comments", "Comments", &FileVersionReader::comments_},
+    {"Company Name", "CompanyName", &FileVersionReader::company_name_},
+    {"File Description", "FileDescription",
+     &FileVersionReader::file_description_},
+    {"File Version", "FileVersion", &FileVersionReader::file_version_},
+    {"Internal Name", "InternalName", &FileVersionReader::internal_name_},
+    {"Legal Copyright", "LegalCopyright", &FileVersionReader::legal_copyright_},
+    {"Legal Trademarks", "LegalTrademarks",
+     &FileVersionReader::legal_trademarks_},
+    {"Original Filename", "OriginalFilename",
+     &FileVersionReader::original_filename_},
+    {"Product Name", "ProductName", &FileVersionReader::product_name_},
+    {"Product Version", "ProductVersion", &FileVersionReader::product_version_},
+    {"Private Build", "PrivateBuild", &FileVersionReader::private_build_},
+    {"Special Build", "SpecialBuild", &FileVersionReader::special_build_},
+    {"LegalTrademarks1", "LegalTrademarks1",
+     &FileVersionReader::legal_trademarks1_},
+    {"LegalTrademarks2", "LegalTrademarks2",
+     &FileVersionReader::legal_trademarks2_},
 };
 
-void clsQorinFileVersion::FullPathName(std::string_view NewVal) {
-  std::optional<std::string> full = ResolveFullPath(NewVal);
+void FileVersionReader::FullPathName(std::string_view path) {
+  std::optional<std::string> full = ResolveFullPath(path);
   if (!full) return;
-  FullPathName_ = std::move(*full);
+  full_path_name_ = std::move(*full);
   Refresh();
 }
 
-std::string clsQorinFileVersion::PredefinedName(int32_t Which) const {
-  if (Which < 0 || Which >= 15) return "";
-  return std::string(kPredefined[Which].name);
+std::string FileVersionReader::PredefinedName(int32_t which) const {
+  if (which < 0 || which >= 15) return "";
+  return std::string(kPredefined[which].name);
 }
 
-std::string clsQorinFileVersion::PredefinedValue(int32_t Which) const {
-  if (Which < 0 || Which >= 15) return "";
-  return this->*kPredefined[Which].member;
+std::string FileVersionReader::PredefinedValue(int32_t which) const {
+  if (which < 0 || which >= 15) return "";
+  return this->*kPredefined[which].member;
 }
 
 // Which values a read overwrites depends on how far the file gets:
@@ -86,24 +83,25 @@ std::string clsQorinFileVersion::PredefinedValue(int32_t Which) const {
 //   keeping the previous file's values would report them for this one);
 // - a full read: everything. FileSubType changes only for drivers and fonts
 //   with a known subtype.
-void clsQorinFileVersion::Refresh() {
-  std::optional<VersionInfo> info = ReadVersionInfo(FullPathName_);
+void FileVersionReader::Refresh() {
+  std::optional<VersionInfo> info = ReadVersionInfo(full_path_name_);
   if (!info) {
-    Available_ = false;
+    available_ = false;
     return;
   }
-  Available_ = true;
+  available_ = true;
   FixedFileInfo f = info->Fixed();
-  VerStructure_ = std::to_string(f.struc_version >> 16) + "." +
-                  std::to_string(f.struc_version & 0xFFFF);
-  VerFile_ = FormatVersionNumber(f.file_version_ms, f.file_version_ls);
-  VerProduct_ = FormatVersionNumber(f.product_version_ms, f.product_version_ls);
-  FileFlags_ = FileFlagsText(f.file_flags);
-  FileOS_ = FileOsText(f.file_os);
-  FileType_ = FileTypeText(f.file_type);
+  ver_structure_ = std::to_string(f.struc_version >> 16) + "." +
+                   std::to_string(f.struc_version & 0xFFFF);
+  ver_file_ = FormatVersionNumber(f.file_version_ms, f.file_version_ls);
+  ver_product_ =
+      FormatVersionNumber(f.product_version_ms, f.product_version_ls);
+  file_flags_ = FileFlagsText(f.file_flags);
+  file_os_ = FileOsText(f.file_os);
+  file_type_ = FileTypeText(f.file_type);
   if (std::optional<std::string> sub =
           FileSubTypeText(f.file_type, f.file_subtype)) {
-    FileSubType_ = *sub;
+    file_sub_type_ = *sub;
   }
 
   std::vector<uint32_t> translations = info->Translations();
@@ -114,7 +112,7 @@ void clsQorinFileVersion::Refresh() {
   // Only the first translation counts.
   auto lang = static_cast<uint16_t>(translations[0] & 0xFFFF);
   auto code_page = static_cast<uint16_t>(translations[0] >> 16);
-  Language_ = LanguageName(lang);
+  language_ = LanguageName(lang);
 
   std::string prefix = StringTablePrefix(lang, code_page);
   auto lookup = [&](std::string_view key) {
@@ -123,14 +121,14 @@ void clsQorinFileVersion::Refresh() {
   // Many files name another language in their translation table than the
   // one their strings are stored under; English (United States) with the
   // same code page is tried next, and kept when it has a company name.
-  CompanyName_ = lookup("CompanyName");
-  if (CompanyName_.empty()) {
+  company_name_ = lookup("CompanyName");
+  if (company_name_.empty()) {
     std::string us = StringTablePrefix(0x0409, code_page);
-    CompanyName_ = info->QueryString(us + "CompanyName").value_or("");
-    if (!CompanyName_.empty()) prefix = us;
+    company_name_ = info->QueryString(us + "CompanyName").value_or("");
+    if (!company_name_.empty()) prefix = us;
   }
   for (const PredefinedString& p : kPredefined) {
-    if (p.key.empty() || p.member == &clsQorinFileVersion::CompanyName_) {
+    if (p.key.empty() || p.member == &FileVersionReader::company_name_) {
       continue;
     }
     this->*p.member = lookup(p.key);

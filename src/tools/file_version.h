@@ -13,42 +13,42 @@
 
 namespace mv {
 
-class clsQorinFileVersion {
+class FileVersionReader {
  public:
-  // Resolves `NewVal` against the current directory (no need for the file
+  // Resolves `path` against the current directory (no need for the file
   // to exist; names are matched without case as the suite expects) and
   // reads the file. A path that cannot be resolved (empty text, or a
   // relative one when the current directory is gone) changes nothing.
-  void FullPathName(std::string_view NewVal);
-  const std::string& FullPathName() const { return FullPathName_; }
+  void FullPathName(std::string_view path);
+  const std::string& FullPathName() const { return full_path_name_; }
 
-  bool Available() const { return Available_; }
-  const std::string& FileFlags() const { return FileFlags_; }
-  const std::string& FileOS() const { return FileOS_; }
-  const std::string& FileType() const { return FileType_; }
-  const std::string& FileSubType() const { return FileSubType_; }
-  const std::string& VerFile() const { return VerFile_; }
-  const std::string& VerProduct() const { return VerProduct_; }
-  const std::string& VerStructure() const { return VerStructure_; }
+  bool Available() const { return available_; }
+  const std::string& FileFlags() const { return file_flags_; }
+  const std::string& FileOS() const { return file_os_; }
+  const std::string& FileType() const { return file_type_; }
+  const std::string& FileSubType() const { return file_sub_type_; }
+  const std::string& VerFile() const { return ver_file_; }
+  const std::string& VerProduct() const { return ver_product_; }
+  const std::string& VerStructure() const { return ver_structure_; }
 
-  // For `Which` 0 to 14 the display name of a predefined string and its
+  // For `which` 0 to 14 the display name of a predefined string and its
   // value (see the table in file_version.cc); empty text otherwise.
-  std::string PredefinedName(int32_t Which) const;
-  std::string PredefinedValue(int32_t Which) const;
+  std::string PredefinedName(int32_t which) const;
+  std::string PredefinedValue(int32_t which) const;
 
-  const std::string& Comments() const { return Comments_; }
-  const std::string& CompanyName() const { return CompanyName_; }
-  const std::string& FileDescription() const { return FileDescription_; }
-  const std::string& FileVersion() const { return FileVersion_; }
-  const std::string& InternalName() const { return InternalName_; }
-  const std::string& Language() const { return Language_; }
-  const std::string& LegalCopyright() const { return LegalCopyright_; }
-  const std::string& LegalTrademarks() const { return LegalTrademarks_; }
-  const std::string& OriginalFilename() const { return OriginalFilename_; }
-  const std::string& ProductName() const { return ProductName_; }
-  const std::string& ProductVersion() const { return ProductVersion_; }
-  const std::string& PrivateBuild() const { return PrivateBuild_; }
-  const std::string& SpecialBuild() const { return SpecialBuild_; }
+  const std::string& Comments() const { return comments_; }
+  const std::string& CompanyName() const { return company_name_; }
+  const std::string& FileDescription() const { return file_description_; }
+  const std::string& FileVersion() const { return file_version_; }
+  const std::string& InternalName() const { return internal_name_; }
+  const std::string& Language() const { return language_; }
+  const std::string& LegalCopyright() const { return legal_copyright_; }
+  const std::string& LegalTrademarks() const { return legal_trademarks_; }
+  const std::string& OriginalFilename() const { return original_filename_; }
+  const std::string& ProductName() const { return product_name_; }
+  const std::string& ProductVersion() const { return product_version_; }
+  const std::string& PrivateBuild() const { return private_build_; }
+  const std::string& SpecialBuild() const { return special_build_; }
 
   // Reads FullPathName again. Values are overwritten only as far as the
   // file provides them: without version information only Available
@@ -59,34 +59,34 @@ class clsQorinFileVersion {
   struct PredefinedString {
     std::string_view name;  // display name
     std::string_view key;   // name in the string table ("" for Language)
-    std::string clsQorinFileVersion::*member;
+    std::string FileVersionReader::*member;
   };
   static const PredefinedString kPredefined[15];
 
-  std::string FullPathName_;
-  bool Available_ = false;
-  std::string VerStructure_;
-  std::string VerFile_;
-  std::string VerProduct_;
-  std::string FileFlags_;
-  std::string FileOS_;
-  std::string FileType_;
-  std::string FileSubType_;
-  std::string Language_;
-  std::string Comments_;
-  std::string CompanyName_;
-  std::string FileDescription_;
-  std::string FileVersion_;
-  std::string InternalName_;
-  std::string LegalCopyright_;
-  std::string LegalTrademarks_;
-  std::string OriginalFilename_;
-  std::string ProductName_;
-  std::string ProductVersion_;
-  std::string PrivateBuild_;
-  std::string SpecialBuild_;
-  std::string LegalTrademarks1_;
-  std::string LegalTrademarks2_;
+  std::string full_path_name_;
+  bool available_ = false;
+  std::string ver_structure_;
+  std::string ver_file_;
+  std::string ver_product_;
+  std::string file_flags_;
+  std::string file_os_;
+  std::string file_type_;
+  std::string file_sub_type_;
+  std::string language_;
+  std::string comments_;
+  std::string company_name_;
+  std::string file_description_;
+  std::string file_version_;
+  std::string internal_name_;
+  std::string legal_copyright_;
+  std::string legal_trademarks_;
+  std::string original_filename_;
+  std::string product_name_;
+  std::string product_version_;
+  std::string private_build_;
+  std::string special_build_;
+  std::string legal_trademarks1_;
+  std::string legal_trademarks2_;
 };
 
 // The formatting rules of the properties, for the class and its tests.

@@ -4,43 +4,30 @@
 #include <optional>
 #include <string>
 
-#include "app/form.h"
-#include "app/run_log.h"
 #include "system/deployment.h"
-#include "system/paths.h"
-#include "update/update_detection.h"
+#include "system/last_update.h"
 
 namespace mv {
 
 namespace {
 
-void Line(Form& form, std::string_view text,
+void Line(RunLog& log, std::string_view text,
           int32_t level = kLevelInformation) {
-  LogMessage(form, level, text, true, false, false);
-}
-
-// The event log file this run writes to (the log may have moved to a
-// roll-over file), else where start-up would put it.
-std::string EventLogPath(Form& form) {
-  std::string path = form.settings.EventLog
-                         ? form.settings.EventLog->strFile()
-                         : JoinPath(form.registry_queries.GetInstallPath(),
-                                    "\\Database\\MVUpEvents.log");
-  return ResolveCase(path);
+  log.LogMessage(level, text, kStampedLine);
 }
 
 }  // namespace
 
-void ResetLastUpdate(Form& form) {
-  form.settings.LastError.clear();
-  form.window.ClearLines();
-  Line(form, "[Reset Last Update]");
+void ResetLastUpdate(SettingsStore& store, RunLog& log,
+                     std::string_view event_log_path) {
+  log.Clear();
+  Line(log, "[Reset Last Update]");
 
-  Result<int32_t> stored = ReadLastUpdateInstalled(form);
+  Result<int32_t> stored = ReadLastUpdateInstalled(store);
   std::optional<int32_t> number;
   if (stored.ok()) number = stored.value();
   if (!number) {
-    Line(form, "!!! Problem with Last Update registry setting", kLevelWarning);
+    Line(log, "!!! Problem with Last Update registry setting", kLevelWarning);
     number = 1000;
   }
 
@@ -49,25 +36,24 @@ void ResetLastUpdate(Form& form) {
                   : Status::Ok();
   int32_t lowered = st.ok() ? *number - 1 : *number;
   if (st.ok()) {
-    st = StoreLastUpdateInstalled(form, lowered);
+    st = StoreLastUpdateInstalled(store, lowered);
   }
   if (!st.ok()) {
-    form.settings.LastError =
-        "!!! Reset Last Update Error: " + st.failure().Text();
-    Line(form, form.settings.LastError, kLevelError);
-    Line(form, " ");
+    Line(log, "!!! Reset Last Update Error: " + st.failure().Text(),
+         kLevelError);
+    Line(log, " ");
     return;
   }
 
-  Line(form, "...last update reset to " + std::to_string(lowered));
-  Line(form, " ");
-  Line(form, "1. RESTART the PC and try to Update System again.");
-  Line(form, "2. Run the MVUpdate.exe or MVUpdate2.exe program.");
-  Line(form, "3. Click Update System button to redo the update.");
-  Line(form, "*** Email '" + SupportEmail() +
-                 "' if you still need help. Attach the ");
-  Line(form, "    log file: '" + EventLogPath(form) + "'.");
-  Line(form, " ");
+  Line(log, "...last update reset to " + std::to_string(lowered));
+  Line(log, " ");
+  Line(log, "1. RESTART the PC and try to Update System again.");
+  Line(log, "2. Run the MVUpdate.exe or MVUpdate2.exe program.");
+  Line(log, "3. Click Update System button to redo the update.");
+  Line(log, "*** Email '" + SupportEmail() +
+                "' if you still need help. Attach the ");
+  Line(log, "    log file: '" + std::string(event_log_path) + "'.");
+  Line(log, " ");
 }
 
 }  // namespace mv

@@ -2,37 +2,34 @@
 
 #include <string>
 
-#include "app/form.h"
-#include "app/run_log.h"
-#include "data/customer_record.h"
 #include "system/date_time.h"
 #include "system/files.h"
 #include "system/paths.h"
 
 namespace mv {
 
-void WriteStatusFile(Form& form) {
-  LoadCustomerInfo(form, false);
-  form.status_file_name = "Status " + FormatStampDigits(Now()) + ".txt";
-  const CustomerUpdateInfo& c = form.customer;
-  const InstallSettings& s = form.settings;
+std::string WriteStatusFile(const InstallSettings& settings,
+                            CustomerUpdateInfo& customer, RunLog& log) {
+  LoadCustomerInfo(settings.connection_string, customer, log, false);
+  std::string name = "Status " + FormatStampDigits(Now()) + ".txt";
+  const CustomerUpdateInfo& c = customer;
+  const InstallSettings& s = settings;
   std::string text;
   for (const std::string& line : {
-           "CustomerNumber=" + c.CustomerNum,
-           "DatabaseServer=" + s.DatabaseServer,
-           "LocalComputerName=" + s.ComputerName,
-           "LastUpdateInstalled=" + std::to_string(c.UpdateInstalled),
-           "LastUpdateInstalledOn=" + FormatMmDdYyyy(c.LastUpdatedDate),
+           "CustomerNumber=" + c.customer_number,
+           "DatabaseServer=" + s.database_server,
+           "LocalComputerName=" + s.computer_name,
+           "LastUpdateInstalled=" + std::to_string(c.update_installed),
+           "LastUpdateInstalledOn=" + FormatMmDdYyyy(c.last_updated),
            "LastCommunication=" + FormatMmDdYyyy(Now()),
            std::string(),
        }) {
     text += line + "\r\n";
   }
   // Written whole or not at all, so the upload never sends half a report.
-  Status st = WriteFileAtomically(
-      JoinPath(s.ApplicationPath, "\\Download\\" + form.status_file_name),
-      text);
-  if (!st.ok()) LogError(form, st.failure().Text());
+  Status st = WriteFileAtomically(s.App("\\Download\\" + name), text);
+  if (!st.ok()) log.Error(st.failure().Text());
+  return name;
 }
 
 }  // namespace mv

@@ -2,13 +2,18 @@
 #ifndef MVUPDATE_TOOLS_STATUS_REPORT_H_
 #define MVUPDATE_TOOLS_STATUS_REPORT_H_
 
+#include <string>
+
+#include "data/customer_record.h"
+#include "log/run_log.h"
+#include "system/install_settings.h"
+
 namespace mv {
 
-class Form;
-
-// Reloads the customer record and writes "Status YYMMDDhhmmss.txt" into
-// <app>/Download; its bare name goes to form.status_file_name.
-void WriteStatusFile(Form& form);
+// Reloads `customer` from the database and writes "Status YYMMDDhhmmss.txt"
+// into <app>/Download. Gives the report's bare name.
+std::string WriteStatusFile(const InstallSettings& settings,
+                            CustomerUpdateInfo& customer, RunLog& log);
 
 }  // namespace mv
 

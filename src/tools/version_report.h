@@ -5,14 +5,14 @@
 
 #include <string_view>
 
-namespace mv {
+#include "log/run_log.h"
 
-class Form;
+namespace mv {
 
 // Writes a "[File Version]" block for `path` (relative paths count from the
 // current directory). A missing file or one without version information
 // gives a "!!! " line at level Error instead of the values.
-void ShowFileVersion(Form& form, std::string_view path);
+void ShowFileVersion(RunLog& log, std::string_view path);
 
 }  // namespace mv
 

@@ -1,13 +1,12 @@
 #include "transport/control_file_fetch.h"
 
+#include <optional>
 #include <string>
+#include <vector>
 
-#include "app/form.h"
-#include "app/run_log.h"
 #include "system/files.h"
 #include "system/paths.h"
-#include "transport/comm.h"
-#include "update/string_helpers.h"
+#include "system/text.h"
 
 namespace mv {
 
@@ -16,191 +15,165 @@ namespace {
 constexpr std::string_view kCustomerFile = "MVControl.dat";
 constexpr std::string_view kUpdateFile = "MVUpdate.dat";
 constexpr std::string_view kAlternatePrefix = "..........: ";
+constexpr std::string_view kShareAdvice =
+    "Could not copy file from server, make sure the Update folder is shared "
+    "as MVUpdate.";
+
+// A change of the remote folder before the download.
+struct DirectoryStep {
+  std::string folder;
+  std::string done_line;  // logged when the change worked ("" for none)
+  // A required change that fails ends the fetch with an Error line; any
+  // other failure only skips the steps after it.
+  bool required = false;
+};
+
+// Everything in which the four fetches differ.
+struct FetchPlan {
+  std::string_view file;
+  std::string shown_first;  // a list-only line before anything else
+  std::string lead_line;    // logged before the folder changes
+  std::vector<DirectoryStep> directories;
+  std::string after_directories;  // logged after them
+  std::string got_line;
+  std::string copied_line;
+  std::string not_got_line;  // the download failed
+  std::string copy_failure_prefix;
+  std::string share_prefix;  // in front of the three share lines
+  std::string share_advice;  // replaces a 75 from the share ("": the failure)
+  std::string closing_line;
+};
 
 // <app>/Update/<file>: where every fetch leaves its file.
-std::string UpdateCopy(const Form& form, std::string_view file) {
-  return JoinPath(form.settings.ApplicationPath,
-                  "\\Update\\" + std::string(file));
+std::string UpdateCopy(const RunContext& run, std::string_view file) {
+  return run.settings.App("\\Update\\" + std::string(file));
 }
 
 // \\<ServerName>\MVUpdate\<file> on this machine.
-std::string ShareCopy(const Form& form, std::string_view file) {
-  return NativePath("\\\\" + form.settings.ServerName + "\\MVUpdate\\" +
+std::string ShareCopy(const RunContext& run, std::string_view file) {
+  return NativePath("\\\\" + run.settings.server_name + "\\MVUpdate\\" +
                     std::string(file));
 }
 
-// A failure of a local or share copy, which ends the fetch.
-void RunTimeError(Form& form, std::string_view prefix, const Failure& f,
-                  bool log_last_error) {
-  form.settings.LastError = std::string(prefix) + f.Text();
-  LogError(form, log_last_error ? form.settings.LastError : f.Text());
-}
-
-// Logs the three progress lines of a copy from the server's share.
-void LogShareCopy(Form& form, std::string_view prefix, std::string_view file) {
-  std::string p(prefix);
-  LogInfo(form, p + "Copy to client from server.");
-  LogInfo(form, p + "Server: " + ShareCopy(form, file));
-  LogInfo(form, p + "Client: " + UpdateCopy(form, file));
-}
-
-// Downloads `file` into the current directory and copies it to Update.
-// Gives the copy's failure, if any; `got` tells whether the download worked.
-std::optional<Failure> DownloadAndCopy(Form& form, std::string_view file,
-                                       bool& got) {
-  int16_t code = 0;
-  got = GetFile(form, file, file, code);
-  if (!got) return std::nullopt;
-  Status st = CopyFile(std::string(file), UpdateCopy(form, file));
-  if (!st.ok()) return st.failure();
-  return std::nullopt;
-}
-
-}  // namespace
-
-bool GetCustomerControlFile(Form& form) {
-  bool result = false;
-  if (form.ServerFlavour()) {
-    std::string number = TrimBlanks(form.customer.CustomerNum);
-    LogInfo(form, "Changing directory on FTPSite to " + number);
-    if (!ChangeDirectory(form, number)) {
-      LogError(form, "!!! Could not change directories (" + number + ").");
-    } else {
-      LogInfo(form, "Getting MVControl.dat from FTPSite ");
-      bool got = false;
-      std::optional<Failure> f = DownloadAndCopy(form, kCustomerFile, got);
-      if (f) {
-        LogInfo(form, "Got MVControl.dat");
-        RunTimeError(form, "!!! ERROR:", *f, true);
-      } else if (got) {
-        LogInfo(form, "Got MVControl.dat");
-        LogInfo(form, "Copied to Update folder.");
-        result = true;
-      } else {
-        LogError(form, "!!! Could not get file (MVControl.dat).");
-      }
-    }
+FetchPlan CustomerPlan(const RunContext& run, bool alternate) {
+  FetchPlan plan;
+  plan.file = kCustomerFile;
+  std::string getting = "Getting MVControl.dat from FTPSite ";
+  if (alternate) {
+    plan.lead_line = getting;
+    plan.directories = {{"Merivane", "changed to Merivane "},
+                        {"Update", "changed to Update "}};
+    plan.not_got_line = "Could not get file (MVControl.dat).";
+    plan.share_prefix = kAlternatePrefix;
   } else {
-    LogShareCopy(form, "", kCustomerFile);
-    Status st = CopyFile(ShareCopy(form, kCustomerFile),
-                         UpdateCopy(form, kCustomerFile));
-    if (st.ok()) {
-      result = true;
-    } else {
-      RunTimeError(form, "!!! ERROR:", st.failure(), true);
-    }
+    std::string number = TrimSpaces(run.customer.customer_number);
+    plan.lead_line = "Changing directory on FTPSite to " + number;
+    plan.directories = {{number, "", true}};
+    plan.after_directories = getting;
+    plan.not_got_line = "!!! Could not get file (MVControl.dat).";
+    plan.copy_failure_prefix = "!!! ERROR:";
   }
-  LogInfo(form, " ");
-  return result;
+  plan.got_line = "Got MVControl.dat";
+  plan.copied_line = "Copied to Update folder.";
+  plan.closing_line = " ";
+  return plan;
 }
 
-bool GetAlternateCustomerControlFile(Form& form) {
-  bool result = false;
-  if (form.ServerFlavour()) {
-    LogInfo(form, "Getting MVControl.dat from FTPSite ");
-    if (ChangeDirectory(form, "Merivane")) {
-      LogInfo(form, "changed to Merivane ");
-      if (ChangeDirectory(form, "Update")) LogInfo(form, "changed to Update ");
-    }
-    bool got = false;
-    std::optional<Failure> f = DownloadAndCopy(form, kCustomerFile, got);
-    if (got) LogInfo(form, "Got MVControl.dat");
-    if (f) {
-      RunTimeError(form, "********** ERROR:", *f, false);
-    } else if (got) {
-      LogInfo(form, "Copied to Update folder.");
-      result = true;
-    } else {
-      LogError(form, "Could not get file (MVControl.dat).");
-    }
-  } else {
-    LogShareCopy(form, kAlternatePrefix, kCustomerFile);
-    Status st = CopyFile(ShareCopy(form, kCustomerFile),
-                         UpdateCopy(form, kCustomerFile));
-    if (st.ok()) {
-      result = true;
-    } else {
-      RunTimeError(form, "********** ERROR:", st.failure(), false);
-    }
+FetchPlan UpdatePlan(const RunContext& run, bool alternate) {
+  FetchPlan plan;
+  plan.file = kUpdateFile;
+  std::string prefix(alternate ? kAlternatePrefix : "");
+  std::string marks(alternate ? "" : "!!! ");
+  if (!alternate) {
+    plan.shown_first = "Getting update control file.";
+    plan.directories = {{"..\\Update", "", true}};
   }
-  LogInfo(form, " ");
-  return result;
+  plan.got_line = prefix + "got MVUpdate.dat";
+  plan.copied_line =
+      prefix + "copied to folder (" + UpdateCopy(run, kUpdateFile) + ").";
+  plan.not_got_line = marks + "Could not get file (MVUpdate.dat).";
+  plan.share_prefix = prefix;
+  plan.share_advice = marks + std::string(kShareAdvice);
+  plan.closing_line =
+      alternate ? " " : "Getting of update control file complete.";
+  return plan;
 }
 
-namespace {
+void LogCopyFailure(const RunContext& run, const FetchPlan& plan,
+                    const Failure& failure) {
+  run.log.Error(plan.copy_failure_prefix + failure.Text());
+}
 
-// The client flavour of both update fetches: error 75 means the share is
-// not there, which gets advice instead of the bare failure.
-bool CopyUpdateFileFromShare(Form& form, std::string_view prefix,
-                             std::string_view advice) {
-  LogShareCopy(form, prefix, kUpdateFile);
-  Status st =
-      CopyFile(ShareCopy(form, kUpdateFile), UpdateCopy(form, kUpdateFile));
+// The client flavour: a copy from the server's share.
+bool CopyFromShare(const RunContext& run, const FetchPlan& plan) {
+  run.log.Info(plan.share_prefix + "Copy to client from server.");
+  run.log.Info(plan.share_prefix + "Server: " + ShareCopy(run, plan.file));
+  run.log.Info(plan.share_prefix + "Client: " + UpdateCopy(run, plan.file));
+  Status st = CopyFile(ShareCopy(run, plan.file), UpdateCopy(run, plan.file));
   if (st.ok()) return true;
-  if (st.failure().number() == kPathFileAccessError) {
-    LogError(form, advice);
+  // 75 means the share is not there, which gets advice instead.
+  if (!plan.share_advice.empty() &&
+      st.failure().number() == kPathFileAccessError) {
+    run.log.Error(plan.share_advice);
   } else {
-    RunTimeError(form, "********** ERROR:", st.failure(), false);
+    LogCopyFailure(run, plan, st.failure());
   }
   return false;
 }
 
-// The server flavour of both update fetches, after any directory change.
-bool DownloadUpdateFile(Form& form, std::string_view prefix,
-                        std::string_view failure_line) {
-  bool got = false;
-  std::optional<Failure> f = DownloadAndCopy(form, kUpdateFile, got);
-  std::string p(prefix);
-  if (got) LogInfo(form, p + "got MVUpdate.dat");
-  if (f) {
-    RunTimeError(form, "********** ERROR:", *f, false);
+// The server flavour: folder changes, then a download into the current
+// directory, copied on to Update.
+bool DownloadFromSite(const RunContext& run, const FetchPlan& plan) {
+  if (!plan.lead_line.empty()) run.log.Info(plan.lead_line);
+  for (const DirectoryStep& step : plan.directories) {
+    if (run.site.ChangeDirectory(step.folder)) {
+      if (!step.done_line.empty()) run.log.Info(step.done_line);
+    } else if (step.required) {
+      run.log.Error("!!! Could not change directories (" + step.folder + ").");
+      return false;
+    } else {
+      break;
+    }
+  }
+  if (!plan.after_directories.empty()) run.log.Info(plan.after_directories);
+  if (!run.site.GetFile(plan.file, plan.file)) {
+    run.log.Error(plan.not_got_line);
     return false;
   }
-  if (!got) {
-    LogError(form, failure_line);
+  run.log.Info(plan.got_line);
+  Status st = CopyFile(std::string(plan.file), UpdateCopy(run, plan.file));
+  if (!st.ok()) {
+    LogCopyFailure(run, plan, st.failure());
     return false;
   }
-  LogInfo(form,
-          p + "copied to folder (" + UpdateCopy(form, kUpdateFile) + ").");
+  run.log.Info(plan.copied_line);
   return true;
+}
+
+bool Fetch(const RunContext& run, const FetchPlan& plan) {
+  if (!plan.shown_first.empty()) run.log.Show(plan.shown_first);
+  bool result = run.server_flavour() ? DownloadFromSite(run, plan)
+                                     : CopyFromShare(run, plan);
+  run.log.Info(plan.closing_line);
+  return result;
 }
 
 }  // namespace
 
-bool GetUpdateControlFile(Form& form) {
-  // Shown whatever the log level, and not written to the event log.
-  form.window.AddLine("Getting update control file.");
-  bool result = false;
-  if (form.ServerFlavour()) {
-    if (!ChangeDirectory(form, "..\\Update")) {
-      LogError(form, "!!! Could not change directories (..\\Update).");
-    } else {
-      result = DownloadUpdateFile(form, "",
-                                  "!!! Could not get file (MVUpdate.dat).");
-    }
-  } else {
-    result = CopyUpdateFileFromShare(
-        form, "",
-        "!!! Could not copy file from server, make sure the Update folder is "
-        "shared as MVUpdate.");
-  }
-  LogInfo(form, "Getting of update control file complete.");
-  return result;
+bool GetCustomerControlFile(const RunContext& run) {
+  return Fetch(run, CustomerPlan(run, false));
 }
 
-bool GetAlternateUpdateControlFile(Form& form) {
-  bool result;
-  if (form.ServerFlavour()) {
-    result = DownloadUpdateFile(form, kAlternatePrefix,
-                                "Could not get file (MVUpdate.dat).");
-  } else {
-    result = CopyUpdateFileFromShare(
-        form, kAlternatePrefix,
-        "Could not copy file from server, make sure the Update folder is "
-        "shared as MVUpdate.");
-  }
-  LogInfo(form, " ");
-  return result;
+bool GetAlternateCustomerControlFile(const RunContext& run) {
+  return Fetch(run, CustomerPlan(run, true));
+}
+
+bool GetUpdateControlFile(const RunContext& run) {
+  return Fetch(run, UpdatePlan(run, false));
+}
+
+bool GetAlternateUpdateControlFile(const RunContext& run) {
+  return Fetch(run, UpdatePlan(run, true));
 }
 
 }  // namespace mv

@@ -17,8 +17,8 @@
 #include "system/deployment.h"
 #include "system/failure.h"
 #include "system/paths.h"
+#include "system/text.h"
 #include "system/unique_fd.h"
-#include "update/string_helpers.h"
 
 namespace mv {
 
@@ -271,7 +271,7 @@ void CurlFtpComponent::Start(std::unique_ptr<Request> request,
 void CurlFtpComponent::Connect(std::string_view host, std::string_view user,
                                std::string_view password) {
   if (Refuse(kFtpMethodConnect, false)) return;
-  host_ = TrimBlanks(host);
+  host_ = TrimSpaces(host);
   user_ = user;
   password_ = password;
   cwd_ = RemotePath();

@@ -2,7 +2,7 @@ find_package(CURL REQUIRED)
 target_link_libraries(mvcore PRIVATE CURL::libcurl)
 
 target_sources(mvcore PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/comm.cc
+  ${CMAKE_CURRENT_LIST_DIR}/ftp_session.cc
   ${CMAKE_CURRENT_LIST_DIR}/control_file_fetch.cc
   ${CMAKE_CURRENT_LIST_DIR}/curl_ftp_component.cc
   ${CMAKE_CURRENT_LIST_DIR}/ftp_component.cc

@@ -2,12 +2,9 @@
 
 #include <string>
 
-#include "app/form.h"
-#include "app/run_log.h"
 #include "system/files.h"
 #include "system/paths.h"
 #include "tools/status_report.h"
-#include "transport/comm.h"
 #include "transport/control_file_fetch.h"
 #include "update/control_file.h"
 #include "update/update_detection.h"
@@ -25,14 +22,14 @@ struct Site {
   std::string_view banner_period;  // "." or "" after the banner
   bool log_clear_folder;
   std::string_view connect_line;
-  bool (*connect)(Form&);
+  bool (*connect)(const RunContext&);
   std::string connect_failed;
   bool change_to_merivane;
-  bool (*get_customer_file)(Form&);
+  bool (*get_customer_file)(const RunContext&);
   std::string_view customer_file_failed;  // "" for no line
-  bool (*get_update_file)(Form&);
+  bool (*get_update_file)(const RunContext&);
   std::string_view update_file_failed;
-  void (*put_status_file)(Form&);
+  void (*put_status_file)(const RunContext&, const std::string&);
 };
 
 const Site& PrimarySite() {
@@ -65,119 +62,113 @@ const Site& AlternateSite() {
   return site;
 }
 
-// Sets RunMessage and logs it followed by one period.
-void LogRunMessage(Form& form, std::string_view text,
+// Logs the run's message followed by one period.
+void LogRunMessage(const RunContext& run, std::string_view text,
                    int32_t level = kLevelInformation) {
-  form.settings.RunMessage = std::string(text);
-  LogMessage(form, level, form.settings.RunMessage + ".", true, false, true);
-}
-
-std::string App(const Form& form, std::string_view tail) {
-  return JoinPath(form.settings.ApplicationPath, tail);
+  run.log.LogMessage(level, std::string(text) + ".");
 }
 
 // Checks for a new update and installs it, or says the site is up to date.
-void InstallNewUpdates(Form& form, std::string_view up_to_date) {
-  if (CheckForNewUpdate(form)) {
-    ProcessUpdateControlFile(form);
+void InstallNewUpdates(const RunContext& run, std::string_view up_to_date) {
+  CommandContext commands = run.commands();
+  if (CheckForNewUpdate(commands, run.store)) {
+    ProcessUpdateControlFile(commands, run.store);
   } else {
-    LogRunMessage(form, up_to_date);
+    LogRunMessage(run, up_to_date);
   }
 }
 
 // The server flavour against `site`.
-void ServerRun(Form& form, const Site& site) {
-  form.settings.RunMessage = "-----  MERIVANE SERVER UPDATE  -----";
-  LogInfo(form, form.settings.RunMessage + std::string(site.banner_period));
+void ServerRun(const RunContext& run, const Site& site) {
+  run.log.Info("-----  MERIVANE SERVER UPDATE  -----" +
+               std::string(site.banner_period));
   // Downloads land in the current directory: make sure it is Download, also
   // after a client run or a CHDIR command of an earlier run in this window.
-  std::string download = App(form, "\\Download");
-  if (Status st = ChangeFolder(download); !st.ok()) {
-    LogError(form, "!!! Could not change to download directory. (" +
-                       st.failure().Text() + ")");
+  if (Status st = ChangeFolder(run.settings.App("\\Download")); !st.ok()) {
+    run.log.Error("!!! Could not change to download directory. (" +
+                  st.failure().Text() + ")");
   }
-  std::string pattern = App(form, "\\Download\\*.*");
-  if (site.log_clear_folder) LogInfo(form, "CLEAR FOLDER       : " + pattern);
-  ClearFolder(form, pattern);
-  LogInfo(form, site.connect_line);
-  if (!site.connect(form)) {
-    LogRunMessage(form, site.connect_failed, kLevelError);
-    form.window.Beep();
+  std::string pattern = run.settings.App("\\Download\\*.*");
+  if (site.log_clear_folder) run.log.Info("CLEAR FOLDER       : " + pattern);
+  ClearFolder(run.settings, run.log, pattern);
+  run.log.Info(site.connect_line);
+  if (!site.connect(run)) {
+    LogRunMessage(run, site.connect_failed, kLevelError);
+    run.window.Beep();
     return;
   }
-  if (site.change_to_merivane) ChangeDirectory(form, "Merivane");
-  if (site.get_customer_file(form)) {
-    ProcessCustomerControlFile(form);
+  if (site.change_to_merivane) run.site.ChangeDirectory("Merivane");
+  if (site.get_customer_file(run)) {
+    ProcessCustomerControlFile(run.settings, run.server_flavour(), run.log);
   } else if (!site.customer_file_failed.empty()) {
-    LogRunMessage(form, site.customer_file_failed, kLevelError);
+    LogRunMessage(run, site.customer_file_failed, kLevelError);
   }
-  if (site.get_update_file(form)) {
-    InstallNewUpdates(form, "Merivane Server version is up-to-date.");
+  if (site.get_update_file(run)) {
+    InstallNewUpdates(run, "Merivane Server version is up-to-date.");
   } else if (!site.update_file_failed.empty()) {
-    LogRunMessage(form, site.update_file_failed, kLevelError);
+    LogRunMessage(run, site.update_file_failed, kLevelError);
   }
-  WriteStatusFile(form);
-  site.put_status_file(form);
-  DisconnectFtpSite(form);
+  std::string status_file =
+      WriteStatusFile(run.settings, run.customer, run.log);
+  site.put_status_file(run, status_file);
+  DisconnectFtpSite(run);
 }
 
 // The client flavour, the same for both sites. Gives false when the run
 // ends without its completion line.
-bool ClientRun(Form& form, std::string_view run_time_error_prefix) {
-  LogRunMessage(form, "-----  MERIVANE CLIENT UPDATE  -----");
-  ClearFolder(form, App(form, "\\Update\\*.*"));
-  if (Status st = ChangeFolder(App(form, "\\Update")); !st.ok()) {
-    form.settings.LastError =
-        std::string(run_time_error_prefix) + st.failure().Text();
-    LogError(form, st.failure().Text());
+bool ClientRun(const RunContext& run) {
+  LogRunMessage(run, "-----  MERIVANE CLIENT UPDATE  -----");
+  ClearFolder(run.settings, run.log, run.settings.App("\\Update\\*.*"));
+  if (Status st = ChangeFolder(run.settings.App("\\Update")); !st.ok()) {
+    run.log.Error(st.failure().Text());
     return false;
   }
-  if (!GetUpdateControlFile(form)) return false;
-  InstallNewUpdates(form, "Merivane Client version is up-to-date.");
+  if (!GetUpdateControlFile(run)) return false;
+  InstallNewUpdates(run, "Merivane Client version is up-to-date.");
   return true;
 }
 
-void Run(Form& form, const Site& site, std::string_view error_prefix) {
-  form.window.SetBusy(true);
-  form.window.DoEvents();
+void Run(const RunContext& run, const Site& site) {
+  run.window.SetBusy(true);
+  run.window.DoEvents();
   bool complete = true;
-  if (form.ServerFlavour()) {
-    ServerRun(form, site);
+  if (run.server_flavour()) {
+    ServerRun(run, site);
   } else {
-    complete = ClientRun(form, error_prefix);
+    complete = ClientRun(run);
   }
-  if (complete) LogRunMessage(form, "Update complete.");
-  LogMessage(form, kLevelInformation, " ", true, false, false);
-  form.window.SetBusy(false);
-  form.window.DoEvents();
+  if (complete) LogRunMessage(run, "Update complete.");
+  run.log.LogMessage(kLevelInformation, " ", kStampedLine);
+  run.window.SetBusy(false);
+  run.window.DoEvents();
 }
 
 }  // namespace
 
-void UpdateSystemClick(Form& form) {
-  form.window.ClearLines();
-  if (form.window.UseAlternateTicked()) {
-    CommunicateWithFTPSite(form);
+void UpdateSystemClick(const RunContext& run) {
+  run.log.Clear();
+  if (run.window.UseAlternateTicked()) {
+    CommunicateWithFTPSite(run);
   } else {
-    RunUpdate(form);
+    RunUpdate(run);
   }
 }
 
-void RunUpdate(Form& form) { Run(form, PrimarySite(), "!!! "); }
+void RunUpdate(const RunContext& run) { Run(run, PrimarySite()); }
 
-void CommunicateWithFTPSite(Form& form) {
-  Run(form, AlternateSite(), "Error:CommunicateWithFTPSite...");
+void CommunicateWithFTPSite(const RunContext& run) {
+  Run(run, AlternateSite());
 }
 
-void ClearFolder(Form& form, std::string_view pattern) {
+void ClearFolder(const InstallSettings& settings, RunLog& log,
+                 std::string_view pattern) {
   std::string native = NativePath(pattern);
   std::string folder = ParentFolder(native);
   Status st;
   // Only a work folder below a real installation path is cleared: an empty
   // installation path would otherwise point at a folder of the root.
-  if (form.settings.ApplicationPath.empty() ||
-      form.settings.ApplicationPath[0] != '/' || folder.empty() ||
-      folder == "/") {
+  if (settings.application_path.empty() ||
+      settings.application_path[0] != '/' || folder.empty() || folder == "/") {
     st = Failure(kPathNotFound);
   } else {
     st = DeleteFiles(native);
@@ -185,60 +176,60 @@ void ClearFolder(Form& form, std::string_view pattern) {
     if (!st.ok() && st.failure().number() == kFileNotFound) st = Status::Ok();
   }
   if (!st.ok()) {
-    form.settings.LastError = "!!! Clear Folder: " + st.failure().Text();
-    LogError(form, form.settings.LastError);
+    log.Error("!!! Clear Folder: " + st.failure().Text());
   }
-  LogInfo(form, " ");
+  log.Info(" ");
 }
 
-bool ConnectToFtpSite(Form& form) {
-  const CustomerUpdateInfo& c = form.customer;
-  bool ok = Connect(form, c.FTPSiteAddress1, c.UserName, c.Password);
+bool ConnectToFtpSite(const RunContext& run) {
+  const CustomerUpdateInfo& c = run.customer;
+  bool ok = run.site.Connect(c.site_address1, c.user_name, c.password);
   if (ok) {
-    LogInfo(form, "Connected.");
+    run.log.Info("Connected.");
   } else {
-    LogError(form, "!!! Failed to connect to " + c.FTPSiteAddress1);
+    run.log.Error("!!! Failed to connect to " + c.site_address1);
   }
-  LogInfo(form, " ");
+  run.log.Info(" ");
   return ok;
 }
 
-bool ConnectToAlternateSite(Form& form) {
-  const CustomerUpdateInfo& c = form.customer;
-  LogInfo(form,
-          "Connecting to Merivane ftp site...(" + c.FTPSiteAddress2 + ")");
-  bool ok = Connect(form, c.FTPSiteAddress2, c.UserName, c.Password);
+bool ConnectToAlternateSite(const RunContext& run) {
+  const CustomerUpdateInfo& c = run.customer;
+  run.log.Info("Connecting to Merivane ftp site...(" + c.site_address2 + ")");
+  bool ok = run.site.Connect(c.site_address2, c.user_name, c.password);
   if (ok) {
-    LogInfo(form, "Connected.");
+    run.log.Info("Connected.");
   } else {
-    LogError(form, "Failed to connect.");
+    run.log.Error("Failed to connect.");
   }
-  LogInfo(form, " ");
+  run.log.Info(" ");
   return ok;
 }
 
 namespace {
 
-void UploadStatusFile(Form& form) {
-  int16_t code = 0;
-  std::string local = App(form, "\\Download\\" + form.status_file_name);
-  if (!PutFile(form, local, form.status_file_name, code)) {
-    LogMessage(
-        form, kLevelWarning,
-        "Could not put file in folder (" + form.customer.CustomerNum + ").",
-        true, false, true);
+void UploadStatusFile(const RunContext& run, const std::string& file_name) {
+  std::string local = run.settings.App("\\Download\\" + file_name);
+  if (!run.site.PutFile(local, file_name)) {
+    run.log.Warning("Could not put file in folder (" +
+                    run.customer.customer_number + ").");
   }
 }
 
 }  // namespace
 
-void PutStatusFile(Form& form) {
-  if (!ChangeDirectory(form, "..\\" + form.customer.CustomerNum)) return;
-  UploadStatusFile(form);
+void PutStatusFile(const RunContext& run, const std::string& file_name) {
+  if (!run.site.ChangeDirectory("..\\" + run.customer.customer_number)) {
+    return;
+  }
+  UploadStatusFile(run, file_name);
 }
 
-void PutAlternateStatusFile(Form& form) { UploadStatusFile(form); }
+void PutAlternateStatusFile(const RunContext& run,
+                            const std::string& file_name) {
+  UploadStatusFile(run, file_name);
+}
 
-void DisconnectFtpSite(Form& form) { Disconnect(form); }
+void DisconnectFtpSite(const RunContext& run) { run.site.Disconnect(); }
 
 }  // namespace mv

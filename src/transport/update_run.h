@@ -4,26 +4,49 @@
 #ifndef MVUPDATE_TRANSPORT_UPDATE_RUN_H_
 #define MVUPDATE_TRANSPORT_UPDATE_RUN_H_
 
+#include <string>
 #include <string_view>
+
+#include "data/customer_record.h"
+#include "log/run_log.h"
+#include "system/install_settings.h"
+#include "system/settings_store.h"
+#include "system/window.h"
+#include "transport/site_session.h"
+#include "update/command_interpreter.h"
 
 namespace mv {
 
-class Form;
+// What an update run works with.
+struct RunContext {
+  const InstallSettings& settings;
+  CustomerUpdateInfo& customer;  // reloaded for the status report
+  Window& window;
+  RunLog& log;
+  SettingsStore& store;
+  SiteSession& site;
+
+  bool server_flavour() const { return ServerFlavour(settings, window); }
+  CommandContext commands() const { return {settings, window, log, site}; }
+};
 
 // Empties the list box and runs the update against the site the "Use
 // Alternate" box chooses.
-void UpdateSystemClick(Form& form);
+void UpdateSystemClick(const RunContext& run);
 
-void RunUpdate(Form& form);               // primary site
-void CommunicateWithFTPSite(Form& form);  // alternate site
+void RunUpdate(const RunContext& run);               // primary site
+void CommunicateWithFTPSite(const RunContext& run);  // alternate site
 
 // Deletes the files that match a pattern of a work folder.
-void ClearFolder(Form& form, std::string_view pattern);
-bool ConnectToFtpSite(Form& form);
-bool ConnectToAlternateSite(Form& form);
-void PutStatusFile(Form& form);
-void PutAlternateStatusFile(Form& form);
-void DisconnectFtpSite(Form& form);
+void ClearFolder(const InstallSettings& settings, RunLog& log,
+                 std::string_view pattern);
+bool ConnectToFtpSite(const RunContext& run);
+bool ConnectToAlternateSite(const RunContext& run);
+// Upload the status report `file_name` from <app>/Download.
+void PutStatusFile(const RunContext& run, const std::string& file_name);
+void PutAlternateStatusFile(const RunContext& run,
+                            const std::string& file_name);
+void DisconnectFtpSite(const RunContext& run);
 
 }  // namespace mv
 

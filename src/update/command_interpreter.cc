@@ -3,14 +3,11 @@
 #include <string>
 #include <string_view>
 
-#include "app/form.h"
-#include "app/run_log.h"
 #include "system/deployment.h"
 #include "system/files.h"
 #include "system/paths.h"
 #include "system/process.h"
-#include "transport/comm.h"
-#include "update/string_helpers.h"
+#include "system/text.h"
 #include "update/wait.h"
 #include "update/zip.h"
 
@@ -21,8 +18,11 @@ namespace {
 // One call of the interpreter: the cleaned line, its key and the error flag.
 class Command {
  public:
-  Command(Form& form, std::string line)
-      : form_(form), line_(std::move(line)), key_(ToUpperAscii(line_)) {}
+  Command(const CommandContext& context, std::string line)
+      : context_(context),
+        log_(context.log),
+        line_(std::move(line)),
+        key_(ToUpperAscii(line_)) {}
 
   bool Run();
 
@@ -31,13 +31,11 @@ class Command {
     return key_.compare(0, keyword.size(), keyword) == 0;
   }
   std::string Arg(size_t pos) const { return std::string(MidFrom(line_, pos)); }
-  void Message(std::string_view text) {
-    LogMessage(form_, kLevelMessage, text, true, false, true);
-  }
+  void Message(std::string_view text) { log_.Message(text); }
   // The run-time error path: the failure is logged, the flag set, and the
   // command goes on with its next step.
   void ErrorPath(const Failure& failure) {
-    LogError(form_, failure.Text());
+    log_.Error(failure.Text());
     error_flag_ = true;
     failed_ = true;
   }
@@ -45,11 +43,11 @@ class Command {
     if (!status.ok()) ErrorPath(status.failure());
   }
   void FailedLine(std::string_view text) {
-    LogError(form_, text);
+    log_.Error(text);
     failed_ = true;
   }
   std::string App(std::string_view tail) const {
-    return JoinPath(form_.settings.ApplicationPath, tail);
+    return context_.settings.App(tail);
   }
 
   void Download(const std::string& arg);
@@ -59,7 +57,8 @@ class Command {
   void Unzip(const std::string& arg);
   void Zip(const std::string& arg);
 
-  Form& form_;
+  const CommandContext& context_;
+  RunLog& log_;
   std::string line_;
   std::string key_;
   bool error_flag_ = false;
@@ -73,7 +72,7 @@ bool Command::Run() {
     Message("Internal comment - ignore this line.");
   } else if (Is("USERCOMMENT=")) {
     Message("Display the user comment.");
-    form_.window.AddLine("   " + Arg(13));
+    log_.Show("   " + Arg(13));
   } else if (Is("PROMPT=")) {
     Message("Prompt for user input-NOT WORKING YET.");
   } else if (Is("DOWNLOAD")) {
@@ -81,13 +80,11 @@ bool Command::Run() {
   } else if (Is("FTPGET")) {
     std::string arg = Arg(8);
     Message("Get file " + arg);
-    int16_t code = 0;
-    if (!GetFile(form_, arg, arg, code)) FailedLine("GetFile: Failed. ");
+    if (!context_.site.GetFile(arg, arg)) FailedLine("GetFile: Failed. ");
   } else if (Is("FTPPUT")) {
     std::string arg = Arg(8);
     Message("Put file " + arg);
-    int16_t code = 0;
-    if (!PutFile(form_, arg, arg, code)) FailedLine("PutFile: Failed. ");
+    if (!context_.site.PutFile(arg, arg)) FailedLine("PutFile: Failed. ");
   } else if (Is("CHDIR")) {
     ChangeDirectory(Arg(7));
   } else if (Is("MKDIR")) {
@@ -97,34 +94,34 @@ bool Command::Run() {
   } else if (Is("RUN ")) {
     Run(Arg(5));
   } else if (Is("COPY")) {
-    Copy(TrimBlanks(Arg(6)));
+    Copy(TrimSpaces(Arg(6)));
   } else if (Is("DELETE")) {
     std::string arg = Arg(8);
     Message("Delete " + arg);
     Check(DeleteFiles(NativePath(arg)));
   } else if (Is("UNZIP")) {
-    Unzip(TrimBlanks(Arg(7)));
+    Unzip(TrimSpaces(Arg(7)));
   } else if (Is("ZIP")) {
-    Zip(TrimBlanks(Arg(5)));
+    Zip(TrimSpaces(Arg(5)));
   }
   return !failed_;
 }
 
 void Command::Download(const std::string& arg) {
   std::string target = App("\\Update\\" + arg);
-  if (form_.ServerFlavour()) {
+  if (context_.server_flavour()) {
     Message("Download to Server");
-    int16_t code = 0;
-    if (!GetFile(form_, arg, arg, code))
+    if (!context_.site.GetFile(arg, arg)) {
       FailedLine("Download to Server: Failed. ");
+    }
     // The server passes each update file on to its clients through its
     // shared Update folder; the copy is tried even after a failed fetch.
     Check(CopyFile(NativePath(arg), target));
   } else {
     Message("Download to Client");
-    Check(CopyFile(
-        NativePath("\\\\" + form_.settings.ServerName + "\\MVUpdate\\" + arg),
-        target));
+    Check(CopyFile(NativePath("\\\\" + context_.settings.server_name +
+                              "\\MVUpdate\\" + arg),
+                   target));
     if (error_flag_) {
       FailedLine("Download to Client: Failed. ");
       error_flag_ = false;
@@ -151,7 +148,7 @@ void Command::Run(const std::string& arg) {
     FailedLine("Shell: Failed. ");
     return;
   }
-  WaitSeconds(form_, static_cast<float>(RunWaitSeconds()));
+  WaitSeconds(context_.window, log_, static_cast<float>(RunWaitSeconds()));
   ReapFinishedPrograms();
 }
 
@@ -188,8 +185,8 @@ void Command::Unzip(const std::string& a) {
   size_t s = a.find(' ');
   if (s == std::string::npos) return;
   std::string destination =
-      App(form_.ServerFlavour() ? "\\Download" : "\\Update");
-  if (UnZipFiles(form_, a.substr(0, s), destination, a.substr(s + 1)) != 0) {
+      App(context_.server_flavour() ? "\\Download" : "\\Update");
+  if (UnZipFiles(log_, a.substr(0, s), destination, a.substr(s + 1)) != 0) {
     failed_ = true;
   }
 }
@@ -198,15 +195,15 @@ void Command::Zip(const std::string& a) {
   Message("Zip " + a);
   size_t s = a.find(' ');
   if (s == std::string::npos) return;
-  if (ZipFiles(form_, a.substr(0, s), a.substr(s + 1)) != 0) failed_ = true;
+  if (ZipFiles(log_, a.substr(0, s), a.substr(s + 1)) != 0) failed_ = true;
 }
 
 }  // namespace
 
-bool ExecuteCommandLine(Form& form, std::string& line) {
-  LogInfo(form, "COMMAND: " + line);
-  line = StripCharacter(TrimBlanks(line), "\t");
-  Command command(form, line);
+bool ExecuteCommandLine(const CommandContext& context, std::string& line) {
+  context.log.Info("COMMAND: " + line);
+  line = StripCharacter(TrimSpaces(line), "\t");
+  Command command(context, line);
   return command.Run();
 }
 

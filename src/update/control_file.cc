@@ -7,8 +7,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/form.h"
-#include "app/run_log.h"
 #include "system/files.h"
 #include "system/paths.h"
 
@@ -139,28 +137,26 @@ Result<int32_t> ControlNumber(std::string_view text) {
   return static_cast<int32_t>(magnitude);
 }
 
-std::string CustomerControlFile(const Form& form) {
-  return JoinPath(form.settings.ApplicationPath,
-                  form.ServerFlavour() ? "\\Download\\MVControl.dat"
-                                       : "\\Update\\MVControl.dat");
+std::string CustomerControlFile(const InstallSettings& settings,
+                                bool server_flavour) {
+  return settings.App(server_flavour ? "\\Download\\MVControl.dat"
+                                     : "\\Update\\MVControl.dat");
 }
 
-std::string UpdateControlFile(const Form& form) {
-  return JoinPath(form.settings.ApplicationPath,
-                  form.ServerFlavour() ? "\\Download\\MVUpdate.dat"
-                                       : "\\Update\\MVUpdate.dat");
+std::string UpdateControlFile(const InstallSettings& settings,
+                              bool server_flavour) {
+  return settings.App(server_flavour ? "\\Download\\MVUpdate.dat"
+                                     : "\\Update\\MVUpdate.dat");
 }
 
-void ProcessCustomerControlFile(Form& form) {
-  form.window.AddLine("Processing customer's control file.");
+void ProcessCustomerControlFile(const InstallSettings& settings,
+                                bool server_flavour, RunLog& log) {
+  log.Show("Processing customer's control file.");
   // Opening is the whole check: the file's contents are not interpreted.
   Result<ControlFileReader> reader =
-      ControlFileReader::Open(CustomerControlFile(form));
-  if (!reader.ok()) {
-    form.settings.LastError = "********** ERROR:" + reader.failure().Text();
-    LogError(form, reader.failure().Text());
-  }
-  LogInfo(form, "Processing of customer's control file complete.");
+      ControlFileReader::Open(CustomerControlFile(settings, server_flavour));
+  if (!reader.ok()) log.Error(reader.failure().Text());
+  log.Info("Processing of customer's control file complete.");
 }
 
 }  // namespace mv

@@ -10,12 +10,12 @@
 #include <string_view>
 #include <vector>
 
+#include "log/run_log.h"
 #include "system/failure.h"
+#include "system/install_settings.h"
 #include "system/unique_fd.h"
 
 namespace mv {
-
-class Form;
 
 // Reads a control file line by line. Lines are byte strings (Windows code
 // page or UTF-8) and are passed on unchanged. A line ends at CR or at CR LF;
@@ -61,13 +61,16 @@ Result<int32_t> ControlNumber(std::string_view text);
 
 // The native path of the copy of each control file that processing reads:
 // the Download folder in the server flavour, the Update folder otherwise.
-std::string CustomerControlFile(const Form& form);
-std::string UpdateControlFile(const Form& form);
+std::string CustomerControlFile(const InstallSettings& settings,
+                                bool server_flavour);
+std::string UpdateControlFile(const InstallSettings& settings,
+                              bool server_flavour);
 
 // Proves that the fetched customer control file can be opened; its contents
-// are not interpreted. A failure sets LastError and is logged, and the step
-// still reports that it is complete.
-void ProcessCustomerControlFile(Form& form);
+// are not interpreted. A failure is logged, and the step still reports that
+// it is complete.
+void ProcessCustomerControlFile(const InstallSettings& settings,
+                                bool server_flavour, RunLog& log);
 
 }  // namespace mv
 

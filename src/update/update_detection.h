@@ -4,26 +4,21 @@
 #ifndef MVUPDATE_UPDATE_UPDATE_DETECTION_H_
 #define MVUPDATE_UPDATE_UPDATE_DETECTION_H_
 
-#include <cstdint>
-
-#include "system/failure.h"
+#include "system/settings_store.h"
+#include "update/command_interpreter.h"
 
 namespace mv {
 
-class Form;
-
 // True when the update control file announces an update newer than the one
-// stored as installed.
-bool CheckForNewUpdate(Form& form);
+// stored as installed in `store`.
+bool CheckForNewUpdate(const CommandContext& context,
+                       const SettingsStore& store);
 
 // Installs, in file order, every section whose number is above the stored
-// one, and records each as soon as its section ends.
-void ProcessUpdateControlFile(Form& form);
-
-// The number of the last installed update from the per-user settings store
-// ("0" when none is stored).
-Result<int32_t> ReadLastUpdateInstalled(Form& form);
-Status StoreLastUpdateInstalled(Form& form, int32_t n);
+// one, and records each as soon as its section ends: in `store`, in the
+// customer's database row and in the list.
+void ProcessUpdateControlFile(const CommandContext& context,
+                              SettingsStore& store);
 
 }  // namespace mv
 

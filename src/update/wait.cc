@@ -4,9 +4,6 @@
 #include <cmath>
 #include <string>
 
-#include "app/form.h"
-#include "app/run_log.h"
-
 namespace mv {
 
 namespace {
@@ -35,21 +32,19 @@ std::chrono::milliseconds WaitLength(float seconds) {
 
 }  // namespace
 
-void WaitSeconds(Form& form, float seconds) {
-  LogInfo(form, "SECONDS: " + ShortestText(seconds));
+void WaitSeconds(EventPump& pump, RunLog& log, float seconds) {
+  log.Info("SECONDS: " + ShortestText(seconds));
   if (!(seconds > 0)) return;
   using Clock = std::chrono::steady_clock;
   std::chrono::milliseconds length = WaitLength(seconds);
-  LogMessage(form, kLevelMessage, "Timer Enabled for wait period. ", true,
-             false, true);
+  log.Message("Timer Enabled for wait period. ");
   Clock::time_point deadline = Clock::now() + length;
   for (Clock::time_point now = Clock::now(); now < deadline;
        now = Clock::now()) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
-    form.window.WaitForEvents(std::min(left, kPollBound));
+    pump.WaitForEvents(std::min(left, kPollBound));
   }
-  LogMessage(form, kLevelMessage, "Timer Disabled for wait period. ", true,
-             false, true);
+  log.Message("Timer Disabled for wait period. ");
 }
 
 }  // namespace mv

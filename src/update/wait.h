@@ -5,9 +5,10 @@
 
 #include <chrono>
 
-namespace mv {
+#include "log/run_log.h"
+#include "system/window.h"
 
-class Form;
+namespace mv {
 
 // The longest wait: requests above it (and an infinite one) wait this long,
 // so that no request can block the window for good.
@@ -18,7 +19,7 @@ inline constexpr std::chrono::milliseconds kLongestWait =
 // that long (rounded to whole milliseconds, a half to the even neighbour)
 // against the steady clock, letting the window's events run meanwhile and
 // leaving the processor idle. Returns when the wait is over.
-void WaitSeconds(Form& form, float seconds);
+void WaitSeconds(EventPump& pump, RunLog& log, float seconds);
 
 }  // namespace mv
 

@@ -16,8 +16,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/form.h"
-#include "app/run_log.h"
+#include "log/run_log.h"
 #include "system/failure.h"
 #include "system/files.h"
 #include "system/paths.h"
@@ -42,10 +41,6 @@ std::string CodeText(int code) {
   std::string text(code < 0 ? 0 : 1, ' ');
   text += std::to_string(code);
   return text;
-}
-
-void LogWarning(Form& form, const std::string& text) {
-  LogMessage(form, kLevelWarning, text, true, false, true);
 }
 
 // Keeps the first problem's code of a call.
@@ -169,8 +164,8 @@ class FolderNames {
 // One extraction: the archive, the destination and what it learnt.
 class Extraction {
  public:
-  Extraction(Form& form, zip_t* za, std::string destination)
-      : form_(form), za_(za), destination_(std::move(destination)) {}
+  Extraction(RunLog& log, zip_t* za, std::string destination)
+      : log_(log), za_(za), destination_(std::move(destination)) {}
 
   // Extracts the matching entries; gives the result code.
   int16_t Run(const std::vector<std::string>& patterns) {
@@ -197,13 +192,13 @@ class Extraction {
   void ExtractEntry(zip_uint64_t index, const std::string& name, bool folder) {
     std::optional<std::vector<std::string>> parts = SafeParts(name);
     if (!parts || IsLink(index)) {
-      LogWarning(form_, "!!! Unsafe entry not extracted: " + name);
+      log_.Warning("!!! Unsafe entry not extracted: " + name);
       Note(result_, kArchiveEntryUnsafe);
       return;
     }
     const char* raw = zip_get_name(za_, index, ZIP_FL_ENC_RAW);
     if (raw != nullptr && name != raw) {
-      LogWarning(form_, "!!! Entry name is not UTF-8, extracted as: " + name);
+      log_.Warning("!!! Entry name is not UTF-8, extracted as: " + name);
     }
     size_t folder_count = folder ? parts->size() : parts->size() - 1;
     Result<std::string> where = MakeFolders(*parts, folder_count);
@@ -342,18 +337,18 @@ class Extraction {
   }
 
   void Damaged(const std::string& name, const char* why) {
-    LogWarning(form_, "!!! Damaged entry not extracted: " + name + " (" +
-                          std::string(why) + ")");
+    log_.Warning("!!! Damaged entry not extracted: " + name + " (" +
+                 std::string(why) + ")");
     Note(result_, kArchiveEntryDamaged);
   }
 
   void CouldNotExtract(const std::string& name, const Failure& failure) {
-    LogWarning(form_,
-               "!!! Could not extract: " + name + " (" + failure.Text() + ")");
+    log_.Warning("!!! Could not extract: " + name + " (" + failure.Text() +
+                 ")");
     Note(result_, kArchiveWriteFailed);
   }
 
-  Form& form_;
+  RunLog& log_;
   zip_t* za_;
   std::string destination_;
   FolderNames names_;
@@ -384,7 +379,7 @@ ArchivePtr OpenArchive(const std::string& path, int16_t& result) {
   return za;
 }
 
-int16_t Extract(Form& form, std::string_view zip_file,
+int16_t Extract(RunLog& log, std::string_view zip_file,
                 std::string_view destination, std::string_view file_spec) {
   if (HasNul(zip_file)) return kArchiveNotFound;
   if (HasNul(destination)) return kArchiveWriteFailed;
@@ -396,7 +391,7 @@ int16_t Extract(Form& form, std::string_view zip_file,
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (!FolderExists(folder)) return kArchiveWriteFailed;
-  return Extraction(form, za.get(), folder).Run(SplitSpec(file_spec));
+  return Extraction(log, za.get(), folder).Run(SplitSpec(file_spec));
 }
 
 // A file to be archived: where it is and the name it is stored under.
@@ -474,7 +469,7 @@ std::vector<Source> Collect(const std::vector<std::string>& patterns) {
   return unique;
 }
 
-int16_t Build(Form& form, std::string_view archive,
+int16_t Build(RunLog& log, std::string_view archive,
               std::string_view file_spec) {
   int16_t result = kArchiveOk;
   if (HasNul(archive)) return kArchiveWriteFailed;
@@ -496,8 +491,8 @@ int16_t Build(Form& form, std::string_view archive,
   std::erase_if(sources, [&](const Source& s) {
     UniqueFd fd(::open(s.path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd) return false;
-    LogWarning(form, "!!! Could not read: " + s.name + " (" +
-                         Failure::FromErrno(errno, s.path).Text() + ")");
+    log.Warning("!!! Could not read: " + s.name + " (" +
+                Failure::FromErrno(errno, s.path).Text() + ")");
     Note(result, kArchiveSourceUnreadable);
     return true;
   });
@@ -523,9 +518,8 @@ int16_t Build(Form& form, std::string_view archive,
   // libzip writes a temporary file and renames it only when it is complete;
   // when that fails the temporary file is removed and nothing is left.
   if (zip_close(za.get()) != 0) {
-    LogWarning(form,
-               "!!! Could not write the zip file: " +
-                   std::string(zip_error_strerror(zip_get_error(za.get()))));
+    log.Warning("!!! Could not write the zip file: " +
+                std::string(zip_error_strerror(zip_get_error(za.get()))));
     return kArchiveWriteFailed;
   }
   za.release();
@@ -534,29 +528,28 @@ int16_t Build(Form& form, std::string_view archive,
 
 }  // namespace
 
-int16_t UnZipFiles(Form& form, std::string_view strZipFile,
-                   std::string_view strDestination,
-                   std::string_view strFileSpec) {
-  LogInfo(form, "DESTINATION      : " + std::string(strDestination));
-  LogInfo(form, "ZIPFILE          : " + std::string(strZipFile));
-  LogInfo(form, "FILESPEC         : " + std::string(strFileSpec));
-  int16_t result = Extract(form, strZipFile, strDestination, strFileSpec);
+int16_t UnZipFiles(RunLog& log, std::string_view zip_file,
+                   std::string_view destination, std::string_view file_spec) {
+  log.Info("DESTINATION      : " + std::string(destination));
+  log.Info("ZIPFILE          : " + std::string(zip_file));
+  log.Info("FILESPEC         : " + std::string(file_spec));
+  int16_t result = Extract(log, zip_file, destination, file_spec);
   if (result != kArchiveOk) {
-    LogMessage(form, kLevelError, CodeText(result), true, false, false);
+    log.LogMessage(kLevelError, CodeText(result), kStampedLine);
   }
   return result;
 }
 
-int16_t ZipFiles(Form& form, std::string_view archive,
+int16_t ZipFiles(RunLog& log, std::string_view archive,
                  std::string_view file_spec) {
-  LogInfo(form, "Zip Files      : " + std::string(archive));
-  LogInfo(form, "File Spec      : " + std::string(file_spec));
+  log.Info("Zip Files      : " + std::string(archive));
+  log.Info("File Spec      : " + std::string(file_spec));
   if (!DeleteFiles(NativePath(archive)).ok()) {
-    LogWarning(form, "!!! Could not remove the zip file. ");
+    log.Warning("!!! Could not remove the zip file. ");
   }
-  int16_t result = Build(form, archive, file_spec);
+  int16_t result = Build(log, archive, file_spec);
   if (result != kArchiveOk) {
-    LogError(form, "!!! Could not zip: " + CodeText(result));
+    log.Error("!!! Could not zip: " + CodeText(result));
   }
   return result;
 }

@@ -51,9 +51,9 @@
 #include <cstdint>
 #include <string_view>
 
-namespace mv {
+#include "log/run_log.h"
 
-class Form;
+namespace mv {
 
 inline constexpr int kZipCompressionLevel = 5;
 
@@ -85,18 +85,17 @@ enum ArchiveResult : int16_t {
   kArchiveSourceUnreadable = 8,
 };
 
-// Extracts the entries of `strZipFile` that match `strFileSpec` into the
-// folder `strDestination`. Logs the three value lines and, for a result other
-// than 0, the result code alone on an Error line. Gives the result code.
-int16_t UnZipFiles(Form& form, std::string_view strZipFile,
-                   std::string_view strDestination,
-                   std::string_view strFileSpec);
+// Extracts the entries of `zip_file` that match `file_spec` into the folder
+// `destination`. Logs the three value lines and, for a result other than 0,
+// the result code alone on an Error line. Gives the result code.
+int16_t UnZipFiles(RunLog& log, std::string_view zip_file,
+                   std::string_view destination, std::string_view file_spec);
 
 // Deletes `archive` (wildcards honoured) and builds it anew from the files
 // that match `file_spec`. Logs the two value lines, a Warning when there was
 // nothing to delete, and "!!! Could not zip: " with the code for a result
 // other than 0. Gives the result code.
-int16_t ZipFiles(Form& form, std::string_view archive,
+int16_t ZipFiles(RunLog& log, std::string_view archive,
                  std::string_view file_spec);
 
 }  // namespace mv

@@ -1,5 +1,6 @@
-#include "update/string_helpers.h"
+#include "system/text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -30,11 +31,49 @@ std::string StripCharacter(std::string_view text, std::string_view character) {
   return s;
 }
 
-std::string TrimBlanks(std::string_view text) {
+std::string TrimSpaces(std::string_view text) {
   size_t begin = text.find_first_not_of(' ');
   if (begin == std::string_view::npos) return "";
   size_t end = text.find_last_not_of(' ');
   return std::string(text.substr(begin, end - begin + 1));
+}
+
+std::string_view TrimSpacesAndTabs(std::string_view text) {
+  size_t begin = text.find_first_not_of(" \t");
+  if (begin == std::string_view::npos) return {};
+  size_t end = text.find_last_not_of(" \t");
+  return text.substr(begin, end - begin + 1);
+}
+
+std::string_view TrimWhitespace(std::string_view text) {
+  auto space = [](char c) {
+    return std::isspace(static_cast<unsigned char>(c)) != 0;
+  };
+  while (!text.empty() && space(text.front())) text.remove_prefix(1);
+  while (!text.empty() && space(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t nl = text.find('\n', pos);
+    std::string_view line = text.substr(
+        pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+    pos = nl == std::string_view::npos ? text.size() : nl + 1;
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.push_back(line);
+  }
+  return lines;
 }
 
 std::string ToUpperAscii(std::string_view text) {
@@ -46,7 +85,7 @@ std::string ToUpperAscii(std::string_view text) {
 }
 
 Result<int32_t> ParseWholeNumber(std::string_view text) {
-  std::string s = TrimBlanks(text);
+  std::string s = TrimSpaces(text);
   // Plain decimal notation only: strtod alone would also take hexadecimal,
   // "inf" and "nan".
   bool has_digit = false;

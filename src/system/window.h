@@ -1,0 +1,63 @@
+// The window as the core sees it: the platform's window toolkit reduced to
+// what the utility uses. Three implementations: the Qt window (src/gui), the
+// console (src/cli) and a recording fake for tests. All calls come from the
+// one thread that runs the commands.
+#ifndef MVUPDATE_SYSTEM_WINDOW_H_
+#define MVUPDATE_SYSTEM_WINDOW_H_
+
+#include <chrono>
+#include <cstdint>
+#include <string_view>
+
+namespace mv {
+
+// The list box and the message box: where the run log shows its lines.
+class ListBox {
+ public:
+  virtual ~ListBox() = default;
+
+  // Lines are byte strings (UTF-8 or the Windows code page); front ends
+  // decode them for display.
+  virtual void AddLine(std::string_view text) = 0;
+  virtual void ClearLines() = 0;
+  // Overwrites the text of the last line (adds one when the box is empty).
+  virtual void ReplaceLastLine(std::string_view text) = 0;
+  // A modal message box with an OK button; returns when it is closed.
+  virtual void ShowMessageBox(std::string_view prompt,
+                              std::string_view caption) = 0;
+};
+
+// The window's event loop, for long waits that must keep the window alive.
+class EventPump {
+ public:
+  virtual ~EventPump() = default;
+
+  // Runs the pending window events once and returns (DoEvents).
+  virtual void DoEvents() = 0;
+  // Blocks until a window event arrives or `bound` has passed, running the
+  // events that arrived. Never spins.
+  virtual void WaitForEvents(std::chrono::milliseconds bound) = 0;
+};
+
+class Window : public ListBox, public EventPump {
+ public:
+  // The hourglass (true) or the default pointer (false).
+  virtual void SetBusy(bool busy) = 0;
+  virtual void Beep() = 0;
+
+  // The check boxes, read at the moment of use.
+  virtual bool UseAlternateTicked() const = 0;   // "Use Alternate"
+  virtual bool UpdateFromFtpTicked() const = 0;  // "Update from FTP Site"
+  virtual void SetUseAlternateEnabled(bool enabled) = 0;
+
+  // Progress of a running transfer; `total` < 0 when the size is unknown.
+  virtual void ShowProgress(int64_t done, int64_t total) {
+    (void)done;
+    (void)total;
+  }
+  virtual void HideProgress() {}
+};
+
+}  // namespace mv
+
+#endif  // MVUPDATE_SYSTEM_WINDOW_H_

@@ -1,0 +1,93 @@
+// The FTP session: blocking operations over the asynchronous FTP component,
+// and the state they share (the Comm module of the utility).
+//
+// Each operation starts one component method and then waits: it lets the
+// window's events run, lets the component work for at most a short bound
+// (blocking on its sockets, never spinning) and stops when the component's
+// Done has arrived or the operation's time limit has passed. A wait that
+// reaches its limit aborts the method and fails. Trace lines go to the
+// event log file only; the password and the file names are never traced.
+#ifndef MVUPDATE_TRANSPORT_FTP_SESSION_H_
+#define MVUPDATE_TRANSPORT_FTP_SESSION_H_
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string_view>
+
+#include "log/run_log.h"
+#include "system/install_settings.h"
+#include "system/window.h"
+#include "transport/ftp_component.h"
+#include "transport/site_session.h"
+
+namespace mv {
+
+// Limit of GetFile and PutFile; Connect, ChangeDirectory and Disconnect use
+// FtpTimeoutSeconds() (system/deployment.h).
+inline constexpr double kTransferLimitSeconds = 3600;
+
+class FtpSession : public SiteSession {
+ public:
+  // `window` lets events run during waits and shows transfer progress.
+  FtpSession(RunLog& log, Window& window) : log_(log), window_(window) {}
+  FtpSession(const FtpSession&) = delete;
+  FtpSession& operator=(const FtpSession&) = delete;
+
+  // Takes the component and connects its events to this session; null
+  // leaves the session without one, and every operation then fails at once.
+  void SetComponent(std::unique_ptr<FtpComponent> component);
+  FtpComponent* component() const { return component_.get(); }
+
+  bool Connect(std::string_view host, std::string_view user,
+               std::string_view password) override;
+  bool ChangeDirectory(std::string_view directory) override;
+  // A session that is not connected fails at once.
+  bool GetFile(std::string_view local_file,
+               std::string_view remote_file) override;
+  bool PutFile(std::string_view local_file,
+               std::string_view remote_file) override;
+  void Disconnect() override;
+
+  // True when more than `limit_seconds` have passed since the running
+  // method started.
+  bool TimeOut(double limit_seconds);
+
+  // The handler of the component's Done: records the result and logs a
+  // failure as an Error line "code-text".
+  void TransferDone(int32_t method, int16_t code, std::string_view text);
+
+  // The code of the most recent Done; never reset by an operation.
+  int16_t transfer_error() const { return transfer_error_; }
+
+ private:
+  void Trace(int32_t level, std::string_view text, bool detail);
+  bool MissingComponent(std::string_view tag);
+  std::chrono::milliseconds BoundFor(double limit_seconds) const;
+  bool RunMethod(FtpMethod method, double limit_seconds,
+                 const std::function<void(FtpComponent&)>& start);
+  bool Transfer(std::string_view tag, FtpMethod method,
+                std::string_view local_file, std::string_view remote_file);
+
+  RunLog& log_;
+  Window& window_;
+  std::unique_ptr<FtpComponent> component_;
+  // False while an operation waits for its Done.
+  bool transfer_done_ = false;
+  int16_t transfer_error_ = 0;
+  // When the current operation started its method (a monotonic clock, so a
+  // wait across midnight or a clock change ends on time).
+  std::chrono::steady_clock::time_point transfer_start_;
+};
+
+// Start-up step: gives `session` a component (`make`, else the libcurl
+// component) and makes <app>/Download the current directory. Failures are
+// logged; start-up goes on.
+void InitFTPControl(
+    FtpSession& session, const InstallSettings& settings, RunLog& log,
+    const std::function<std::unique_ptr<FtpComponent>()>& make = nullptr);
+
+}  // namespace mv
+
+#endif  // MVUPDATE_TRANSPORT_FTP_SESSION_H_

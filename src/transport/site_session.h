@@ -1,0 +1,29 @@
+// A session with the vendor's update site, as the update run uses it: log
+// in, move between the site's folders, fetch and put files, log out. The FTP
+// session implements it; the command interpreter sees only its
+// FileTransfer side.
+#ifndef MVUPDATE_TRANSPORT_SITE_SESSION_H_
+#define MVUPDATE_TRANSPORT_SITE_SESSION_H_
+
+#include <string_view>
+
+#include "update/file_transfer.h"
+
+namespace mv {
+
+class SiteSession : public FileTransfer {
+ public:
+  // Logs in unless the session is connected already (then the connection
+  // is kept, whatever host it goes to). False when it failed; the failure
+  // has been logged.
+  virtual bool Connect(std::string_view host, std::string_view user,
+                       std::string_view password) = 0;
+  // Changes the remote folder relative to the current one ("..\Update").
+  virtual bool ChangeDirectory(std::string_view directory) = 0;
+  // Ends the login; traces a warning when there is none.
+  virtual void Disconnect() = 0;
+};
+
+}  // namespace mv
+
+#endif  // MVUPDATE_TRANSPORT_SITE_SESSION_H_
