@@ -10,14 +10,21 @@ namespace mv {
 
 using Outcome = std::pair<int16_t, std::string>;
 
-FakeFtpComponent* FakeFtpComponent::Install(Form& form) {
+FakeFtpComponent* FakeFtpComponent::Install(FormConfig& config) {
   auto holder = std::make_shared<std::unique_ptr<FakeFtpComponent>>(
       std::make_unique<FakeFtpComponent>());
   FakeFtpComponent* fake = holder->get();
-  form.make_ftp_component = [holder]() -> std::unique_ptr<FtpComponent> {
+  config.make_ftp_component = [holder]() -> std::unique_ptr<FtpComponent> {
     return std::move(*holder);
   };
   return fake;
+}
+
+FakeFtpComponent* FakeFtpComponent::Install(FtpSession& session) {
+  auto fake = std::make_unique<FakeFtpComponent>();
+  FakeFtpComponent* raw = fake.get();
+  session.SetComponent(std::move(fake));
+  return raw;
 }
 
 void FakeFtpComponent::Answer(FtpMethod method, int16_t code,

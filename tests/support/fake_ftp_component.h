@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/form.h"
+#include "transport/ftp_session.h"
 #include "transport/ftp_component.h"
 
 namespace mv {
@@ -29,8 +30,10 @@ class FakeFtpComponent : public FtpComponent {
     std::vector<std::string> args;  // as passed, in order
   };
 
-  // Makes InitFTPControl(form) create this double (the form owns it).
-  static FakeFtpComponent* Install(Form& form);
+  // Makes InitFTPControl create this double (the form owns it).
+  static FakeFtpComponent* Install(FormConfig& config);
+  // Gives the double to `session`, which owns it.
+  static FakeFtpComponent* Install(FtpSession& session);
 
   // The next call of `method` answers `code` and `text` instead of the
   // site model (a successful answer still goes through the model). Answers

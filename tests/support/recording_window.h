@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/window.h"
+#include "system/window.h"
 
 namespace mv {
 

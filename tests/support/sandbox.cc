@@ -110,7 +110,10 @@ Sandbox::~Sandbox() {
 }
 
 FormConfig Sandbox::config() const {
-  return FormConfig{registry_file(), config_home()};
+  FormConfig config;
+  config.registry_file = registry_file();
+  config.settings_folder = config_home();
+  return config;
 }
 
 ScopedUnprivileged::ScopedUnprivileged() : was_root_(::geteuid() == 0) {
