@@ -20,3 +20,7 @@ set(MVUPDATE_RUN_WAIT_SECONDS "10" CACHE STRING
     "Seconds the command RUN waits after starting a program")
 set(MVUPDATE_DB_LOGIN_TIMEOUT "5" CACHE STRING
     "Seconds that connecting and logging in to the suite database may take")
+set(MVUPDATE_FTP_RETRIES "2" CACHE STRING
+    "Retries of a transfer or connection that failed for a network reason")
+set(MVUPDATE_RECORD_FAILED_UPDATES "no" CACHE STRING
+    "yes: record an update even when one of its commands failed")

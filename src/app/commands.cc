@@ -3,6 +3,7 @@
 #include "app/form.h"
 #include "app/startup.h"
 #include "system/paths.h"
+#include "system/run_lock.h"
 #include "tools/check_system.h"
 #include "tools/reset_last_update.h"
 #include "transport/update_run.h"
@@ -21,11 +22,35 @@ std::string EventLogPath(Form& form) {
   return ResolveCase(path);
 }
 
+// Takes the installation's run lock for one command. Gives false when
+// another process holds it: the command then does nothing but say so.
+bool TakeRunLock(Form& form, RunLock& lock) {
+  switch (lock.Acquire()) {
+    case RunLock::Outcome::kTaken:
+      return true;
+    case RunLock::Outcome::kHeld:
+      form.log.Clear();
+      form.log.Error(
+          "!!! Another run of the update utility is working on this "
+          "installation (" +
+          lock.holder() + "); nothing was done. Try again when it has ended.");
+      return false;
+    case RunLock::Outcome::kUnavailable:
+      form.log.Warning("!!! The run lock " + lock.path() +
+                       " cannot be used (" + lock.failure().Text() +
+                       "); going on without it.");
+      return true;
+  }
+  return true;
+}
+
 }  // namespace
 
 void FormCommands::Load() { StartUp(form_); }
 
 void FormCommands::UpdateSystem() {
+  RunLock lock(form_.RunLockFile());
+  if (!TakeRunLock(form_, lock)) return;
   UpdateSystemClick(form_.Run());
   // The status report reloads the customer record.
   ShowAlternateSiteChoice(form_);
@@ -39,6 +64,8 @@ void FormCommands::CheckSystem() {
 }
 
 void FormCommands::ResetLastUpdate() {
+  RunLock lock(form_.RunLockFile());
+  if (!TakeRunLock(form_, lock)) return;
   mv::ResetLastUpdate(form_.settings_store, form_.log, EventLogPath(form_));
 }
 

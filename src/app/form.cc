@@ -1,5 +1,7 @@
 #include "app/form.h"
 
+#include "system/paths.h"
+
 namespace mv {
 
 Form::Form(Window& w, FormConfig config)
@@ -10,5 +12,10 @@ Form::Form(Window& w, FormConfig config)
       settings_store(std::move(config.settings_folder)),
       session(log, w),
       make_ftp_component(std::move(config.make_ftp_component)) {}
+
+std::string Form::RunLockFile() {
+  return JoinPath(registry_queries.GetInstallPath(),
+                  "\\Database\\MVUpdate.lock");
+}
 
 }  // namespace mv

@@ -56,6 +56,10 @@ class Form {
   // The version reader of Check System, created at its first run.
   std::unique_ptr<FileVersionReader> file_version;
 
+  // The lock that keeps two commands of different processes from working
+  // on this installation at once: <install>/Database/MVUpdate.lock.
+  std::string RunLockFile();
+
   // What an update run works with.
   RunContext Run() {
     return {settings, customer, window, log, settings_store, session};

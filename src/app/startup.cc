@@ -6,6 +6,7 @@
 #include "system/files.h"
 #include "system/os_info.h"
 #include "system/paths.h"
+#include "system/run_lock.h"
 #include "system/text.h"
 #include "transport/ftp_session.h"
 
@@ -45,7 +46,9 @@ void InitErrorLogging(Form& form) {
   std::string install = form.registry_queries.GetInstallPath();
   form.event_log = std::make_unique<EventLog>(install);
   form.event_log->set_file(JoinPath(install, "\\Database\\MVUpEvents.log"));
-  form.event_log->set_clear_file(true);
+  // Each run starts the event log afresh, unless another process is in the
+  // middle of a command and writing to it.
+  form.event_log->set_clear_file(!RunLock(form.RunLockFile()).HeldByOther());
   form.log.set_event_log(form.event_log.get());
 }
 

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "system/text.h"
+
 namespace mv {
 
 namespace {
@@ -21,6 +23,29 @@ double Seconds(const char* name, const char* built_in) {
     v = std::strtod(built_in, nullptr);
   }
   return v;
+}
+
+// A whole number from 0 up from the environment, else the built-in value.
+int Count(const char* name, const char* built_in) {
+  std::string text = Value(name, built_in);
+  char* end = nullptr;
+  long v = std::strtol(text.c_str(), &end, 10);
+  if (end == text.c_str() || *end != '\0' || v < 0 || v > 100) {
+    v = std::strtol(built_in, nullptr, 10);
+  }
+  return static_cast<int>(v);
+}
+
+// "yes" or "no" (also "true"/"false", "1"/"0", "on"/"off", any case).
+bool YesNo(const char* name, const char* built_in) {
+  std::string text = Value(name, built_in);
+  for (const char* yes : {"yes", "true", "1", "on"}) {
+    if (EqualsIgnoreCase(text, yes)) return true;
+  }
+  for (const char* no : {"no", "false", "0", "off"}) {
+    if (EqualsIgnoreCase(text, no)) return false;
+  }
+  return EqualsIgnoreCase(built_in, "yes");
 }
 
 }  // namespace
@@ -48,6 +73,13 @@ double FtpStallSeconds() {
 
 double RunWaitSeconds() {
   return Seconds("MVUPDATE_RUN_WAIT_SECONDS", MVUPDATE_RUN_WAIT_SECONDS);
+}
+
+int FtpRetries() { return Count("MVUPDATE_FTP_RETRIES", MVUPDATE_FTP_RETRIES); }
+
+bool RecordFailedUpdates() {
+  return YesNo("MVUPDATE_RECORD_FAILED_UPDATES",
+               MVUPDATE_RECORD_FAILED_UPDATES);
 }
 
 double DatabaseLoginTimeoutSeconds() {

@@ -19,6 +19,12 @@ double FtpTimeoutSeconds();
 double FtpStallSeconds();
 // MVUPDATE_RUN_WAIT_SECONDS: the wait after RUN starts a program.
 double RunWaitSeconds();
+// MVUPDATE_FTP_RETRIES: how often a transfer or connection that failed for
+// a network reason is tried again within one run.
+int FtpRetries();
+// MVUPDATE_RECORD_FAILED_UPDATES: record an update even when one of its
+// commands failed (the rule of earlier versions).
+bool RecordFailedUpdates();
 // MVUPDATE_DB_LOGIN_TIMEOUT: limit of connecting to the suite database.
 double DatabaseLoginTimeoutSeconds();
 

@@ -10,6 +10,7 @@ target_sources(mvcore PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/process.cc
   ${CMAKE_CURRENT_LIST_DIR}/registry.cc
   ${CMAKE_CURRENT_LIST_DIR}/registry_queries.cc
+  ${CMAKE_CURRENT_LIST_DIR}/run_lock.cc
   ${CMAKE_CURRENT_LIST_DIR}/settings_store.cc
   ${CMAKE_CURRENT_LIST_DIR}/text.cc
   ${CMAKE_CURRENT_LIST_DIR}/text_file.cc)

@@ -12,10 +12,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "system/deployment.h"
 #include "system/failure.h"
+#include "system/files.h"
 #include "system/paths.h"
 #include "system/text.h"
 #include "system/unique_fd.h"
@@ -45,7 +47,42 @@ struct Completion {
   int32_t method;
   int16_t code;
   std::string text;
+  int reply = 0;
 };
+
+// A listing larger than this is cut: folders of an update site are small.
+constexpr size_t kMaxListing = 4 * 1024 * 1024;
+
+// What a partial download records about the remote file it is a part of;
+// a later attempt continues it only when all of it still holds.
+struct PartialInfo {
+  std::string source;  // host and remote path
+  int64_t size = -1;
+  int64_t time = -1;
+
+  std::string Serialize() const {
+    return source + "\n" + std::to_string(size) + "\n" +
+           std::to_string(time) + "\n";
+  }
+  bool Known() const { return size >= 0 && time >= 0; }
+  bool operator==(const PartialInfo&) const = default;
+};
+
+std::optional<PartialInfo> ReadPartialInfo(const std::string& path) {
+  Result<std::string> text = ReadWholeFile(path);
+  if (!text.ok()) return std::nullopt;
+  std::vector<std::string_view> lines = SplitLines(text.value());
+  if (lines.size() != 3) return std::nullopt;
+  PartialInfo info;
+  info.source = lines[0];
+  char* end = nullptr;
+  std::string size(lines[1]), time(lines[2]);
+  info.size = std::strtoll(size.c_str(), &end, 10);
+  if (*end != '\0') return std::nullopt;
+  info.time = std::strtoll(time.c_str(), &end, 10);
+  if (*end != '\0') return std::nullopt;
+  return info;
+}
 
 long WholeSeconds(double seconds) {
   return std::max(1L, static_cast<long>(std::ceil(seconds)));
@@ -105,6 +142,10 @@ bool ValidHost(std::string_view host) {
   return value >= 1 && value <= 65535;
 }
 
+size_t Discard(char*, size_t size, size_t count, void*) {
+  return size * count;
+}
+
 void InitCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -124,6 +165,7 @@ class CurlFtpComponent final : public FtpComponent {
   void PutFile(std::string_view local_file,
                std::string_view remote_file) override;
   void Disconnect() override;
+  void ListNames(std::string_view directory) override;
   void Abort() override;
   void Pump(std::chrono::milliseconds bound) override;
 
@@ -136,10 +178,18 @@ class CurlFtpComponent final : public FtpComponent {
     std::string remote;        // the remote file name as given
     std::string remote_shown;  // the remote file's resolved path
     std::string local;         // the local file name as given
-    // GetFile: the temporary file and the name it is renamed to.
+    // GetFile: first a probe of the remote file's size and time, then the
+    // fetch into the partial file, renamed to the target when complete.
+    bool probe = false;
+    std::string file_name;  // the remote file's last name
     UniqueFd file;
     std::string temp_path;
+    std::string info_path;
     std::string target_path;
+    PartialInfo info;
+    int64_t offset = 0;  // bytes of the partial file kept from before
+    // ListNames: the listing as received.
+    std::string listing;
     int local_errno = 0;  // why the local file could not be used
     // Movement, for progress and stall detection.
     double stall_seconds = 0;
@@ -177,11 +227,14 @@ class CurlFtpComponent final : public FtpComponent {
   Completion LocalFailure(int32_t method, int err, std::string_view shown,
                           const std::string& native, bool writing) const;
   void CompleteDownload(Request& r, Completion& done) const;
+  // After the probe: keeps or starts the partial file and starts the fetch.
+  void StartFetch(std::unique_ptr<Request> r);
   // Passes the running transfer's progress on, at most every 100 ms.
   void ReportProgress();
   void ForgetLogin();
 
   static size_t OnWrite(char* data, size_t size, size_t count, void* user);
+  static size_t OnListing(char* data, size_t size, size_t count, void* user);
   static size_t OnRead(char* data, size_t size, size_t count, void* user);
   static int OnProgress(void* user, curl_off_t dltotal, curl_off_t dlnow,
                         curl_off_t ultotal, curl_off_t ulnow);
@@ -237,6 +290,10 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
   curl_easy_setopt(e, CURLOPT_TCP_KEEPIDLE, 60L);
   curl_easy_setopt(e, CURLOPT_TCP_KEEPINTVL, 30L);
   curl_easy_setopt(e, CURLOPT_PRIVATE, r.get());
+  // What a request receives is dropped unless it sets a writer of its own
+  // (libcurl would write it to standard output).
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Discard);
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Discard);
   return r;
 }
 
@@ -348,29 +405,79 @@ void CurlFtpComponent::GetFile(std::string_view local_file,
       kFtpMethodGetFile, local_file, remote_file, kFtpFileNotFound,
       "File " + Quoted(remote_file) + " not found on the FTP site.", &file);
   if (!r) return;
-  // The data goes to a temporary file beside the target so that a failed
-  // download never replaces the file the caller names.
+  // The data goes to a partial file beside the target, named after the
+  // remote file, so that a failed download never replaces the file the
+  // caller names and a later attempt finds what came so far.
   r->target_path = ResolvePath(local_file);
   std::string folder = ParentFolder(r->target_path);
   std::string prefix =
       folder.empty() ? "" : (folder == "/" ? "/" : folder + "/");
-  static unsigned counter = 0;
-  for (int attempt = 0; attempt < 100 && !r->file; ++attempt) {
-    r->temp_path = prefix + "." + BaseName(r->target_path) + ".part-" +
-                   std::to_string(::getpid()) + "-" + std::to_string(++counter);
-    r->file = UniqueFd(::open(r->temp_path.c_str(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!r->file && errno != EEXIST) break;
+  r->temp_path = prefix + "." + file + ".mvpartial";
+  r->info_path = r->temp_path + "-info";
+  r->info.source = host_ + "/" + r->remote_shown;
+  r->file_name = file;
+  // The probe asks for the remote file's size and time (SIZE, MDTM)
+  // without fetching it.
+  r->probe = true;
+  CURL* e = r->easy.get();
+  curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+  curl_easy_setopt(e, CURLOPT_FILETIME, 1L);
+  std::string url = Url(e, r->folder, file);
+  Start(std::move(r), url);
+}
+
+void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
+  CURL* e = r->easy.get();
+  curl_off_t size = -1, time = -1;
+  curl_easy_getinfo(e, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
+  curl_easy_getinfo(e, CURLINFO_FILETIME_T, &time);
+  PartialInfo now{r->info.source, size, time};
+  std::optional<PartialInfo> before = ReadPartialInfo(r->info_path);
+  bool resume = now.Known() && before && *before == now;
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
+  r->file = UniqueFd(::open(r->temp_path.c_str(), flags, 0666));
+  struct stat st;
+  int err = 0;
+  if (!r->file || ::fstat(r->file.get(), &st) != 0) {
+    err = errno;
+  } else if (!S_ISREG(st.st_mode)) {
+    err = EINVAL;
+  } else if (resume && st.st_size <= size) {
+    r->offset = st.st_size;
+  } else if (::ftruncate(r->file.get(), 0) != 0) {
+    err = errno;
   }
-  if (!r->file) {
-    pending_.push_back(LocalFailure(kFtpMethodGetFile, errno, local_file,
+  if (err == 0 && ::lseek(r->file.get(), r->offset, SEEK_SET) < 0) err = errno;
+  if (err == 0 && r->offset == 0) {
+    Status written = WriteFileAtomically(r->info_path, now.Serialize());
+    if (!written.ok()) err = EIO;
+  }
+  if (err != 0) {
+    r->file.Close();
+    pending_.push_back(LocalFailure(kFtpMethodGetFile, err, r->local,
                                     r->target_path, true));
     return;
   }
-  CURL* e = r->easy.get();
+  r->info = now;
+  r->probe = false;
+  // A fresh handle: the probe's options (no body) must not carry over.
+  EasyHandle fresh(curl_easy_duphandle(e));
+  if (!fresh) {
+    Queue(kFtpMethodGetFile, kFtpFailed, "Out of memory.");
+    return;
+  }
+  r->easy = std::move(fresh);
+  e = r->easy.get();
+  curl_easy_setopt(e, CURLOPT_NOBODY, 0L);
+  curl_easy_setopt(e, CURLOPT_FILETIME, 0L);
+  curl_easy_setopt(e, CURLOPT_PRIVATE, r.get());
+  // REST: the site sends the rest of the file only.
+  curl_easy_setopt(e, CURLOPT_RESUME_FROM_LARGE,
+                   static_cast<curl_off_t>(r->offset));
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlFtpComponent::OnWrite);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, r.get());
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kBufferBytes);
+  std::string file = r->file_name;
   StartTransfer(std::move(r), file);
 }
 
@@ -427,6 +534,24 @@ void CurlFtpComponent::Disconnect() {
   Start(std::move(r), url);
 }
 
+void CurlFtpComponent::ListNames(std::string_view directory) {
+  if (Refuse(kFtpMethodList, true)) return;
+  listed_.clear();
+  auto r = NewRequest(kFtpMethodList, FtpTimeoutSeconds());
+  if (!r) {
+    Queue(kFtpMethodList, kFtpFailed, "Out of memory.");
+    return;
+  }
+  r->folder = cwd_.Resolve(directory);
+  CURL* e = r->easy.get();
+  // NLST: names only, one a line.
+  curl_easy_setopt(e, CURLOPT_DIRLISTONLY, 1L);
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlFtpComponent::OnListing);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, r.get());
+  std::string url = Url(e, r->folder, "");
+  Start(std::move(r), url);
+}
+
 void CurlFtpComponent::Abort() {
   pending_.clear();
   if (!active_) return;
@@ -434,10 +559,8 @@ void CurlFtpComponent::Abort() {
   // Removing a running request closes its connection without waiting for
   // the site.
   curl_multi_remove_handle(multi_.get(), r->easy.get());
-  if (!r->temp_path.empty()) {
-    r->file.Close();
-    ::unlink(r->temp_path.c_str());
-  }
+  // A partial download stays for the next attempt.
+  r->file.Close();
   if (r->method == kFtpMethodConnect || r->method == kFtpMethodDisconnect) {
     ForgetLogin();
   }
@@ -465,7 +588,7 @@ void CurlFtpComponent::Pump(std::chrono::milliseconds bound) {
   if (!pending_.empty()) {
     Completion done = std::move(pending_.front());
     pending_.pop_front();
-    RaiseDone(done.method, done.code, done.text);
+    RaiseDone(done.method, done.code, done.text, done.reply);
   }
 }
 
@@ -485,6 +608,11 @@ void CurlFtpComponent::Finish(CURLcode result) {
   long reply = 0;
   curl_easy_getinfo(r->easy.get(), CURLINFO_RESPONSE_CODE, &reply);
   Completion done = Describe(*r, result, reply);
+  done.reply = static_cast<int>(reply);
+  if (r->method == kFtpMethodGetFile && r->probe && done.code == 0) {
+    StartFetch(std::move(r));
+    return;
+  }
   switch (r->method) {
     case kFtpMethodConnect:
       if (done.code == 0) {
@@ -501,6 +629,13 @@ void CurlFtpComponent::Finish(CURLcode result) {
       break;
     case kFtpMethodPutFile:
       break;
+    case kFtpMethodList:
+      if (done.code == 0) {
+        for (std::string_view name : SplitLines(r->listing)) {
+          if (!name.empty()) listed_.emplace_back(name);
+        }
+      }
+      break;
     case kFtpMethodDisconnect:
       ForgetLogin();
       break;
@@ -512,20 +647,29 @@ void CurlFtpComponent::Finish(CURLcode result) {
 // A complete download replaces the target by a rename, so the name never
 // holds part of a file. It is not flushed to disk first: that would halve
 // the speed of large downloads, and the Download folder is emptied at the
-// start of every run, so a file that a crash spoils is fetched again.
+// start of every run, so a file that a crash spoils is fetched again. A
+// download that the site or the network broke off keeps its partial file
+// for the next attempt; one that failed here (a full disk, say) does not.
 void CurlFtpComponent::CompleteDownload(Request& r, Completion& done) const {
+  if (r.temp_path.empty()) return;  // failed before its partial file
+  int err = 0;
   if (done.code == 0) {
-    int err = 0;
     if (r.file.Close() != 0) {
       err = errno;
     } else if (::rename(r.temp_path.c_str(), r.target_path.c_str()) != 0) {
       err = errno;
     }
-    if (err == 0) return;
+    if (err == 0) {
+      ::unlink(r.info_path.c_str());
+      return;
+    }
     done = LocalFailure(kFtpMethodGetFile, err, r.local, r.target_path, true);
   }
   r.file.Close();
-  ::unlink(r.temp_path.c_str());
+  if (r.local_errno != 0 || err != 0) {
+    ::unlink(r.temp_path.c_str());
+    ::unlink(r.info_path.c_str());
+  }
 }
 
 Completion CurlFtpComponent::LocalFailure(int32_t method, int err,
@@ -670,6 +814,15 @@ size_t CurlFtpComponent::OnWrite(char* data, size_t size, size_t count,
   return total;
 }
 
+size_t CurlFtpComponent::OnListing(char* data, size_t size, size_t count,
+                                   void* user) {
+  auto* r = static_cast<Request*>(user);
+  size_t total = size * count;
+  if (r->listing.size() + total > kMaxListing) return 0;
+  r->listing.append(data, total);
+  return total;
+}
+
 size_t CurlFtpComponent::OnRead(char* data, size_t size, size_t count,
                                 void* user) {
   auto* r = static_cast<Request*>(user);
@@ -688,8 +841,10 @@ int CurlFtpComponent::OnProgress(void* user, curl_off_t dltotal,
                                  curl_off_t ulnow) {
   auto* r = static_cast<Request*>(user);
   Clock::time_point now = Clock::now();
-  int64_t moved = r->method == kFtpMethodPutFile ? ulnow : dlnow;
-  if (r->method == kFtpMethodGetFile && dltotal > 0) r->total = dltotal;
+  int64_t moved = r->method == kFtpMethodPutFile ? ulnow : r->offset + dlnow;
+  if (r->method == kFtpMethodGetFile && dltotal > 0) {
+    r->total = r->offset + dltotal;
+  }
   if (r->method == kFtpMethodPutFile && ultotal > 0) r->total = ultotal;
   if (moved != r->moved) {
     r->moved = moved;

@@ -34,6 +34,7 @@ enum FtpMethod : int32_t {
   kFtpMethodGetFile = 3,
   kFtpMethodPutFile = 4,
   kFtpMethodDisconnect = 5,
+  kFtpMethodList = 6,
 };
 
 // Completion codes of Done other than 0 (success). Problems with a local
@@ -84,9 +85,11 @@ class FtpComponent {
   // Moves the current remote directory; fails (and stays) when the target
   // does not exist.
   virtual void ChangeDirectory(std::string_view directory) = 0;
-  // Downloads `remote_file` to `local_file`. The data goes to a temporary
+  // Downloads `remote_file` to `local_file`. The data goes to a partial
   // file beside the target, renamed over it only when complete: a failed
-  // download leaves an earlier file of that name as it was.
+  // download leaves an earlier file of that name as it was. A download that
+  // breaks off keeps its partial file, with the remote file's size and time,
+  // and the next GetFile of that file continues it when they are unchanged.
   virtual void GetFile(std::string_view local_file,
                        std::string_view remote_file) = 0;
   // Uploads `local_file` as `remote_file`, replacing it.
@@ -94,10 +97,19 @@ class FtpComponent {
                        std::string_view remote_file) = 0;
   // Ends the login.
   virtual void Disconnect() = 0;
+  // Lists the names in `directory` (relative to the current remote
+  // directory); they are in listed_names() when Done reports success.
+  virtual void ListNames(std::string_view directory) = 0;
+  const std::vector<std::string>& listed_names() const { return listed_; }
 
   // Ends the running method at once without a Done for it (the caller gave
-  // up waiting). A partial download is removed.
+  // up waiting). A partial download is kept for the next attempt.
   virtual void Abort() = 0;
+
+  // The site's last reply code to the method a Done reported (0 when none
+  // came), so that a caller can tell a passing refusal (4xx) from a final
+  // one (5xx).
+  int last_reply() const { return last_reply_; }
 
   // Lets the running method progress: raises the pending Done, or waits up
   // to `bound` for network activity, works on it and raises Done when the
@@ -106,9 +118,12 @@ class FtpComponent {
   virtual void Pump(std::chrono::milliseconds bound) = 0;
 
  protected:
-  void RaiseDone(int32_t method, int16_t code, std::string_view text) {
+  void RaiseDone(int32_t method, int16_t code, std::string_view text,
+                 int reply = 0) {
+    last_reply_ = reply;
     if (on_done_) on_done_(method, code, text);
   }
+  std::vector<std::string> listed_;
   void RaiseProgress(int64_t done, int64_t total) {
     if (on_progress_) on_progress_(done, total);
   }
@@ -116,6 +131,7 @@ class FtpComponent {
  private:
   DoneHandler on_done_;
   ProgressHandler on_progress_;
+  int last_reply_ = 0;
 };
 
 // Seconds for texts shown to the user: "30", "2.5".

@@ -6,6 +6,7 @@
 #include "system/deployment.h"
 #include "system/files.h"
 #include "system/paths.h"
+#include "system/text.h"
 #include "transport/curl_ftp_component.h"
 
 namespace mv {
@@ -54,8 +55,8 @@ std::chrono::milliseconds FtpSession::BoundFor(double limit_seconds) const {
 
 // The common wait around one component method. A wait that reaches its
 // limit aborts the method and records a time-out as its result.
-bool FtpSession::RunMethod(FtpMethod method, double limit_seconds,
-                           const std::function<void(FtpComponent&)>& start) {
+bool FtpSession::Attempt(FtpMethod method, double limit_seconds,
+                         const Start& start) {
   transfer_done_ = false;
   transfer_start_ = std::chrono::steady_clock::now();
   start(*component_);
@@ -77,20 +78,124 @@ bool FtpSession::RunMethod(FtpMethod method, double limit_seconds,
   return transfer_error_ == 0;
 }
 
+bool FtpSession::Transient() const {
+  switch (transfer_error_) {
+    case kFtpTimedOut:
+    case kFtpStalled:
+    case kFtpCannotConnect:
+    case kFtpConnectionLost:
+      return true;
+    default: {
+      int reply = component_->last_reply();
+      return transfer_error_ > 0 && reply >= 400 && reply < 500;
+    }
+  }
+}
+
+void FtpSession::Pause(std::chrono::milliseconds length) {
+  using Clock = std::chrono::steady_clock;
+  Clock::time_point end = Clock::now() + length;
+  for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(end - now);
+    window_.WaitForEvents(std::min(left, std::chrono::milliseconds(100)));
+  }
+}
+
+bool FtpSession::RunMethod(FtpMethod method, double limit_seconds,
+                           const Start& start) {
+  int retries = FtpRetries();
+  std::chrono::milliseconds pause(1000);
+  for (int retry = 1;; ++retry) {
+    if (Attempt(method, limit_seconds, start)) return true;
+    if (retry > retries || !Transient()) return false;
+    log_.Warning(std::to_string(transfer_error_) + "-" + transfer_text_ +
+                 " Trying again in " + std::to_string(pause.count() / 1000) +
+                 " s (retry " + std::to_string(retry) + " of " +
+                 std::to_string(retries) + ").");
+    Pause(pause);
+    pause *= 2;
+  }
+}
+
+void FtpSession::ReportFailure() {
+  log_.LogMessage(failure_level_,
+                  std::to_string(transfer_error_) + "-" + transfer_text_);
+}
+
+bool FtpSession::NotFound() const {
+  return transfer_error_ == kFtpFolderNotFound ||
+         transfer_error_ == kFtpFileNotFound;
+}
+
+std::optional<std::string> FtpSession::MatchCase(std::string_view path) {
+  std::string matched;
+  if (!path.empty() && (path.front() == '\\' || path.front() == '/')) {
+    matched = "/";
+  }
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    size_t end = path.find_first_of("\\/", pos);
+    if (end == std::string_view::npos) end = path.size();
+    std::string name(path.substr(pos, end - pos));
+    pos = end + 1;
+    if (name.empty()) continue;
+    if (name != "." && name != "..") {
+      std::string folder = matched.empty() ? "." : matched;
+      if (!Attempt(kFtpMethodList, FtpTimeoutSeconds(),
+                   [&](FtpComponent& c) { c.ListNames(folder); })) {
+        return std::nullopt;
+      }
+      std::vector<std::string> same;
+      bool exact = false;
+      for (const std::string& listed : component_->listed_names()) {
+        std::string entry = listed.substr(listed.find_last_of('/') + 1);
+        exact = exact || entry == name;
+        if (EqualsIgnoreCase(entry, name)) same.push_back(entry);
+      }
+      if (!exact && same.size() != 1) return std::nullopt;
+      if (!exact) name = same.front();
+    }
+    if (!matched.empty() && matched.back() != '/') matched += '/';
+    matched += name;
+  }
+  return matched;
+}
+
+// A site whose names keep their case may hold "Patch1.zip" where a control
+// file written for a site that ignores case says "PATCH1.ZIP": after a miss
+// the names are looked up without case. The first miss is only reported
+// when that finds nothing either.
+bool FtpSession::RetryWithSiteCase(
+    std::string_view path, const std::function<bool(const std::string&)>& run) {
+  int16_t code = transfer_error_;
+  std::string text = transfer_text_;
+  std::optional<std::string> matched = MatchCase(path);
+  if (matched && *matched != path && run(*matched)) return true;
+  transfer_error_ = code;
+  transfer_text_ = text;
+  return false;
+}
+
 bool FtpSession::Transfer(std::string_view tag, FtpMethod method,
                           std::string_view local_file,
                           std::string_view remote_file) {
   Trace(kLevelInformation, tag, false);
   if (MissingComponent(tag)) return false;
-  RunMethod(method, kTransferLimitSeconds, [&](FtpComponent& c) {
-    if (method == kFtpMethodGetFile) {
-      c.GetFile(local_file, remote_file);
-    } else {
-      c.PutFile(local_file, remote_file);
-    }
-  });
+  auto run = [&](std::string_view remote) {
+    return RunMethod(method, kTransferLimitSeconds, [&](FtpComponent& c) {
+      if (method == kFtpMethodGetFile) {
+        c.GetFile(local_file, remote);
+      } else {
+        c.PutFile(local_file, remote);
+      }
+    });
+  };
+  bool ok = run(remote_file) ||
+            (method == kFtpMethodGetFile && NotFound() &&
+             RetryWithSiteCase(remote_file, run));
+  if (!ok) ReportFailure();
   window_.HideProgress();
-  return transfer_error_ == 0;
+  return ok;
 }
 
 bool FtpSession::Connect(std::string_view host, std::string_view user,
@@ -100,15 +205,25 @@ bool FtpSession::Connect(std::string_view host, std::string_view user,
   Trace(kLevelInformation, "Username  :" + std::string(user), true);
   if (MissingComponent("::Connect::")) return false;
   if (component_->State() == kFtpConnected) return true;
-  return RunMethod(kFtpMethodConnect, FtpTimeoutSeconds(),
-                   [&](FtpComponent& c) { c.Connect(host, user, password); });
+  if (RunMethod(kFtpMethodConnect, FtpTimeoutSeconds(),
+                [&](FtpComponent& c) { c.Connect(host, user, password); })) {
+    return true;
+  }
+  ReportFailure();
+  return false;
 }
 
 bool FtpSession::ChangeDirectory(std::string_view directory) {
   Trace(kLevelInformation, "::ChangeDirectory::", false);
   if (MissingComponent("::ChangeDirectory::")) return false;
-  return RunMethod(kFtpMethodChangeDirectory, FtpTimeoutSeconds(),
-                   [&](FtpComponent& c) { c.ChangeDirectory(directory); });
+  auto change = [&](std::string_view folder) {
+    return RunMethod(kFtpMethodChangeDirectory, FtpTimeoutSeconds(),
+                     [&, folder](FtpComponent& c) { c.ChangeDirectory(folder); });
+  };
+  if (change(directory)) return true;
+  if (NotFound() && RetryWithSiteCase(directory, change)) return true;
+  ReportFailure();
+  return false;
 }
 
 bool FtpSession::GetFile(std::string_view local_file,
@@ -129,8 +244,10 @@ void FtpSession::Disconnect() {
     return;
   }
   Trace(kLevelInformation, "::Disconnect::Disconnecting...3", true);
-  RunMethod(kFtpMethodDisconnect, FtpTimeoutSeconds(),
-            [](FtpComponent& c) { c.Disconnect(); });
+  if (!Attempt(kFtpMethodDisconnect, FtpTimeoutSeconds(),
+               [](FtpComponent& c) { c.Disconnect(); })) {
+    ReportFailure();
+  }
 }
 
 bool FtpSession::TimeOut(double limit_seconds) {
@@ -144,8 +261,8 @@ bool FtpSession::TimeOut(double limit_seconds) {
 void FtpSession::TransferDone(int32_t /*method*/, int16_t code,
                               std::string_view text) {
   transfer_error_ = code;
+  transfer_text_ = text;
   transfer_done_ = true;
-  if (code != 0) log_.Error(std::to_string(code) + "-" + std::string(text));
 }
 
 void InitFTPControl(

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "log/run_log.h"
@@ -54,19 +56,39 @@ class FtpSession : public SiteSession {
   // method started.
   bool TimeOut(double limit_seconds);
 
-  // The handler of the component's Done: records the result and logs a
-  // failure as an Error line "code-text".
+  // The handler of the component's Done: records the result.
   void TransferDone(int32_t method, int16_t code, std::string_view text);
 
   // The code of the most recent Done; never reset by an operation.
   int16_t transfer_error() const { return transfer_error_; }
 
+  void set_failure_level(int32_t level) override { failure_level_ = level; }
+
  private:
+  using Start = std::function<void(FtpComponent&)>;
+
   void Trace(int32_t level, std::string_view text, bool detail);
   bool MissingComponent(std::string_view tag);
   std::chrono::milliseconds BoundFor(double limit_seconds) const;
-  bool RunMethod(FtpMethod method, double limit_seconds,
-                 const std::function<void(FtpComponent&)>& start);
+  // One attempt of a method, waited for; the result in transfer_error_.
+  bool Attempt(FtpMethod method, double limit_seconds, const Start& start);
+  // Attempts again after a failure that may pass (refused, lost, timed
+  // out, a 4xx reply), pausing 1 s, 2 s, 4 s ... in between, each retry on
+  // a Warning line. The final failure is not logged here.
+  bool RunMethod(FtpMethod method, double limit_seconds, const Start& start);
+  // Logs the last failure as "code-text" at the failure level.
+  void ReportFailure();
+  bool Transient() const;
+  void Pause(std::chrono::milliseconds length);
+  // After a "not found", the names of `path` as the site writes them when
+  // they match without regard to case (each level must match one entry
+  // only); nothing when they do not.
+  std::optional<std::string> MatchCase(std::string_view path);
+  bool NotFound() const;
+  // After a miss, runs `run` again with the names matched without case;
+  // keeps the first failure when that does not help.
+  bool RetryWithSiteCase(std::string_view path,
+                         const std::function<bool(const std::string&)>& run);
   bool Transfer(std::string_view tag, FtpMethod method,
                 std::string_view local_file, std::string_view remote_file);
 
@@ -76,6 +98,8 @@ class FtpSession : public SiteSession {
   // False while an operation waits for its Done.
   bool transfer_done_ = false;
   int16_t transfer_error_ = 0;
+  std::string transfer_text_;
+  int32_t failure_level_ = kLevelError;
   // When the current operation started its method (a monotonic clock, so a
   // wait across midnight or a clock change ends on time).
   std::chrono::steady_clock::time_point transfer_start_;

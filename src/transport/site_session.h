@@ -5,6 +5,7 @@
 #ifndef MVUPDATE_TRANSPORT_SITE_SESSION_H_
 #define MVUPDATE_TRANSPORT_SITE_SESSION_H_
 
+#include <cstdint>
 #include <string_view>
 
 #include "update/file_transfer.h"
@@ -22,6 +23,9 @@ class SiteSession : public FileTransfer {
   virtual bool ChangeDirectory(std::string_view directory) = 0;
   // Ends the login; traces a warning when there is none.
   virtual void Disconnect() = 0;
+  // The level at which an operation's final failure is logged: Error, or
+  // Warning while a failure still leaves another way.
+  virtual void set_failure_level(int32_t level) = 0;
 };
 
 }  // namespace mv

@@ -4,6 +4,7 @@
 
 #include "system/files.h"
 #include "system/paths.h"
+#include "system/text.h"
 #include "tools/status_report.h"
 #include "transport/control_file_fetch.h"
 #include "update/control_file.h"
@@ -22,7 +23,7 @@ struct Site {
   std::string_view banner_period;  // "." or "" after the banner
   bool log_clear_folder;
   std::string_view connect_line;
-  bool (*connect)(const RunContext&);
+  bool (*connect)(const RunContext&, int32_t failure_level);
   std::string connect_failed;
   bool change_to_merivane;
   bool (*get_customer_file)(const RunContext&);
@@ -71,28 +72,40 @@ void LogRunMessage(const RunContext& run, std::string_view text,
 // Checks for a new update and installs it, or says the site is up to date.
 void InstallNewUpdates(const RunContext& run, std::string_view up_to_date) {
   CommandContext commands = run.commands();
-  if (CheckForNewUpdate(commands, run.store)) {
-    ProcessUpdateControlFile(commands, run.store);
-  } else {
-    LogRunMessage(run, up_to_date);
+  switch (CheckForNewUpdate(commands, run.store)) {
+    case UpdateCheck::kNewUpdate:
+      ProcessUpdateControlFile(commands, run.store);
+      break;
+    case UpdateCheck::kUpToDate:
+      LogRunMessage(run, up_to_date);
+      break;
+    case UpdateCheck::kFailed:
+      break;  // the problem was logged
   }
 }
 
-// The server flavour against `site`.
-void ServerRun(const RunContext& run, const Site& site) {
-  run.log.Info("-----  MERIVANE SERVER UPDATE  -----" +
-               std::string(site.banner_period));
-  // Downloads land in the current directory: make sure it is Download, also
-  // after a client run or a CHDIR command of an earlier run in this window.
-  if (Status st = ChangeFolder(run.settings.App("\\Download")); !st.ok()) {
-    run.log.Error("!!! Could not change to download directory. (" +
-                  st.failure().Text() + ")");
-  }
-  std::string pattern = run.settings.App("\\Download\\*.*");
-  if (site.log_clear_folder) run.log.Info("CLEAR FOLDER       : " + pattern);
-  ClearFolder(run.settings, run.log, pattern);
+// True when the customer record names an alternate site that is not the
+// primary one.
+bool AlternateDiffers(const CustomerUpdateInfo& c) {
+  return c.has_alternate() && !EqualsIgnoreCase(TrimSpaces(c.site_address1),
+                                                TrimSpaces(c.site_address2));
+}
+
+// From the connect step on: connects to `site` and updates from it. With
+// a `fallback`, a site that cannot be reached or refuses the login is
+// reported at Warning level and the run goes on at the fallback site.
+void RunOnSite(const RunContext& run, const Site& site, const Site* fallback) {
   run.log.Info(site.connect_line);
-  if (!site.connect(run)) {
+  int32_t level = fallback ? kLevelWarning : kLevelError;
+  run.site.set_failure_level(level);
+  bool connected = site.connect(run, level);
+  run.site.set_failure_level(kLevelError);
+  if (!connected && fallback) {
+    run.log.Warning(
+        "!!! Primary FTP site not reachable; trying the alternate FTP site.");
+    return RunOnSite(run, *fallback, nullptr);
+  }
+  if (!connected) {
     LogRunMessage(run, site.connect_failed, kLevelError);
     run.window.Beep();
     return;
@@ -112,6 +125,26 @@ void ServerRun(const RunContext& run, const Site& site) {
       WriteStatusFile(run.settings, run.customer, run.log);
   site.put_status_file(run, status_file);
   DisconnectFtpSite(run);
+}
+
+// The server flavour against `site`; a primary site that fails to connect
+// hands over to the alternate one when the customer record names another.
+void ServerRun(const RunContext& run, const Site& site) {
+  run.log.Info("-----  MERIVANE SERVER UPDATE  -----" +
+               std::string(site.banner_period));
+  // Downloads land in the current directory: make sure it is Download, also
+  // after a client run or a CHDIR command of an earlier run in this window.
+  if (Status st = ChangeFolder(run.settings.App("\\Download")); !st.ok()) {
+    run.log.Error("!!! Could not change to download directory. (" +
+                  st.failure().Text() + ")");
+  }
+  std::string pattern = run.settings.App("\\Download\\*.*");
+  if (site.log_clear_folder) run.log.Info("CLEAR FOLDER       : " + pattern);
+  ClearFolder(run.settings, run.log, pattern);
+  bool primary = &site == &PrimarySite();
+  RunOnSite(run, site,
+            primary && AlternateDiffers(run.customer) ? &AlternateSite()
+                                                      : nullptr);
 }
 
 // The client flavour, the same for both sites. Gives false when the run
@@ -181,26 +214,27 @@ void ClearFolder(const InstallSettings& settings, RunLog& log,
   log.Info(" ");
 }
 
-bool ConnectToFtpSite(const RunContext& run) {
+bool ConnectToFtpSite(const RunContext& run, int32_t failure_level) {
   const CustomerUpdateInfo& c = run.customer;
   bool ok = run.site.Connect(c.site_address1, c.user_name, c.password);
   if (ok) {
     run.log.Info("Connected.");
   } else {
-    run.log.Error("!!! Failed to connect to " + c.site_address1);
+    run.log.LogMessage(failure_level,
+                       "!!! Failed to connect to " + c.site_address1);
   }
   run.log.Info(" ");
   return ok;
 }
 
-bool ConnectToAlternateSite(const RunContext& run) {
+bool ConnectToAlternateSite(const RunContext& run, int32_t failure_level) {
   const CustomerUpdateInfo& c = run.customer;
   run.log.Info("Connecting to Merivane ftp site...(" + c.site_address2 + ")");
   bool ok = run.site.Connect(c.site_address2, c.user_name, c.password);
   if (ok) {
     run.log.Info("Connected.");
   } else {
-    run.log.Error("Failed to connect.");
+    run.log.LogMessage(failure_level, "Failed to connect.");
   }
   run.log.Info(" ");
   return ok;
@@ -212,14 +246,17 @@ void UploadStatusFile(const RunContext& run, const std::string& file_name) {
   std::string local = run.settings.App("\\Download\\" + file_name);
   if (!run.site.PutFile(local, file_name)) {
     run.log.Warning("Could not put file in folder (" +
-                    run.customer.customer_number + ").");
+                    TrimSpaces(run.customer.customer_number) + ").");
   }
 }
 
 }  // namespace
 
 void PutStatusFile(const RunContext& run, const std::string& file_name) {
-  if (!run.site.ChangeDirectory("..\\" + run.customer.customer_number)) {
+  // The folder is named by the trimmed number, as for the customer control
+  // file: a fixed-width column pads it with blanks.
+  if (!run.site.ChangeDirectory("..\\" +
+                                TrimSpaces(run.customer.customer_number))) {
     return;
   }
   UploadStatusFile(run, file_name);

@@ -40,8 +40,11 @@ void CommunicateWithFTPSite(const RunContext& run);  // alternate site
 // Deletes the files that match a pattern of a work folder.
 void ClearFolder(const InstallSettings& settings, RunLog& log,
                  std::string_view pattern);
-bool ConnectToFtpSite(const RunContext& run);
-bool ConnectToAlternateSite(const RunContext& run);
+// A failed connection is logged at `failure_level`.
+bool ConnectToFtpSite(const RunContext& run,
+                      int32_t failure_level = kLevelError);
+bool ConnectToAlternateSite(const RunContext& run,
+                            int32_t failure_level = kLevelError);
 // Upload the status report `file_name` from <app>/Download.
 void PutStatusFile(const RunContext& run, const std::string& file_name);
 void PutAlternateStatusFile(const RunContext& run,

@@ -24,7 +24,7 @@ class Command {
         line_(std::move(line)),
         key_(ToUpperAscii(line_)) {}
 
-  bool Run();
+  CommandResult Run();
 
  private:
   bool Is(std::string_view keyword) const {
@@ -46,6 +46,24 @@ class Command {
     log_.Error(text);
     failed_ = true;
   }
+  // A failure that only means there was nothing to do here: a Warning line,
+  // and the update goes on.
+  void NothingToDo(std::string_view text) {
+    log_.Warning(text);
+    nothing_to_do_ = true;
+  }
+  // Runs `status` through NothingToDo when its number is one of `harmless`,
+  // else through the error path.
+  void CheckAllowing(const Status& status, std::initializer_list<int> harmless) {
+    if (status.ok()) return;
+    for (int n : harmless) {
+      if (status.failure().number() == n) {
+        return NothingToDo(status.failure().Text());
+      }
+    }
+    ErrorPath(status.failure());
+  }
+  void Transfer(std::string_view what, const std::string& arg);
   std::string App(std::string_view tail) const {
     return context_.settings.App(tail);
   }
@@ -63,9 +81,10 @@ class Command {
   std::string key_;
   bool error_flag_ = false;
   bool failed_ = false;
+  bool nothing_to_do_ = false;
 };
 
-bool Command::Run() {
+CommandResult Command::Run() {
   if (key_.empty()) {
     Message("Blank line so do nothing.");
   } else if (Is("'")) {
@@ -78,19 +97,15 @@ bool Command::Run() {
   } else if (Is("DOWNLOAD")) {
     Download(Arg(10));
   } else if (Is("FTPGET")) {
-    std::string arg = Arg(8);
-    Message("Get file " + arg);
-    if (!context_.site.GetFile(arg, arg)) FailedLine("GetFile: Failed. ");
+    Transfer("Get", Arg(8));
   } else if (Is("FTPPUT")) {
-    std::string arg = Arg(8);
-    Message("Put file " + arg);
-    if (!context_.site.PutFile(arg, arg)) FailedLine("PutFile: Failed. ");
+    Transfer("Put", Arg(8));
   } else if (Is("CHDIR")) {
     ChangeDirectory(Arg(7));
   } else if (Is("MKDIR")) {
     std::string arg = Arg(7);
     Message("Make directory " + arg);
-    Check(MakeFolder(NativePath(arg)));
+    CheckAllowing(MakeFolder(NativePath(arg)), {kFileAlreadyExists});
   } else if (Is("RUN ")) {
     Run(Arg(5));
   } else if (Is("COPY")) {
@@ -98,13 +113,28 @@ bool Command::Run() {
   } else if (Is("DELETE")) {
     std::string arg = Arg(8);
     Message("Delete " + arg);
-    Check(DeleteFiles(NativePath(arg)));
+    CheckAllowing(DeleteFiles(NativePath(arg)), {kFileNotFound, kPathNotFound});
   } else if (Is("UNZIP")) {
     Unzip(TrimSpaces(Arg(7)));
   } else if (Is("ZIP")) {
     Zip(TrimSpaces(Arg(5)));
   }
-  return !failed_;
+  if (failed_) return CommandResult::kFailed;
+  return nothing_to_do_ ? CommandResult::kNothingToDo : CommandResult::kDone;
+}
+
+void Command::Transfer(std::string_view what, const std::string& arg) {
+  bool get = what == "Get";
+  Message(std::string(what) + " file " + arg);
+  std::string failed = std::string(what) + "File: Failed. ";
+  // A client run has no site session: the line does not apply here.
+  if (!context_.server_flavour()) {
+    log_.Warning("No FTP site in a client run: " + arg + " not transferred.");
+    return NothingToDo(failed);
+  }
+  bool ok = get ? context_.site.GetFile(arg, arg)
+                : context_.site.PutFile(arg, arg);
+  if (!ok) FailedLine(failed);
 }
 
 void Command::Download(const std::string& arg) {
@@ -132,12 +162,16 @@ void Command::Download(const std::string& arg) {
 void Command::ChangeDirectory(const std::string& arg) {
   Message("Change directory " + arg);
   std::string folder = NativePath(arg);
-  Check(ChangeFolder(folder));
-  if (error_flag_) {
-    // A missing folder is made (its last level only) and entered.
-    Check(MakeFolder(folder));
-    Check(ChangeFolder(folder));
-  }
+  Status missing = ChangeFolder(folder);
+  if (missing.ok()) return;
+  // A missing folder is made (its last level only) and entered; when that
+  // works, the miss was nothing to worry about.
+  Status made = MakeFolder(folder);
+  Status entered = made.ok() ? ChangeFolder(folder) : made;
+  if (entered.ok()) return NothingToDo(missing.failure().Text());
+  ErrorPath(missing.failure());
+  Check(made);
+  Check(made.ok() ? entered : ChangeFolder(folder));
 }
 
 void Command::Run(const std::string& arg) {
@@ -186,7 +220,11 @@ void Command::Unzip(const std::string& a) {
   if (s == std::string::npos) return;
   std::string destination =
       App(context_.server_flavour() ? "\\Download" : "\\Update");
-  if (UnZipFiles(log_, a.substr(0, s), destination, a.substr(s + 1)) != 0) {
+  int16_t result =
+      UnZipFiles(log_, a.substr(0, s), destination, a.substr(s + 1));
+  if (result == kArchiveNothingMatched) {
+    nothing_to_do_ = true;
+  } else if (result != kArchiveOk) {
     failed_ = true;
   }
 }
@@ -195,12 +233,18 @@ void Command::Zip(const std::string& a) {
   Message("Zip " + a);
   size_t s = a.find(' ');
   if (s == std::string::npos) return;
-  if (ZipFiles(log_, a.substr(0, s), a.substr(s + 1)) != 0) failed_ = true;
+  int16_t result = ZipFiles(log_, a.substr(0, s), a.substr(s + 1));
+  if (result == kArchiveNothingMatched) {
+    nothing_to_do_ = true;
+  } else if (result != kArchiveOk) {
+    failed_ = true;
+  }
 }
 
 }  // namespace
 
-bool ExecuteCommandLine(const CommandContext& context, std::string& line) {
+CommandResult ExecuteCommandLine(const CommandContext& context,
+                                 std::string& line) {
   context.log.Info("COMMAND: " + line);
   line = StripCharacter(TrimSpaces(line), "\t");
   Command command(context, line);

@@ -21,13 +21,22 @@ struct CommandContext {
   bool server_flavour() const { return ServerFlavour(settings, window); }
 };
 
+enum class CommandResult {
+  kDone,  // also comments, blank lines and unknown keywords
+  // The command found nothing to do or does not apply on this machine
+  // (nothing to delete, copy or extract, a folder that exists, a missing
+  // folder that CHDIR made, FTPGET and FTPPUT in a client run); its lines
+  // are Warnings and the update goes on.
+  kNothingToDo,
+  // The command's own failure was logged at Error level: a failed file or
+  // folder operation, transfer or program start, an archive failure.
+  kFailed,
+};
+
 // Logs the line, replaces it by its cleaned form (trimmed, tabs removed),
-// recognises the keyword and carries the command out. Gives false when the
-// command's own failure was logged (a failed file or folder operation, a
-// failed transfer or program start, an archive failure), so that the caller
-// can say the command failed; true otherwise, also for comments, blank lines
-// and unknown keywords.
-bool ExecuteCommandLine(const CommandContext& context, std::string& line);
+// recognises the keyword and carries the command out.
+CommandResult ExecuteCommandLine(const CommandContext& context,
+                                 std::string& line);
 
 }  // namespace mv
 

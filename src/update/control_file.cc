@@ -75,23 +75,31 @@ bool ControlFileReader::ReadLine(std::string& line) {
         std::memcmp(buffer_.data() + begin_, kByteOrderMark, 3) == 0) {
       begin_ += 3;
     }
+    // UTF-16 text would be read as lines of single letters and zero bytes
+    // that match no command: the file is refused instead.
+    if (end_ - begin_ >= 2 &&
+        (std::memcmp(buffer_.data() + begin_, "\xFF\xFE", 2) == 0 ||
+         std::memcmp(buffer_.data() + begin_, "\xFE\xFF", 2) == 0)) {
+      status_ = Failure(kBadFileMode,
+                        "The control file is UTF-16 text; save it as ANSI or "
+                        "UTF-8 text");
+      return false;
+    }
   }
   bool any = false;  // this call found at least one byte of a line
   for (;;) {
     if (begin_ == end_ && !Fill()) return any && status_.ok();
     any = true;
     const char* start = buffer_.data() + begin_;
-    const void* cr = std::memchr(start, '\r', end_ - begin_);
-    if (cr == nullptr) {
-      line.append(start, end_ - begin_);
-      begin_ = end_;
-      continue;
-    }
-    size_t len = static_cast<size_t>(static_cast<const char*>(cr) - start);
-    line.append(start, len);
-    begin_ += len + 1;
-    if (begin_ == end_) Fill();
-    if (begin_ < end_ && buffer_[begin_] == '\n') ++begin_;
+    const char* end = std::find_if(start, start + (end_ - begin_), [](char c) {
+      return c == '\r' || c == '\n';
+    });
+    line.append(start, end);
+    begin_ += static_cast<size_t>(end - start);
+    if (begin_ == end_) continue;
+    bool cr = buffer_[begin_++] == '\r';
+    if (cr && begin_ == end_) Fill();
+    if (cr && begin_ < end_ && buffer_[begin_] == '\n') ++begin_;
     return true;
   }
 }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "data/customer_record.h"
+#include "system/deployment.h"
 #include "system/files.h"
 #include "system/last_update.h"
 #include "system/paths.h"
@@ -36,6 +37,7 @@ class Installer {
  private:
   std::optional<Failure> Header(const std::string& line);
   void Command(const std::string& line, const std::string& key);
+  void Stop();
   std::optional<Failure> Record(int32_t n);
 
   const CommandContext& context_;
@@ -45,6 +47,8 @@ class Installer {
   bool pending_ = false;
   bool server_block_ = false;
   bool client_block_ = false;
+  // A command of the section failed: nothing more is installed this run.
+  bool stopped_ = false;
 };
 
 std::optional<Failure> Installer::Run(ControlFileReader& reader) {
@@ -53,7 +57,7 @@ std::optional<Failure> Installer::Run(ControlFileReader& reader) {
   Result<int32_t> stored = ReadLastUpdateInstalled(store_);
   if (!stored.ok()) return stored.failure();
   installed_ = stored.value();
-  while (reader.ReadLine(line)) {
+  while (!stopped_ && reader.ReadLine(line)) {
     line = StripCharacter(line, "\t");
     std::string key = ToUpperAscii(TrimSpaces(line));
     if (StartsWith(key, "[UPDATE")) {
@@ -62,6 +66,7 @@ std::optional<Failure> Installer::Run(ControlFileReader& reader) {
       Command(line, key);
     }
   }
+  if (stopped_) return std::nullopt;
   if (!reader.status().ok()) return reader.status().failure();
   if (pending_) return Record(current_);
   return std::nullopt;
@@ -100,10 +105,22 @@ void Installer::Command(const std::string& line, const std::string& key) {
               (client_block_ && !server);
   if (!runs) return;
   std::string command = line;
-  if (!ExecuteCommandLine(context_, command)) {
+  if (ExecuteCommandLine(context_, command) == CommandResult::kFailed) {
     context_.log.Error("Command failed. ");
     context_.log.Info(command);
+    if (!RecordFailedUpdates()) Stop();
   }
+}
+
+// Updates build on each other: after a failed command neither the rest of
+// its section nor a later section runs, and the update stays unrecorded so
+// that the next run installs it from the start.
+void Installer::Stop() {
+  stopped_ = true;
+  pending_ = false;
+  context_.log.Error("!!! Update " + std::to_string(current_) +
+                     " was not installed because a command failed; the next "
+                     "run tries it again.");
 }
 
 std::optional<Failure> Installer::Record(int32_t n) {
@@ -121,34 +138,78 @@ std::optional<Failure> Installer::Record(int32_t n) {
 
 }  // namespace
 
-bool CheckForNewUpdate(const CommandContext& context,
-                       const SettingsStore& store) {
+namespace {
+
+// True when the file holds a section headed with update `number`.
+Result<bool> HasSection(ControlFileReader& reader, int32_t number) {
+  std::string line;
+  while (reader.ReadLine(line)) {
+    line = StripCharacter(line, "\t");
+    if (!StartsWith(ToUpperAscii(TrimSpaces(line)), "[UPDATE")) continue;
+    Result<int32_t> n = ControlNumber(MidFrom(line, 9));
+    if (!n.ok()) return n.failure();
+    if (n.value() == number) return true;
+  }
+  if (!reader.status().ok()) return reader.status().failure();
+  return false;
+}
+
+// Compares the announcement with the stored number; logs every problem.
+UpdateCheck Compare(const CommandContext& context, const SettingsStore& store,
+                    ControlFileReader& reader) {
   RunLog& log = context.log;
-  log.Show("Checking for a new update.");
-  bool result = false;
+  std::string first;
+  reader.ReadLine(first);
+  if (!reader.status().ok()) {
+    RunTimeError(log, reader.status().failure());
+    return UpdateCheck::kFailed;
+  }
+  if (ToUpperAscii(first.substr(0, 11)) != "LASTUPDATE=") {
+    log.Error(
+        "!!! The update control file does not start with a LASTUPDATE line; "
+        "nothing can be installed from it.");
+    return UpdateCheck::kFailed;
+  }
+  Result<int32_t> latest = ControlNumber(MidFrom(first, 12));
+  Result<int32_t> installed =
+      latest.ok() ? ReadLastUpdateInstalled(store) : latest.failure();
+  if (!installed.ok()) {
+    RunTimeError(log, installed.failure());
+    return UpdateCheck::kFailed;
+  }
+  if (latest.value() <= installed.value()) {
+    log.Show("   This system is up-to-date.");
+    return UpdateCheck::kUpToDate;
+  }
+  Result<bool> present = HasSection(reader, latest.value());
+  if (!present.ok()) {
+    RunTimeError(log, present.failure());
+    return UpdateCheck::kFailed;
+  }
+  if (!present.value()) {
+    log.Error("!!! The update control file announces update " +
+              std::to_string(latest.value()) + " but holds no [UPDATE " +
+              std::to_string(latest.value()) + "] section.");
+    return UpdateCheck::kFailed;
+  }
+  log.Show("   A new update is available.");
+  return UpdateCheck::kNewUpdate;
+}
+
+}  // namespace
+
+UpdateCheck CheckForNewUpdate(const CommandContext& context,
+                              const SettingsStore& store) {
+  context.log.Show("Checking for a new update.");
+  UpdateCheck result = UpdateCheck::kFailed;
   Result<ControlFileReader> reader = ControlFileReader::Open(
       UpdateControlFile(context.settings, context.server_flavour()));
   if (!reader.ok()) {
-    RunTimeError(log, reader.failure());
+    RunTimeError(context.log, reader.failure());
   } else {
-    std::string first;
-    reader.value().ReadLine(first);
-    if (ToUpperAscii(first.substr(0, 11)) == "LASTUPDATE=") {
-      Result<int32_t> latest = ControlNumber(MidFrom(first, 12));
-      Result<int32_t> installed = latest.ok()
-                                      ? ReadLastUpdateInstalled(store)
-                                      : Result<int32_t>(latest.failure());
-      if (!installed.ok()) {
-        RunTimeError(log, installed.failure());
-      } else if (latest.value() <= installed.value()) {
-        log.Show("   This system is up-to-date.");
-      } else {
-        log.Show("   A new update is available.");
-        result = true;
-      }
-    }
+    result = Compare(context, store, reader.value());
   }
-  log.Info(" ");
+  context.log.Info(" ");
   return result;
 }
 

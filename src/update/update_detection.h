@@ -9,10 +9,18 @@
 
 namespace mv {
 
-// True when the update control file announces an update newer than the one
-// stored as installed in `store`.
-bool CheckForNewUpdate(const CommandContext& context,
-                       const SettingsStore& store);
+enum class UpdateCheck {
+  kNewUpdate,  // the file announces an update newer than the stored one
+  kUpToDate,
+  // The file cannot be read, or cannot mean what it says (no LASTUPDATE
+  // line, no section for the announced update); the problem was logged.
+  kFailed,
+};
+
+// Compares the update control file with the number stored as installed in
+// `store`.
+UpdateCheck CheckForNewUpdate(const CommandContext& context,
+                              const SettingsStore& store);
 
 // Installs, in file order, every section whose number is above the stored
 // one, and records each as soon as its section ends: in `store`, in the

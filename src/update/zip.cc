@@ -535,7 +535,10 @@ int16_t UnZipFiles(RunLog& log, std::string_view zip_file,
   log.Info("FILESPEC         : " + std::string(file_spec));
   int16_t result = Extract(log, zip_file, destination, file_spec);
   if (result != kArchiveOk) {
-    log.LogMessage(kLevelError, CodeText(result), kStampedLine);
+    // Nothing to extract is not a failure of the update.
+    log.LogMessage(
+        result == kArchiveNothingMatched ? kLevelWarning : kLevelError,
+        CodeText(result), kStampedLine);
   }
   return result;
 }
@@ -549,7 +552,9 @@ int16_t ZipFiles(RunLog& log, std::string_view archive,
   }
   int16_t result = Build(log, archive, file_spec);
   if (result != kArchiveOk) {
-    log.Error("!!! Could not zip: " + CodeText(result));
+    log.LogMessage(
+        result == kArchiveNothingMatched ? kLevelWarning : kLevelError,
+        "!!! Could not zip: " + CodeText(result));
   }
   return result;
 }

@@ -87,14 +87,15 @@ enum ArchiveResult : int16_t {
 
 // Extracts the entries of `zip_file` that match `file_spec` into the folder
 // `destination`. Logs the three value lines and, for a result other than 0,
-// the result code alone on an Error line. Gives the result code.
+// the result code alone on an Error line (a Warning line for 7: nothing to
+// extract is not a failure). Gives the result code.
 int16_t UnZipFiles(RunLog& log, std::string_view zip_file,
                    std::string_view destination, std::string_view file_spec);
 
 // Deletes `archive` (wildcards honoured) and builds it anew from the files
 // that match `file_spec`. Logs the two value lines, a Warning when there was
 // nothing to delete, and "!!! Could not zip: " with the code for a result
-// other than 0. Gives the result code.
+// other than 0 (at Warning level for 7). Gives the result code.
 int16_t ZipFiles(RunLog& log, std::string_view archive,
                  std::string_view file_spec);
 
