@@ -37,8 +37,9 @@ void FakeFtpComponent::Hang(FtpMethod method) {
 }
 
 std::vector<std::string> FakeFtpComponent::Log() const {
-  static const char* kNames[] = {"",        "Connect", "ChangeDirectory",
-                                 "GetFile", "PutFile", "Disconnect"};
+  static const char* kNames[] = {"",        "Connect",    "ChangeDirectory",
+                                 "GetFile", "PutFile",    "Disconnect",
+                                 "ListNames"};
   std::vector<std::string> log;
   for (const Call& c : calls) {
     std::string line = kNames[c.method];
@@ -134,6 +135,21 @@ void FakeFtpComponent::Disconnect() {
   Handle(kFtpMethodDisconnect, {}, false, [&] {
     state = 0;
     cwd = RemotePath();
+    return Outcome{0, ""};
+  });
+}
+
+void FakeFtpComponent::ListNames(std::string_view directory) {
+  Handle(kFtpMethodList, {std::string(directory)}, true, [&] {
+    RemotePath folder = cwd.Resolve(directory);
+    std::string prefix = folder.Display().empty() ? "" : folder.Display() + "/";
+    listed_.clear();
+    for (const auto& [file, contents] : files) {
+      if (file.rfind(prefix, 0) != 0) continue;
+      std::string name = file.substr(prefix.size());
+      name = name.substr(0, name.find('/'));
+      if (listed_.empty() || listed_.back() != name) listed_.push_back(name);
+    }
     return Outcome{0, ""};
   });
 }

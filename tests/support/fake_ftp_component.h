@@ -60,6 +60,7 @@ class FakeFtpComponent : public FtpComponent {
   void PutFile(std::string_view local_file,
                std::string_view remote_file) override;
   void Disconnect() override;
+  void ListNames(std::string_view directory) override;
   void Abort() override;
   void Pump(std::chrono::milliseconds bound) override;
 
