@@ -36,9 +36,8 @@ bool TakeRunLock(Form& form, RunLock& lock) {
           lock.holder() + "); nothing was done. Try again when it has ended.");
       return false;
     case RunLock::Outcome::kUnavailable:
-      form.log.Warning("!!! The run lock " + lock.path() +
-                       " cannot be used (" + lock.failure().Text() +
-                       "); going on without it.");
+      form.log.Warning("!!! The run lock " + lock.path() + " cannot be used (" +
+                       lock.failure().Text() + "); going on without it.");
       return true;
   }
   return true;

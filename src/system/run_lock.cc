@@ -80,8 +80,8 @@ RunLock::Outcome RunLock::Acquire() {
 }
 
 bool RunLock::HeldByOther() const {
-  UniqueFd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW |
-                                         O_NONBLOCK));
+  UniqueFd fd(
+      ::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   if (!fd) return false;
   struct flock lock = WholeFile(F_WRLCK);
   if (::fcntl(fd.get(), F_OFD_GETLK, &lock) != 0) return false;

@@ -61,8 +61,8 @@ struct PartialInfo {
   int64_t time = -1;
 
   std::string Serialize() const {
-    return source + "\n" + std::to_string(size) + "\n" +
-           std::to_string(time) + "\n";
+    return source + "\n" + std::to_string(size) + "\n" + std::to_string(time) +
+           "\n";
   }
   bool Known() const { return size >= 0 && time >= 0; }
   bool operator==(const PartialInfo&) const = default;
@@ -142,9 +142,7 @@ bool ValidHost(std::string_view host) {
   return value >= 1 && value <= 65535;
 }
 
-size_t Discard(char*, size_t size, size_t count, void*) {
-  return size * count;
-}
+size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 
 void InitCurlOnce() {
   static std::once_flag once;
@@ -454,8 +452,8 @@ void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
   }
   if (err != 0) {
     r->file.Close();
-    pending_.push_back(LocalFailure(kFtpMethodGetFile, err, r->local,
-                                    r->target_path, true));
+    pending_.push_back(
+        LocalFailure(kFtpMethodGetFile, err, r->local, r->target_path, true));
     return;
   }
   r->info = now;

@@ -190,9 +190,8 @@ bool FtpSession::Transfer(std::string_view tag, FtpMethod method,
       }
     });
   };
-  bool ok = run(remote_file) ||
-            (method == kFtpMethodGetFile && NotFound() &&
-             RetryWithSiteCase(remote_file, run));
+  bool ok = run(remote_file) || (method == kFtpMethodGetFile && NotFound() &&
+                                 RetryWithSiteCase(remote_file, run));
   if (!ok) ReportFailure();
   window_.HideProgress();
   return ok;
@@ -217,8 +216,9 @@ bool FtpSession::ChangeDirectory(std::string_view directory) {
   Trace(kLevelInformation, "::ChangeDirectory::", false);
   if (MissingComponent("::ChangeDirectory::")) return false;
   auto change = [&](std::string_view folder) {
-    return RunMethod(kFtpMethodChangeDirectory, FtpTimeoutSeconds(),
-                     [&, folder](FtpComponent& c) { c.ChangeDirectory(folder); });
+    return RunMethod(
+        kFtpMethodChangeDirectory, FtpTimeoutSeconds(),
+        [&, folder](FtpComponent& c) { c.ChangeDirectory(folder); });
   };
   if (change(directory)) return true;
   if (NotFound() && RetryWithSiteCase(directory, change)) return true;

@@ -142,9 +142,9 @@ void ServerRun(const RunContext& run, const Site& site) {
   if (site.log_clear_folder) run.log.Info("CLEAR FOLDER       : " + pattern);
   ClearFolder(run.settings, run.log, pattern);
   bool primary = &site == &PrimarySite();
-  RunOnSite(run, site,
-            primary && AlternateDiffers(run.customer) ? &AlternateSite()
-                                                      : nullptr);
+  RunOnSite(
+      run, site,
+      primary && AlternateDiffers(run.customer) ? &AlternateSite() : nullptr);
 }
 
 // The client flavour, the same for both sites. Gives false when the run

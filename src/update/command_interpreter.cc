@@ -54,7 +54,8 @@ class Command {
   }
   // Runs `status` through NothingToDo when its number is one of `harmless`,
   // else through the error path.
-  void CheckAllowing(const Status& status, std::initializer_list<int> harmless) {
+  void CheckAllowing(const Status& status,
+                     std::initializer_list<int> harmless) {
     if (status.ok()) return;
     for (int n : harmless) {
       if (status.failure().number() == n) {
@@ -132,8 +133,8 @@ void Command::Transfer(std::string_view what, const std::string& arg) {
     log_.Warning("No FTP site in a client run: " + arg + " not transferred.");
     return NothingToDo(failed);
   }
-  bool ok = get ? context_.site.GetFile(arg, arg)
-                : context_.site.PutFile(arg, arg);
+  bool ok =
+      get ? context_.site.GetFile(arg, arg) : context_.site.PutFile(arg, arg);
   if (!ok) FailedLine(failed);
 }
 

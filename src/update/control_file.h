@@ -20,8 +20,8 @@ namespace mv {
 // Reads a control file line by line. Lines are byte strings (Windows code
 // page or UTF-8) and are passed on unchanged. A line ends at CR, CR LF or
 // LF (control files saved on any system); the end does not belong to the
-// line. The last line needs no end. A UTF-8 byte-order mark at the very start of the
-// file is dropped, so the first line still begins in column 1; a UTF-16
+// line. The last line needs no end. A UTF-8 byte-order mark at the very start
+// of the file is dropped, so the first line still begins in column 1; a UTF-16
 // file (its byte-order mark) is refused with 54.
 class ControlFileReader {
  public:

@@ -1,0 +1,88 @@
+#include "system/crypto.h"
+
+#include <mutex>
+#include <vector>
+
+#include "system/text.h"
+
+namespace mv {
+
+namespace {
+
+void InitSodiumOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    if (sodium_init() < 0) std::abort();  // no safe way on without it
+  });
+}
+
+const unsigned char* Bytes(std::string_view s) {
+  return reinterpret_cast<const unsigned char*>(s.data());
+}
+
+}  // namespace
+
+Sha256::Sha256() {
+  InitSodiumOnce();
+  crypto_hash_sha256_init(&state_);
+}
+
+void Sha256::Update(const void* data, size_t size) {
+  crypto_hash_sha256_update(&state_, static_cast<const unsigned char*>(data),
+                            size);
+}
+
+std::string Sha256::HexDigest() {
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256_final(&state_, digest);
+  char hex[2 * crypto_hash_sha256_BYTES + 1];
+  sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
+  return hex;
+}
+
+std::string Blake2b512(std::string_view data) {
+  InitSodiumOnce();
+  std::string out(crypto_generichash_BYTES_MAX, '\0');
+  crypto_generichash(reinterpret_cast<unsigned char*>(out.data()), out.size(),
+                     Bytes(data), data.size(), nullptr, 0);
+  return out;
+}
+
+bool VerifyEd25519(std::string_view signature, std::string_view message,
+                   std::string_view public_key) {
+  InitSodiumOnce();
+  if (signature.size() != crypto_sign_BYTES ||
+      public_key.size() != crypto_sign_PUBLICKEYBYTES) {
+    return false;
+  }
+  return crypto_sign_verify_detached(Bytes(signature), Bytes(message),
+                                     message.size(), Bytes(public_key)) == 0;
+}
+
+std::optional<std::string> DecodeBase64(std::string_view text) {
+  text = TrimWhitespace(text);
+  std::vector<unsigned char> out(text.size());
+  size_t length = 0;
+  const char* end = nullptr;
+  if (sodium_base642bin(out.data(), out.size(), text.data(), text.size(),
+                        nullptr, &length, &end,
+                        sodium_base64_VARIANT_ORIGINAL) != 0 ||
+      end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  return std::string(reinterpret_cast<const char*>(out.data()), length);
+}
+
+std::optional<std::string> DecodeHex(std::string_view text) {
+  std::vector<unsigned char> out(text.size() / 2 + 1);
+  size_t length = 0;
+  const char* end = nullptr;
+  if (sodium_hex2bin(out.data(), out.size(), text.data(), text.size(), nullptr,
+                     &length, &end) != 0 ||
+      end != text.data() + text.size()) {
+    return std::nullopt;
+  }
+  return std::string(reinterpret_cast<const char*>(out.data()), length);
+}
+
+}  // namespace mv

@@ -1,0 +1,46 @@
+// The cryptography the utility uses, all of it from libsodium: SHA-256 and
+// BLAKE2b-512 digests computed as data streams by, Ed25519 signature
+// checks, and the text forms (hex, base64) that control files and key files
+// carry. Nothing here is written by hand.
+#ifndef MVUPDATE_SYSTEM_CRYPTO_H_
+#define MVUPDATE_SYSTEM_CRYPTO_H_
+
+#include <sodium.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mv {
+
+// A SHA-256 digest fed piece by piece.
+class Sha256 {
+ public:
+  Sha256();
+  void Update(const void* data, size_t size);
+  void Update(std::string_view data) { Update(data.data(), data.size()); }
+  // The digest as 64 lower-case hex digits; the object is used up.
+  std::string HexDigest();
+
+ private:
+  crypto_hash_sha256_state state_;
+};
+
+// BLAKE2b with a 64-byte output, as minisign's prehashed signatures use.
+std::string Blake2b512(std::string_view data);
+
+// True when `signature` (64 bytes) is the Ed25519 signature of `message`
+// by `public_key` (32 bytes).
+bool VerifyEd25519(std::string_view signature, std::string_view message,
+                   std::string_view public_key);
+
+// Decodes standard base64 (with padding; blanks around it ignored);
+// nothing for text that is not base64.
+std::optional<std::string> DecodeBase64(std::string_view text);
+// Decodes hex digits of either case; nothing for anything else.
+std::optional<std::string> DecodeHex(std::string_view text);
+
+}  // namespace mv
+
+#endif  // MVUPDATE_SYSTEM_CRYPTO_H_

@@ -1,0 +1,110 @@
+#include "update/signature.h"
+
+#include "system/crypto.h"
+#include "system/text.h"
+
+namespace mv {
+
+namespace {
+
+constexpr size_t kKeyIdBytes = 8;
+constexpr std::string_view kUntrusted = "untrusted comment:";
+constexpr std::string_view kTrusted = "trusted comment: ";
+
+}  // namespace
+
+std::optional<PublicKey> ParsePublicKey(std::string_view line) {
+  std::optional<std::string> bytes = DecodeBase64(line);
+  if (!bytes || bytes->size() != 2 + kKeyIdBytes + 32 ||
+      bytes->compare(0, 2, "Ed") != 0) {
+    return std::nullopt;
+  }
+  return PublicKey{bytes->substr(2, kKeyIdBytes),
+                   bytes->substr(2 + kKeyIdBytes)};
+}
+
+TrustedKeys ParseTrustedKeys(std::string_view value) {
+  TrustedKeys trusted;
+  size_t pos = 0;
+  while (pos <= value.size()) {
+    size_t end = value.find(';', pos);
+    if (end == std::string_view::npos) end = value.size();
+    std::string_view entry = TrimWhitespace(value.substr(pos, end - pos));
+    pos = end + 1;
+    if (entry.empty()) continue;
+    if (std::optional<PublicKey> key = ParsePublicKey(entry)) {
+      trusted.keys.push_back(*key);
+    } else {
+      ++trusted.malformed;
+    }
+  }
+  return trusted;
+}
+
+std::optional<SignatureFile> ParseSignatureFile(std::string_view text) {
+  std::vector<std::string_view> lines = SplitLines(text);
+  if (lines.size() < 4 || lines[0].substr(0, kUntrusted.size()) != kUntrusted ||
+      lines[2].substr(0, kTrusted.size()) != kTrusted) {
+    return std::nullopt;
+  }
+  std::optional<std::string> signature = DecodeBase64(lines[1]);
+  std::optional<std::string> global = DecodeBase64(lines[3]);
+  if (!signature || signature->size() != 2 + kKeyIdBytes + 64 || !global ||
+      global->size() != 64) {
+    return std::nullopt;
+  }
+  SignatureFile file;
+  std::string algorithm = signature->substr(0, 2);
+  if (algorithm != "Ed" && algorithm != "ED") return std::nullopt;
+  file.prehashed = algorithm == "ED";
+  file.key_id = signature->substr(2, kKeyIdBytes);
+  file.signature = signature->substr(2 + kKeyIdBytes);
+  file.trusted_comment = lines[2].substr(kTrusted.size());
+  file.global_signature = *global;
+  return file;
+}
+
+Verdict VerifySignature(std::string_view data,
+                        const std::optional<std::string>& signature_text,
+                        const std::vector<PublicKey>& keys) {
+  if (!signature_text) return Verdict::kMissing;
+  std::optional<SignatureFile> file = ParseSignatureFile(*signature_text);
+  if (!file) return Verdict::kMalformed;
+  const PublicKey* key = nullptr;
+  for (const PublicKey& k : keys) {
+    if (k.id == file->key_id) key = &k;
+  }
+  if (key == nullptr) return Verdict::kUnknownKey;
+  std::string digest;
+  if (file->prehashed) digest = Blake2b512(data);
+  if (!VerifyEd25519(file->signature, file->prehashed ? digest : data,
+                     key->key)) {
+    return Verdict::kBadSignature;
+  }
+  if (!VerifyEd25519(file->global_signature,
+                     file->signature + file->trusted_comment, key->key)) {
+    return Verdict::kBadTrustedComment;
+  }
+  return Verdict::kVerified;
+}
+
+std::string DescribeVerdict(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kVerified:
+      return "the signature is valid";
+    case Verdict::kMissing:
+      return "it has no signature file (MVUpdate.dat.minisig)";
+    case Verdict::kMalformed:
+      return "its signature file is not a minisign signature";
+    case Verdict::kUnknownKey:
+      return "it was signed with a key that is not pinned (UpdatePublicKeys)";
+    case Verdict::kBadSignature:
+      return "its signature does not match: the file was changed after it "
+             "was signed";
+    case Verdict::kBadTrustedComment:
+      return "its trusted comment was changed after it was signed";
+  }
+  return "";
+}
+
+}  // namespace mv

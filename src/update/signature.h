@@ -1,0 +1,66 @@
+// Signed control files: the update control file may come with a signature
+// file in minisign's format (MVUpdate.dat.minisig), made with the vendor's
+// Ed25519 key. An installation pins the vendor's public keys; a control file
+// is used only when a pinned key signed it.
+#ifndef MVUPDATE_UPDATE_SIGNATURE_H_
+#define MVUPDATE_UPDATE_SIGNATURE_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mv {
+
+// A minisign public key: the key line of a .pub file is the base64 of the
+// algorithm ("Ed"), an 8-byte key id and the 32-byte Ed25519 key.
+struct PublicKey {
+  std::string id;
+  std::string key;
+};
+
+// Parses one key line; nothing when it is not a minisign public key.
+std::optional<PublicKey> ParsePublicKey(std::string_view line);
+
+// The keys of a registry value holding key lines separated by ";" (blanks
+// around them ignored). Entries that are no key are left out and counted.
+struct TrustedKeys {
+  std::vector<PublicKey> keys;
+  int malformed = 0;
+};
+TrustedKeys ParseTrustedKeys(std::string_view value);
+
+// A minisign signature file: an untrusted comment line; the base64 of the
+// algorithm ("Ed": Ed25519 over the file; "ED": over its BLAKE2b-512
+// digest), the key id and the 64-byte signature; the trusted comment line;
+// the base64 of the global signature over the signature and the trusted
+// comment.
+struct SignatureFile {
+  bool prehashed = false;
+  std::string key_id;
+  std::string signature;
+  std::string trusted_comment;
+  std::string global_signature;
+};
+std::optional<SignatureFile> ParseSignatureFile(std::string_view text);
+
+enum class Verdict {
+  kVerified,
+  kMissing,           // no signature file
+  kMalformed,         // not a minisign signature file
+  kUnknownKey,        // signed by a key that is not pinned
+  kBadSignature,      // the file was changed after it was signed
+  kBadTrustedComment  // the trusted comment was changed
+};
+
+// Checks `data` against its signature file (nothing when there is none).
+Verdict VerifySignature(std::string_view data,
+                        const std::optional<std::string>& signature_text,
+                        const std::vector<PublicKey>& keys);
+
+// What a verdict means, for the Error line that stops a run.
+std::string DescribeVerdict(Verdict verdict);
+
+}  // namespace mv
+
+#endif  // MVUPDATE_UPDATE_SIGNATURE_H_
