@@ -24,3 +24,7 @@ set(MVUPDATE_FTP_RETRIES "2" CACHE STRING
     "Retries of a transfer or connection that failed for a network reason")
 set(MVUPDATE_RECORD_FAILED_UPDATES "no" CACHE STRING
     "yes: record an update even when one of its commands failed")
+set(MVUPDATE_FTP_TLS "try" CACHE STRING
+    "TLS for FTP sessions: try, require or off")
+set(MVUPDATE_FTP_CA_FILE "" CACHE STRING
+    "Certificates that FTP and HTTPS sites are checked against (empty: the system's)")

@@ -94,6 +94,7 @@ void LoadInstallSettings(Form& form) {
   log.Info("DATABASE SERVER  : " + s.database_server);
 
   s.database_name = form.registry_queries.GetDatabaseName();
+  s.update_public_keys = form.registry_queries.GetUpdatePublicKeys();
   log.Info("DATABASE NAME    : " + s.database_name);
 
   s.computer_name = GetLocalComputerName();

@@ -82,6 +82,17 @@ bool RecordFailedUpdates() {
                MVUPDATE_RECORD_FAILED_UPDATES);
 }
 
+TlsMode FtpTls() {
+  std::string mode = Value("MVUPDATE_FTP_TLS", MVUPDATE_FTP_TLS);
+  if (EqualsIgnoreCase(mode, "require")) return TlsMode::kRequire;
+  if (EqualsIgnoreCase(mode, "off")) return TlsMode::kOff;
+  return TlsMode::kTry;
+}
+
+std::string FtpCaFile() {
+  return Value("MVUPDATE_FTP_CA_FILE", MVUPDATE_FTP_CA_FILE);
+}
+
 double DatabaseLoginTimeoutSeconds() {
   return Seconds("MVUPDATE_DB_LOGIN_TIMEOUT", MVUPDATE_DB_LOGIN_TIMEOUT);
 }

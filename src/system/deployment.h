@@ -25,6 +25,17 @@ int FtpRetries();
 // MVUPDATE_RECORD_FAILED_UPDATES: record an update even when one of its
 // commands failed (the rule of earlier versions).
 bool RecordFailedUpdates();
+// MVUPDATE_FTP_TLS: whether FTP sessions use TLS.
+enum class TlsMode {
+  kTry,      // when the site offers it; otherwise plain, with a warning
+  kRequire,  // a site without TLS, or with a certificate that does not
+             // verify, fails before the login is sent
+  kOff,
+};
+TlsMode FtpTls();
+// MVUPDATE_FTP_CA_FILE: the certificates that site certificates are
+// checked against ("" for the system's).
+std::string FtpCaFile();
 // MVUPDATE_DB_LOGIN_TIMEOUT: limit of connecting to the suite database.
 double DatabaseLoginTimeoutSeconds();
 

@@ -148,7 +148,24 @@ std::string CurrentFolder() {
   return buf.data();
 }
 
-Status CopyFile(std::string_view from_native, std::string_view to_native) {
+namespace {
+
+// Feeds the rest of an open file to `digest`.
+Status ReadInto(int fd, const std::string& path, Sha256& digest) {
+  std::vector<char> buf(1 << 16);
+  for (;;) {
+    ssize_t n = ::read(fd, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return Failure::FromErrno(errno, path);
+    if (n == 0) return Status::Ok();
+    digest.Update(buf.data(), static_cast<size_t>(n));
+  }
+}
+
+}  // namespace
+
+Status CopyFile(std::string_view from_native, std::string_view to_native,
+                Sha256* digest) {
   if (Status s = CheckUsablePath(from_native); !s.ok()) return s;
   if (Status s = CheckUsablePath(to_native); !s.ok()) return s;
   std::string from = ResolveCase(from_native);
@@ -161,7 +178,8 @@ Status CopyFile(std::string_view from_native, std::string_view to_native) {
   struct stat dst;
   if (::stat(to.c_str(), &dst) == 0) {
     if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
-      return Status::Ok();  // the same file: copying would truncate it
+      // The same file: copying would truncate it; it is only read.
+      return digest ? ReadInto(in.get(), from, *digest) : Status::Ok();
     }
     if (S_ISDIR(dst.st_mode)) return Failure(kPathFileAccessError);
   }
@@ -174,6 +192,7 @@ Status CopyFile(std::string_view from_native, std::string_view to_native) {
         return ErrnoFailure(from);
       }
       if (n == 0) return Status::Ok();
+      if (digest) digest->Update(buf.data(), static_cast<size_t>(n));
       if (Status s = WriteAll(out, buf.data(), static_cast<size_t>(n), to);
           !s.ok()) {
         return s;

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "system/crypto.h"
 #include "system/failure.h"
 
 namespace mv {
@@ -41,8 +42,10 @@ std::string CurrentFolder();
 // Copies a file, replacing the target. The copy is written under a temporary
 // name in the target's folder and renamed when complete, so a failed copy
 // never leaves a partial target; the source's permission bits are kept.
-// Copying a file onto itself leaves it untouched.
-Status CopyFile(std::string_view from_native, std::string_view to_native);
+// Copying a file onto itself leaves it untouched. The bytes copied are fed
+// to `digest` when one is given.
+Status CopyFile(std::string_view from_native, std::string_view to_native,
+                Sha256* digest = nullptr);
 
 // Ordinary files (not folders, not hidden "." names) of the folder part of
 // `pattern_native` whose names match its last part; names only, in name

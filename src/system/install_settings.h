@@ -22,6 +22,13 @@ struct InstallSettings {
   std::string connection_string;
   std::string server_name;
   InstallationType installation_type = InstallationType::kServer;
+  // The vendor's minisign public keys that control files must be signed
+  // with ("" when none is pinned); the registry value UpdatePublicKeys.
+  std::string update_public_keys;
+
+  bool verifies_updates() const {
+    return update_public_keys.find_first_not_of(" \t;") != std::string::npos;
+  }
 
   bool is_server() const {
     return installation_type == InstallationType::kServer;

@@ -95,6 +95,13 @@ Result<std::string> RegistryQueries::GetDBServerName() {
   return *head;
 }
 
+std::string RegistryQueries::GetUpdatePublicKeys() {
+  auto value = registry_.QueryValue(kKey, "UpdatePublicKeys");
+  if (!value.ok() || !value.value()) return "";
+  std::string data = value.value()->data;
+  return data.substr(0, data.find('\0'));
+}
+
 std::string RegistryQueries::GetDatabaseName() {
   Result<bool> open = registry_.KeyExists(kKey);
   if (!open.ok() || !open.value()) return "";

@@ -35,6 +35,9 @@ class RegistryQueries {
   // the parse failure when the registry file is malformed.
   Result<std::string> GetDBServerName();
   std::string GetDatabaseName();
+  // UpdatePublicKeys: the vendor's minisign public keys, ";" between them,
+  // read whole; "" when the value or the key is missing.
+  std::string GetUpdatePublicKeys();
 
   Registry& registry() { return registry_; }
 

@@ -1,5 +1,7 @@
 #include "transport/control_file_fetch.h"
 
+#include <unistd.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -150,10 +152,36 @@ bool DownloadFromSite(const RunContext& run, const FetchPlan& plan) {
   return true;
 }
 
+// The signature of the update control file travels with it: from the site
+// to the server's Update folder, from there to the clients. A file the site
+// does not hold is no failure here (the signature check decides whether
+// one is needed), but a stale copy of an earlier run must not stay.
+void FetchSignature(const RunContext& run, const FetchPlan& plan) {
+  std::string name = std::string(kUpdateFile) + ".minisig";
+  std::string update_copy = UpdateCopy(run, name);
+  bool got = false;
+  if (run.server_flavour()) {
+    ::unlink(ResolveCase(NativePath(name)).c_str());
+    got = run.site.GetFileIfPresent(name, name) == SiteSession::Presence::kGot;
+    Status st = got ? CopyFile(NativePath(name), update_copy) : Status::Ok();
+    if (!st.ok()) run.log.Error(st.failure().Text());
+  } else if (PathExists(ResolveCase(ShareCopy(run, name)))) {
+    Status st = CopyFile(ShareCopy(run, name), update_copy);
+    got = st.ok();
+    if (!got) run.log.Error(st.failure().Text());
+  }
+  if (got) {
+    run.log.Info(plan.share_prefix + "got " + name);
+  } else {
+    ::unlink(ResolveCase(update_copy).c_str());
+  }
+}
+
 bool Fetch(const RunContext& run, const FetchPlan& plan) {
   if (!plan.shown_first.empty()) run.log.Show(plan.shown_first);
   bool result = run.server_flavour() ? DownloadFromSite(run, plan)
                                      : CopyFromShare(run, plan);
+  if (result && plan.file == kUpdateFile) FetchSignature(run, plan);
   run.log.Info(plan.closing_line);
   return result;
 }

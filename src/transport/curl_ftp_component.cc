@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 
+#include "system/crypto.h"
 #include "system/deployment.h"
 #include "system/failure.h"
 #include "system/files.h"
@@ -155,6 +156,7 @@ class CurlFtpComponent final : public FtpComponent {
   ~CurlFtpComponent() override { Abort(); }
 
   int16_t State() const override { return state_; }
+  bool Encrypted() const override { return use_ssl_ == CURLUSESSL_ALL; }
   void Connect(std::string_view host, std::string_view user,
                std::string_view password) override;
   void ChangeDirectory(std::string_view directory) override;
@@ -186,6 +188,7 @@ class CurlFtpComponent final : public FtpComponent {
     std::string target_path;
     PartialInfo info;
     int64_t offset = 0;  // bytes of the partial file kept from before
+    std::optional<Sha256> digest;
     // ListNames: the listing as received.
     std::string listing;
     int local_errno = 0;  // why the local file could not be used
@@ -196,6 +199,7 @@ class CurlFtpComponent final : public FtpComponent {
     int64_t total = -1;
     Clock::time_point last_motion;
     bool stalled = false;
+    char error[CURL_ERROR_SIZE] = "";
   };
 
   // Queues a Done for a method that could not start; false when `method`
@@ -224,12 +228,19 @@ class CurlFtpComponent final : public FtpComponent {
   Completion Describe(const Request& r, CURLcode result, long reply) const;
   Completion LocalFailure(int32_t method, int err, std::string_view shown,
                           const std::string& native, bool writing) const;
-  void CompleteDownload(Request& r, Completion& done) const;
+  void CompleteDownload(Request& r, Completion& done);
+  // Starts the request's digest, fed with the part of the file kept from
+  // an earlier attempt; gives errno on a failure.
+  static int StartDigest(Request& r);
   // After the probe: keeps or starts the partial file and starts the fetch.
   void StartFetch(std::unique_ptr<Request> r);
   // Passes the running transfer's progress on, at most every 100 ms.
   void ReportProgress();
   void ForgetLogin();
+  void StartConnect();
+  // With MVUPDATE_FTP_TLS=try, a login that failed for want of TLS is made
+  // again without it; true when that was started.
+  bool RetryWithoutTls(const Completion& done);
 
   static size_t OnWrite(char* data, size_t size, size_t count, void* user);
   static size_t OnListing(char* data, size_t size, size_t count, void* user);
@@ -244,6 +255,9 @@ class CurlFtpComponent final : public FtpComponent {
   std::string host_;
   std::string user_;
   std::string password_;
+  // TLS of the session's requests; they must all ask for the same, so that
+  // they share the one connection.
+  long use_ssl_ = CURLUSESSL_NONE;
   RemotePath cwd_;
   int64_t reported_ = -1;
   Clock::time_point reported_at_;
@@ -288,6 +302,13 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
   curl_easy_setopt(e, CURLOPT_TCP_KEEPIDLE, 60L);
   curl_easy_setopt(e, CURLOPT_TCP_KEEPINTVL, 30L);
   curl_easy_setopt(e, CURLOPT_PRIVATE, r.get());
+  curl_easy_setopt(e, CURLOPT_ERRORBUFFER, r->error);
+  // Explicit TLS (AUTH TLS), then PBSZ and PROT P for the data connections.
+  curl_easy_setopt(e, CURLOPT_USE_SSL, use_ssl_);
+  curl_easy_setopt(e, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+  if (std::string ca = FtpCaFile(); !ca.empty()) {
+    curl_easy_setopt(e, CURLOPT_CAINFO, ca.c_str());
+  }
   // What a request receives is dropped unless it sets a writer of its own
   // (libcurl would write it to standard output).
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Discard);
@@ -337,6 +358,12 @@ void CurlFtpComponent::Connect(std::string_view host, std::string_view user,
     ForgetLogin();
     return;
   }
+  tls_note_.clear();
+  use_ssl_ = FtpTls() == TlsMode::kOff ? CURLUSESSL_NONE : CURLUSESSL_ALL;
+  StartConnect();
+}
+
+void CurlFtpComponent::StartConnect() {
   auto r = NewRequest(kFtpMethodConnect, FtpTimeoutSeconds());
   if (!r) {
     Queue(kFtpMethodConnect, kFtpFailed, "Out of memory.");
@@ -346,6 +373,17 @@ void CurlFtpComponent::Connect(std::string_view host, std::string_view user,
   curl_easy_setopt(r->easy.get(), CURLOPT_NOBODY, 1L);
   std::string url = Url(r->easy.get(), RemotePath(), "");
   Start(std::move(r), url);
+}
+
+bool CurlFtpComponent::RetryWithoutTls(const Completion& done) {
+  if (FtpTls() != TlsMode::kTry || use_ssl_ != CURLUSESSL_ALL) return false;
+  if (done.code != kFtpTlsRefused && done.code != kFtpTlsFailed) return false;
+  tls_note_ = done.text +
+              " The session goes on without TLS: the password "
+              "and the files cross the network unencrypted.";
+  use_ssl_ = CURLUSESSL_NONE;
+  StartConnect();
+  return true;
 }
 
 void CurlFtpComponent::ChangeDirectory(std::string_view directory) {
@@ -417,11 +455,27 @@ void CurlFtpComponent::GetFile(std::string_view local_file,
   // The probe asks for the remote file's size and time (SIZE, MDTM)
   // without fetching it.
   r->probe = true;
+  sha256_.clear();
   CURL* e = r->easy.get();
   curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
   curl_easy_setopt(e, CURLOPT_FILETIME, 1L);
   std::string url = Url(e, r->folder, file);
   Start(std::move(r), url);
+}
+
+int CurlFtpComponent::StartDigest(Request& r) {
+  r.digest.emplace();
+  std::vector<char> buf(kBufferBytes);
+  for (int64_t at = 0; at < r.offset;) {
+    size_t want = static_cast<size_t>(
+        std::min<int64_t>(r.offset - at, static_cast<int64_t>(buf.size())));
+    ssize_t n = ::pread(r.file.get(), buf.data(), want, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return n < 0 ? errno : EIO;
+    r.digest->Update(buf.data(), static_cast<size_t>(n));
+    at += n;
+  }
+  return 0;
 }
 
 void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
@@ -432,7 +486,7 @@ void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
   PartialInfo now{r->info.source, size, time};
   std::optional<PartialInfo> before = ReadPartialInfo(r->info_path);
   bool resume = now.Known() && before && *before == now;
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
+  int flags = O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
   r->file = UniqueFd(::open(r->temp_path.c_str(), flags, 0666));
   struct stat st;
   int err = 0;
@@ -446,6 +500,7 @@ void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
     err = errno;
   }
   if (err == 0 && ::lseek(r->file.get(), r->offset, SEEK_SET) < 0) err = errno;
+  if (err == 0 && compute_sha256_) err = StartDigest(*r);
   if (err == 0 && r->offset == 0) {
     Status written = WriteFileAtomically(r->info_path, now.Serialize());
     if (!written.ok()) err = EIO;
@@ -615,6 +670,8 @@ void CurlFtpComponent::Finish(CURLcode result) {
     case kFtpMethodConnect:
       if (done.code == 0) {
         state_ = kFtpConnected;
+      } else if (RetryWithoutTls(done)) {
+        return;
       } else {
         ForgetLogin();
       }
@@ -648,7 +705,7 @@ void CurlFtpComponent::Finish(CURLcode result) {
 // start of every run, so a file that a crash spoils is fetched again. A
 // download that the site or the network broke off keeps its partial file
 // for the next attempt; one that failed here (a full disk, say) does not.
-void CurlFtpComponent::CompleteDownload(Request& r, Completion& done) const {
+void CurlFtpComponent::CompleteDownload(Request& r, Completion& done) {
   if (r.temp_path.empty()) return;  // failed before its partial file
   int err = 0;
   if (done.code == 0) {
@@ -659,6 +716,7 @@ void CurlFtpComponent::CompleteDownload(Request& r, Completion& done) const {
     }
     if (err == 0) {
       ::unlink(r.info_path.c_str());
+      if (r.digest) sha256_ = r.digest->HexDigest();
       return;
     }
     done = LocalFailure(kFtpMethodGetFile, err, r.local, r.target_path, true);
@@ -725,6 +783,22 @@ Completion CurlFtpComponent::Describe(const Request& r, CURLcode result,
                   "A name in " +
                       Quoted(transfer ? r.remote_shown : r.folder.Display()) +
                       " cannot be used on an FTP site.");
+    case CURLE_USE_SSL_FAILED:
+      return make(kFtpTlsRefused,
+                  "The FTP site " + host_ +
+                      " does not offer TLS (AUTH TLS was refused)" +
+                      (FtpTls() == TlsMode::kRequire
+                           ? "; the user name and password were not sent."
+                           : "."));
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_CERTPROBLEM:
+      return make(kFtpTlsFailed,
+                  "TLS with the FTP site " + host_ + " failed: " +
+                      (r.error[0] ? std::string(r.error)
+                                  : std::string(curl_easy_strerror(result))) +
+                      ".");
     case CURLE_COULDNT_RESOLVE_HOST:
       return make(kFtpHostNotFound, "The FTP site " + host_ +
                                         " was not found (its name could "
@@ -800,6 +874,7 @@ size_t CurlFtpComponent::OnWrite(char* data, size_t size, size_t count,
   size_t total = size * count;
   size_t left = total;
   while (left > 0) {
+    if (r->digest && left == total) r->digest->Update(data, total);
     ssize_t n = ::write(r->file.get(), data, left);
     if (n < 0) {
       if (errno == EINTR) continue;

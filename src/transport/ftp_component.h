@@ -55,6 +55,8 @@ enum FtpErrorCode : int16_t {
   kFtpBadAddress = 1012,      // the site address is not a host[:port]
   kFtpBusy = 1013,            // another method is still running
   kFtpFailed = 1014,          // any other failure of the FTP request
+  kFtpTlsRefused = 1015,      // TLS required, and the site does not offer it
+  kFtpTlsFailed = 1016,       // the site's certificate or TLS did not work
 };
 
 // The value of State() while a login is established.
@@ -76,6 +78,11 @@ class FtpComponent {
 
   // kFtpConnected (1) while logged in; any other value means not connected.
   virtual int16_t State() const = 0;
+  // True while the session is protected by TLS (control and data).
+  virtual bool Encrypted() const { return false; }
+  // Why the last Connect went on without TLS although TLS was tried (""
+  // when it did not): said to the user at Warning level.
+  const std::string& tls_note() const { return tls_note_; }
 
   // Logs in to `host` ("name" or "name:port") and makes the login directory
   // the current remote directory. The password is kept for the session
@@ -102,6 +109,12 @@ class FtpComponent {
   virtual void ListNames(std::string_view directory) = 0;
   const std::vector<std::string>& listed_names() const { return listed_; }
 
+  // While set, GetFile computes the SHA-256 of the file it fetches as it
+  // writes it (a resumed download reads the part kept once); after a
+  // successful GetFile, sha256() holds it.
+  void set_compute_sha256(bool on) { compute_sha256_ = on; }
+  const std::string& sha256() const { return sha256_; }
+
   // Ends the running method at once without a Done for it (the caller gave
   // up waiting). A partial download is kept for the next attempt.
   virtual void Abort() = 0;
@@ -124,6 +137,9 @@ class FtpComponent {
     if (on_done_) on_done_(method, code, text);
   }
   std::vector<std::string> listed_;
+  std::string tls_note_;
+  bool compute_sha256_ = false;
+  std::string sha256_;
   void RaiseProgress(int64_t done, int64_t total) {
     if (on_progress_) on_progress_(done, total);
   }

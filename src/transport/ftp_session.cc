@@ -178,9 +178,11 @@ bool FtpSession::RetryWithSiteCase(
 
 bool FtpSession::Transfer(std::string_view tag, FtpMethod method,
                           std::string_view local_file,
-                          std::string_view remote_file) {
+                          std::string_view remote_file, std::string* sha256,
+                          bool report_missing) {
   Trace(kLevelInformation, tag, false);
   if (MissingComponent(tag)) return false;
+  component_->set_compute_sha256(sha256 != nullptr);
   auto run = [&](std::string_view remote) {
     return RunMethod(method, kTransferLimitSeconds, [&](FtpComponent& c) {
       if (method == kFtpMethodGetFile) {
@@ -192,7 +194,9 @@ bool FtpSession::Transfer(std::string_view tag, FtpMethod method,
   };
   bool ok = run(remote_file) || (method == kFtpMethodGetFile && NotFound() &&
                                  RetryWithSiteCase(remote_file, run));
-  if (!ok) ReportFailure();
+  if (!ok && (report_missing || !NotFound())) ReportFailure();
+  if (ok && sha256) *sha256 = component_->sha256();
+  component_->set_compute_sha256(false);
   window_.HideProgress();
   return ok;
 }
@@ -206,6 +210,7 @@ bool FtpSession::Connect(std::string_view host, std::string_view user,
   if (component_->State() == kFtpConnected) return true;
   if (RunMethod(kFtpMethodConnect, FtpTimeoutSeconds(),
                 [&](FtpComponent& c) { c.Connect(host, user, password); })) {
+    if (!component_->tls_note().empty()) log_.Warning(component_->tls_note());
     return true;
   }
   ReportFailure();
@@ -227,13 +232,23 @@ bool FtpSession::ChangeDirectory(std::string_view directory) {
 }
 
 bool FtpSession::GetFile(std::string_view local_file,
-                         std::string_view remote_file) {
-  return Transfer("::GetFile::", kFtpMethodGetFile, local_file, remote_file);
+                         std::string_view remote_file, std::string* sha256) {
+  return Transfer("::GetFile::", kFtpMethodGetFile, local_file, remote_file,
+                  sha256);
 }
 
 bool FtpSession::PutFile(std::string_view local_file,
                          std::string_view remote_file) {
   return Transfer("::PutFile::", kFtpMethodPutFile, local_file, remote_file);
+}
+
+SiteSession::Presence FtpSession::GetFileIfPresent(
+    std::string_view local_file, std::string_view remote_file) {
+  if (Transfer("::GetFile::", kFtpMethodGetFile, local_file, remote_file,
+               nullptr, false)) {
+    return Presence::kGot;
+  }
+  return NotFound() ? Presence::kAbsent : Presence::kFailed;
 }
 
 void FtpSession::Disconnect() {

@@ -44,12 +44,18 @@ class FtpSession : public SiteSession {
 
   bool Connect(std::string_view host, std::string_view user,
                std::string_view password) override;
+  bool Encrypted() const override {
+    return component_ && component_->Encrypted();
+  }
   bool ChangeDirectory(std::string_view directory) override;
   // A session that is not connected fails at once.
-  bool GetFile(std::string_view local_file,
-               std::string_view remote_file) override;
+  using FileTransfer::GetFile;
+  bool GetFile(std::string_view local_file, std::string_view remote_file,
+               std::string* sha256) override;
   bool PutFile(std::string_view local_file,
                std::string_view remote_file) override;
+  Presence GetFileIfPresent(std::string_view local_file,
+                            std::string_view remote_file) override;
   void Disconnect() override;
 
   // True when more than `limit_seconds` have passed since the running
@@ -89,8 +95,10 @@ class FtpSession : public SiteSession {
   // keeps the first failure when that does not help.
   bool RetryWithSiteCase(std::string_view path,
                          const std::function<bool(const std::string&)>& run);
+  // Without `report`, a file the site does not hold writes no line.
   bool Transfer(std::string_view tag, FtpMethod method,
-                std::string_view local_file, std::string_view remote_file);
+                std::string_view local_file, std::string_view remote_file,
+                std::string* sha256 = nullptr, bool report_missing = true);
 
   RunLog& log_;
   Window& window_;

@@ -19,8 +19,15 @@ class SiteSession : public FileTransfer {
   // has been logged.
   virtual bool Connect(std::string_view host, std::string_view user,
                        std::string_view password) = 0;
+  // True while the session is protected by TLS.
+  virtual bool Encrypted() const = 0;
   // Changes the remote folder relative to the current one ("..\Update").
   virtual bool ChangeDirectory(std::string_view directory) = 0;
+  // Fetches a file that the site may or may not hold: a file it does not
+  // hold writes no line.
+  enum class Presence { kGot, kAbsent, kFailed };
+  virtual Presence GetFileIfPresent(std::string_view local_file,
+                                    std::string_view remote_file) = 0;
   // Ends the login; traces a warning when there is none.
   virtual void Disconnect() = 0;
   // The level at which an operation's final failure is logged: Error, or

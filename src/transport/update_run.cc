@@ -8,6 +8,7 @@
 #include "tools/status_report.h"
 #include "transport/control_file_fetch.h"
 #include "update/control_file.h"
+#include "update/signature.h"
 #include "update/update_detection.h"
 
 namespace mv {
@@ -72,6 +73,9 @@ void LogRunMessage(const RunContext& run, std::string_view text,
 // Checks for a new update and installs it, or says the site is up to date.
 void InstallNewUpdates(const RunContext& run, std::string_view up_to_date) {
   CommandContext commands = run.commands();
+  std::string control_file =
+      UpdateControlFile(run.settings, run.server_flavour());
+  if (!CheckControlFileSignature(run.settings, control_file, run.log)) return;
   switch (CheckForNewUpdate(commands, run.store)) {
     case UpdateCheck::kNewUpdate:
       ProcessUpdateControlFile(commands, run.store);
@@ -214,11 +218,22 @@ void ClearFolder(const InstallSettings& settings, RunLog& log,
   log.Info(" ");
 }
 
+namespace {
+
+void SayWhetherEncrypted(const RunContext& run) {
+  run.log.Info(run.site.Encrypted()
+                   ? "The session with the FTP site is encrypted (TLS)."
+                   : "The session with the FTP site is not encrypted.");
+}
+
+}  // namespace
+
 bool ConnectToFtpSite(const RunContext& run, int32_t failure_level) {
   const CustomerUpdateInfo& c = run.customer;
   bool ok = run.site.Connect(c.site_address1, c.user_name, c.password);
   if (ok) {
     run.log.Info("Connected.");
+    SayWhetherEncrypted(run);
   } else {
     run.log.LogMessage(failure_level,
                        "!!! Failed to connect to " + c.site_address1);
@@ -233,6 +248,7 @@ bool ConnectToAlternateSite(const RunContext& run, int32_t failure_level) {
   bool ok = run.site.Connect(c.site_address2, c.user_name, c.password);
   if (ok) {
     run.log.Info("Connected.");
+    SayWhetherEncrypted(run);
   } else {
     run.log.LogMessage(failure_level, "Failed to connect.");
   }

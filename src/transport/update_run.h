@@ -27,7 +27,9 @@ struct RunContext {
   SiteSession& site;
 
   bool server_flavour() const { return ServerFlavour(settings, window); }
-  CommandContext commands() const { return {settings, window, log, site}; }
+  CommandContext commands() const {
+    return {settings, window, log, site, settings.verifies_updates()};
+  }
 };
 
 // Empties the list box and runs the update against the site the "Use

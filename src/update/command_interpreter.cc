@@ -1,8 +1,12 @@
 #include "update/command_interpreter.h"
 
+#include <unistd.h>
+
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "system/crypto.h"
 #include "system/deployment.h"
 #include "system/files.h"
 #include "system/paths.h"
@@ -14,6 +18,11 @@
 namespace mv {
 
 namespace {
+
+std::string ToLowerHex(std::string hex) {
+  for (char& c : hex) c = static_cast<char>(std::tolower(c));
+  return hex;
+}
 
 // One call of the interpreter: the cleaned line, its key and the error flag.
 class Command {
@@ -65,6 +74,14 @@ class Command {
     ErrorPath(status.failure());
   }
   void Transfer(std::string_view what, const std::string& arg);
+  // The digest a SHA256 line states for `name`; nothing when none does. A
+  // fetch without one is refused while keys are pinned (a failed command).
+  std::optional<std::string> Expected(const std::string& name,
+                                      std::string_view keyword);
+  // False after a mismatch, which removes `local` and fails the command.
+  bool Matches(const std::string& name, const std::string& local,
+               const std::optional<std::string>& expected,
+               const std::string& actual);
   std::string App(std::string_view tail) const {
     return context_.settings.App(tail);
   }
@@ -97,6 +114,8 @@ CommandResult Command::Run() {
     Message("Prompt for user input-NOT WORKING YET.");
   } else if (Is("DOWNLOAD")) {
     Download(Arg(10));
+  } else if (Is("SHA256 ")) {
+    Message("Digest stated for a later download.");
   } else if (Is("FTPGET")) {
     Transfer("Get", Arg(8));
   } else if (Is("FTPPUT")) {
@@ -133,29 +152,70 @@ void Command::Transfer(std::string_view what, const std::string& arg) {
     log_.Warning("No FTP site in a client run: " + arg + " not transferred.");
     return NothingToDo(failed);
   }
-  bool ok =
-      get ? context_.site.GetFile(arg, arg) : context_.site.PutFile(arg, arg);
-  if (!ok) FailedLine(failed);
+  if (!get) {
+    if (!context_.site.PutFile(arg, arg)) FailedLine(failed);
+    return;
+  }
+  std::optional<std::string> expected = Expected(arg, "FTPGET");
+  if (failed_) return;
+  std::string actual;
+  if (!context_.site.GetFile(arg, arg, expected ? &actual : nullptr)) {
+    return FailedLine(failed);
+  }
+  Matches(arg, NativePath(arg), expected, actual);
+}
+
+std::optional<std::string> Command::Expected(const std::string& name,
+                                             std::string_view keyword) {
+  if (context_.digests) {
+    auto found = context_.digests->find(ToUpperAscii(TrimSpaces(name)));
+    if (found != context_.digests->end()) return found->second;
+  }
+  if (context_.verify) {
+    FailedLine("!!! " + std::string(keyword) + " " + name +
+               " refused: updates are verified here and no SHA256 line "
+               "states the file's digest.");
+  }
+  return std::nullopt;
+}
+
+bool Command::Matches(const std::string& name, const std::string& local,
+                      const std::optional<std::string>& expected,
+                      const std::string& actual) {
+  if (!expected || EqualsIgnoreCase(*expected, actual)) return true;
+  ::unlink(ResolveCase(local).c_str());
+  FailedLine("!!! " + name + " does not match its SHA256 line (expected " +
+             ToLowerHex(*expected) + ", got " + actual +
+             "); the file was removed.");
+  return false;
 }
 
 void Command::Download(const std::string& arg) {
   std::string target = App("\\Update\\" + arg);
-  if (context_.server_flavour()) {
-    Message("Download to Server");
-    if (!context_.site.GetFile(arg, arg)) {
+  bool server = context_.server_flavour();
+  Message(server ? "Download to Server" : "Download to Client");
+  std::optional<std::string> expected = Expected(arg, "DOWNLOAD");
+  if (failed_) return;
+  if (server) {
+    std::string actual;
+    if (!context_.site.GetFile(arg, arg, expected ? &actual : nullptr)) {
       FailedLine("Download to Server: Failed. ");
+    } else if (!Matches(arg, NativePath(arg), expected, actual)) {
+      return;
     }
     // The server passes each update file on to its clients through its
     // shared Update folder; the copy is tried even after a failed fetch.
     Check(CopyFile(NativePath(arg), target));
   } else {
-    Message("Download to Client");
+    Sha256 digest;
     Check(CopyFile(NativePath("\\\\" + context_.settings.server_name +
                               "\\MVUpdate\\" + arg),
-                   target));
+                   target, &digest));
     if (error_flag_) {
       FailedLine("Download to Client: Failed. ");
       error_flag_ = false;
+    } else {
+      Matches(arg, target, expected, digest.HexDigest());
     }
   }
 }
@@ -243,6 +303,19 @@ void Command::Zip(const std::string& a) {
 }
 
 }  // namespace
+
+bool NoteDigest(std::string_view line, Digests& digests) {
+  std::string text = TrimSpaces(StripCharacter(line, "\t"));
+  if (ToUpperAscii(text.substr(0, 7)) != "SHA256 ") return false;
+  std::string rest = TrimSpaces(text.substr(7));
+  if (rest.size() < 66 || rest[64] != ' ') return false;
+  std::string hex = rest.substr(0, 64);
+  if (!DecodeHex(hex)) return false;
+  std::string name = TrimSpaces(rest.substr(65));
+  if (name.empty()) return false;
+  digests[ToUpperAscii(name)] = hex;
+  return true;
+}
 
 CommandResult ExecuteCommandLine(const CommandContext& context,
                                  std::string& line) {

@@ -2,7 +2,9 @@
 #ifndef MVUPDATE_UPDATE_COMMAND_INTERPRETER_H_
 #define MVUPDATE_UPDATE_COMMAND_INTERPRETER_H_
 
+#include <map>
 #include <string>
+#include <string_view>
 
 #include "log/run_log.h"
 #include "system/install_settings.h"
@@ -11,15 +13,27 @@
 
 namespace mv {
 
+// The digests that SHA256 lines of a section state, by file name in upper
+// case: DOWNLOAD and FTPGET check what they fetch against them.
+using Digests = std::map<std::string, std::string>;
+
 // What the commands of an update work with.
 struct CommandContext {
   const InstallSettings& settings;
   Window& window;  // the flavour's check box, and events during waits
   RunLog& log;
   FileTransfer& site;
+  // Set when the installation pins the vendor's keys: a file fetched
+  // without a stated digest is then refused.
+  bool verify = false;
+  const Digests* digests = nullptr;
 
   bool server_flavour() const { return ServerFlavour(settings, window); }
 };
+
+// Reads a "SHA256 <64 hex digits> <file name>" line into `digests`; false
+// for a line of another kind or form.
+bool NoteDigest(std::string_view line, Digests& digests);
 
 enum class CommandResult {
   kDone,  // also comments, blank lines and unknown keywords

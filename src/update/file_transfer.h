@@ -14,9 +14,14 @@ class FileTransfer {
 
   // Downloads `remote_file` from the session's current remote folder to
   // `local_file`, or uploads `local_file` as `remote_file`. False when the
-  // transfer failed; the failure has then been logged.
+  // transfer failed; the failure has then been logged. When `sha256` is
+  // given it receives the SHA-256 of the file fetched (64 lower-case hex
+  // digits), computed as the file was written.
   virtual bool GetFile(std::string_view local_file,
-                       std::string_view remote_file) = 0;
+                       std::string_view remote_file, std::string* sha256) = 0;
+  bool GetFile(std::string_view local_file, std::string_view remote_file) {
+    return GetFile(local_file, remote_file, nullptr);
+  }
   virtual bool PutFile(std::string_view local_file,
                        std::string_view remote_file) = 0;
 };

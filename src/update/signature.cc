@@ -1,6 +1,8 @@
 #include "update/signature.h"
 
 #include "system/crypto.h"
+#include "system/files.h"
+#include "system/paths.h"
 #include "system/text.h"
 
 namespace mv {
@@ -105,6 +107,35 @@ std::string DescribeVerdict(Verdict verdict) {
       return "its trusted comment was changed after it was signed";
   }
   return "";
+}
+
+bool CheckControlFileSignature(const InstallSettings& settings,
+                               const std::string& path, RunLog& log) {
+  if (!settings.verifies_updates()) {
+    log.Warning(
+        "!!! Updates are not verified: no public key is pinned "
+        "(UpdatePublicKeys in the registry).");
+    return true;
+  }
+  TrustedKeys trusted = ParseTrustedKeys(settings.update_public_keys);
+  if (trusted.malformed > 0) {
+    log.Warning("!!! UpdatePublicKeys holds " +
+                std::to_string(trusted.malformed) +
+                " entries that are no minisign public key.");
+  }
+  Result<std::string> data = ReadWholeFile(ResolveCase(path));
+  Result<std::string> signature = ReadWholeFile(ResolveCase(path + ".minisig"));
+  Verdict verdict = Verdict::kMissing;
+  if (data.ok() && signature.ok()) {
+    verdict = VerifySignature(data.value(), signature.value(), trusted.keys);
+  }
+  if (verdict == Verdict::kVerified) {
+    log.Info("The update control file is signed with a pinned key.");
+    return true;
+  }
+  log.Error("!!! The update control file was not used: " +
+            DescribeVerdict(verdict) + ". Nothing was installed.");
+  return false;
 }
 
 }  // namespace mv

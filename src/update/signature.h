@@ -10,6 +10,9 @@
 #include <string_view>
 #include <vector>
 
+#include "log/run_log.h"
+#include "system/install_settings.h"
+
 namespace mv {
 
 // A minisign public key: the key line of a .pub file is the base64 of the
@@ -60,6 +63,14 @@ Verdict VerifySignature(std::string_view data,
 
 // What a verdict means, for the Error line that stops a run.
 std::string DescribeVerdict(Verdict verdict);
+
+// Checks the update control file `path` against `path` + ".minisig" and the
+// keys pinned in `settings`. Without pinned keys it says, at Warning level,
+// that updates are not verified, and gives true. With them it gives true
+// only for a valid signature by a pinned key, and logs an Error line naming
+// the problem otherwise.
+bool CheckControlFileSignature(const InstallSettings& settings,
+                               const std::string& path, RunLog& log);
 
 }  // namespace mv
 

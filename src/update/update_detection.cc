@@ -49,6 +49,8 @@ class Installer {
   bool client_block_ = false;
   // A command of the section failed: nothing more is installed this run.
   bool stopped_ = false;
+  // What the section's SHA256 lines state so far.
+  Digests digests_;
 };
 
 std::optional<Failure> Installer::Run(ControlFileReader& reader) {
@@ -82,6 +84,7 @@ std::optional<Failure> Installer::Header(const std::string& line) {
   pending_ = current_ > installed_;
   if (!pending_) return std::nullopt;
   server_block_ = client_block_ = false;
+  digests_.clear();
   context_.log.Show("   Installing update " + std::to_string(current_) + "...");
   Status st = ChangeFolder(context_.settings.App(
       context_.server_flavour() ? "\\Download" : "\\Update"));
@@ -90,6 +93,9 @@ std::optional<Failure> Installer::Header(const std::string& line) {
 }
 
 void Installer::Command(const std::string& line, const std::string& key) {
+  // A digest applies to the section's later downloads of that name, in
+  // whichever block either line stands.
+  NoteDigest(line, digests_);
   if (StartsWith(key, "{SERVER}")) {
     server_block_ = true;
     client_block_ = false;
@@ -105,7 +111,9 @@ void Installer::Command(const std::string& line, const std::string& key) {
               (client_block_ && !server);
   if (!runs) return;
   std::string command = line;
-  if (ExecuteCommandLine(context_, command) == CommandResult::kFailed) {
+  CommandContext context = context_;
+  context.digests = &digests_;
+  if (ExecuteCommandLine(context, command) == CommandResult::kFailed) {
     context_.log.Error("Command failed. ");
     context_.log.Info(command);
     if (!RecordFailedUpdates()) Stop();
