@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "app/form.h"
-#include "app/window.h"
 #include "support/ftp_server.h"
-#include "transport/comm.h"
+#include "system/window.h"
+#include "transport/ftp_session.h"
 
 namespace mv {
 namespace {
@@ -117,15 +117,16 @@ Figures RunCurl(const FtpServer& site, const std::string& out) {
 
 Figures RunGetFile(Form& form, const FtpServer& site) {
   Figures f;
-  if (!Connect(form, site.host(), site.user(), site.password())) return f;
+  if (!form.session.Connect(site.host(), site.user(), site.password())) {
+    return f;
+  }
   double start = Now();
   double cpu = SelfCpu();
-  int16_t code = -1;
-  f.ok = GetFile(form, "big.bin", "big.bin", code);
+  f.ok = form.session.GetFile("big.bin", "big.bin");
   f.seconds = Now() - start;
   f.cpu = SelfCpu() - cpu;
   f.peak_kib = SelfPeakKiB();
-  Disconnect(form);
+  form.session.Disconnect();
   return f;
 }
 
@@ -157,8 +158,9 @@ int Main(int argc, char** argv) {
 
   QuietWindow window;
   Form form(window);
-  form.settings.ApplicationPath = work + "/Application";
-  InitFTPControl(form);  // current directory: <work>/Application/Download
+  form.settings.application_path = work + "/Application";
+  // current directory: <work>/Application/Download
+  InitFTPControl(form.session, form.settings, form.log);
   std::string ours = work + "/Application/Download/big.bin";
   std::string theirs = work + "/curl-big.bin";
 
@@ -188,7 +190,7 @@ int Main(int argc, char** argv) {
   ::setenv("MVUPDATE_FTP_TIMEOUT", "10", 1);
   double start = Now();
   double cpu = SelfCpu();
-  bool connected = Connect(form, silent.host(), "u", "p");
+  bool connected = form.session.Connect(silent.host(), "u", "p");
   double wall = Now() - start;
   double used = SelfCpu() - cpu;
   std::printf(

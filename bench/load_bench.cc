@@ -32,6 +32,7 @@
 #include "app/startup.h"
 #include "log/event_log.h"
 #include "system/files.h"
+#include "system/last_update.h"
 #include "update/update_detection.h"
 #include "update/zip.h"
 
@@ -116,20 +117,24 @@ long Control(const std::string& root, int scale) {
   CountingWindow window;
   mv::Form form(window);
   mv::StartUp(form);
-  std::string app = form.settings.ApplicationPath;
+  std::string app = form.settings.application_path;
   Write(app + "/Download/MVUpdate.dat", ControlFile(1000 * scale));
   Write(app + "/Download/Seed/a.txt", "a\r\n");
   Write(app + "/Download/Seed/b.txt", "b\r\n");
   (void)root;
-  if (!mv::CheckForNewUpdate(form)) std::abort();
-  mv::ProcessUpdateControlFile(form);
-  if (mv::ReadLastUpdateInstalled(form).value() != 1000 * scale) std::abort();
+  const mv::CommandContext context = form.Run().commands();
+  if (!mv::CheckForNewUpdate(context, form.settings_store)) std::abort();
+  mv::ProcessUpdateControlFile(context, form.settings_store);
+  if (mv::ReadLastUpdateInstalled(form.settings_store).value() !=
+      1000 * scale) {
+    std::abort();
+  }
   return 1000L * scale;
 }
 
 long EventLog(const std::string& root, int scale) {
-  mv::clsQorinEventLogTCP log(root + "/Merivane");
-  log.strFile(root + "/Merivane/Database/MVUpEvents.log");
+  mv::EventLog log(root + "/Merivane");
+  log.set_file(root + "/Merivane/Database/MVUpEvents.log");
   long lines = 100000L * scale;
   for (long i = 0; i < lines; ++i) {
     if (i % 10 == 0) {
@@ -155,7 +160,7 @@ long ZipWork(const std::string& root, int scale) {
   CountingWindow window;
   mv::Form form(window);
   if (!mv::ChangeFolder(root).ok()) std::abort();
-  if (mv::ZipFiles(form, "load.zip", "src\\*.*") != 0) std::abort();
+  if (mv::ZipFiles(form.log, "load.zip", "src\\*.*") != 0) std::abort();
   return 100000L * scale;
 }
 
@@ -163,7 +168,7 @@ long UnzipWork(const std::string& root, int scale) {
   CountingWindow window;
   mv::Form form(window);
   if (!mv::ChangeFolder(root).ok()) std::abort();
-  if (mv::UnZipFiles(form, "load.zip", root + "/out", "*.*") != 0) {
+  if (mv::UnZipFiles(form.log, "load.zip", root + "/out", "*.*") != 0) {
     std::abort();
   }
   return 100000L * scale;

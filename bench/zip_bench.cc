@@ -156,8 +156,8 @@ void Print(const char* what, const Run& r) {
 int Child(const std::string& mode, const char* a, const char* b) {
   mv::ConsoleWindow window(stderr, stderr);
   mv::Form form(window);
-  if (mode == "--zip") return mv::ZipFiles(form, a, b);
-  return mv::UnZipFiles(form, a, b, "*.*");
+  if (mode == "--zip") return mv::ZipFiles(form.log, a, b);
+  return mv::UnZipFiles(form.log, a, b, "*.*");
 }
 
 }  // namespace

@@ -14,11 +14,12 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mv::fuzz::Installation& install = mv::fuzz::Installation::Get();
-  for (int32_t type : {0, 1}) {
+  for (mv::InstallationType type :
+       {mv::InstallationType::kServer, mv::InstallationType::kClient}) {
     install.Reset();
     mv::fuzz::Session session(install, type);
     std::string line(reinterpret_cast<const char*>(data), size);
-    mv::ExecuteCommandLine(session.form, line);
+    mv::ExecuteCommandLine(session.context(), line);
   }
   return 0;
 }

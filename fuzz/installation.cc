@@ -14,7 +14,6 @@
 
 #include "confinement.h"
 #include "system/files.h"
-#include "transport/comm.h"
 
 namespace mv::fuzz {
 
@@ -166,10 +165,6 @@ Installation::Installation() {
   Reset();
 }
 
-FormConfig Installation::config() const {
-  return FormConfig{root_ + "/registry.reg", root_ + "/config"};
-}
-
 void Installation::Reset() {
   std::error_code ec;
   if (::chdir(root_.c_str()) != 0) std::abort();
@@ -190,24 +185,22 @@ void Installation::Reset() {
   if (::chdir((app() + "/Download").c_str()) != 0) std::abort();
 }
 
-Session::Session(Installation& install, int32_t installation_type)
-    : form(window, install.config()) {
-  InstallSettings& s = form.settings;
-  s.ApplicationPath = install.app();
-  s.InstallationType = installation_type;
-  s.DatabaseServer = "SRV01";
-  s.ServerName = "SRV01";
-  s.ConnectionString =
+Session::Session(Installation& install, InstallationType type)
+    : store(install.settings_folder()) {
+  settings.application_path = install.app();
+  settings.installation_type = type;
+  settings.database_server = "SRV01";
+  settings.server_name = "SRV01";
+  settings.connection_string =
       "driver={SQL Server};server=SRV01;uid=qorin;pwd=wzq;database=Quillmere";
-  ftp = FakeFtpComponent::Install(form);
+  ftp = FakeFtpComponent::Install(site);
   for (const auto& [name, contents] : UpdateFiles()) {
     ftp->files["Merivane/Update/" + name] = contents;
   }
-  InitFTPControl(form);
-  if (installation_type == 0) {
-    Connect(form, "127.0.0.1", "merivane", "secret");
-    ChangeDirectory(form, "Merivane");
-    ChangeDirectory(form, "Update");
+  if (type == InstallationType::kServer) {
+    site.Connect("127.0.0.1", "merivane", "secret");
+    site.ChangeDirectory("Merivane");
+    site.ChangeDirectory("Update");
   }
 }
 

@@ -13,16 +13,21 @@
 // - the FTP component is the recording double over a small site held in
 //   memory, and no ODBC driver is registered, so nothing leaves the machine.
 //
-// Each input gets a fresh installation (Reset) and a fresh Form (Session).
+// Each input gets a fresh installation (Reset) and fresh pieces for the
+// commands to work with (Session).
 #ifndef MVUPDATE_FUZZ_INSTALLATION_H_
 #define MVUPDATE_FUZZ_INSTALLATION_H_
 
 #include <memory>
 #include <string>
 
-#include "app/form.h"
+#include "log/run_log.h"
 #include "support/fake_ftp_component.h"
 #include "support/recording_window.h"
+#include "system/install_settings.h"
+#include "system/settings_store.h"
+#include "transport/ftp_session.h"
+#include "update/command_interpreter.h"
 
 namespace mv::fuzz {
 
@@ -41,7 +46,8 @@ class Installation {
   std::string app() const { return root_ + "/Merivane/Application"; }
   // The native folder of \\SRV01\MVUpdate, the share clients copy from.
   std::string share() const { return root_ + "/unc/SRV01/MVUpdate"; }
-  FormConfig config() const;
+  // The folder of the settings store.
+  std::string settings_folder() const { return root_ + "/config"; }
 
   // Everything back to its first state: the work folders hold nothing but
   // what the share and site hold, the settings store is empty, and the
@@ -53,15 +59,22 @@ class Installation {
   std::string root_;
 };
 
-// A Form for one input: server (type 0) or client (type 1) installation,
-// the FTP double installed and, on a server, logged in to the site with
-// "Merivane\Update" as the remote directory, as an update run leaves it.
+// What the commands of one input work with: the settings of a server or a
+// client installation, a recording window, the run log, the settings store,
+// and an FTP session over the double that, on a server, is logged in to the
+// site with "Merivane\Update" as the remote directory, as an update run
+// leaves it.
 class Session {
  public:
-  Session(Installation& install, int32_t installation_type);
+  Session(Installation& install, InstallationType type);
   ~Session();
+  CommandContext context() { return {settings, window, log, site}; }
+
   RecordingWindow window;
-  Form form;
+  InstallSettings settings;
+  RunLog log{&window};
+  SettingsStore store;
+  FtpSession site{log, window};
   FakeFtpComponent* ftp = nullptr;
 };
 

@@ -31,8 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
              static_cast<std::streamsize>(size));
   {
     mv::RecordingWindow window;
-    mv::Form form(window, install.config());
-    mv::UnZipFiles(form, work + "/in.zip", work + "/out/deep", "*.*");
+    mv::RunLog log(&window);
+    mv::UnZipFiles(log, work + "/in.zip", work + "/out/deep", "*.*");
   }
   std::error_code ec;
   for (const fs::directory_entry& e : fs::directory_iterator(work, ec)) {

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "installation.h"
+#include "system/last_update.h"
 #include "update/control_file.h"
 #include "update/update_detection.h"
 
@@ -31,7 +32,8 @@ bool NumberAfter(const std::string& line, std::string_view head,
   return true;
 }
 
-void CheckOutcome(mv::Form& form, const mv::RecordingWindow& window) {
+void CheckOutcome(const mv::fuzz::Session& session) {
+  const mv::RecordingWindow& window = session.window;
   int64_t last_started = INT64_MIN;
   for (const std::string& line : window.history) {
     int64_t n;
@@ -45,7 +47,7 @@ void CheckOutcome(mv::Form& form, const mv::RecordingWindow& window) {
   for (const std::string& line : window.lines) {
     if (NumberAfter(line, "   Update ", last_recorded)) recorded = true;
   }
-  mv::Result<int32_t> stored = mv::ReadLastUpdateInstalled(form);
+  mv::Result<int32_t> stored = mv::ReadLastUpdateInstalled(session.store);
   if (!stored.ok()) return;  // the commands took the settings file away
   if (stored.value() != (recorded ? last_recorded : 0)) std::abort();
 }
@@ -60,15 +62,16 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   mv::fuzz::Installation& install = mv::fuzz::Installation::Get();
   std::string_view text(reinterpret_cast<const char*>(data), size);
-  for (int32_t type : {0, 1}) {
+  for (mv::InstallationType type :
+       {mv::InstallationType::kServer, mv::InstallationType::kClient}) {
     install.Reset();
     // A server run reads the Download copy, a client run the Update copy.
     Write(install.app() + "/Download/MVUpdate.dat", text);
     Write(install.app() + "/Update/MVUpdate.dat", text);
     mv::fuzz::Session session(install, type);
-    if (mv::CheckForNewUpdate(session.form)) {
-      mv::ProcessUpdateControlFile(session.form);
-      CheckOutcome(session.form, session.window);
+    if (mv::CheckForNewUpdate(session.context(), session.store)) {
+      mv::ProcessUpdateControlFile(session.context(), session.store);
+      CheckOutcome(session);
     }
   }
   return 0;

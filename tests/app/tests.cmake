@@ -1,3 +1,1 @@
-mv_test(app_test
-  app/run_log_test.cc
-  app/startup_test.cc)
+mv_test(app_test app/startup_test.cc)

@@ -1,1 +1,1 @@
-mv_test(log_test log/event_log_test.cc)
+mv_test(log_test log/log_test.cc)

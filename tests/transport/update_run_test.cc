@@ -1,14 +1,11 @@
 // Update System end to end: a vendor FTP site (pyftpdlib), the suite
-// database (PostgreSQL through ODBC), a server installation that updates
-// from the site and a client installation that updates from the server's
-// share.
+// database (PostgreSQL), a server and a client installation.
 #include "transport/update_run.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <regex>
 
 #include "app/form.h"
@@ -16,7 +13,7 @@
 #include "support/ftp_server.h"
 #include "support/postgres_server.h"
 #include "support/recording_window.h"
-#include "support/sandbox.h"
+#include "system/last_update.h"
 
 namespace mv {
 namespace {
@@ -24,31 +21,27 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
+// Lines before the first section and blocks for the other flavour are
+// passed over.
 const char kControlFile[] =
-    "LASTUPDATE=2\r\n"
-    "[UPDATE 1]\r\n"
-    "USERCOMMENT=Update one\r\n"
-    "DOWNLOAD Patch1.zip\r\n"
-    "UNZIP Patch1.zip *.*\r\n"
-    "{SERVER}\r\n"
-    "DOWNLOAD setup.sh\r\n"
+    "LASTUPDATE=2\r\nUSERCOMMENT=before any section\r\n"
+    "[UPDATE 1]\r\nUSERCOMMENT=Update one\r\nDOWNLOAD Patch1.zip\r\n"
+    "UNZIP Patch1.zip *.*\r\n{SERVER}\r\nDOWNLOAD setup.sh\r\n"
     "RUN setup.sh marker1.txt\r\n"
-    "[UPDATE 2]\r\n"
-    "DOWNLOAD Patch2.zip\r\n"
-    "UNZIP Patch2.zip *.*\r\n";
+    "[UPDATE 2]\r\nDOWNLOAD Patch2.zip\r\nUNZIP Patch2.zip *.*\r\n"
+    "{CLIENT}\r\nUSERCOMMENT=Client two\r\n";
 
 class UpdateRunTest : public ::testing::Test {
  protected:
   UpdateRunTest() : site_(FtpServer::Shared()), pg_(PostgresServer::Get()) {
     EXPECT_TRUE(site_.ok()) << site_.error();
-    site_.Reset();
+    PublishSite();
   }
 
-  // The vendor site: the primary layout, or everything in Merivane/Update
-  // for the alternate site.
-  void PublishSite(bool alternate = false) {
-    std::string customer = alternate ? "Merivane/Update/" : "Merivane/C1001/";
-    site_.Put(customer + "MVControl.dat", "customer control file\r\n");
+  // The vendor site: the customer's folder and the update folder.
+  void PublishSite() {
+    site_.Reset();
+    site_.Put("Merivane/C1001/MVControl.dat", "customer control file\r\n");
     site_.Put("Merivane/Update/MVUpdate.dat", kControlFile);
     site_.Put("Merivane/Update/Patch1.zip",
               MakeZip({{"Bin/core.txt", "core 1"}, {"readme.txt", "one"}}));
@@ -58,16 +51,12 @@ class UpdateRunTest : public ::testing::Test {
               "#!/bin/sh\necho \"set up\" > \"$1\"\n");
   }
 
-  // A sandbox installation whose database is the test server, holding the
-  // customer's row.
+  // A sandbox installation whose database holds the customer's row.
   std::unique_ptr<Sandbox> Installation(const std::string& computer) {
-    Sandbox::Options o;
-    o.computer_name = computer;
-    o.db_server = "127.0.0.1";
-    auto sb = std::make_unique<Sandbox>(o);
+    auto sb =
+        std::make_unique<Sandbox>(Sandbox::Options{computer, "127.0.0.1"});
     pg_.UseIn(sb->env());
     sb->env().Set("MVUPDATE_RUN_WAIT_SECONDS", "0.2");
-    sb->env().Set("MVUPDATE_FTP_TIMEOUT", "5");
     pg_.CreateCustomerTable({},
                             {{"C1001", site_.host(), site_.host(), site_.user(),
                               site_.password(), "0", std::nullopt}});
@@ -82,14 +71,8 @@ class UpdateRunTest : public ::testing::Test {
     StartUp(*form_);
     if (arrange) arrange();
     window_->use_alternate = alternate;
-    UpdateSystemClick(*form_);
+    UpdateSystemClick(form_->Run());
     return window_->lines;
-  }
-
-  std::string Stored(Sandbox& sb) {
-    return SettingsStore(sb.config_home())
-        .GetSetting("Qorin", "MVUpdate", "LastUpdateInstalled", "none")
-        .value();
   }
 
   FtpServer& site_;
@@ -99,217 +82,148 @@ class UpdateRunTest : public ::testing::Test {
 };
 
 TEST_F(UpdateRunTest, ServerThenClient) {
-  PublishSite();
   std::unique_ptr<Sandbox> server = Installation("127.0.0.1");
-  const std::string app = server->app();
-  Lines lines = Run(*server);
-  const Lines expected = {"-----  MERIVANE SERVER UPDATE  -----.",
-                          " ",
-                          "Connect To FTP Site: ",
-                          "Connected.",
-                          " ",
-                          "Changing directory on FTPSite to C1001",
-                          "Getting MVControl.dat from FTPSite ",
-                          "Got MVControl.dat",
-                          "Copied to Update folder.",
-                          " ",
-                          "Processing customer's control file.",
-                          "Processing of customer's control file complete.",
-                          "Getting update control file.",
-                          "got MVUpdate.dat",
-                          "copied to folder (" + app + "/Update/MVUpdate.dat).",
-                          "Getting of update control file complete.",
-                          "Checking for a new update.",
-                          "   A new update is available.",
-                          " ",
-                          "Processing update control file.",
-                          "   Installing update 1...",
-                          "COMMAND: USERCOMMENT=Update one",
-                          "   Update one",
-                          "COMMAND: DOWNLOAD Patch1.zip",
-                          "COMMAND: UNZIP Patch1.zip *.*",
-                          "DESTINATION      : " + app + "/Download",
-                          "ZIPFILE          : Patch1.zip",
-                          "FILESPEC         : *.*",
-                          "COMMAND: DOWNLOAD setup.sh",
-                          "COMMAND: RUN setup.sh marker1.txt",
-                          "   Update 1 installed.",
-                          "   Installing update 2...",
-                          "COMMAND: DOWNLOAD Patch2.zip",
-                          "COMMAND: UNZIP Patch2.zip *.*",
-                          "DESTINATION      : " + app + "/Download",
-                          "ZIPFILE          : Patch2.zip",
-                          "   Update 2 installed.",
-                          "Processing of update control file complete.",
-                          "[CUSTOMER FTP]",
-                          " ",
-                          "Update complete..",
-                          " "};
-  EXPECT_EQ(lines, expected);
-  EXPECT_EQ(form_->error_lines, 0);
-  EXPECT_EQ(window_->busy_changes, (std::vector<bool>{true, false}));
-
-  EXPECT_EQ(Stored(*server), "2");
+  const std::string app = server->app(), dest = "DESTINATION      : ";
+  // clang-format off
+  const Lines expected = {
+      "-----  MERIVANE SERVER UPDATE  -----.", " ", "Connect To FTP Site: ",
+      "Connected.", " ", "Changing directory on FTPSite to C1001",
+      "Getting MVControl.dat from FTPSite ", "Got MVControl.dat",
+      "Copied to Update folder.", " ", "Processing customer's control file.",
+      "Processing of customer's control file complete.",
+      "Getting update control file.", "got MVUpdate.dat",
+      "copied to folder (" + app + "/Update/MVUpdate.dat).",
+      "Getting of update control file complete.", "Checking for a new update.",
+      "   A new update is available.", " ", "Processing update control file.",
+      "   Installing update 1...", "COMMAND: USERCOMMENT=Update one",
+      "   Update one", "COMMAND: DOWNLOAD Patch1.zip",
+      "COMMAND: UNZIP Patch1.zip *.*", dest + app + "/Download",
+      "ZIPFILE          : Patch1.zip", "FILESPEC         : *.*",
+      "COMMAND: DOWNLOAD setup.sh", "COMMAND: RUN setup.sh marker1.txt",
+      "   Update 1 installed.", "   Installing update 2...",
+      "COMMAND: DOWNLOAD Patch2.zip", "COMMAND: UNZIP Patch2.zip *.*",
+      dest + app + "/Download", "ZIPFILE          : Patch2.zip",
+      "   Update 2 installed.", "Processing of update control file complete.",
+      "[CUSTOMER FTP]", " ", "Update complete..", " "};
+  // clang-format on
+  EXPECT_EQ(Run(*server), expected);
+  EXPECT_EQ(form_->error_lines(), 0);
+  EXPECT_EQ(ReadLastUpdateInstalled(form_->settings_store).value(), 2);
   EXPECT_EQ(ReadFile(app + "/Download/marker1.txt"), "set up\n");
   // One login, the status report in the customer's folder, then QUIT.
   EXPECT_EQ(site_.Count("USER"), 1);
   EXPECT_EQ(site_.Commands().back(), "QUIT");
   std::vector<std::string> stor = site_.Arguments("STOR");
   ASSERT_EQ(stor.size(), 1u);
-  std::string report_name = fs::path(stor[0]).filename().string();
-  EXPECT_TRUE(std::regex_match(report_name, std::regex("Status \\d{12}\\.txt")))
-      << report_name;
-  std::string report = site_.Get("Merivane/C1001/" + report_name);
+  std::string report = fs::path(stor[0]).filename().string();
+  EXPECT_TRUE(std::regex_match(report, std::regex("Status \\d{12}\\.txt")));
+  const std::string stamp = "\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d\r\n";
   EXPECT_TRUE(std::regex_match(
-      report,
-      std::regex(
-          "CustomerNumber=C1001\r\nDatabaseServer=127\\.0\\.0\\.1\r\n"
-          "LocalComputerName=127\\.0\\.0\\.1\r\nLastUpdateInstalled=2\r\n"
-          "LastUpdateInstalledOn=\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d\r\n"
-          "LastCommunication=\\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d\r\n"
-          "\r\n")))
-      << report;
-
+      site_.Get("Merivane/C1001/" + report),
+      std::regex("CustomerNumber=C1001\r\nDatabaseServer=127\\.0\\.0\\.1\r\n"
+                 "LocalComputerName=127\\.0\\.0\\.1\r\nLastUpdateInstalled=2"
+                 "\r\nLastUpdateInstalledOn=" +
+                 stamp + "LastCommunication=" + stamp + "\r\n")));
   // A second run finds nothing new.
-  lines = Run(*server);
-  EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "Merivane Server version is up-to-date.."),
-            lines.end());
+  EXPECT_EQ(std::ranges::count(Run(*server),
+                               "Merivane Server version is up-to-date.."),
+            1);
 
-  // A client takes the update from the server's share, never from the
-  // site.
+  // A client takes the updates from the server's share, never from the site.
   std::unique_ptr<Sandbox> client = Installation("TILL3");
+  const std::string capp = client->app(),
+                    share = client->unc_root() + "/127.0.0.1/MVUpdate";
   fs::create_directories(client->unc_root() + "/127.0.0.1");
-  fs::create_directory_symlink(app + "/Update",
-                               client->unc_root() + "/127.0.0.1/MVUpdate");
+  fs::create_directory_symlink(app + "/Update", share);
   site_.ClearCommands();
-  lines = Run(*client);
-  EXPECT_EQ(lines[lines.size() - 2], "Update complete..");
-  EXPECT_EQ(form_->error_lines, 0);
-  EXPECT_EQ(Stored(*client), "2");
-  EXPECT_EQ(ReadFile(client->app() + "/Update/Bin/core.txt"), "core 2");
+  // clang-format off
+  EXPECT_EQ(Run(*client), (Lines{
+      "-----  MERIVANE CLIENT UPDATE  -----.", " ",
+      "Getting update control file.", "Copy to client from server.",
+      "Server: " + share + "/MVUpdate.dat",
+      "Client: " + capp + "/Update/MVUpdate.dat",
+      "Getting of update control file complete.", "Checking for a new update.",
+      "   A new update is available.", " ", "Processing update control file.",
+      "   Installing update 1...", "COMMAND: USERCOMMENT=Update one",
+      "   Update one", "COMMAND: DOWNLOAD Patch1.zip",
+      "COMMAND: UNZIP Patch1.zip *.*", dest + capp + "/Update",
+      "ZIPFILE          : Patch1.zip", "   Update 1 installed.",
+      "   Installing update 2...", "COMMAND: DOWNLOAD Patch2.zip",
+      "COMMAND: UNZIP Patch2.zip *.*", dest + capp + "/Update",
+      "ZIPFILE          : Patch2.zip", "FILESPEC         : *.*",
+      "COMMAND: USERCOMMENT=Client two", "   Update 2 installed.",
+      "Processing of update control file complete.", "Update complete..",
+      " "}));
+  // clang-format on
+  EXPECT_EQ(form_->error_lines(), 0);
+  EXPECT_EQ(ReadLastUpdateInstalled(form_->settings_store).value(), 2);
+  EXPECT_EQ(ReadFile(capp + "/Update/Bin/core.txt"), "core 2");
   EXPECT_TRUE(site_.Commands().empty());
 }
 
-TEST_F(UpdateRunTest, AlternateSite) {
-  PublishSite(/*alternate=*/true);
-  std::unique_ptr<Sandbox> server = Installation("127.0.0.1");
-  Lines lines = Run(*server, /*alternate=*/true);
-  const Lines head = {
-      "-----  MERIVANE SERVER UPDATE  -----",
-      "CLEAR FOLDER       : " + server->app() + "/Download/*.*",
-      " ",
-      "CONNECT TO SITE    : ",
-      "Connecting to Merivane ftp site...(" + site_.host() + ")",
-      "Connected.",
-      " ",
-      "Getting MVControl.dat from FTPSite ",
-      "changed to Merivane ",
-      "changed to Update ",
-      "Got MVControl.dat",
-      "Copied to Update folder.",
-      " ",
-      "Processing customer's control file.",
-      "Processing of customer's control file complete.",
-      "..........: got MVUpdate.dat",
-      "..........: copied to folder (" + server->app() +
-          "/Update/MVUpdate.dat).",
-      " ",
-      "Checking for a new update."};
-  ASSERT_GE(lines.size(), head.size());
-  EXPECT_EQ(Lines(lines.begin(), lines.begin() + head.size()), head);
-  EXPECT_EQ(lines[lines.size() - 2], "Update complete..");
-  EXPECT_EQ(Stored(*server), "2");
-  // The report goes into Merivane/Update.
-  std::vector<std::string> stor = site_.Arguments("STOR");
-  ASSERT_EQ(stor.size(), 1u);
-  EXPECT_TRUE(
-      site_.Exists("Merivane/Update/" + fs::path(stor[0]).filename().string()));
-}
-
-// Faults of a server run: each ends with its Error lines, the completion
-// line where the run reaches it, and a count of Error lines; the status
-// report goes up wherever the site can still take it.
-TEST_F(UpdateRunTest, ServerFaults) {
-  struct Case {
-    const char* what;
-    std::function<void(FtpServer&, PostgresServer&)> arrange;
-    Lines must_show;
-    std::string stored;
-    bool beep;
-    bool reported;  // the status report went up
-  } cases[] = {
-      {"site down",
-       [](FtpServer& site, PostgresServer&) { site.Stop(); },
-       {"Connect To FTP Site: ", "!!! Failed to connect to " + site_.host(),
-        " ", "!!! Failed trying to connect to the Merivane Update Server !!!.",
-        "Update complete..", " "},
-       "none",
-       true,
-       false},
-      {"missing customer folder",
-       [](FtpServer& site, PostgresServer&) {
-         fs::remove_all(site.Path("Merivane/C1001"));
-       },
-       // "..\Update" then starts from Merivane, which did not change.
+// Other runs: the lines shown in this order, the Error lines, the stored
+// number and the site's folder that got the status report.
+TEST_F(UpdateRunTest, OtherRunsAndFaults) {
+  const std::string host = site_.host(), tail = "Update complete..",
+                    failed =
+                        "!!! Failed trying to connect to the Merivane "
+                        "Update Server !!!.";
+  // clang-format off
+  std::tuple<std::string, bool, std::function<void()>, Lines, int, int,
+             std::string> cases[] = {
+      // The alternate site keeps the customer's file in Merivane/Update too.
+      {"127.0.0.1", true, [&] {
+         fs::rename(site_.Path("Merivane/C1001/MVControl.dat"),
+                    site_.Path("Merivane/Update/MVControl.dat")); },
+       {"CONNECT TO SITE    : ", "Connecting to Merivane ftp site...(" + host +
+        ")", "changed to Merivane ", "changed to Update ",
+        "..........: got MVUpdate.dat", "   Update 2 installed.", tail},
+       0, 2, "Update"},
+      {"127.0.0.1", false, [&] { site_.Stop(); },
+       {"Connect To FTP Site: ", "!!! Failed to connect to " + host, " ",
+        failed, tail, " "}, 3, 0, ""},
+      // "..\Update" then starts from Merivane, which did not change.
+      {"127.0.0.1", false,
+       [&] { fs::remove_all(site_.Path("Merivane/C1001")); },
        {"Changing directory on FTPSite to C1001",
         "!!! Could not change directories (C1001).",
-        "!!! Could not change directories (..\\Update).", "Update complete.."},
-       "none",
-       false,
-       false},
-      {"missing MVUpdate.dat",
-       [](FtpServer& site, PostgresServer&) {
-         fs::remove(site.Path("Merivane/Update/MVUpdate.dat"));
-       },
+        "!!! Could not change directories (..\\Update).", tail},
+       5, 0, ""},
+      {"127.0.0.1", false,
+       [&] { fs::remove(site_.Path("Merivane/Update/MVUpdate.dat")); },
        {"!!! Could not get file (MVUpdate.dat).",
-        "Getting of update control file complete.", "Update complete.."},
-       "none",
-       false,
-       true},
+        "Getting of update control file complete.", tail}, 2, 0, "C1001"},
       // The settings store moves on; the report goes up all the same.
-      {"database down while recording",
-       [](FtpServer&, PostgresServer& pg) { pg.Stop(); },
-       {"   Update 2 installed.", "[CUSTOMER FTP]", "Update complete.."},
-       "2",
-       false,
-       true},
+      {"127.0.0.1", false, [&] { pg_.Stop(); },
+       {"   Update 2 installed.", "[CUSTOMER FTP]", tail}, 3, 2, "C1001"},
+      // A client whose server does not share its Update folder.
+      {"TILL3", false, [] {},
+       {"Copy to client from server.", "!!! Could not copy file from server, "
+        "make sure the Update folder is shared as MVUpdate.",
+        "Getting of update control file complete.", " "}, 1, 0, ""},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    site_.Reset();
+  // clang-format on
+  for (const auto& [computer, alternate, arrange, shown, errors, stored,
+                    report] : cases) {
     PublishSite();
-    std::unique_ptr<Sandbox> server = Installation("127.0.0.1");
-    Lines lines = Run(*server, false, [&] { c.arrange(site_, pg_); });
+    std::unique_ptr<Sandbox> sb = Installation(computer);
+    Lines lines = Run(*sb, alternate, arrange);
     auto at = lines.begin();
-    for (const std::string& l : c.must_show) {
+    for (const std::string& l : shown) {
       at = std::find(at, lines.end(), l);
       ASSERT_NE(at, lines.end()) << "missing in order: " << l;
     }
-    EXPECT_GT(form_->error_lines, 0);
-    EXPECT_EQ(Stored(*server), c.stored);
-    EXPECT_EQ(window_->beeps, c.beep ? 1 : 0);
-    EXPECT_EQ(site_.Arguments("STOR").size(), c.reported ? 1u : 0u);
+    EXPECT_EQ(form_->error_lines(), errors) << shown[1];
+    EXPECT_EQ(ReadLastUpdateInstalled(form_->settings_store).value(), stored);
+    EXPECT_EQ(window_->beeps, std::count(lines.begin(), lines.end(), failed));
+    std::vector<std::string> stor = site_.Arguments("STOR");
+    ASSERT_EQ(stor.size(), report.empty() ? 0u : 1u);
+    EXPECT_TRUE(report.empty() ||
+                site_.Exists("Merivane/" + report + "/" +
+                             fs::path(stor[0]).filename().string()));
     site_.Restart();
     pg_.Start();
   }
-}
-
-TEST_F(UpdateRunTest, ClientWithoutTheShare) {
-  std::unique_ptr<Sandbox> client = Installation("TILL3");
-  Lines lines = Run(*client);
-  const std::string capp = client->app();
-  EXPECT_EQ(
-      lines,
-      (Lines{
-          "-----  MERIVANE CLIENT UPDATE  -----.", " ",
-          "Getting update control file.", "Copy to client from server.",
-          "Server: " + client->unc_root() + "/127.0.0.1/MVUpdate/MVUpdate.dat",
-          "Client: " + capp + "/Update/MVUpdate.dat",
-          "!!! Could not copy file from server, make sure the Update "
-          "folder is shared as MVUpdate.",
-          "Getting of update control file complete.", " "}));
-  EXPECT_EQ(form_->error_lines, 1);
 }
 
 }  // namespace

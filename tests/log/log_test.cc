@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+#include "support/installation.h"
+
+namespace mv {
+namespace {
+
+// Level 9 is below the gate: only its box shows. The event log makes its
+// folder, moves to a numbered file while its file is open in this process,
+// and loses lines it cannot write; the list box shows them all the same.
+TEST(RunLogTest, LevelsGatePrefixesStampsAndTheFile) {
+  Installation in;
+  std::filesystem::remove_all(in.sb.install() + "/Database");
+  const std::tuple<int32_t, LineOptions, const char*> lines[] = {
+      {kLevelError, kStampedLine, "e"},
+      {kLevelWarning, {}, "w"},
+      {kLevelInformation, kStampedLine, " "},
+      {9, {true, true, false}, "m"},
+      {kLevelError, {false, true, true}, "b"}};
+  for (auto [level, options, text] : lines) {
+    in.log.LogMessage(level, text, options);
+  }
+  auto held = TextFile::Open(in.event_log.file(), TextFile::Mode::kAppend);
+  in.log.Info("i");
+  in.event_log.set_file(in.sb.install());  // a folder
+  in.log.Error("x");
+  EXPECT_EQ(in.window.lines,
+            (std::vector<std::string>{"e", "w", " ", "b", "i", "x"}));
+  EXPECT_EQ(in.log.error_lines(), 3);
+  const std::regex stamp(R"(\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d{2}:\d{2} [AP]M)");
+  EXPECT_EQ(std::regex_replace(ReadFile(in.sb.event_log()), stamp, "@"),
+            "@\t*****ERROR::e\r\n\t***Warning::w\r\n@\t \r\n");
+  EXPECT_EQ(ReadFile(in.sb.install() + "/Database/MVEvents 1.log"), "\ti\r\n");
+  std::string boxes;
+  for (const auto& box : in.window.boxes) {
+    boxes += box.caption + ":" + box.prompt + ";";
+  }
+  EXPECT_EQ(boxes, "Merivane Message:m;Merivane Error:b;");
+}
+
+}  // namespace
+}  // namespace mv

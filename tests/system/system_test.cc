@@ -1,0 +1,189 @@
+// Registry and settings files, file operations, text, dates, system names.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "support/sandbox.h"
+#include "system/date_time.h"
+#include "system/display_text.h"
+#include "system/files.h"
+#include "system/last_update.h"
+#include "system/os_info.h"
+#include "system/registry_queries.h"
+#include "system/text.h"
+
+namespace mv {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Values are read into 256-byte buffers of blanks; blanks alone count as
+// missing. The first query creates the key and writes the folder back,
+// rewriting the file in the canonical form unless it already holds it. A file
+// that cannot be parsed is reported with its line and never written.
+TEST(RegistryTest, QueriesBuffersAndMalformedFiles) {
+  TempFolder tmp;
+  const std::string file = tmp / "r.reg", x255(255, 'x'), x256(256, 'x');
+  const std::string head =
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Qorin]\r\n";
+  const std::string none = "5-Invalid procedure call or argument";
+  const std::string def = DefaultInstallPath(), esc = "S\\\\I \\\"x\\\"";
+  auto values = [](const std::string& install, const std::string& server,
+                   const std::string& db) {
+    return "\"InstallPath\"=\"" + install + "\"\r\n\"DBServerName\"=\"" +
+           server + "\"\r\n\"DatabaseName\"=\"" + db + "\"\r\n";
+  };
+  struct Case {
+    std::string text, install, server, database, written = "";  // "": kept
+  } cases[] = {
+      {"", def, none, "", head + "\"InstallPath\"=\"" + def + "\"\r\n"},
+      {head + "; comment\r\n" + values("  /m", esc, esc) +
+           "\"H\"=hex:01,\\\r\n  ff\r\n\"N\"=dword:0000002a\r\n",
+       "/m", "S\\I \"x\"", "S\\I \"x\"",
+       head + values("/m", esc, esc) +
+           "\"H\"=hex:01,ff\r\n\"N\"=dword:0000002a\r\n"},
+      {head + ";\n" + values("/m", x255, x255), "/m", x255, x255},
+      {head + values("   ", x256, "  "), def, none, "",
+       head + values(def, x256, "  ")},
+  };
+  std::vector<Case> all(std::begin(cases), std::end(cases));
+  for (auto [text, why] :
+       {std::pair{std::string("REGEDIT4\r\n\0\x01", 12), "1: not a text file)"},
+        {"REGEDIT5\r\n", "1: the first line must be REGEDIT4)"},
+        {"REGEDIT4\r\n\"a\"=\"b\"\r\n", "2: value outside a key)"},
+        {"REGEDIT4\n[K]\n\"a\"=dword:2a\n", "3: malformed value data)"},
+        {"REGEDIT4\n[-K]\n", "2: malformed key line)"}}) {
+    all.push_back(
+        {text, def, "75-Path/File access error (" + file + " line " + why, ""});
+  }
+  for (const Case& c : all) {
+    fs::remove(file);
+    if (!c.text.empty()) WriteFile(file, c.text);
+    Registry reg(file);
+    RegistryQueries q(reg);
+    EXPECT_EQ(q.GetInstallPath(), c.install);
+    Result<std::string> s = q.GetDBServerName();
+    EXPECT_EQ(s.ok() ? s.value() : s.failure().Text(), c.server);
+    EXPECT_EQ(q.GetDatabaseName(), c.database);
+    EXPECT_EQ(ReadFile(file), c.written.empty() ? c.text : c.written);
+  }
+}
+
+// Reads the stored update number, then stores 4: only its own line changes;
+// a file that cannot be parsed or written is kept.
+TEST(SettingsStoreTest, ReadsAndStores) {
+  struct Case {
+    std::string file, written;  // "": no file; "": refused
+    int32_t read;               // minus the failure number when it fails
+    mode_t mode = 0644;
+  } cases[] = {
+      {"", "[MVUpdate]\nLastUpdateInstalled=4\n", 0},
+      {"[A]\nLastUpdateInstalled=5\n",
+       "[A]\nLastUpdateInstalled=5\n\n[MVUpdate]\nLastUpdateInstalled=4\n", 0},
+      {"; x\r\r\n[mvupdate]\r\r\n lastupdateinstalled = 7 \r\r\n",
+       "; x\n[mvupdate]\nLastUpdateInstalled=4\n", 7},
+      {"[MVUpdate]\nLastUpdateInstalled=3\n", "", 3, 0444},
+      {std::string("\x7f\x45\x4c\x46\0\0", 6), "", -75},
+      {"[MVUpdate\nLastUpdateInstalled=3\n", "", -75},
+  };
+  for (const Case& c : cases) {
+    TempFolder tmp;
+    const std::string file = tmp / "Qorin/settings.ini";
+    if (!c.file.empty()) WriteFile(file, c.file);
+    ::chmod(file.c_str(), c.mode);
+    SettingsStore store(tmp.path());
+    Result<int32_t> r = ReadLastUpdateInstalled(store);
+    EXPECT_EQ(r.ok() ? r.value() : -r.failure().number(), c.read);
+    EXPECT_EQ(StoreLastUpdateInstalled(store, 4).ok(), !c.written.empty());
+    EXPECT_EQ(ReadFile(file), c.written.empty() ? c.file : c.written);
+  }
+}
+
+// Operations in one folder, in order, and the catalogue numbers they give.
+// A file that may not be written is not replaced through the rename, which
+// the folder's permissions alone would allow.
+TEST(FilesTest, OperationsAndTheirFailures) {
+  TempFolder tmp;
+  ::chmod(tmp.path().c_str(), 0777);
+  WriteFile(tmp / "folder.dll/x", "");
+  for (const char* name : {"run", "ro", "mine", "all", "A.DLL", ".h.dll"}) {
+    WriteFile(tmp / name, "old");
+  }
+  ::chmod((tmp / "run").c_str(), 0755);
+  ::chmod((tmp / "ro").c_str(), 0444);
+  ::chmod((tmp / "all").c_str(), 0666);
+  const std::string nul = tmp / std::string("run\0/../x", 9);
+  const std::pair<Status, int> cases[] = {
+      {DeleteFiles(tmp / "*.dll"), 0},
+      {DeleteFiles(tmp / "*.dll"), kFileNotFound},  // hidden files and folders
+      {DeleteFiles(tmp / "no/*.*"), kPathNotFound},
+      {CopyFile(tmp / "nope", tmp / "x"), kFileNotFound},
+      {MakeFolder(tmp / "FOLDER.dll"), kFileAlreadyExists},
+      {WriteFileAtomically(tmp / "no/f", "x"), kPathNotFound},
+      {CopyFile(tmp / "run", nul), kBadFileName},
+      {WriteFileAtomically(nul, "x"), kBadFileName},
+      {CopyFile(tmp / "run", tmp / std::string(300, 'n')), kBadFileName},
+      {CopyFile(tmp / "run", tmp / "RUN"), 0},  // onto itself
+      {CopyFile(tmp / "RUN", tmp / "Folder.DLL/new"), 0},
+      {WriteFileAtomically(tmp / "ro", "new"), kPermissionDenied},
+      {WriteFileAtomically(tmp / "folder.dll", "x"), kPathFileAccessError},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Status& st = cases[i].first;
+    EXPECT_EQ(st.ok() ? 0 : st.failure().number(), cases[i].second) << i;
+  }
+  ScopedUnprivileged nobody;  // root's files, as another user
+  EXPECT_EQ(WriteFileAtomically(tmp / "mine", "new").failure().number(), 70);
+  EXPECT_TRUE(WriteFileAtomically(tmp / "all", "new").ok());  // all may write
+  EXPECT_EQ(ListFiles(tmp / "*.*").value(),
+            (std::vector<std::string>{"all", "mine", "ro", "run"}));
+  for (const char* name : {"run", "ro", "mine", "folder.dll/new"}) {
+    EXPECT_EQ(ReadFile(tmp / name), "old") << name;
+  }
+  EXPECT_EQ(ReadFile(tmp / "all"), "new");
+  EXPECT_EQ(fs::status(tmp / "folder.dll/new").permissions(), fs::perms(0755));
+  EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), {}), 6)
+      << "a temporary file was left";
+}
+
+TEST(TextTest, HelpersDatesAndSystemNames) {
+  const std::string text = " \ta\r\r\n b \n\n";
+  std::string lines;
+  for (std::string_view line : SplitLines(text)) (lines += line) += "|";
+  EXPECT_EQ(lines, " \ta| b ||");
+  EXPECT_EQ(TrimSpaces(text), "\ta\r\r\n b \n\n");
+  EXPECT_EQ(TrimSpacesAndTabs(text), "a\r\r\n b \n\n");
+  EXPECT_EQ(TrimWhitespace(text), "a\r\r\n b");
+  // Minus the failure number when it fails.
+  const std::pair<const char*, int32_t> numbers[] = {
+      {" 12 ", 12},       {"2.5", 2},     {"-3.5", -4},  // halves to even
+      {"1e3", 1000},      {".5", 0},      {"-2147483648", INT32_MIN},
+      {"2147483648", -6}, {"12abc", -13}, {"0x10", -13}};
+  for (auto [text, value] : numbers) {
+    Result<int32_t> r = ParseWholeNumber(text);
+    EXPECT_EQ(r.ok() ? r.value() : -r.failure().number(), value) << text;
+  }
+  // Valid UTF-8 is kept; other bytes are read as Windows-1252.
+  EXPECT_EQ(ToDisplayUtf8("caf\xc3\xa9 \x80 \x93q\x94 \xc3 \xed\xa0\x80"),
+            "caf\xc3\xa9 \xe2\x82\xac \xe2\x80\x9cq\xe2\x80\x9d \xc3\x83 "
+            "\xc3\xad\xc2\xa0\xe2\x82\xac");  // a lone lead byte, a surrogate
+  EXPECT_EQ(GeneralDate({2016, 3, 7, 14, 5, 9}), "3/7/2016 2:05:09 PM");
+  EXPECT_EQ(GeneralDate({2026, 1, 1, 0, 0, 0}), "1/1/2026 12:00:00 AM");
+  EXPECT_EQ(GeneralDate({2026, 1, 1, 12, 0, 0}), "1/1/2026 12:00:00 PM");
+  EXPECT_EQ(FormatMmDdYyyy({2016, 3, 7, 14, 5, 9}), "03/07/2016 14:05:09");
+  EXPECT_EQ(FormatMmDdYyyy(DateTime()), "12/30/1899 00:00:00");
+  EXPECT_EQ(FormatStampDigits({2026, 12, 5, 14, 25, 9}), "261205142509");
+  TempFolder tmp;
+  WriteFile(tmp / "os", "NAME=D\nPRETTY_NAME='Single \\'quoted\\''\n");
+  EXPECT_EQ(GetWindowsVersionName(tmp / "os"), "Single 'quoted'");
+  EXPECT_EQ(GetWindowsVersionName(tmp / "missing").rfind("Linux ", 0), 0u);
+  ScopedEnv env;
+  env.Set("MVUPDATE_COMPUTERNAME", std::string(50, 'n'));
+  EXPECT_EQ(GetLocalComputerName(), std::string(50, 'n'));
+  env.Set("MVUPDATE_COMPUTERNAME", std::string(51, 'n'));
+  EXPECT_EQ(GetLocalComputerName(), "");  // does not fit the 51-byte buffer
+}
+
+}  // namespace
+}  // namespace mv

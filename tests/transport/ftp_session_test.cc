@@ -1,0 +1,218 @@
+// The FTP session over the libcurl component against a real FTP server, and
+// over a scripted component.
+#include "transport/ftp_session.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <optional>
+
+#include "support/fake_ftp_component.h"
+#include "support/ftp_server.h"
+#include "support/installation.h"
+
+namespace mv {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+// Wall and processor time since it was made.
+struct Stopwatch {
+  using Clock = std::chrono::steady_clock;
+  double Seconds() const {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  }
+  double Cpu() const { return double(std::clock() - cpu) / CLOCKS_PER_SEC; }
+  Clock::time_point start = Clock::now();
+  std::clock_t cpu = std::clock();
+};
+
+// An installation with its FTP session set up as start-up does it, with
+// short limits: 2 s for an answer, 1 s without progress in a transfer.
+struct Session {
+  Session() {
+    in.sb.env().Set("MVUPDATE_FTP_TIMEOUT", "2");
+    in.sb.env().Set("MVUPDATE_FTP_STALL_SECONDS", "1");
+    InitFTPControl(session, in.settings, in.log);
+  }
+  // The event log: "S text" for a time-stamped line, "D text" for a detail.
+  Lines Log() const {
+    Lines out;
+    for (const std::string& l : ReadCrLfLines(in.sb.event_log())) {
+      size_t tab = l.find('\t');
+      out.push_back((tab == 0 ? "D " : "S ") + l.substr(tab + 1));
+    }
+    return out;
+  }
+  Installation in;
+  FtpSession session{in.log, in.window};
+};
+
+// The shared FTP server with an empty site.
+FtpServer& Site() {
+  FtpServer& site = FtpServer::Shared();
+  EXPECT_TRUE(site.ok()) << site.error();
+  site.Reset();
+  return site;
+}
+
+// One session of an update run: files go both ways, names with blanks
+// included, and the trace goes to the event log only. A transfer that stalls
+// (1003) or breaks off (1010) fails within the stall limit, leaves the local
+// file as it was, and the session goes on in the same remote folder.
+TEST(FtpSessionTest, SessionOfAnUpdateRun) {
+  FtpServer& site = Site();
+  Session s;
+  FtpSession& f = s.session;
+  site.Put("Merivane/Update Files/My Patch 1.zip", std::string(1 << 20, 'd'));
+  // More than the socket buffers hold, so that an upload really stalls.
+  WriteFile(s.in.Download() + "/Status 1.txt", std::string(48 << 20, 'u'));
+  EXPECT_TRUE(f.Connect(site.host(), site.user(), site.password()));
+  EXPECT_TRUE(f.ChangeDirectory("Merivane"));
+  EXPECT_TRUE(f.ChangeDirectory("Update Files"));
+  EXPECT_TRUE(f.GetFile("My Patch 1.zip", "My Patch 1.zip"));
+  EXPECT_TRUE(f.PutFile("Status 1.txt", "Status 1.txt"));
+  EXPECT_EQ(site.Get("Merivane/Update Files/Status 1.txt").size(), 48u << 20);
+  EXPECT_EQ(site.Count("USER"), 1);
+  EXPECT_EQ(s.Log(),
+            (Lines{"S ::Connect::", "D IP Address:" + site.host(),
+                   "D Username  :merivane", "S ::ChangeDirectory::",
+                   "S ::ChangeDirectory::", "S ::GetFile::", "S ::PutFile::"}));
+  EXPECT_TRUE(s.in.window.lines.empty());
+  EXPECT_EQ(s.in.window.progress_total, 48 << 20);  // shown, then hidden
+  EXPECT_FALSE(s.in.window.progress_visible);
+
+  using F = FtpServer::Fault;
+  std::tuple<F, bool, int16_t> cases[] = {{F::kStall, false, kFtpStalled},
+                                          {F::kDrop, false, kFtpConnectionLost},
+                                          {F::kStall, true, kFtpStalled},
+                                          {F::kDrop, true, kFtpConnectionLost}};
+  for (const auto& [fault, upload, code] : cases) {
+    WriteFile(s.in.Download() + "/My Patch 1.zip", "earlier");
+    s.in.window.lines.clear();
+    site.SetFault(fault);
+    Stopwatch watch;
+    EXPECT_FALSE(upload ? f.PutFile("Status 1.txt", "Status 1.txt")
+                        : f.GetFile("My Patch 1.zip", "My Patch 1.zip"));
+    EXPECT_LT(watch.Seconds(), 4.0);
+    EXPECT_LT(watch.Cpu(), 0.5);
+    EXPECT_EQ(f.transfer_error(), code);
+    EXPECT_EQ(s.in.window.lines.size(), 1u);
+    EXPECT_EQ(ReadFile(s.in.Download() + "/My Patch 1.zip"), "earlier");
+    EXPECT_EQ(std::distance(fs::directory_iterator(s.in.Download()), {}), 2);
+    site.SetFault(F::kNone);
+    EXPECT_TRUE(f.GetFile("My Patch 1.zip", "My Patch 1.zip"));
+  }
+  site.ClearCommands();
+  f.Disconnect();
+  EXPECT_EQ(s.Log().back(), "D ::Disconnect::Disconnecting...3");
+  // A new login starts in the login folder again.
+  EXPECT_TRUE(f.Connect(site.host(), site.user(), site.password()));
+  EXPECT_FALSE(f.ChangeDirectory("Update Files"));
+  EXPECT_EQ(site.Count("QUIT"), 1);
+  EXPECT_EQ(site.Count("USER"), 1);
+}
+
+// A failed operation gives false and one Error line "code-text", listed and
+// in the event log, within its limit and without busy waiting; nothing is
+// left in the Download folder.
+TEST(FtpSessionTest, FailuresTellWhatHappened) {
+  FtpServer& site = Site();
+  const std::string refused = "127.0.0.1:" + std::to_string(RefusingPort());
+  SilentServer silent;  // accepts connections and says nothing
+  site.Put("Merivane/Update/MVUpdate.dat", "x");
+  const std::string nf = " not found on the FTP site.",
+                    m = "Merivane\\Update\\MVUpdate.dat";
+  // How: C connects to `a` with the password `b`; logged in, D changes to
+  // `a`, G gets `b` as `a`, P puts `a`; g gets without a login.
+  // clang-format off
+  struct Case { char how; std::string a, b, line; } cases[] = {
+      {'C', refused, "p", "1005-Could not connect to the FTP site " + refused +
+                          " (connection refused or site unreachable)."},
+      {'C', silent.host(), "p",
+       "1002-The FTP site did not answer within 2 seconds."},
+      {'C', site.host(), "no", "1006-The FTP site refused the login of user "
+                               "\"merivane\" (wrong user name or password)."},
+      {'C', site.host() + "/x@y", "p",
+       "1012-\"" + site.host() + "/x@y\" is not a valid FTP site address."},
+      {'D', "Merivane\\Nope", "", "1007-Folder \"Merivane/Nope\"" + nf},
+      {'G', "M", "Merivane\\M", "1008-File \"Merivane/M\"" + nf},
+      {'P', "S 1", "", "53-File not found: cannot read the local file \"S 1\""},
+      {'G', "No\\M", m, "76-Path not found: cannot write the local file "
+                        "\"No\\M\""},
+      {'G', "M", m, "70-Permission denied: cannot write the local file \"M\""},
+      {'g', "M", "M", "1001-Not connected to an FTP site."},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    Session s;
+    FtpSession& f = s.session;
+    if (c.how != 'C' && c.how != 'g') {
+      ASSERT_TRUE(f.Connect(site.host(), site.user(), site.password()));
+    }
+    std::optional<ScopedUnprivileged> nobody;
+    if (c.line.rfind("70-", 0) == 0) {
+      // The event log stays writable for the case that runs as nobody.
+      fs::permissions(s.in.sb.event_log(), fs::perms::all);
+      fs::permissions(".", static_cast<fs::perms>(0555));
+      nobody.emplace();
+    }
+    Stopwatch watch;
+    EXPECT_FALSE(c.how == 'C'   ? f.Connect(c.a, site.user(), c.b)
+                 : c.how == 'D' ? f.ChangeDirectory(c.a)
+                 : c.how == 'P' ? f.PutFile(c.a, c.a)
+                                : f.GetFile(c.a, c.b));
+    nobody.reset();
+    EXPECT_LT(watch.Seconds(), 3.0);
+    EXPECT_LT(watch.Cpu(), 0.15);  // never spins
+    EXPECT_EQ(s.in.window.lines, Lines{c.line});
+    EXPECT_EQ(s.Log().back(), "D *****ERROR::" + c.line);
+    EXPECT_EQ(f.transfer_error(), std::stoi(c.line));
+    EXPECT_TRUE(fs::is_empty(s.in.Download()));
+  }
+}
+
+// Over a scripted component: each operation's result comes from its own
+// Done, and one whose Done never comes times out and is aborted. Without a
+// component every operation fails at once.
+TEST(FtpSessionTest, ResultsComeFromTheOperationsOwnDone) {
+  Session s;
+  FtpSession& f = s.session;
+  s.in.sb.env().Set("MVUPDATE_FTP_TIMEOUT", "0.3");
+  FakeFtpComponent* fake = FakeFtpComponent::Install(f);
+  fake->files["a.txt"] = "a";
+  ASSERT_TRUE(f.Connect("site", "u", "p"));
+  fake->Answer(kFtpMethodGetFile, kFtpStalled, "stalled");
+  EXPECT_FALSE(f.GetFile("a.txt", "a.txt"));
+  EXPECT_TRUE(f.GetFile("a.txt", "a.txt"));
+  // Success from the earlier Done does not make a time-out a success.
+  fake->Hang(kFtpMethodChangeDirectory);
+  Stopwatch watch;
+  EXPECT_FALSE(f.ChangeDirectory("Update"));
+  EXPECT_GE(watch.Seconds(), 0.3);
+  EXPECT_LT(watch.Seconds(), 1.0);
+  EXPECT_LT(watch.Cpu(), 0.1);
+  EXPECT_EQ(fake->aborts, 1);
+  // Without a component (and without a Download folder) start-up says what
+  // failed, and every operation fails at once with a trace line.
+  fs::remove_all(s.in.sb.app());
+  InitFTPControl(f, s.in.settings, s.in.log, [] { return nullptr; });
+  EXPECT_FALSE(f.Connect("site", "u", "p"));
+  EXPECT_LT(watch.Seconds(), 1.0);
+  EXPECT_EQ(s.in.window.lines,
+            (Lines{"1003-stalled",
+                   "1002-The FTP site did not answer within 0.3 seconds.",
+                   "*** InitFTPControl *** Could not initialize the FTP "
+                   "Control. (429-ActiveX component can't create object)",
+                   "*** InitFTPControl *** Could not change to download "
+                   "directory.(76-Path not found)"}));
+  EXPECT_EQ(s.Log().back(),
+            "D *****ERROR::::Connect::91-Object variable or "
+            "With block variable not set");
+}
+
+}  // namespace
+}  // namespace mv

@@ -1,0 +1,398 @@
+// The update layer on a sandbox installation whose site is a map of files:
+// the command interpreter, control files, update detection and
+// installation, and the archive services.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <zip.h>
+
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "support/child_process.h"
+#include "support/installation.h"
+#include "system/process.h"
+#include "update/control_file.h"
+#include "update/update_detection.h"
+#include "update/zip.h"
+
+namespace mv {
+namespace {
+
+namespace fs = std::filesystem;
+using Lines = std::vector<std::string>;
+
+struct FakeSite : FileTransfer {
+  bool GetFile(std::string_view local, std::string_view remote) override {
+    auto f = files.find(std::string(remote));
+    if (f != files.end()) WriteFile(fs::absolute(local), f->second);
+    return f != files.end();
+  }
+  bool PutFile(std::string_view local, std::string_view remote) override {
+    files[std::string(remote)] = ReadFile(std::string(local));
+    return fs::exists(local);
+  }
+  std::map<std::string, std::string> files;
+};
+
+struct Entry {
+  std::string name, data;  // data: the target of a link
+  mode_t type = S_IFREG;
+};
+
+// The bytes of an archive of uncompressed entries.
+std::string Archive(const std::vector<Entry>& entries) {
+  TempFolder tmp;
+  zip_t* za = zip_open((tmp / "a.zip").c_str(), ZIP_CREATE, nullptr);
+  for (const Entry& e : entries) {
+    zip_int64_t i =
+        e.type == S_IFDIR
+            ? zip_dir_add(za, e.name.c_str(), 0)
+            : zip_file_add(
+                  za, e.name.c_str(),
+                  zip_source_buffer(za, e.data.data(), e.data.size(), 0), 0);
+    EXPECT_GE(i, 0) << e.name;
+    zip_set_file_compression(za, i, ZIP_CM_STORE, 0);
+    zip_file_set_external_attributes(za, i, 0, ZIP_OPSYS_UNIX,
+                                     (e.type | 0755) << 16);
+  }
+  EXPECT_EQ(zip_close(za), 0);
+  return ReadFile(tmp / "a.zip");
+}
+
+// Every file below `root` as "name=contents" and every folder as "name/".
+std::string Tree(const std::string& root) {
+  std::set<std::string> entries;
+  if (!fs::exists(root)) return "";
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    std::string rel = fs::relative(e.path(), root).string();
+    entries.insert(rel + (e.is_directory() ? "/" : "=" + ReadFile(e.path())));
+  }
+  std::string out;
+  for (const std::string& e : entries) out += (out.empty() ? "" : " ") + e;
+  return out;
+}
+
+class UpdateTest : public ::testing::Test {
+ protected:
+  // Runs one line: its result and the lines after its COMMAND line.
+  std::pair<bool, Lines> Run(std::string line) {
+    in_.window.lines.clear();
+    bool ok = ExecuteCommandLine(ctx_, line);
+    return {ok, Lines(in_.window.lines.begin() + 1, in_.window.lines.end())};
+  }
+  // Extracts into the Update folder: the result, the lines after the three
+  // value lines, and what the folder holds then.
+  std::tuple<int16_t, Lines, std::string> Unzip(const std::string& archive,
+                                                const std::string& spec) {
+    in_.window.lines.clear();
+    int16_t result = UnZipFiles(in_.log, archive, in_.Update(), spec);
+    const Lines& l = in_.window.lines;
+    return {result, Lines(l.begin() + std::min<size_t>(3, l.size()), l.end()),
+            Tree(in_.Update())};
+  }
+
+  Installation in_;
+  FakeSite site_;
+  CommandContext ctx_{in_.settings, in_.window, in_.log, site_};
+};
+
+// Every keyword and the lines it writes, every level shown, on a server (S)
+// or a client (C) installation.
+TEST_F(UpdateTest, KeywordsAndTheirLines) {
+  in_.log.set_verbosity(3);
+  in_.sb.env().Set("MVUPDATE_RUN_WAIT_SECONDS", "0.3");
+  const std::string sh = "#!/bin/sh\necho \"$1\" > \"$2\"\n";  // not executable
+  site_.files = {{"a.txt", "a"}, {"P.zip", MakeZip({{"z", "z"}})}};
+  for (const char* f : {"old1.tmp", "OLD2.TMP", "data.bin", "Drop/a.dll",
+                        "Drop/B.DLL", "Drop/c.txt", "site.ini", "my tool.sh"}) {
+    WriteFile(in_.Download() + "/" + f,
+              f == std::string("my tool.sh") ? sh : "");
+  }
+  WriteFile(in_.sb.unc_root() + "/SRV01/MVUpdate/P.zip", "shared");
+  fs::create_directories("Bin");
+  const std::string run = "RUN \"my tool.sh\" \"hi there\" out.txt",
+                    shell = "Shell: Failed. ", copy = "Copy File.",
+                    missing = "76-Path not found", gone = "53-File not found",
+                    cd = "Change directory ", dest = "DESTINATION      : ",
+                    zip = "ZIPFILE          : P.zip",
+                    spec = "FILESPEC         : *.*", unzip = "Unzip P.zip *.*";
+  // clang-format off
+  std::vector<std::tuple<char, std::string, bool, Lines>> cases = {
+      {'S', "    ", true, {"Blank line so do nothing."}},
+      {'S', "' a", true, {"Internal comment - ignore this line."}},
+      {'S', "usercomment=Hi", true, {"Display the user comment.", "   Hi"}},
+      {'S', "PROMPT=N?", true, {"Prompt for user input-NOT WORKING YET."}},
+      {'S', "FROBNICATE x", true, {}},
+      {'S', "DELETE *.tmp", true, {"Delete *.tmp"}},
+      {'S', "DELETE *.tmp", false, {"Delete *.tmp", gone}},
+      {'S', "mkdir  Two", true, {"Make directory  Two"}},
+      {'S', "MKDIR  Two", false,
+       {"Make directory  Two", "58-File already exists"}},
+      {'S', "FTPGET a.txt", true, {"Get file a.txt"}},
+      {'S', "FTPGET b.txt", false, {"Get file b.txt", "GetFile: Failed. "}},
+      {'S', "FTPPUT my tool.sh", true, {"Put file my tool.sh"}},
+      {'S', "FTPPUT b.txt", false, {"Put file b.txt", "PutFile: Failed. "}},
+      {'S', run, true, {"Run " + run.substr(4), "SECONDS: 0.3",
+                        "Timer Enabled for wait period. ",
+                        "Timer Disabled for wait period. "}},
+      {'S', "RUN no.exe", false, {"Run no.exe", gone, shell}},
+      {'S', "RUN data.bin", false,
+       {"Run data.bin", "70-Permission denied", shell}},
+      // COPY splits folder, pattern and destination.
+      {'S', "COPY", false, {copy, "5-Invalid procedure call or argument"}},
+      {'S', "COPY Drop\\*.dll Bin\\", true, {copy}},
+      {'S', "COPY   *.ini Bin  ", true, {copy}},
+      {'S', "COPY " + in_.Download() + "/Drop\\c.txt Bin", true, {copy}},
+      {'S', "COPY Drop\\*.dll No\\", false, {copy, missing, missing}},
+      // A server fetches from the site and passes the file on to Update, a
+      // client copies it from the server's share; each extracts into its
+      // own work folder.
+      {'S', "DOWNLOAD P.zip", true, {"Download to Server"}},
+      {'S', "DOWNLOAD No.zip", false,
+       {"Download to Server", "Download to Server: Failed. ", gone}},
+      {'S', "ZIP ..\\Z.zip *.dll", true, {"Zip ..\\Z.zip *.dll",
+       "Zip Files      : ..\\Z.zip", "File Spec      : *.dll",
+       "!!! Could not remove the zip file. "}},
+      {'S', "UNZIP P.zip *.*", true, {unzip, dest + in_.Download(), zip, spec}},
+      {'C', "UNZIP P.zip *.*", true, {unzip, dest + in_.Update(), zip, spec}},
+      {'C', "DOWNLOAD P.zip", true, {"Download to Client"}},
+      {'C', "DOWNLOAD No.zip", false,
+       {"Download to Client", gone, "Download to Client: Failed. "}},
+      // CHDIR makes a missing folder, its last level only.
+      {'C', "CHDIR New", false, {cd + "New", missing}},
+      {'C', "chdir ..\\..\\Update", true, {cd + "..\\..\\Update"}},
+      {'C', "CHDIR A\\B", false, {cd + "A\\B", missing, missing, missing}},
+  };
+  // clang-format on
+  auto start = std::chrono::steady_clock::now();
+  std::clock_t cpu = std::clock();
+  for (auto& [flavour, line, ok, lines] : cases) {
+    in_.settings.installation_type =
+        flavour == 'S' ? InstallationType::kServer : InstallationType::kClient;
+    EXPECT_EQ(Run(line), std::pair(ok, lines)) << line;
+  }
+  // The wait after RUN leaves the processor idle.
+  EXPECT_GE(std::chrono::steady_clock::now() - start,
+            std::chrono::milliseconds(300));
+  EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 10);
+  EXPECT_EQ(fs::current_path(), in_.Update());
+  for (const char* f : {"/ Two", "/New", "/Bin/a.dll", "/Bin/B.DLL",
+                        "/Bin/c.txt", "/Bin/site.ini", "/z", "/../Update/z"}) {
+    EXPECT_TRUE(fs::exists(in_.Download() + f)) << f;  // " Two": blank kept
+  }
+  EXPECT_EQ(ReadFile(in_.Update() + "/P.zip"), "shared");
+  EXPECT_EQ(site_.files["my tool.sh"], sh);
+  EXPECT_TRUE(WaitUntil(
+      [&] { return ReadFile(in_.Download() + "/out.txt") == "hi there\n"; }));
+  EXPECT_TRUE(WaitUntil([] { return ReapFinishedPrograms() == 0; }));
+  in_.settings.server_name = "GONE";  // no such share
+  EXPECT_EQ(Run("DOWNLOAD P.zip").second.at(1), "75-Path/File access error");
+
+  in_.log.set_verbosity(2);
+  for (const std::string& line :
+       {std::string("DELETE a\0/../*", 14), "MKDIR " + std::string(300, 'n'),
+        std::string("RUN a\0b", 7)}) {
+    EXPECT_EQ(Run(line).second.at(0), "52-Bad file name or number");
+  }
+}
+
+// Detection, then installation as an update run does it: the stored number
+// after it, and a line shown.
+TEST_F(UpdateTest, DetectionAndSectionsInstalled) {
+  const std::string kNew = "   A new update is available.",
+                    kSection = "MVUpdate", kKey = "LastUpdateInstalled";
+  struct Case {
+    std::string stored, text, after, shown;
+  } cases[] = {
+      {"5", "LASTUPDATE=7\r[UPDATE 7]", "7", kNew},
+      {"7", "LASTUPDATE=7\r[UPDATE 7]", "7", "   This system is up-to-date."},
+      {"9", "lastupdate=10\r[UPDATE 10]", "10", kNew},  // numbers compared
+      {"", "LASTUPDATE=1\r[UPDATE 1]", "1", kNew},      // none stored
+      {"0", "[UPDATE 5]", "0", " "},
+      {"0", " LASTUPDATE=9\r[UPDATE 9]", "0", " "},
+      {"abc", "LASTUPDATE=7", "abc", "13-Type mismatch"},
+      {"0", "LASTUPDATE=99999999999", "0", "6-Overflow"},
+      {"0", "", "0", "53-File not found"},
+      {"8", "LASTUPDATE=9\r[update  9]", "9", kNew},
+      {"8", "LASTUPDATE=9\r\t[UPDATE 9]", "9", kNew},  // tabs go first
+      {"8", "LASTUPDATE=9\r[UPDATE 9.5]", "10", kNew},
+      {"8", "LASTUPDATE=9\r[UPDATE9]", "8", kNew},
+      {"8", "LASTUPDATE=9\r  [UPDATE 9]", "8", kNew},
+      // 8 is installed although its command failed; 7 is not above 8.
+      {"6", "LASTUPDATE=8\r[UPDATE 8]\rDELETE no.*\r[UPDATE 7]\rMKDIR 7", "8",
+       "Command failed. "},
+      // A header too large ends the run after the sections recorded.
+      {"0", "LASTUPDATE=3\r[UPDATE 1]\r[UPDATE 99999999999]\r[UPDATE 3]", "1",
+       "6-Overflow"},
+  };
+  const std::string file = UpdateControlFile(in_.settings, true);
+  for (const Case& c : cases) {
+    fs::remove_all(in_.sb.config_home());
+    if (!c.stored.empty())
+      in_.store.SaveSetting("Qorin", kSection, kKey, c.stored);
+    fs::remove(file);
+    if (!c.text.empty()) WriteFile(file, c.text + "\r");
+    in_.window.lines.clear();
+    if (CheckForNewUpdate(ctx_, in_.store)) {
+      ProcessUpdateControlFile(ctx_, in_.store);
+    }
+    EXPECT_EQ(in_.store.GetSetting("Qorin", kSection, kKey, "").value(),
+              c.after)
+        << c.text;
+    EXPECT_TRUE(in_.Shown(c.shown)) << c.text;
+  }
+  EXPECT_FALSE(fs::exists("7"));
+  // An update that cannot be recorded ends the run.
+  SettingsStore nowhere("");
+  in_.window.lines.clear();
+  WriteFile(file, "LASTUPDATE=2\r[UPDATE 1]\r[UPDATE 2]\r");
+  ProcessUpdateControlFile(ctx_, nowhere);
+  EXPECT_TRUE(
+      in_.Shown("76-Path not found (no home folder for the settings store)"));
+  EXPECT_FALSE(in_.Shown("   Installing update 2..."));
+}
+
+TEST(ControlFileReaderTest, LineEnds) {
+  const std::string chunk(64 * 1024, 'x');  // the reader's buffer size
+  const std::string bom = "\xEF\xBB\xBF", nul("\tCaf\xE9\0.zip", 10);
+  // clang-format off
+  std::pair<std::string, Lines> cases[] = {
+      {"LASTUPDATE=7\r\n[UPDATE 7]\r\n", {"LASTUPDATE=7", "[UPDATE 7]"}},
+      {"a\rb", {"a", "b"}},
+      {"a\nb\r\nc\n", {"a\nb", "c\n"}},  // a lone LF is part of the line
+      {"a\r\r\n\r\n", {"a", "", ""}},
+      {nul, {nul}},
+      {bom + "LASTUPDATE=7", {"LASTUPDATE=7"}},
+      {bom, {}},
+      {chunk.substr(1) + "\r\nnext", {chunk.substr(1), "next"}},
+      {chunk.substr(1) + "\rnext", {chunk.substr(1), "next"}},
+      {chunk + chunk + "y\r\nz", {chunk + chunk + "y", "z"}},
+  };
+  // clang-format on
+  for (const auto& [text, lines] : cases) {
+    TempFolder tmp;
+    WriteFile(tmp / "update/mvupdate.DAT", text);
+    // The name's case does not matter.
+    Result<ControlFileReader> reader =
+        ControlFileReader::Open(tmp / "Update/MVUpdate.dat");
+    ASSERT_TRUE(reader.ok());
+    Lines read;
+    for (std::string line; reader.value().ReadLine(line);) read.push_back(line);
+    EXPECT_TRUE(reader.value().status().ok());
+    EXPECT_EQ(read, lines) << text.substr(0, 20);
+  }
+}
+
+TEST(ControlNumberTest, ReadsLeadingNumberAndRoundsHalfToEven) {
+  // The number, or the failure's text.
+  // clang-format off
+  std::pair<std::string, std::string> cases[] = {
+      {"", "0"}, {"\t\n 4\t2", "42"}, {"- 7", "-7"}, {"1e3", "1"},
+      {"2.5", "2"}, {"-3.5", "-4"}, {"2.50000000000000000000001", "3"},
+      {".7", "1"}, {"00000000000000000000000000009", "9"},
+      {"-2147483648.5", "-2147483648"}, {"2147483647.5", "6-Overflow"},
+      {"-2147483648.51", "6-Overflow"},
+  };
+  // clang-format on
+  for (const auto& [text, value] : cases) {
+    Result<int32_t> n = ControlNumber(text);
+    EXPECT_EQ(n.ok() ? std::to_string(n.value()) : n.failure().Text(), value)
+        << text;
+  }
+}
+
+// Archives built by patterns, read back. A file that cannot be read is left
+// out, and the zip fails; a zip that fails while writing leaves no archive.
+TEST_F(UpdateTest, ZipPatterns) {
+  const std::string bin("\x7f\0\xff\r\n", 5), b = "Sub/ Sub/b.TXT=" + bin;
+  for (const char* f : {".h", "a.txt", "Sub/b.TXT", "run.sh", "k.key"}) {
+    WriteFile(in_.Download() + "/" + f,
+              f == std::string("Sub/b.TXT") ? bin : "x");
+  }
+  ::chmod("k.key", 0);
+  ::chmod("run.sh", 0700);
+  ::chmod(in_.Download().c_str(), 0777);
+  ::chmod(in_.sb.app().c_str(), 0777);
+  std::tuple<std::string, int16_t, std::string> cases[] = {
+      {"*.*", kArchiveOk, ".h=x " + b + " a.txt=x k.key=x run.sh=x"},
+      {"  *.TXT   *.sh", kArchiveOk, b + " a.txt=x run.sh=x"},
+      {"sub\\*.*", kArchiveOk, b},
+      {"*.zip", kArchiveNothingMatched, ""},
+      {std::string("..\0\\*.*", 6), kArchiveNothingMatched, ""},
+      {"*.key *.txt", kArchiveSourceUnreadable, b + " a.txt=x"},
+      {"*.dat", kArchiveWriteFailed, ""}};
+  for (const auto& [spec, result, tree] : cases) {
+    in_.window.lines.clear();
+    std::optional<ScopedUnprivileged> nobody;
+    if (result == kArchiveSourceUnreadable) nobody.emplace();
+    // Reading this file fails after it was opened, in the middle of writing.
+    if (result == kArchiveWriteFailed) {
+      fs::create_symlink("/proc/self/mem", "m.dat");
+    }
+    EXPECT_EQ(ZipFiles(in_.log, "..\\Out.zip", spec), result) << spec;
+    nobody.reset();
+    EXPECT_EQ(in_.Shown("!!! Could not read: k.key (70-Permission denied)"),
+              result == kArchiveSourceUnreadable);
+    EXPECT_EQ(in_.window.lines.back(),
+              result ? "!!! Could not zip:  " + std::to_string(result)
+                     : "!!! Could not remove the zip file. ");
+    fs::remove_all(in_.Update());
+    EXPECT_EQ(std::get<2>(Unzip("../out.ZIP", "*.*")), tree) << spec;
+    fs::remove(in_.sb.app() + "/Out.zip");
+  }
+  // Nothing is left beside the work folders, not even a temporary file.
+  for (const auto& e : fs::directory_iterator(in_.sb.app())) {
+    EXPECT_TRUE(e.is_directory()) << e.path();
+  }
+}
+
+// What an extraction into a folder holding Bin/o leaves there. Entries that
+// would land outside it are refused; a damaged one keeps the file it would
+// replace.
+TEST_F(UpdateTest, UnzipOutcomes) {
+  std::string patch = Archive(
+      {{"A.DLL", "1"}, {"BIN/t.dll", "2"}, {"D\\g.TXT", "3"}, {"s.exe", "4"}});
+  std::string damaged = Archive({{"Bin/o", "Damaged"}, {"b", "new"}});
+  damaged[damaged.find("Damaged")] = 'd';  // the checksum no longer fits
+  const std::string old = "Bin/ Bin/o=old";
+  const std::string unsafe = "!!! Unsafe entry not extracted: ";
+  // clang-format off
+  std::vector<std::tuple<std::string, std::string, int16_t, Lines, std::string>>
+      cases = {
+          {patch, "*.dll", kArchiveOk, {}, "A.DLL=1 " + old + " Bin/t.dll=2"},
+          {patch, "*.txt *.EXE", kArchiveOk, {}, old + " D/ D/g.TXT=3 s.exe=4"},
+          {patch, "*.zip", kArchiveNothingMatched, {" 7"}, old},
+          {"", "*.*", kArchiveNotFound, {" 1"}, old},
+          {patch.substr(0, 99), "*.*", kArchiveCorrupt, {" 3"}, old},
+          {damaged, "*.*", kArchiveEntryDamaged,
+           {"!!! Damaged entry not extracted: Bin/o (CRC error)", " 4"},
+           old + " b=new"},
+          {Archive({{"bin/O", "new"}, {"E/", "", S_IFDIR}}), "*.*", kArchiveOk,
+           {}, "Bin/ Bin/o=new E/"},
+      };
+  for (const Entry& bad : std::vector<Entry>{
+           {"../evil", "x"}, {"S/../../evil", "x"}, {"..\\evil", "x"},
+           {"../Escape/", "", S_IFDIR}, {"/tmp/evil", "x"}, {"c:evil", "x"},
+           {"link", "/etc/passwd", S_IFLNK}}) {
+    cases.push_back({Archive({{"f", "1"}, bad, {"l", "2"}}), "*.*",
+                     kArchiveEntryUnsafe, {unsafe + bad.name, " 5"},
+                     old + " f=1 l=2"});
+  }
+  // clang-format on
+  for (const auto& [archive, spec, result, lines, tree] : cases) {
+    fs::remove_all(in_.Update());
+    WriteFile(in_.Update() + "/Bin/o", "old");
+    fs::remove("Patch.zip");
+    if (!archive.empty()) WriteFile(in_.Download() + "/Patch.zip", archive);
+    EXPECT_EQ(Unzip("patch.ZIP", spec), std::tuple(result, lines, tree));
+  }
+  EXPECT_FALSE(fs::exists(in_.sb.app() + "/evil"));
+  EXPECT_FALSE(fs::exists(in_.sb.app() + "/Escape"));
+  EXPECT_FALSE(fs::exists("/tmp/evil"));
+}
+
+}  // namespace
+}  // namespace mv
