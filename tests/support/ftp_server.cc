@@ -210,10 +210,11 @@ void FtpServer::ClearCommands() const {
   WriteAll(state_ + "/commands.log", "");
 }
 
-void FtpServer::SetFault(Fault fault, int64_t after_bytes) const {
+void FtpServer::SetFault(Fault fault, int64_t after_bytes, bool once) const {
   const char* kinds[] = {"", "stall ", "drop "};
   std::string text = kinds[static_cast<int>(fault)];
   if (fault != Fault::kNone) text += std::to_string(after_bytes);
+  if (once) text += " once";
   WriteAll(state_ + "/fault", text);
 }
 

@@ -67,8 +67,9 @@ class FtpServer {
   std::vector<std::string> Arguments(std::string_view verb) const;
   void ClearCommands() const;
 
-  // Applies to data connections opened from now on.
-  void SetFault(Fault fault, int64_t after_bytes = 64 * 1024) const;
+  // Applies to data connections opened from now on, or to the next one.
+  void SetFault(Fault fault, int64_t after_bytes = 64 * 1024,
+                bool once = false) const;
 
   // Ends the server cleanly, or at once as a crash would (connections are
   // reset); Restart starts it again on the same port.

@@ -2,8 +2,8 @@
 
 ftp_server.py --port PORT --root DIR --user USER --password PASS --state DIR
 prints "PORT <n>" once it listens (PORT 0: a free one), appends each command
-to STATE/commands.log and reads STATE/fault ("stall N", "drop N") before
-each data transfer.
+to STATE/commands.log and reads STATE/fault ("stall N", "drop N", with
+"once" after it for the next transfer only) before each data transfer.
 """
 
 import argparse
@@ -25,11 +25,16 @@ STATE = None
 
 
 def read_fault():
+    """The fault for the next data connection; "once" faults apply once."""
+    path = os.path.join(STATE, "fault")
     try:
-        with open(os.path.join(STATE, "fault")) as f:
-            kind, after = f.read().split()
-        return (kind, int(after)) if kind in ("stall", "drop") else (None, 0)
-    except (OSError, ValueError):
+        with open(path) as f:
+            words = f.read().split()
+        if words[2:] == ["once"]:
+            os.unlink(path)
+        kind, after = words[0], int(words[1])
+        return (kind, after) if kind in ("stall", "drop") else (None, 0)
+    except (OSError, ValueError, IndexError):
         return None, 0
 
 

@@ -169,4 +169,21 @@ std::string MakeZip(const std::map<std::string, std::string>& files) {
   return ReadFile(path);
 }
 
+MinisignKey::MinisignKey() {
+  std::string command = "minisign -G -W -p '" + (folder_ / "k.pub") + "' -s '" +
+                        (folder_ / "k.sec") + "' >/dev/null";
+  if (std::system(command.c_str()) == 0) {
+    std::string pub = ReadFile(folder_ / "k.pub");
+    public_key_ = pub.substr(pub.find('\n') + 1);
+    public_key_.erase(public_key_.find_last_not_of("\n") + 1);
+  }
+}
+
+void MinisignKey::Sign(const std::string& file, bool legacy) const {
+  std::string command = "minisign -S " + std::string(legacy ? "-l " : "") +
+                        "-s '" + (folder_ / "k.sec") + "' -m '" + file +
+                        "' >/dev/null";
+  EXPECT_EQ(std::system(command.c_str()), 0) << command;
+}
+
 }  // namespace mv

@@ -91,6 +91,21 @@ class ScopedUnprivileged {
   bool was_root_ = false;
 };
 
+// A throwaway minisign key pair, made and used by the real minisign tool,
+// as a vendor signs its control files.
+class MinisignKey {
+ public:
+  MinisignKey();
+  // The key line of the public key file, as UpdatePublicKeys holds it.
+  const std::string& public_key() const { return public_key_; }
+  // Writes `file`.minisig: prehashed, or over the file itself (legacy).
+  void Sign(const std::string& file, bool legacy = false) const;
+
+ private:
+  TempFolder folder_;
+  std::string public_key_;
+};
+
 // Helpers for files in tests.
 void WriteFile(const std::string& path, const std::string& contents);
 std::string ReadFile(const std::string& path);

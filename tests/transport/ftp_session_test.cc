@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <thread>
 
 #include "support/fake_ftp_component.h"
 #include "support/ftp_server.h"
@@ -36,6 +37,8 @@ struct Session {
   Session() {
     in.sb.env().Set("MVUPDATE_FTP_TIMEOUT", "2");
     in.sb.env().Set("MVUPDATE_FTP_STALL_SECONDS", "1");
+    in.sb.env().Set("MVUPDATE_FTP_RETRIES", "0");
+    in.sb.env().Set("MVUPDATE_FTP_TLS", "off");  // pyftpdlib offers none
     InitFTPControl(session, in.settings, in.log);
   }
   // The event log: "S text" for a time-stamped line, "D text" for a detail.
@@ -57,6 +60,13 @@ FtpServer& Site() {
   EXPECT_TRUE(site.ok()) << site.error();
   site.Reset();
   return site;
+}
+
+// How many REST commands asked for an offset (a download that resumes).
+int Resumed(const FtpServer& site) {
+  int n = 0;
+  for (const std::string& offset : site.Arguments("REST")) n += offset != "0";
+  return n;
 }
 
 // One session of an update run: files go both ways, names with blanks
@@ -102,10 +112,14 @@ TEST(FtpSessionTest, SessionOfAnUpdateRun) {
     EXPECT_EQ(f.transfer_error(), code);
     EXPECT_EQ(s.in.window.lines.size(), 1u);
     EXPECT_EQ(ReadFile(s.in.Download() + "/My Patch 1.zip"), "earlier");
-    EXPECT_EQ(std::distance(fs::directory_iterator(s.in.Download()), {}), 2);
     site.SetFault(F::kNone);
+    site.ClearCommands();
     EXPECT_TRUE(f.GetFile("My Patch 1.zip", "My Patch 1.zip"));
+    // The next attempt goes on where the broken download stopped.
+    EXPECT_EQ(Resumed(site), upload ? 0 : 1);
   }
+  EXPECT_EQ(ReadFile(s.in.Download() + "/My Patch 1.zip"),
+            site.Get("Merivane/Update Files/My Patch 1.zip"));
   site.ClearCommands();
   f.Disconnect();
   EXPECT_EQ(s.Log().back(), "D ::Disconnect::Disconnecting...3");
@@ -114,6 +128,55 @@ TEST(FtpSessionTest, SessionOfAnUpdateRun) {
   EXPECT_FALSE(f.ChangeDirectory("Update Files"));
   EXPECT_EQ(site.Count("QUIT"), 1);
   EXPECT_EQ(site.Count("USER"), 1);
+}
+
+// A transfer that breaks off for a network reason is tried again at once
+// and goes on where it stopped; a file changed on the site since is fetched
+// anew; a site away for a moment is waited for; names that the site writes
+// in another case are found.
+TEST(FtpSessionTest, RetryResumeAndCase) {
+  FtpServer& site = Site();
+  Session s;
+  s.in.sb.env().Set("MVUPDATE_FTP_RETRIES", "2");
+  FtpSession& f = s.session;
+  site.Put("Merivane/Update/Patch1.zip", std::string(1 << 20, '1'));
+  ASSERT_TRUE(f.Connect(site.host(), site.user(), site.password()));
+  site.SetFault(FtpServer::Fault::kDrop, 300000, true);
+  EXPECT_TRUE(f.GetFile("P.zip", "Merivane\\Update\\Patch1.zip"));
+  EXPECT_EQ(ReadFile("P.zip"), std::string(1 << 20, '1'));
+  EXPECT_EQ(Resumed(site), 1);
+  ASSERT_EQ(s.in.window.lines.size(), 1u);
+  EXPECT_EQ(s.in.window.lines[0].substr(0, 4), "1010");
+  EXPECT_EQ(s.in.window.lines[0].substr(s.in.window.lines[0].find(". T")),
+            ". Trying again in 1 s (retry 1 of 2).");
+  // The kept part belongs to the file as it was: a changed file starts over.
+  s.in.sb.env().Set("MVUPDATE_FTP_RETRIES", "0");
+  site.SetFault(FtpServer::Fault::kDrop, 300000, true);
+  EXPECT_FALSE(f.GetFile("P.zip", "Merivane\\Update\\Patch1.zip"));
+  site.Put("Merivane/Update/Patch1.zip", std::string(1 << 20, '2'));
+  site.ClearCommands();
+  EXPECT_TRUE(f.GetFile("P.zip", "Merivane\\Update\\Patch1.zip"));
+  EXPECT_EQ(ReadFile("P.zip"), std::string(1 << 20, '2'));
+  EXPECT_EQ(Resumed(site), 0);
+  // A site that comes back within the pauses.
+  s.in.sb.env().Set("MVUPDATE_FTP_RETRIES", "2");
+  f.Disconnect();
+  ASSERT_TRUE(site.Stop());
+  bool connected = false;
+  std::thread connect([&] {
+    connected = f.Connect(site.host(), site.user(), site.password());
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  site.Restart();  // from this thread: the server ends with its starter
+  connect.join();
+  EXPECT_TRUE(connected);
+  EXPECT_TRUE(f.ChangeDirectory("MERIVANE\\update"));
+  s.in.window.lines.clear();
+  EXPECT_TRUE(f.GetFile("PATCH1.ZIP", "patch1.ZIP"));
+  EXPECT_FALSE(f.ChangeDirectory("Nope"));
+  EXPECT_EQ(s.in.window.lines,
+            Lines{"1007-Folder \"Merivane/Update/Nope\" not found on the FTP "
+                  "site."});
 }
 
 // A failed operation gives false and one Error line "code-text", listed and

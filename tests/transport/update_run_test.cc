@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 
 #include "app/form.h"
@@ -13,6 +14,7 @@
 #include "support/ftp_server.h"
 #include "support/postgres_server.h"
 #include "support/recording_window.h"
+#include "system/crypto.h"
 #include "system/last_update.h"
 
 namespace mv {
@@ -21,15 +23,12 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
-// Lines before the first section and blocks for the other flavour are
-// passed over.
-const char kControlFile[] =
-    "LASTUPDATE=2\r\nUSERCOMMENT=before any section\r\n"
-    "[UPDATE 1]\r\nUSERCOMMENT=Update one\r\nDOWNLOAD Patch1.zip\r\n"
-    "UNZIP Patch1.zip *.*\r\n{SERVER}\r\nDOWNLOAD setup.sh\r\n"
-    "RUN setup.sh marker1.txt\r\n"
-    "[UPDATE 2]\r\nDOWNLOAD Patch2.zip\r\nUNZIP Patch2.zip *.*\r\n"
-    "{CLIENT}\r\nUSERCOMMENT=Client two\r\n";
+// The SHA256 line of a published file, as the control file holds it.
+std::string DigestLine(const FtpServer& site, const std::string& name) {
+  Sha256 digest;
+  digest.Update(site.Get("Merivane/Update/" + name));
+  return "SHA256 " + digest.HexDigest() + " " + name;
+}
 
 class UpdateRunTest : public ::testing::Test {
  protected:
@@ -42,13 +41,29 @@ class UpdateRunTest : public ::testing::Test {
   void PublishSite() {
     site_.Reset();
     site_.Put("Merivane/C1001/MVControl.dat", "customer control file\r\n");
-    site_.Put("Merivane/Update/MVUpdate.dat", kControlFile);
     site_.Put("Merivane/Update/Patch1.zip",
               MakeZip({{"Bin/core.txt", "core 1"}, {"readme.txt", "one"}}));
     site_.Put("Merivane/Update/Patch2.zip",
               MakeZip({{"Bin/core.txt", "core 2"}}));
     site_.Put("Merivane/Update/setup.sh",
               "#!/bin/sh\necho \"set up\" > \"$1\"\n");
+    // Lines before the first section and blocks for the other flavour are
+    // passed over.
+    site_.Put("Merivane/Update/MVUpdate.dat",
+              "LASTUPDATE=2\r\nUSERCOMMENT=before any section\r\n"
+              "[UPDATE 1]\r\n" +
+                  Digest("Patch1.zip") + "\r\n" + Digest("setup.sh") +
+                  "\r\nUSERCOMMENT=Update one\r\nDOWNLOAD Patch1.zip\r\n"
+                  "UNZIP Patch1.zip *.*\r\n{SERVER}\r\nDOWNLOAD setup.sh\r\n"
+                  "RUN setup.sh marker1.txt\r\n[UPDATE 2]\r\n" +
+                  Digest("Patch2.zip") +
+                  "\r\nDOWNLOAD Patch2.zip\r\nUNZIP Patch2.zip *.*\r\n"
+                  "{CLIENT}\r\nUSERCOMMENT=Client two\r\n");
+    vendor_.Sign(site_.Path("Merivane/Update/MVUpdate.dat"));
+  }
+
+  std::string Digest(const std::string& name) const {
+    return DigestLine(site_, name);
   }
 
   // A sandbox installation whose database holds the customer's row.
@@ -57,6 +72,11 @@ class UpdateRunTest : public ::testing::Test {
         std::make_unique<Sandbox>(Sandbox::Options{computer, "127.0.0.1"});
     pg_.UseIn(sb->env());
     sb->env().Set("MVUPDATE_RUN_WAIT_SECONDS", "0.2");
+    sb->env().Set("MVUPDATE_FTP_RETRIES", "0");
+    sb->env().Set("MVUPDATE_FTP_TLS", "off");  // pyftpdlib offers none
+    // The installation pins the vendor's key.
+    std::ofstream(sb->registry_file(), std::ios::app)
+        << "\"UpdatePublicKeys\"=\"" << vendor_.public_key() << "\"\r\n";
     pg_.CreateCustomerTable({},
                             {{"C1001", site_.host(), site_.host(), site_.user(),
                               site_.password(), "0", std::nullopt}});
@@ -77,6 +97,7 @@ class UpdateRunTest : public ::testing::Test {
 
   FtpServer& site_;
   PostgresServer& pg_;
+  MinisignKey vendor_;
   std::unique_ptr<RecordingWindow> window_;
   std::unique_ptr<Form> form_;
 };
@@ -87,22 +108,27 @@ TEST_F(UpdateRunTest, ServerThenClient) {
   // clang-format off
   const Lines expected = {
       "-----  MERIVANE SERVER UPDATE  -----.", " ", "Connect To FTP Site: ",
-      "Connected.", " ", "Changing directory on FTPSite to C1001",
+      "Connected.", "The session with the FTP site is not encrypted.", " ",
+      "Changing directory on FTPSite to C1001",
       "Getting MVControl.dat from FTPSite ", "Got MVControl.dat",
       "Copied to Update folder.", " ", "Processing customer's control file.",
       "Processing of customer's control file complete.",
       "Getting update control file.", "got MVUpdate.dat",
       "copied to folder (" + app + "/Update/MVUpdate.dat).",
-      "Getting of update control file complete.", "Checking for a new update.",
+      "got MVUpdate.dat.minisig", "Getting of update control file complete.",
+      "The update control file is signed with a pinned key.",
+      "Checking for a new update.",
       "   A new update is available.", " ", "Processing update control file.",
-      "   Installing update 1...", "COMMAND: USERCOMMENT=Update one",
+      "   Installing update 1...", "COMMAND: " + Digest("Patch1.zip"),
+      "COMMAND: " + Digest("setup.sh"), "COMMAND: USERCOMMENT=Update one",
       "   Update one", "COMMAND: DOWNLOAD Patch1.zip",
       "COMMAND: UNZIP Patch1.zip *.*", dest + app + "/Download",
       "ZIPFILE          : Patch1.zip", "FILESPEC         : *.*",
       "COMMAND: DOWNLOAD setup.sh", "COMMAND: RUN setup.sh marker1.txt",
       "   Update 1 installed.", "   Installing update 2...",
-      "COMMAND: DOWNLOAD Patch2.zip", "COMMAND: UNZIP Patch2.zip *.*",
-      dest + app + "/Download", "ZIPFILE          : Patch2.zip",
+      "COMMAND: " + Digest("Patch2.zip"), "COMMAND: DOWNLOAD Patch2.zip",
+      "COMMAND: UNZIP Patch2.zip *.*", dest + app + "/Download",
+      "ZIPFILE          : Patch2.zip",
       "   Update 2 installed.", "Processing of update control file complete.",
       "[CUSTOMER FTP]", " ", "Update complete..", " "};
   // clang-format on
@@ -141,15 +167,19 @@ TEST_F(UpdateRunTest, ServerThenClient) {
       "-----  MERIVANE CLIENT UPDATE  -----.", " ",
       "Getting update control file.", "Copy to client from server.",
       "Server: " + share + "/MVUpdate.dat",
-      "Client: " + capp + "/Update/MVUpdate.dat",
-      "Getting of update control file complete.", "Checking for a new update.",
+      "Client: " + capp + "/Update/MVUpdate.dat", "got MVUpdate.dat.minisig",
+      "Getting of update control file complete.",
+      "The update control file is signed with a pinned key.",
+      "Checking for a new update.",
       "   A new update is available.", " ", "Processing update control file.",
-      "   Installing update 1...", "COMMAND: USERCOMMENT=Update one",
+      "   Installing update 1...", "COMMAND: " + Digest("Patch1.zip"),
+      "COMMAND: " + Digest("setup.sh"), "COMMAND: USERCOMMENT=Update one",
       "   Update one", "COMMAND: DOWNLOAD Patch1.zip",
       "COMMAND: UNZIP Patch1.zip *.*", dest + capp + "/Update",
       "ZIPFILE          : Patch1.zip", "   Update 1 installed.",
-      "   Installing update 2...", "COMMAND: DOWNLOAD Patch2.zip",
-      "COMMAND: UNZIP Patch2.zip *.*", dest + capp + "/Update",
+      "   Installing update 2...", "COMMAND: " + Digest("Patch2.zip"),
+      "COMMAND: DOWNLOAD Patch2.zip", "COMMAND: UNZIP Patch2.zip *.*",
+      dest + capp + "/Update",
       "ZIPFILE          : Patch2.zip", "FILESPEC         : *.*",
       "COMMAND: USERCOMMENT=Client two", "   Update 2 installed.",
       "Processing of update control file complete.", "Update complete..",
@@ -196,6 +226,30 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
       // The settings store moves on; the report goes up all the same.
       {"127.0.0.1", false, [&] { pg_.Stop(); },
        {"   Update 2 installed.", "[CUSTOMER FTP]", tail}, 3, 2, "C1001"},
+      // A primary site that cannot be reached hands over to the alternate.
+      {"127.0.0.1", false, [&] {
+         form_->customer.site_address1 = "127.0.0.1:1";
+         fs::rename(site_.Path("Merivane/C1001/MVControl.dat"),
+                    site_.Path("Merivane/Update/MVControl.dat")); },
+       {"!!! Failed to connect to 127.0.0.1:1", "!!! Primary FTP site not "
+        "reachable; trying the alternate FTP site.", "CONNECT TO SITE    : ",
+        "Connected.", "   Update 2 installed.", tail}, 0, 2, "Update"},
+      // The report goes to the folder of the number without its blanks.
+      {"127.0.0.1", false, [&] { form_->customer.customer_number += "  "; },
+       {"   Update 2 installed.", tail}, 0, 2, "C1001"},
+      // A failed command stops the run there; the next run tries again.
+      {"127.0.0.1", false,
+       [&] { fs::remove(site_.Path("Merivane/Update/Patch2.zip")); },
+       {"   Update 1 installed.", "Download to Server: Failed. ",
+        "!!! Update 2 was not installed because a command failed; the next "
+        "run tries it again.", "Processing of update control file complete.",
+        tail}, 5, 1, "C1001"},
+      // A control file that does not verify installs nothing.
+      {"127.0.0.1", false, [&] {
+         fs::remove(site_.Path("Merivane/Update/MVUpdate.dat.minisig")); },
+       {"!!! The update control file was not used: it has no signature file "
+        "(MVUpdate.dat.minisig). Nothing was installed.", tail}, 1, 0,
+       "C1001"},
       // A client whose server does not share its Update folder.
       {"TILL3", false, [] {},
        {"Copy to client from server.", "!!! Could not copy file from server, "

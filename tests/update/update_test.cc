@@ -13,8 +13,12 @@
 
 #include "support/child_process.h"
 #include "support/installation.h"
+#include "system/crypto.h"
+#include "system/last_update.h"
 #include "system/process.h"
+#include "system/text.h"
 #include "update/control_file.h"
+#include "update/signature.h"
 #include "update/update_detection.h"
 #include "update/zip.h"
 
@@ -24,11 +28,21 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
+std::string Sha256Of(std::string_view data) {
+  Sha256 digest;
+  digest.Update(data);
+  return digest.HexDigest();
+}
+
 struct FakeSite : FileTransfer {
-  bool GetFile(std::string_view local, std::string_view remote) override {
+  using FileTransfer::GetFile;
+  bool GetFile(std::string_view local, std::string_view remote,
+               std::string* sha256) override {
     auto f = files.find(std::string(remote));
-    if (f != files.end()) WriteFile(fs::absolute(local), f->second);
-    return f != files.end();
+    if (f == files.end()) return false;
+    WriteFile(fs::absolute(local), f->second);
+    if (sha256) *sha256 = Sha256Of(f->second);
+    return true;
   }
   bool PutFile(std::string_view local, std::string_view remote) override {
     files[std::string(remote)] = ReadFile(std::string(local));
@@ -77,11 +91,13 @@ std::string Tree(const std::string& root) {
 
 class UpdateTest : public ::testing::Test {
  protected:
-  // Runs one line: its result and the lines after its COMMAND line.
-  std::pair<bool, Lines> Run(std::string line) {
+  // Runs one line: its result (Done, Nothing to do, Failed) and the lines
+  // after its COMMAND line.
+  std::pair<char, Lines> Run(std::string line) {
     in_.window.lines.clear();
-    bool ok = ExecuteCommandLine(ctx_, line);
-    return {ok, Lines(in_.window.lines.begin() + 1, in_.window.lines.end())};
+    CommandResult r = ExecuteCommandLine(ctx_, line);
+    return {"DNF"[static_cast<int>(r)],
+            Lines(in_.window.lines.begin() + 1, in_.window.lines.end())};
   }
   // Extracts into the Update folder: the result, the lines after the three
   // value lines, and what the folder holds then.
@@ -120,60 +136,69 @@ TEST_F(UpdateTest, KeywordsAndTheirLines) {
                     zip = "ZIPFILE          : P.zip",
                     spec = "FILESPEC         : *.*", unzip = "Unzip P.zip *.*";
   // clang-format off
-  std::vector<std::tuple<char, std::string, bool, Lines>> cases = {
-      {'S', "    ", true, {"Blank line so do nothing."}},
-      {'S', "' a", true, {"Internal comment - ignore this line."}},
-      {'S', "usercomment=Hi", true, {"Display the user comment.", "   Hi"}},
-      {'S', "PROMPT=N?", true, {"Prompt for user input-NOT WORKING YET."}},
-      {'S', "FROBNICATE x", true, {}},
-      {'S', "DELETE *.tmp", true, {"Delete *.tmp"}},
-      {'S', "DELETE *.tmp", false, {"Delete *.tmp", gone}},
-      {'S', "mkdir  Two", true, {"Make directory  Two"}},
-      {'S', "MKDIR  Two", false,
+  std::vector<std::tuple<char, std::string, char, Lines>> cases = {
+      {'S', "    ", 'D', {"Blank line so do nothing."}},
+      {'S', "' a", 'D', {"Internal comment - ignore this line."}},
+      {'S', "usercomment=Hi", 'D', {"Display the user comment.", "   Hi"}},
+      {'S', "PROMPT=N?", 'D', {"Prompt for user input-NOT WORKING YET."}},
+      {'S', "FROBNICATE x", 'D', {}},
+      {'S', "DELETE *.tmp", 'D', {"Delete *.tmp"}},
+      // Nothing to do here is no failure of the update.
+      {'S', "DELETE *.tmp", 'N', {"Delete *.tmp", gone}},
+      {'S', "DELETE No\\*.tmp", 'N', {"Delete No\\*.tmp", missing}},
+      {'S', "mkdir  Two", 'D', {"Make directory  Two"}},
+      {'S', "MKDIR  Two", 'N',
        {"Make directory  Two", "58-File already exists"}},
-      {'S', "FTPGET a.txt", true, {"Get file a.txt"}},
-      {'S', "FTPGET b.txt", false, {"Get file b.txt", "GetFile: Failed. "}},
-      {'S', "FTPPUT my tool.sh", true, {"Put file my tool.sh"}},
-      {'S', "FTPPUT b.txt", false, {"Put file b.txt", "PutFile: Failed. "}},
-      {'S', run, true, {"Run " + run.substr(4), "SECONDS: 0.3",
+      {'S', "FTPGET a.txt", 'D', {"Get file a.txt"}},
+      {'S', "FTPGET b.txt", 'F', {"Get file b.txt", "GetFile: Failed. "}},
+      {'C', "FTPGET a.txt", 'N', {"Get file a.txt", "No FTP site in a client "
+       "run: a.txt not transferred.", "GetFile: Failed. "}},
+      {'S', "FTPPUT my tool.sh", 'D', {"Put file my tool.sh"}},
+      {'S', "FTPPUT b.txt", 'F', {"Put file b.txt", "PutFile: Failed. "}},
+      {'S', run, 'D', {"Run " + run.substr(4), "SECONDS: 0.3",
                         "Timer Enabled for wait period. ",
                         "Timer Disabled for wait period. "}},
-      {'S', "RUN no.exe", false, {"Run no.exe", gone, shell}},
-      {'S', "RUN data.bin", false,
+      {'S', "RUN no.exe", 'F', {"Run no.exe", gone, shell}},
+      {'S', "RUN data.bin", 'F',
        {"Run data.bin", "70-Permission denied", shell}},
       // COPY splits folder, pattern and destination.
-      {'S', "COPY", false, {copy, "5-Invalid procedure call or argument"}},
-      {'S', "COPY Drop\\*.dll Bin\\", true, {copy}},
-      {'S', "COPY   *.ini Bin  ", true, {copy}},
-      {'S', "COPY " + in_.Download() + "/Drop\\c.txt Bin", true, {copy}},
-      {'S', "COPY Drop\\*.dll No\\", false, {copy, missing, missing}},
+      {'S', "COPY", 'F', {copy, "5-Invalid procedure call or argument"}},
+      {'S', "COPY Drop\\*.dll Bin\\", 'D', {copy}},
+      {'S', "COPY   *.ini Bin  ", 'D', {copy}},
+      {'S', "COPY " + in_.Download() + "/Drop\\c.txt Bin", 'D', {copy}},
+      {'S', "COPY Drop\\*.dll No\\", 'F', {copy, missing, missing}},
       // A server fetches from the site and passes the file on to Update, a
       // client copies it from the server's share; each extracts into its
       // own work folder.
-      {'S', "DOWNLOAD P.zip", true, {"Download to Server"}},
-      {'S', "DOWNLOAD No.zip", false,
+      {'S', "DOWNLOAD P.zip", 'D', {"Download to Server"}},
+      {'S', "DOWNLOAD No.zip", 'F',
        {"Download to Server", "Download to Server: Failed. ", gone}},
-      {'S', "ZIP ..\\Z.zip *.dll", true, {"Zip ..\\Z.zip *.dll",
+      {'S', "ZIP ..\\Z.zip *.dll", 'D', {"Zip ..\\Z.zip *.dll",
        "Zip Files      : ..\\Z.zip", "File Spec      : *.dll",
        "!!! Could not remove the zip file. "}},
-      {'S', "UNZIP P.zip *.*", true, {unzip, dest + in_.Download(), zip, spec}},
-      {'C', "UNZIP P.zip *.*", true, {unzip, dest + in_.Update(), zip, spec}},
-      {'C', "DOWNLOAD P.zip", true, {"Download to Client"}},
-      {'C', "DOWNLOAD No.zip", false,
+      {'S', "UNZIP P.zip *.*", 'D', {unzip, dest + in_.Download(), zip, spec}},
+      {'S', "UNZIP P.zip *.no", 'N',
+       {"Unzip P.zip *.no", dest + in_.Download(), zip,
+        "FILESPEC         : *.no", " 7"}},
+      {'C', "UNZIP P.zip *.*", 'D', {unzip, dest + in_.Update(), zip, spec}},
+      {'C', "DOWNLOAD P.zip", 'D', {"Download to Client"}},
+      {'C', "DOWNLOAD No.zip", 'F',
        {"Download to Client", gone, "Download to Client: Failed. "}},
       // CHDIR makes a missing folder, its last level only.
-      {'C', "CHDIR New", false, {cd + "New", missing}},
-      {'C', "chdir ..\\..\\Update", true, {cd + "..\\..\\Update"}},
-      {'C', "CHDIR A\\B", false, {cd + "A\\B", missing, missing, missing}},
+      {'C', "CHDIR New", 'N', {cd + "New", missing}},
+      {'C', "chdir ..\\..\\Update", 'D', {cd + "..\\..\\Update"}},
+      {'C', "CHDIR A\\B", 'F', {cd + "A\\B", missing, missing, missing}},
   };
   // clang-format on
   auto start = std::chrono::steady_clock::now();
   std::clock_t cpu = std::clock();
-  for (auto& [flavour, line, ok, lines] : cases) {
+  for (auto& [flavour, line, result, lines] : cases) {
     in_.settings.installation_type =
         flavour == 'S' ? InstallationType::kServer : InstallationType::kClient;
-    EXPECT_EQ(Run(line), std::pair(ok, lines)) << line;
+    EXPECT_EQ(Run(line), std::pair(result, lines)) << line;
   }
+  // Only real failures count as errors.
+  EXPECT_EQ(in_.log.error_lines(), 16);
   // The wait after RUN leaves the processor idle.
   EXPECT_GE(std::chrono::steady_clock::now() - start,
             std::chrono::milliseconds(300));
@@ -203,7 +228,14 @@ TEST_F(UpdateTest, KeywordsAndTheirLines) {
 // after it, and a line shown.
 TEST_F(UpdateTest, DetectionAndSectionsInstalled) {
   const std::string kNew = "   A new update is available.",
-                    kSection = "MVUpdate", kKey = "LastUpdateInstalled";
+                    kSection = "MVUpdate", kKey = "LastUpdateInstalled",
+                    kNoLast =
+                        "!!! The update control file does not start "
+                        "with a LASTUPDATE line; nothing can be "
+                        "installed from it.",
+                    kNo9 =
+                        "!!! The update control file announces update 9 "
+                        "but holds no [UPDATE 9] section.";
   struct Case {
     std::string stored, text, after, shown;
   } cases[] = {
@@ -211,19 +243,30 @@ TEST_F(UpdateTest, DetectionAndSectionsInstalled) {
       {"7", "LASTUPDATE=7\r[UPDATE 7]", "7", "   This system is up-to-date."},
       {"9", "lastupdate=10\r[UPDATE 10]", "10", kNew},  // numbers compared
       {"", "LASTUPDATE=1\r[UPDATE 1]", "1", kNew},      // none stored
-      {"0", "[UPDATE 5]", "0", " "},
-      {"0", " LASTUPDATE=9\r[UPDATE 9]", "0", " "},
+      {"0", "[UPDATE 5]", "0", kNoLast},
+      {"0", " LASTUPDATE=9\r[UPDATE 9]", "0", kNoLast},
+      {"0", "\xFF\xFEL\0A\0", "0",
+       "54-The control file is UTF-16 text; save it as ANSI or UTF-8 text"},
+      {"0", "LASTUPDATE=2\n[UPDATE 1]\nMKDIR 1\n[UPDATE 2]\n", "2", kNew},
       {"abc", "LASTUPDATE=7", "abc", "13-Type mismatch"},
       {"0", "LASTUPDATE=99999999999", "0", "6-Overflow"},
       {"0", "", "0", "53-File not found"},
       {"8", "LASTUPDATE=9\r[update  9]", "9", kNew},
       {"8", "LASTUPDATE=9\r\t[UPDATE 9]", "9", kNew},  // tabs go first
-      {"8", "LASTUPDATE=9\r[UPDATE 9.5]", "10", kNew},
-      {"8", "LASTUPDATE=9\r[UPDATE9]", "8", kNew},
-      {"8", "LASTUPDATE=9\r  [UPDATE 9]", "8", kNew},
-      // 8 is installed although its command failed; 7 is not above 8.
+      {"8", "LASTUPDATE=10\r[UPDATE 9.5]", "10", kNew},
+      // Read by its fixed position, the header names update 0.
+      {"8", "LASTUPDATE=9\r[UPDATE9]", "8", kNo9},
+      {"8", "LASTUPDATE=9\r  [UPDATE 9]", "8", kNo9},
+      // Nothing to delete is no failure; 7 is not above 8.
       {"6", "LASTUPDATE=8\r[UPDATE 8]\rDELETE no.*\r[UPDATE 7]\rMKDIR 7", "8",
-       "Command failed. "},
+       "53-File not found"},
+      // A failed command stops its section and the later ones, unrecorded.
+      {"6",
+       "LASTUPDATE=9\r[UPDATE 7]\r[UPDATE 8]\rRUN no.exe\rMKDIR 8\r"
+       "[UPDATE 9]\rMKDIR 9",
+       "7",
+       "!!! Update 8 was not installed "
+       "because a command failed; the next run tries it again."},
       // A header too large ends the run after the sections recorded.
       {"0", "LASTUPDATE=3\r[UPDATE 1]\r[UPDATE 99999999999]\r[UPDATE 3]", "1",
        "6-Overflow"},
@@ -236,7 +279,7 @@ TEST_F(UpdateTest, DetectionAndSectionsInstalled) {
     fs::remove(file);
     if (!c.text.empty()) WriteFile(file, c.text + "\r");
     in_.window.lines.clear();
-    if (CheckForNewUpdate(ctx_, in_.store)) {
+    if (CheckForNewUpdate(ctx_, in_.store) == UpdateCheck::kNewUpdate) {
       ProcessUpdateControlFile(ctx_, in_.store);
     }
     EXPECT_EQ(in_.store.GetSetting("Qorin", kSection, kKey, "").value(),
@@ -244,7 +287,14 @@ TEST_F(UpdateTest, DetectionAndSectionsInstalled) {
         << c.text;
     EXPECT_TRUE(in_.Shown(c.shown)) << c.text;
   }
-  EXPECT_FALSE(fs::exists("7"));
+  EXPECT_FALSE(fs::exists("7") || fs::exists("8") || fs::exists("9"));
+  EXPECT_TRUE(fs::exists("1"));
+  // The rule of earlier versions, on request: every section recorded.
+  in_.sb.env().Set("MVUPDATE_RECORD_FAILED_UPDATES", "yes");
+  WriteFile(file, "LASTUPDATE=9\r[UPDATE 8]\rRUN no.exe\r[UPDATE 9]\rMKDIR 9");
+  ProcessUpdateControlFile(ctx_, in_.store);
+  EXPECT_TRUE(fs::exists("9"));
+  EXPECT_EQ(ReadLastUpdateInstalled(in_.store).value(), 9);
   // An update that cannot be recorded ends the run.
   SettingsStore nowhere("");
   in_.window.lines.clear();
@@ -255,6 +305,116 @@ TEST_F(UpdateTest, DetectionAndSectionsInstalled) {
   EXPECT_FALSE(in_.Shown("   Installing update 2..."));
 }
 
+// What DOWNLOAD and FTPGET fetch must match the digest a SHA256 line of
+// the section states for its name; while keys are pinned, a file without
+// one is refused. A file that does not match is removed.
+TEST_F(UpdateTest, DigestsOfFetchedFiles) {
+  site_.files = {{"P1.zip", "one"}, {"P2.zip", "two"}, {"P3.zip", "3"}};
+  WriteFile(in_.sb.unc_root() + "/SRV01/MVUpdate/P1.zip", "one");
+  WriteFile(in_.sb.unc_root() + "/SRV01/MVUpdate/P2.zip", "two");
+  Digests digests;
+  EXPECT_TRUE(NoteDigest(
+      " sha256 " + ToUpperAscii(Sha256Of("one")) + "  p1.ZIP", digests));
+  EXPECT_TRUE(NoteDigest("SHA256 " + Sha256Of("not two") + " P2.zip", digests));
+  EXPECT_FALSE(NoteDigest("SHA256 abc P3.zip", digests));
+  ctx_.digests = &digests;
+  in_.log.set_verbosity(3);
+  const std::string mismatch =
+      "!!! P2.zip does not match its SHA256 line (expected " +
+      Sha256Of("not two") + ", got " + Sha256Of("two") +
+      "); the file was removed.";
+  struct Case {
+    char flavour;
+    bool verify;
+    std::string line, last, kept;  // kept: the file left in Update
+  } cases[] = {
+      {'S', true, "DOWNLOAD P1.zip", "Download to Server", "one"},
+      {'S', false, "FTPGET P2.zip", mismatch, ""},
+      {'S', false, "DOWNLOAD P3.zip", "Download to Server", "3"},
+      {'S', true, "DOWNLOAD P3.zip",
+       "!!! DOWNLOAD P3.zip refused: updates are verified here and no SHA256 "
+       "line states the file's digest.",
+       ""},
+      {'C', true, "DOWNLOAD P1.zip", "Download to Client", "one"},
+      {'C', true, "DOWNLOAD P2.zip", mismatch, ""},
+  };
+  for (const Case& c : cases) {
+    for (const std::string& folder : {in_.Update(), in_.Download()}) {
+      for (const char* f : {"/P1.zip", "/P2.zip", "/P3.zip"}) {
+        fs::remove(folder + f);
+      }
+    }
+    in_.settings.installation_type = c.flavour == 'S'
+                                         ? InstallationType::kServer
+                                         : InstallationType::kClient;
+    ctx_.verify = c.verify;
+    auto [result, lines] = Run(c.line);
+    EXPECT_EQ(result, c.kept.empty() ? 'F' : 'D') << c.line;
+    EXPECT_EQ(lines.empty() ? "" : lines.back(), c.last) << c.line;
+    std::string name = c.line.substr(c.line.find(' ') + 1);
+    EXPECT_EQ(ReadFile(in_.Update() + "/" + name), c.kept) << c.line;
+    EXPECT_FALSE(c.kept.empty() && fs::exists(in_.Download() + "/" + name));
+  }
+}
+
+// The update control file is used only when a pinned key signed it; the
+// real minisign writes the signatures.
+TEST(SignatureTest, ControlFileCheckedAgainstPinnedKeys) {
+  Installation in;
+  MinisignKey a, b;
+  const std::string file = in.Update() + "/MVUpdate.dat",
+                    sig = file + ".minisig";
+  const std::string used =
+                        "The update control file is signed with a pinned key.",
+                    no = "!!! The update control file was not used: ";
+  enum Tamper { kNone, kFile, kComment, kJunk, kNoSignature };
+  struct Case {
+    std::string pinned;
+    const MinisignKey* signer;
+    bool legacy;
+    Tamper tamper;
+    std::string line;
+  } cases[] = {
+      {"", &a, false, kNoSignature,
+       "!!! Updates are not verified: no public key is pinned "
+       "(UpdatePublicKeys in the registry)."},
+      {a.public_key(), &a, false, kNone, used},
+      {a.public_key(), &a, true, kNone, used},
+      {b.public_key() + " ; " + a.public_key(), &a, false, kNone, used},
+      {a.public_key(), &a, false, kFile,
+       no + "its signature does not match: the file was changed after it was "
+            "signed. Nothing was installed."},
+      {a.public_key(), &a, true, kComment,
+       no + "its trusted comment was changed after it was signed. Nothing "
+            "was installed."},
+      {a.public_key(), &b, false, kNone,
+       no + "it was signed with a key that is not pinned (UpdatePublicKeys). "
+            "Nothing was installed."},
+      {a.public_key(), &a, false, kNoSignature,
+       no + "it has no signature file (MVUpdate.dat.minisig). Nothing was "
+            "installed."},
+      {a.public_key(), &a, false, kJunk,
+       no + "its signature file is not a minisign signature. Nothing was "
+            "installed."},
+  };
+  for (const Case& c : cases) {
+    WriteFile(file, "LASTUPDATE=1\r\n[UPDATE 1]\r\n");
+    c.signer->Sign(file, c.legacy);
+    if (c.tamper == kFile) WriteFile(file, "LASTUPDATE=2\r\n[UPDATE 2]\r\n");
+    std::string text = ReadFile(sig);
+    if (c.tamper == kComment)
+      text.insert(text.find("\ntrusted comment: ") + 18, "x");
+    WriteFile(sig, c.tamper == kJunk ? "junk\n" : text);
+    if (c.tamper == kNoSignature) fs::remove(sig);
+    in.settings.update_public_keys = c.pinned;
+    in.window.lines.clear();
+    EXPECT_EQ(CheckControlFileSignature(in.settings, file, in.log),
+              c.line == used || c.pinned.empty())
+        << c.line;
+    EXPECT_EQ(in.window.lines, Lines{c.line});
+  }
+}
+
 TEST(ControlFileReaderTest, LineEnds) {
   const std::string chunk(64 * 1024, 'x');  // the reader's buffer size
   const std::string bom = "\xEF\xBB\xBF", nul("\tCaf\xE9\0.zip", 10);
@@ -262,7 +422,7 @@ TEST(ControlFileReaderTest, LineEnds) {
   std::pair<std::string, Lines> cases[] = {
       {"LASTUPDATE=7\r\n[UPDATE 7]\r\n", {"LASTUPDATE=7", "[UPDATE 7]"}},
       {"a\rb", {"a", "b"}},
-      {"a\nb\r\nc\n", {"a\nb", "c\n"}},  // a lone LF is part of the line
+      {"a\nb\r\nc\n\rd", {"a", "b", "c", "", "d"}},
       {"a\r\r\n\r\n", {"a", "", ""}},
       {nul, {nul}},
       {bom + "LASTUPDATE=7", {"LASTUPDATE=7"}},
