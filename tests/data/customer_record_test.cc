@@ -75,9 +75,9 @@ class CustomerRecordTest : public testing::Test {
   }
 
   // Loads an earlier record from a table of `rows`, then records update 7, the
-  // fault made by `port` (PGPORT) or `fault` (SQL as postgres, undone by
-  // `mend`). `loaded`: the record after the load, `load` and `record`: patterns
-  // of the lines each logs (the load's after the first), `errors`: of both.
+  // fault made by `port` (PGPORT) or `fault` (SQL as postgres; `mend` undoes
+  // it). `loaded`: the record after the load; `load`, `record`: patterns of the
+  // lines each logs (the load's after its first); `errors`: Error lines.
   void Check(const Lines& rows, const std::string& loaded,
              const std::string& load = "", const std::string& record = "",
              int errors = 0, const CustomerColumnTypes& types = {},
@@ -125,26 +125,26 @@ class CustomerRecordTest : public testing::Test {
 // that cannot be taken ends the load, the fields before it holding new values.
 // A failing server, login or table gives each step an Error line in time.
 TEST_F(CustomerRecordTest, LoadAndRecord) {
-  const std::string date = "|2026-01-02 03:04:05", now = "|01/02/2026 03:04:05";
+  const std::string in = "|2026-01-02 03:04:05", out = "|01/02/2026 03:04:05";
   const std::string row = "C1|h1|h2|u|p|5", old_date = "|01/02/2020 03:04:05";
   const std::string old = "OLD|o1|o2|ou|op|42" + old_date;
   const std::string long_name(100000, 'u'), table = "qorin.UpdateCustomerInfo";
   // Both defaults, swapped; the default primary drops the alternate.
-  Check({"C1||   |u|p|5" + date}, "C1|FTP2.TEST|FTP1.TEST|u|p|5" + now);
-  Check({"C1|h1||u|p|5" + date}, "C1|h1|FTP2.TEST|u|p|5" + now);
-  Check({"C1|  ftp1.test |h2|u|p|5" + date},
-        "C1|FTP2.TEST|FTP1.TEST|u|p|5" + now);
-  Check({" C1 | h1 |h2|" + long_name + "|p|5" + date},
-        " C1 | h1 |h2|" + long_name + "|p|5" + now, "", "", 0,
+  Check({"C1||   |u|p|5" + in}, "C1|FTP2.TEST|FTP1.TEST|u|p|5" + out);
+  Check({"C1|h1||u|p|5" + in}, "C1|h1|FTP2.TEST|u|p|5" + out);
+  Check({"C1|  ftp1.test |h2|u|p|5" + in},
+        "C1|FTP2.TEST|FTP1.TEST|u|p|5" + out);
+  Check({" C1 | h1 |h2|" + long_name + "|p|5" + in},
+        " C1 | h1 |h2|" + long_name + "|p|5" + out, "", "", 0,
         {.UserName = "text"});
   Check({"C1|h1|h2|u|p||"}, "C1|h1|h2|u|p|1000" + old_date);
   Check({"C1|h1|h2|u|p|7.50|12/06/2026 16:08:27"},
         "C1|h1|h2|u|p|8|12/06/2026 16:08:27", "", "", 0,
         {.UpdateInstalled = "numeric(10,2)", .LastUpdatedDate = "varchar(30)"});
-  Check({row + date, "C2|h3|h4|v|q|6" + date}, row + now);
-  Check({"C1|h1|h2||p|5" + date}, "C1|h1|h2|ou|op|42" + old_date,
+  Check({row + in, "C2|h3|h4|v|q|6" + in}, row + out);
+  Check({"C1|h1|h2||p|5" + in}, "C1|h1|h2|ou|op|42" + old_date,
         "94-Invalid use of Null\n", "", 1);
-  Check({"C1|h1|h2|u|p|3000000000" + date}, "C1|h1|h2|u|p|42" + old_date,
+  Check({"C1|h1|h2|u|p|3000000000" + in}, "C1|h1|h2|u|p|42" + old_date,
         "6-Overflow\n", "", 1, {.UpdateInstalled = "bigint"});
   Check({row + "|soon"}, row + old_date, "13-Type mismatch\n", "", 1,
         {.LastUpdatedDate = "varchar(30)"});
