@@ -1,351 +1,266 @@
 #include "data/customer_record.h"
 
+#include <fnmatch.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <filesystem>
-#include <functional>
 
 #include "app/form.h"
 #include "app/startup.h"
 #include "data/column_values.h"
+#include "data/odbc.h"
 #include "support/ftp_server.h"
+#include "support/installation.h"
 #include "support/postgres_server.h"
-#include "support/recording_window.h"
-#include "support/sandbox.h"
 
 namespace mv {
 namespace {
 
-using Row = CustomerRow;
-constexpr auto kNull = std::nullopt;
-constexpr char kDate[] = "2026-01-02 03:04:05";
-constexpr char kLoadQuery[] =
-    "SELECT CustomerNum, FTPSiteAddress1, FTPSiteAddress2, UserName, "
-    "Password, UpdateInstalled, LastUpdatedDate FROM qorin.UpdateCustomerInfo";
+using Lines = std::vector<std::string>;
 
-// What an earlier load left in the record.
-const CustomerUpdateInfo kEarlier = {
-    "OLD", "old1", "old2", "olduser", "oldpw", 42, {2020, 1, 2, 3, 4, 5}};
+TEST(ColumnValuesTest, ToDateTime) {
+  const char* cases[][2] = {
+      {"2026-12-06 16:08:27+01", "12/06/2026 16:08:27"},
+      {"2026-12-06 16:08:27.999999-05:30", "12/06/2026 16:08:27"},
+      {"2026-12-06", "12/06/2026 00:00:00"},
+      {"2024-02-29 00:00:00", "02/29/2024 00:00:00"},
+      {"12/6/2026 4:08:27 PM", "12/06/2026 16:08:27"},
+      {"12/6/2026 12:00:01 AM", "12/06/2026 00:00:01"},
+      {"12/6/2026 12:30 pm", "12/06/2026 12:30:00"}};
+  for (auto [text, value] : cases)
+    EXPECT_EQ(FormatMmDdYyyy(ToDateTime(text).value()), value) << text;
+  for (const char* text :
+       {"not a date", "2023-02-29", "2026-04-31", "2026-1-2", "0099-12-31",
+        "2026-12-06 24:00:00", "2026-12-06 16:08:27 junk", "12/06/26",
+        "12/6/2026 13:00 PM", "12/6/2026 0:00 AM"})
+    EXPECT_EQ(ToDateTime(text).failure().number(), kTypeMismatch) << text;
+}
 
-std::string Describe(const CustomerUpdateInfo& c) {
-  return c.CustomerNum + "|" + c.FTPSiteAddress1 + "|" + c.FTPSiteAddress2 +
-         "|" + c.UserName + "|" + c.Password + "|" +
-         std::to_string(c.UpdateInstalled) + "|" +
-         FormatStampDigits(c.LastUpdatedDate);
+using Field = std::optional<std::string> CustomerRow::*;
+constexpr Field kColumns[] = {
+    &CustomerRow::CustomerNum,     &CustomerRow::FTPSiteAddress1,
+    &CustomerRow::FTPSiteAddress2, &CustomerRow::UserName,
+    &CustomerRow::Password,        &CustomerRow::UpdateInstalled,
+    &CustomerRow::LastUpdatedDate};
+
+// Rows written as psql prints them: "C1|h1||u|p|5|2026-01-02 03:04:05", an
+// empty field being NULL.
+std::vector<CustomerRow> Rows(const Lines& texts) {
+  std::vector<CustomerRow> rows(texts.size());
+  for (size_t i = 0, at = 0; i < texts.size(); ++i, at = 0) {
+    for (Field column : kColumns) {
+      size_t end = std::min(texts[i].find('|', at), texts[i].size());
+      if (end > at) rows[i].*column = texts[i].substr(at, end - at);
+      at = end + 1;
+    }
+  }
+  return rows;
+}
+
+// The list lines from `first` on, each ended by "\n".
+std::string Joined(const Lines& lines, size_t first) {
+  std::string text;
+  for (size_t i = first; i < lines.size(); ++i) text += lines[i] + "\n";
+  return text;
 }
 
 class CustomerRecordTest : public testing::Test {
  protected:
   CustomerRecordTest() {
-    pg_.UseIn(sb_.env());
-    sb_.env().Set("MVUPDATE_DEFAULT_FTP_PRIMARY", "FTP1.TEST");
-    sb_.env().Set("MVUPDATE_DEFAULT_FTP_ALTERNATE", "FTP2.TEST");
-    std::filesystem::create_directories(sb_.install() + "/Database");
-    InitErrorLogging(form_);
-    Reset();
+    pg_.UseIn(in_.sb.env());
+    in_.sb.env().Set("MVUPDATE_DEFAULT_FTP_PRIMARY", "FTP1.TEST");
+    in_.sb.env().Set("MVUPDATE_DEFAULT_FTP_ALTERNATE", "FTP2.TEST");
+    in_.sb.env().Set("MVUPDATE_DB_LOGIN_TIMEOUT", "1");
+    in_.settings.connection_string = PostgresServer::ConnectionString();
   }
 
-  // The state before each case: the earlier record, an empty list box.
-  void Reset() {
-    form_.customer = kEarlier;
-    form_.settings.ConnectionString = PostgresServer::ConnectionString();
-    form_.settings.LastError.clear();
-    form_.settings.InstallationType = 0;
-    window_.lines.clear();
-    window_.use_alternate_enabled = false;
+  // Loads an earlier record from a table of `rows`, then records update 7, the
+  // fault made by `port` (PGPORT) or `fault` (SQL as postgres; `mend` undoes
+  // it). `loaded`: the record after the load; `load`, `record`: patterns of the
+  // lines each logs (the load's after its first); `errors`: Error lines.
+  void Check(const Lines& rows, const std::string& loaded,
+             const std::string& load = "", const std::string& record = "",
+             int errors = 0, const CustomerColumnTypes& types = {},
+             int port = 0, const std::string& fault = "",
+             const std::string& mend = "") {
+    SCOPED_TRACE(loaded.substr(0, 40) + " " + fault + record);
+    pg_.CreateCustomerTable(types, Rows(rows));
+    if (port) in_.sb.env().Set("PGPORT", std::to_string(port));
+    if (!fault.empty()) pg_.ExecOrFail(fault, "postgres");
+    in_.window.lines.clear();
+    int errors_before = in_.log.error_lines();
+    CustomerUpdateInfo c = {
+        "OLD", "o1", "o2", "ou", "op", 42, {2020, 1, 2, 3, 4, 5}};
+    auto start = std::chrono::steady_clock::now();
+    bool load_ok =
+        LoadCustomerInfo(in_.settings.connection_string, c, in_.log, true);
+    std::string load_lines = Joined(in_.window.lines, 1);
+    in_.window.lines.clear();
+    bool record_ok = UpdateCustomerInfoRecord(in_.settings, in_.log, 7);
+    EXPECT_LT(std::chrono::steady_clock::now() - start,
+              std::chrono::seconds(5));
+    pg_.UseIn(in_.sb.env());
+    if (!mend.empty()) pg_.ExecOrFail(mend, "postgres");
+    EXPECT_EQ(load_ok, load.empty());
+    EXPECT_EQ(c.customer_number + "|" + c.site_address1 + "|" +
+                  c.site_address2 + "|" + c.user_name + "|" + c.password + "|" +
+                  std::to_string(c.update_installed) + "|" +
+                  FormatMmDdYyyy(c.last_updated),
+              loaded);
+    EXPECT_EQ(c.table_read, load_ok || rows.empty());
+    EXPECT_EQ(fnmatch(load_ok ? "*" : load.c_str(), load_lines.c_str(), 0), 0)
+        << load_lines;
+    EXPECT_EQ(record_ok, record.empty());
+    std::string record_lines = Joined(in_.window.lines, 0);
+    EXPECT_EQ(fnmatch(record.c_str(), record_lines.c_str(), 0), 0)
+        << record_lines;
+    EXPECT_EQ(in_.log.error_lines() - errors_before, errors);
   }
 
-  Sandbox sb_;
+  Installation in_;
   PostgresServer& pg_ = PostgresServer::Get();
-  RecordingWindow window_;
-  Form form_{window_, sb_.config()};
 };
 
-// The first row is taken, with default hosts where the customer has none.
-// A value that cannot be taken ends the load at once with an Error line:
-// the fields before it hold the new values, the others the earlier ones,
-// and "Use Alternate" stays off.
-TEST_F(CustomerRecordTest, LoadReadsTheFirstRow) {
-  struct Case {
-    const char* what;
-    std::vector<Row> rows;
-    const char* expected;  // as Describe gives it
-    CustomerColumnTypes types = {};
-    const char* failure = "";
-  } cases[] = {
-      {"no primary host and a blank alternate: both defaults, swapped",
-       {{"C1", kNull, "   ", "u", "p", "5", kDate}},
-       "C1|FTP2.TEST|FTP1.TEST|u|p|5|260102030405"},
-      {"no alternate host: the default alternate",
-       {{"C1", "h1", kNull, "u", "p", "5", kDate}},
-       "C1|h1|FTP2.TEST|u|p|5|260102030405"},
-      {"the default primary in lower case drops the customer's alternate",
-       {{"C1", "  ftp1.test ", "h2", "u", "p", "5", kDate}},
-       "C1|FTP2.TEST|FTP1.TEST|u|p|5|260102030405"},
-      {"values are kept as stored, blanks included",
-       {{" C1 ", " h1 ", "h2", "u 1 ", "p", "5", kDate}},
-       " C1 | h1 |h2|u 1 |p|5|260102030405"},
-      {"no update number: 1000, no date: the earlier date stays",
-       {{"C1", "h1", "h2", "u", "p", kNull, kNull}},
-       "C1|h1|h2|u|p|1000|200102030405"},
-      {"a decimal update number is rounded, a date kept as text",
-       {{"C1", "h1", "h2", "u", "p", "7.50", "12/06/2026 16:08:27"}},
-       "C1|h1|h2|u|p|8|261206160827",
-       {.UpdateInstalled = "numeric(10,2)", .LastUpdatedDate = "varchar(30)"}},
-      {"only the first of several rows",
-       {{"C1", "h1", "h2", "u", "p", "5", kDate},
-        {"C2", "h1", "h2", "u", "p", "5", kDate}},
-       "C1|h1|h2|u|p|5|260102030405"},
-      {"no user name",
-       {{"C1", "h1", "h2", kNull, "p", "5", kDate}},
-       "C1|h1|h2|olduser|oldpw|42|200102030405",
-       {},
-       "94-Invalid use of Null"},
-      {"an update number beyond 32 bits",
-       {{"C1", "h1", "h2", "u", "p", "3000000000", kDate}},
-       "C1|h1|h2|u|p|42|200102030405",
-       {.UpdateInstalled = "bigint"},
-       "6-Overflow"},
-      {"a date that is no date",
-       {{"C1", "h1", "h2", "u", "p", "5", "soon"}},
-       "C1|h1|h2|u|p|5|200102030405",
-       {.LastUpdatedDate = "varchar(30)"},
-       "13-Type mismatch"},
+// The first row is taken, default hosts standing in for missing ones; a value
+// that cannot be taken ends the load, the fields before it holding new values.
+// A failing server, login or table gives each step an Error line in time.
+TEST_F(CustomerRecordTest, LoadAndRecord) {
+  const std::string in = "|2026-01-02 03:04:05", out = "|01/02/2026 03:04:05";
+  const std::string row = "C1|h1|h2|u|p|5", old_date = "|01/02/2020 03:04:05";
+  const std::string old = "OLD|o1|o2|ou|op|42" + old_date;
+  const std::string long_name(100000, 'u'), table = "qorin.UpdateCustomerInfo";
+  // Both defaults, swapped; the default primary drops the alternate.
+  Check({"C1||   |u|p|5" + in}, "C1|FTP2.TEST|FTP1.TEST|u|p|5" + out);
+  Check({"C1|h1||u|p|5" + in}, "C1|h1|FTP2.TEST|u|p|5" + out);
+  Check({"C1|  ftp1.test |h2|u|p|5" + in},
+        "C1|FTP2.TEST|FTP1.TEST|u|p|5" + out);
+  Check({" C1 | h1 |h2|" + long_name + "|p|5" + in},
+        " C1 | h1 |h2|" + long_name + "|p|5" + out, "", "", 0,
+        {.UserName = "text"});
+  Check({"C1|h1|h2|u|p||"}, "C1|h1|h2|u|p|1000" + old_date);
+  Check({"C1|h1|h2|u|p|7.50|12/06/2026 16:08:27"},
+        "C1|h1|h2|u|p|8|12/06/2026 16:08:27", "", "", 0,
+        {.UpdateInstalled = "numeric(10,2)", .LastUpdatedDate = "varchar(30)"});
+  Check({row + in, "C2|h3|h4|v|q|6" + in}, row + out);
+  Check({"C1|h1|h2||p|5" + in}, "C1|h1|h2|ou|op|42" + old_date,
+        "94-Invalid use of Null\n", "", 1);
+  Check({"C1|h1|h2|u|p|3000000000" + in}, "C1|h1|h2|u|p|42" + old_date,
+        "6-Overflow\n", "", 1, {.UpdateInstalled = "bigint"});
+  Check({row + "|soon"}, row + old_date, "13-Type mismatch\n", "", 1,
+        {.LastUpdatedDate = "varchar(30)"});
+  // The load's lines are Errors, the record's Warnings.
+  Check({}, old,
+        "!!! No entry exists in UpdateCustomerInfo table. !!! \n...SELECT *"
+        "FROM qorin.UpdateCustomerInfo\n \n",
+        "!!! Entry in UpdateCustomerInfo Table does NOT exist. \n  SELECT *"
+        "FROM UpdateCustomerInfo\n",
+        2);
+  auto fails = [&](std::string pattern, int port, std::string fault = "",
+                   std::string mend = "") {  // both steps alike
+    Check({row}, old, pattern, pattern, 2, {}, port, fault, mend);
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Reset();
-    pg_.CreateCustomerTable(c.types, c.rows);
-    bool ok = *c.failure == '\0';
-    EXPECT_EQ(LoadCustomerInfo(form_, true), ok) << form_.settings.LastError;
-    EXPECT_EQ(Describe(form_.customer), c.expected);
-    const CustomerUpdateInfo& e = form_.customer;
-    std::vector<std::string> lines = {"[CUSTOMER FTP]", c.failure};
-    if (ok) {
-      lines = {"[CUSTOMER FTP]",
-               "Customer Number  : " + e.CustomerNum,
-               "Host IP Address  : " + e.FTPSiteAddress1,
-               "Alt IP Address   : " + e.FTPSiteAddress2,
-               "User Name        : " + e.UserName,
-               " "};
-    }
-    EXPECT_EQ(window_.lines, lines);
-    EXPECT_EQ(window_.use_alternate_enabled, ok);
-    EXPECT_EQ(form_.settings.LastError, c.failure);
-  }
-}
-
-TEST_F(CustomerRecordTest, LoadFromAnEmptyTable) {
-  struct Case {
-    std::string earlier_alternate;
-    bool enabled;
-  } cases[] = {{"", false}, {"old2", true}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.earlier_alternate);
-    Reset();
-    form_.customer.FTPSiteAddress2 = c.earlier_alternate;
-    CustomerUpdateInfo before = form_.customer;
-    pg_.CreateCustomerTable({}, {});
-    EXPECT_FALSE(LoadCustomerInfo(form_, true));
-    EXPECT_EQ(window_.lines,
-              (std::vector<std::string>{
-                  "[CUSTOMER FTP]",
-                  "!!! No entry exists in UpdateCustomerInfo table. !!! ",
-                  std::string("...") + kLoadQuery, " "}));
-    EXPECT_EQ(Describe(form_.customer), Describe(before));
-    EXPECT_EQ(window_.use_alternate_enabled, c.enabled);
-    EXPECT_EQ(form_.settings.LastError, "");
-  }
-  // Both lines are Error lines of the event log.
-  std::vector<std::string> file = ReadCrLfLines(sb_.event_log());
-  EXPECT_NE(std::find(file.begin(), file.end(),
-                      "\t*****ERROR::!!! No entry exists in "
-                      "UpdateCustomerInfo table. !!! "),
-            file.end());
-}
-
-void SetPassword(PostgresServer& pg, const char* password) {
-  pg.ExecOrFail(std::string("ALTER ROLE qorin PASSWORD '") + password + "'",
-                "postgres", "postgres");
-}
-
-void SetOwner(PostgresServer& pg, const char* owner) {
-  pg.ExecOrFail(std::string("ALTER TABLE qorin.UpdateCustomerInfo OWNER TO ") +
-                    owner +
-                    ";GRANT SELECT ON qorin.UpdateCustomerInfo TO qorin",
-                "postgres");
-}
-
-// Failures of the server, the login or the table, while loading and then
-// recording: each fails quickly with one Error line holding the driver's
-// SQLSTATE, and the record loaded before stays.
-TEST_F(CustomerRecordTest, DatabaseFaults) {
-  using Change = std::function<void(PostgresServer&)>;
-  struct Fault {
-    const char* what;
-    Change make, undo;
-    const char* state;
-    const char* detail;  // part of the driver's message
-  } faults[] = {
-      {"server down", [](PostgresServer& pg) { pg.Stop(); },
-       [](PostgresServer& pg) { pg.Start(); }, "08001", "Connection refused"},
-      {"wrong password", [](PostgresServer& pg) { SetPassword(pg, "x"); },
-       [](PostgresServer& pg) { SetPassword(pg, "wzq"); }, "08001",
-       "password authentication failed"},
-      {"table missing",
-       [](PostgresServer& pg) {
-         pg.ExecOrFail("DROP TABLE qorin.UpdateCustomerInfo");
-       },
-       [](PostgresServer&) {}, "42P01", "updatecustomerinfo"},
-      // A row the login may read but not change.
-      {"row cannot be saved",
-       [](PostgresServer& pg) { SetOwner(pg, "postgres"); },
-       [](PostgresServer& pg) { SetOwner(pg, "qorin"); }, "42501",
-       "permission denied"},
-  };
-  for (const Fault& f : faults) {
-    SCOPED_TRACE(f.what);
-    Reset();
-    pg_.CreateCustomerTable({}, {{"C1", "h1", "h2", "u", "p", "1", kNull}});
-    f.make(pg_);
-    auto start = std::chrono::steady_clock::now();
-    bool loaded = LoadCustomerInfo(form_, true);
-    std::vector<std::string> load_lines = window_.lines;
-    window_.lines.clear();
-    bool saved = UpdateCustomerInfoRecord(form_, 7);
-    auto took = std::chrono::steady_clock::now() - start;
-    f.undo(pg_);
-    EXPECT_FALSE(saved);
-    EXPECT_LT(took, std::chrono::seconds(8));
-    ASSERT_EQ(window_.lines.size(), 1u);
-    auto driver_text = [&](const std::string& text) {
-      EXPECT_EQ(text.rfind("-2147467259-[" + std::string(f.state) + "] ", 0),
-                0u)
-          << text;
-      EXPECT_NE(text.find(f.detail), std::string::npos) << text;
-    };
-    driver_text(window_.lines[0]);
-    EXPECT_EQ(form_.settings.LastError,
-              "********** ERROR: " + window_.lines[0]);
-    if (f.state == std::string("42501")) continue;  // the row could be read
-    EXPECT_FALSE(loaded);
-    ASSERT_EQ(load_lines.size(), 2u);
-    EXPECT_EQ(load_lines[0], "[CUSTOMER FTP]");
-    driver_text(load_lines[1]);
-    EXPECT_EQ(Describe(form_.customer), Describe(kEarlier));
-    EXPECT_FALSE(window_.use_alternate_enabled);
-  }
-}
-
-// The login time-out is a deployment value; a hanging server costs that
-// long and no more.
-TEST_F(CustomerRecordTest, LoadGivesUpOnASilentServer) {
+  fails("-2147467259-\\[08001] *Connection refused*", RefusingPort());
   SilentServer silent;
-  sb_.env().Set("PGPORT", std::to_string(silent.port()));
-  sb_.env().Set("MVUPDATE_DB_LOGIN_TIMEOUT", "1");
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(LoadCustomerInfo(form_, true));
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
-  EXPECT_EQ(
-      window_.lines,
-      (std::vector<std::string>{
-          "[CUSTOMER FTP]",
-          "-2147467259-[08001] connection to server at \"127.0.0.1\", "
-          "port " +
-              std::to_string(silent.port()) + " failed: timeout expired"}));
+  fails("-2147467259-\\[08001] *timeout expired\n", silent.port());
+  fails("*\\[08001] *password authentication failed*", 0,
+        "ALTER ROLE qorin PASSWORD 'x'", "ALTER ROLE qorin PASSWORD 'wzq'");
+  fails("*\\[42P01] *relation *updatecustomerinfo\" does not exist*", 0,
+        "DROP TABLE " + table);
+  fails("*\\[42703] *column \"password\" does not exist*", 0,
+        "ALTER TABLE " + table + " DROP Password");
+  // A login that may read the row but not change it.
+  Check({row}, row + old_date, "", "*\\[42501] ERROR: permission denied*", 1,
+        {}, 0,
+        "ALTER TABLE " + table + " OWNER TO postgres; GRANT SELECT ON " +
+            table + " TO qorin",
+        "ALTER TABLE " + table + " OWNER TO qorin");
+  // A row that changes between reading and updating it.
+  Check({row}, row + old_date, "",
+        "-2147467259-Row cannot be located for updating. Some values may "
+        "have been changed since it was last read.\n",
+        1, {}, 0,
+        "CREATE OR REPLACE FUNCTION qorin.gone() RETURNS trigger AS 'BEGIN "
+        "RETURN NULL; END' LANGUAGE plpgsql; CREATE TRIGGER gone BEFORE UPDATE "
+        "ON "
+        "qorin.UpdateCustomerInfo FOR EACH ROW EXECUTE FUNCTION qorin.gone()");
 }
 
-// The first row is found again by all its values, NULLs and fractions of
-// a second included; rows that differ from it keep their values.
+// The first row is found again by all its values, NULLs and fractions of a
+// second included; rows that differ from it keep their values. `updated`:
+// whether each row now holds update 7 and a date of now.
 TEST_F(CustomerRecordTest, RecordUpdatesTheFirstRowOnly) {
-  const Row kRow = {"C1", "h1", "h2", "u1", "p1", "5", kDate};
-  struct Case {
-    std::string what;
-    std::vector<Row> rows;
-    std::vector<bool> updated;  // per row
-    CustomerColumnTypes types = {};
-    int32_t installation_type = 0;
+  auto record = [&](std::vector<CustomerRow> rows, std::string updated,
+                    CustomerColumnTypes types = {}) {
+    pg_.CreateCustomerTable(types, rows);
+    // Numbers the rows in the order they were inserted.
+    pg_.ExecOrFail("ALTER TABLE qorin.UpdateCustomerInfo ADD n serial");
+    EXPECT_TRUE(UpdateCustomerInfoRecord(in_.settings, in_.log, 7));
+    EXPECT_EQ(in_.window.lines, Lines{});
+    EXPECT_EQ(pg_.ExecOrFail(
+                  "SELECT string_agg(CASE WHEN UpdateInstalled = 7 AND now() - "
+                  "LastUpdatedDate::timestamp < '1 min' THEN '1' ELSE '0' END, "
+                  "'' ORDER BY n) FROM qorin.UpdateCustomerInfo"),
+              updated + "\n");
   };
-  Row c2 = kRow, fraction = kRow, later = kRow, zone = kRow;
-  c2.CustomerNum = "C2";
-  fraction.LastUpdatedDate = "2026-01-02 03:04:05.25";
-  later.LastUpdatedDate = "2026-01-02 03:04:05.5";
-  zone.LastUpdatedDate = "2026-01-02 03:04:05+00";
-  std::vector<Case> cases = {
-      {"a client leaves the row alone", {kRow}, {false}, {}, 1},
-      {"several rows", {kRow, c2, c2}, {true, false, false}},
-      {"identical rows cannot be told apart",
-       {kRow, kRow, c2},
-       {true, true, false}},
-      {"a fraction of a second", {fraction, later}, {true, false}},
-      {"a time zone", {zone}, {true}, {.LastUpdatedDate = "timestamptz"}},
-      {"a date kept as text",
-       {kRow},
-       {true},
-       {.LastUpdatedDate = "varchar(30)"}},
-  };
-  std::optional<std::string> Row::*columns[] = {
-      &Row::CustomerNum,    &Row::FTPSiteAddress1, &Row::FTPSiteAddress2,
-      &Row::UserName,       &Row::Password,        &Row::UpdateInstalled,
-      &Row::LastUpdatedDate};
-  for (int i = 0; i < 7; ++i) {
-    Row null_row = kRow;
-    null_row.*columns[i] = kNull;
-    std::string what = "NULL in column " + std::to_string(i);
-    cases.push_back({what + " first", {null_row, kRow}, {true, false}});
-    cases.push_back({what + " second", {kRow, null_row}, {true, false}});
+  const std::string row = "C1|h1|h2|u1|p1|5|2026-01-02 03:04:05";
+  const std::string c2 = "C2" + row.substr(2);
+  record(Rows({row, c2, c2}), "100");
+  record(Rows({row, row, c2}), "110");  // identical rows cannot be told apart
+  record(Rows({row + ".25", row + ".5"}), "10");
+  record(Rows({row}), "1", {.LastUpdatedDate = "timestamptz"});
+  record(Rows({row}), "1", {.LastUpdatedDate = "varchar(30)"});
+  for (Field column : kColumns) {
+    std::vector<CustomerRow> rows = Rows({row, row});
+    rows[0].*column = std::nullopt;
+    record(rows, "10");
   }
-  auto printed = [&](const Row& r) {
-    std::string s;
-    for (auto column : columns) s += (r.*column).value_or("") + "|";
-    return s;
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Reset();
-    form_.settings.InstallationType = c.installation_type;
-    pg_.CreateCustomerTable(c.types, c.rows);
-    DateTime before = Now();
-    EXPECT_TRUE(UpdateCustomerInfoRecord(form_, 7)) << form_.settings.LastError;
-    DateTime after = Now();
-    EXPECT_EQ(window_.lines, std::vector<std::string>{});
-    std::vector<std::string> expected, got;
-    for (size_t i = 0; i < c.rows.size(); ++i) {
-      Row r = c.rows[i];
-      if (c.updated[i]) r.UpdateInstalled = "7", r.LastUpdatedDate = "<now>";
-      expected.push_back(printed(r));
-    }
-    // Rows as the server prints them, a date written just now as "<now>".
-    for (std::string row : pg_.CustomerRows()) {
-      size_t bar = row.rfind('|');
-      Result<DateTime> t = ToDateTime(row.substr(bar + 1));
-      if (t.ok() && before <= t.value() && t.value() <= after) {
-        row = row.substr(0, bar + 1) + "<now>";
-      }
-      got.push_back(row + "|");
-    }
-    std::sort(expected.begin(), expected.end());
-    std::sort(got.begin(), got.end());
-    EXPECT_EQ(got, expected);
+  in_.settings.installation_type = InstallationType::kClient;
+  record(Rows({row}), "0");  // a client only reads the row
+}
+
+// The driver manager names a driver it cannot load in its message: a driver
+// named like the password shows that the message is masked.
+TEST(OdbcTest, PasswordsAreMaskedInDriverMessages) {
+  Sandbox sb;
+  const char* cases[][2] = {
+      {"driver={a;b}}c};Password={a;b}}c};x=y", "'****'"},
+      {"driver={two};pwd=one;database=Q;pwd=two", "'****'"},
+      {"driver={abcdef};pwd=abc;password=abcdef", "'****'"},
+      {"driver={Plain};pwd=", "'Plain'"},
+      // An unclosed brace: the plain scan finds the password.
+      {"driver={Secret-77;pwd=Secret-77", "'****;pwd=****'"}};
+  for (auto [cs, shown] : cases) {
+    std::string text = OdbcConnection::Open(cs, {}).failure().Text();
+    EXPECT_NE(text.find(shown), std::string::npos) << cs << "\n" << text;
   }
 }
 
-TEST_F(CustomerRecordTest, RecordWithoutARow) {
-  const std::string query =
-      "SELECT CustomerNum, FTPSiteAddress1, FTPSiteAddress2, UserName, "
-      "Password, UpdateInstalled, LastUpdatedDate FROM UpdateCustomerInfo";
-  pg_.CreateCustomerTable({}, {});
-  EXPECT_FALSE(UpdateCustomerInfoRecord(form_, 7));
-  EXPECT_EQ(window_.lines,
-            (std::vector<std::string>{
-                "!!! Entry in UpdateCustomerInfo Table does NOT exist. ",
-                "  " + query}));
-  EXPECT_EQ(form_.settings.LastError, "");
-  std::vector<std::string> file = ReadCrLfLines(sb_.event_log());
-  EXPECT_NE(std::find(file.begin(), file.end(), "\t***Warning::  " + query),
-            file.end());
+// The registry's names go into the connection string as they are: a ";" adds
+// an attribute (a later one wins), blanks and braces stay part of the name.
+// No password shows up in the list box or the event log, whatever happens.
+TEST(OdbcTest, RegistryValuesInTheConnectionString) {
+  const std::string cases[][3] = {
+      {"127.0.0.1;database=Other", "Quillmere",
+       "\n[CUSTOMER FTP]\nCustomer Number  : C1\nHost IP Address  : h1\n"
+       "Alt IP Address   : h2\nUser Name        : user1\n \n"},
+      {"127.0.0.1", "Quillmere;pwd=other", "password authentication failed"},
+      {" 127.0.0.1 ", "Quillmere", "translate host name \" 127.0.0.1 \""},
+      {"127.0.0.1", "{Quillmere}", "database \"{Quillmere}\" does not exist"},
+      {"{127.0.0.1", "Quillmere", "[08001] Connection string parse error"}};
+  for (const auto& [server, database, shown] : cases) {
+    Sandbox sb({.db_server = server, .db_name = database});
+    PostgresServer::Get().UseIn(sb.env());
+    PostgresServer::Get().CreateCustomerTable(
+        {}, Rows({"C1|h1|h2|user1|ftp-secret-9|5|"}));
+    RecordingWindow window;
+    Form form(window, sb.config());
+    StartUp(form);
+    std::string all = ReadFile(sb.event_log()) + "\n";
+    for (const std::string& line : window.history) all += line + "\n";
+    EXPECT_NE(all.find(shown), std::string::npos) << all;
+    EXPECT_EQ(all.find("wzq"), std::string::npos) << all;
+    EXPECT_EQ(all.find("ftp-secret-9"), std::string::npos) << all;
+  }
 }
 
 }  // namespace

@@ -65,9 +65,6 @@ mv_pe_file(Strings.dll 64 dll strings.rc)
 mv_pe_file(NoResources.exe 32 exe)
 add_custom_target(tools_pe_files DEPENDS ${MV_PE_FILES})
 
-mv_test(tools_test
-  tools/pe_version_test.cc
-  tools/file_version_test.cc
-  tools/maintenance_test.cc)
+mv_test(tools_test tools/tools_test.cc)
 add_dependencies(tools_test tools_pe_files)
 target_compile_definitions(tools_test PRIVATE MVUPDATE_TEST_PE_DIR="${MV_PE_DIR}")
