@@ -69,7 +69,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Write(install.app() + "/Download/MVUpdate.dat", text);
     Write(install.app() + "/Update/MVUpdate.dat", text);
     mv::fuzz::Session session(install, type);
-    if (mv::CheckForNewUpdate(session.context(), session.store)) {
+    if (mv::CheckForNewUpdate(session.context(), session.store) ==
+        mv::UpdateCheck::kNewUpdate) {
       mv::ProcessUpdateControlFile(session.context(), session.store);
       CheckOutcome(session);
     }

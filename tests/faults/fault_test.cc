@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -39,6 +40,7 @@ class FaultTest : public testing::Test {
                   sb_.odbc_folder() + "/odbcinst.ini");
     sb_.env().Set("ODBCSYSINI", sb_.odbc_folder());
     sb_.env().Set("MVUPDATE_RUN_WAIT_SECONDS", "3");
+    sb_.env().Set("MVUPDATE_FTP_RETRIES", "0");  // a dead site stays dead
     pg_.CreateCustomerTable({},
                             {{"C1001", site_.host(), site_.host(), site_.user(),
                               site_.password(), "0", std::nullopt}});
@@ -73,7 +75,8 @@ class FaultTest : public testing::Test {
 
   // Runs `command`, which `strike` may disturb: it ends with `status`, logs
   // an Error line starting with `error`, leaves no file under a temporary
-  // name, and has recorded `recorded` ("stored/row"). No password, as written
+  // name but the part of a download kept for the next attempt, and has
+  // recorded `recorded` ("stored/row"). No password, as written
   // or in a URL, is in its output, in a file of the installation or the site,
   // or in the commands the site received (PASS aside).
   void Run(int status, const std::string& error, const std::string& recorded,
@@ -87,7 +90,10 @@ class FaultTest : public testing::Test {
     std::string all = cli.out() + "\n" + cli.err();  // and the event log
     for (const std::string& folder : {sb_.root(), site_.root()}) {
       for (const auto& e : fs::recursive_directory_iterator(folder)) {
-        EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+        std::string name = e.path().filename().string();
+        EXPECT_TRUE(name[0] != '.' || name.ends_with(".mvpartial") ||
+                    name.ends_with(".mvpartial-info"))
+            << e.path();
         if (e.is_regular_file()) all += "\n" + ReadFile(e.path());
       }
     }
@@ -108,12 +114,16 @@ class FaultTest : public testing::Test {
         recorded + "\n");
   }
 
-  // The next run, with the site back, installs what is missing.
-  void NextRun(bool update1_again) {
+  // The next run, with the site back, installs what is missing, going on
+  // with a download that broke off when `resumed`.
+  void NextRun(bool update1_again, bool resumed = false) {
     ASSERT_TRUE(site_.running() || site_.Restart());
     site_.SetFault(FtpServer::Fault::kNone);
+    site_.ClearCommands();
     Run(0, "", "2/2");
     EXPECT_EQ(Shows("   Installing update 1..."), update1_again) << out_;
+    std::vector<std::string> rest = site_.Arguments("REST");
+    EXPECT_EQ(std::ranges::count(rest, "0") < std::ssize(rest), resumed);
   }
 
   FtpServer& site_ = FtpServer::Shared();
@@ -122,8 +132,9 @@ class FaultTest : public testing::Test {
   std::string out_;  // standard output of the last run
 };
 
-// The site dies during a download (the section is recorded; after Reset Last
-// Update the next run redoes it), then during the upload of the report.
+// The site dies during a download: the update is not recorded, and the next
+// run goes on with the download where it broke off. Then the site dies
+// during the upload of the report.
 TEST_F(FaultTest, SiteKilledDuringTransfers) {
   std::string random(1 << 20, '\0');  // does not shrink in the archive
   for (std::mt19937 gen(7); char& c : random) c = static_cast<char>(gen());
@@ -134,18 +145,21 @@ TEST_F(FaultTest, SiteKilledDuringTransfers) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     ASSERT_TRUE(site_.Kill());
   };
-  Run(1, "Download to Server: Failed. ", "2/2", [&](ChildProcess&) {
+  Run(1, "Download to Server: Failed. ", "1/1", [&](ChildProcess&) {
     kill_site(4, "RETR");  // after both control files and Patch1.zip
   });
   EXPECT_FALSE(fs::exists(Download() + "/Patch2.zip") ||
                fs::exists(Update() + "/Patch2.zip") ||
                fs::exists(Download() + "/Data"));
-  Run(0, "", "1/2", {}, {}, "reset");
-  NextRun(false);
+  EXPECT_TRUE(
+      Shows("!!! Update 2 was not installed because a command "
+            "failed; the next run tries it again."));
+  NextRun(false, true);
   EXPECT_EQ(ReadFile(Download() + "/Data/random.bin"), random);
 
   Publish("", kSignal);
   Run(0, "", "1/2", {}, {}, "reset");
+  site_.ClearCommands();
   Run(1, "1010-The connection to the FTP site was lost.", "2/2",
       [&](ChildProcess&) {
         ASSERT_TRUE(Caught());
@@ -176,12 +190,54 @@ TEST_F(FaultTest, KilledAndDatabaseStoppedBetweenUpdates) {
   EXPECT_EQ(ReadFile(Download() + "/Bin/core.txt"), "core 2");
 }
 
-// The entry that does not fit on the disk is not left behind.
+// The entry that does not fit on the disk is not left behind, and the
+// update is tried again by the next run.
 TEST_F(FaultTest, DiskFullWhileExtracting) {
   Publish("", "", {{"Data/big.dat", std::string(1 << 20, 'x')}});
-  Run(1, " 6\r\n", "2/2", {}, {.file_size_limit = 256 * 1024});
-  EXPECT_EQ(ReadFile(Download() + "/Bin/core.txt"), "core 2");
+  Run(1, " 6\r\n", "1/1", {}, {.file_size_limit = 256 * 1024});
   EXPECT_FALSE(fs::exists(Download() + "/Data/big.dat"));
+  NextRun(false);
+  EXPECT_EQ(ReadFile(Download() + "/Data/big.dat"), std::string(1 << 20, 'x'));
+}
+
+// The utility stopped (SIGTERM) or killed during a download: the next run
+// goes on with it where it broke off.
+TEST_F(FaultTest, UtilityStoppedDuringDownload) {
+  std::string random(4 << 20, '\0');
+  for (std::mt19937 gen(9); char& c : random) c = static_cast<char>(gen());
+  Publish("", "", {{"Data/random.bin", random}});
+  for (int signal : {SIGTERM, SIGKILL}) {
+    site_.SetFault(FtpServer::Fault::kStall, 1 << 20);
+    std::string part = Download() + "/.Patch2.zip.mvpartial";
+    Run(-signal, "", signal == SIGTERM ? "1/1" : "1/2", [&](ChildProcess& cli) {
+      ASSERT_TRUE(WaitUntil([&] {
+        return fs::exists(part) && fs::file_size(part) >= (1 << 20);
+      }));
+      ::kill(cli.pid(), signal);
+    });
+    NextRun(false, true);
+    EXPECT_EQ(ReadFile(Download() + "/Data/random.bin"), random);
+    Run(0, "", "1/2", {}, {}, "reset");
+  }
+}
+
+// Two runs at once: the second finds the first working and does nothing;
+// the event log keeps the first run's lines. A lock left by a killed run
+// stops nobody (the kill above left its file).
+TEST_F(FaultTest, OneRunAtATime) {
+  Publish(kSignal);
+  ChildProcess first({MVUPDATE_CLI, "update"});
+  ASSERT_TRUE(Caught());
+  Run(1,
+      "!!! Another run of the update utility is working on this "
+      "installation (process " +
+          std::to_string(first.pid()),
+      "1/1");
+  EXPECT_EQ(first.Wait(), 0) << first.out();
+  std::string log = ReadFile(sb_.event_log());
+  EXPECT_NE(log.find("COMMAND: RUN signal.sh caught"), std::string::npos);
+  EXPECT_NE(log.find("*****ERROR::!!! Another run"), std::string::npos);
+  EXPECT_TRUE(fs::exists(sb_.install() + "/Database/MVUpdate.lock"));
 }
 
 // Without the Update folder the control files cannot be passed on, so nothing

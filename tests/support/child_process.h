@@ -50,6 +50,7 @@ class ChildProcess {
   // Ends the child at once (SIGKILL), as a crash or a power cut would.
   void Kill();
 
+  pid_t pid() const { return pid_; }
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
 
