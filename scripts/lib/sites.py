@@ -13,7 +13,9 @@
         PUT; DIR/access.log lists the requests.
 
 --cert names the certificate and key files without their endings
-(CERTS/server, the default, is CERTS/server.pem and CERTS/server.key).
+(CERTS/server, the default, is CERTS/server.pem and CERTS/server.key);
+--port N serves on that port instead of a free one; --rate N (nginx) sends
+at most N bytes a second.
 
 A server runs in the foreground on a free port; the launcher prints
 "port=N" once it accepts connections and stops the server when its standard
@@ -103,7 +105,7 @@ def wait_for_port(port, proc, seconds=15):
     return False
 
 
-def proftpd_config(d, root, user, password, cert, tls):
+def proftpd_config(d, root, user, password, cert, tls, port, rate):
     nobody = pwd.getpwnam("nobody")
     hashed = subprocess.run(["openssl", "passwd", "-1", password], check=True,
                             capture_output=True, text=True).stdout.strip()
@@ -114,7 +116,6 @@ def proftpd_config(d, root, user, password, cert, tls):
     for folder, _, files in os.walk(root):
         for name in [folder] + [os.path.join(folder, n) for n in files]:
             os.chown(name, nobody.pw_uid, nobody.pw_gid)
-    port = free_port()
     lines = [
         "ServerType standalone", "DefaultServer on", f"Port {port}",
         "DefaultAddress 127.0.0.1", "SocketBindTight on", "UseIPv6 off",
@@ -141,14 +142,13 @@ def proftpd_config(d, root, user, password, cert, tls):
     return port, ["proftpd", "-n", "-q", "-c", f"{d}/proftpd.conf"]
 
 
-def nginx_config(d, root, user, password, cert, tls):
+def nginx_config(d, root, user, password, cert, tls, port, rate):
     hashed = subprocess.run(["openssl", "passwd", "-apr1", password],
                             check=True, capture_output=True,
                             text=True).stdout.strip()
     with open(f"{d}/htpasswd", "w") as f:
         f.write(f"{user}:{hashed}\n")
     os.makedirs(f"{d}/tmp", exist_ok=True)
-    port = free_port()
     temps = "".join(f"  {k}_temp_path {d}/tmp/{k};\n"
                     for k in ("client_body", "proxy", "fastcgi", "uwsgi",
                               "scgi"))
@@ -168,6 +168,7 @@ http {{
 {temps}  server {{
     listen {listen};
 {ssl}    root {root};
+    {f"limit_rate {rate};" if rate else ""}
     location / {{
       auth_basic "Merivane updates";
       auth_basic_user_file {d}/htpasswd;
@@ -183,10 +184,11 @@ http {{
     return port, ["nginx", "-p", d, "-c", f"{d}/nginx.conf"]
 
 
-def serve(kind, d, root, user, password, cert, tls):
+def serve(kind, d, root, user, password, cert, tls, port, rate):
     os.makedirs(d, exist_ok=True)
     make = proftpd_config if kind == "proftpd" else nginx_config
-    port, argv = make(d, root, user, password, cert, tls)
+    port, argv = make(d, root, user, password, cert, tls,
+                      port or free_port(), rate)
     with open(f"{d}/server.out", "w") as out:
         proc = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT,
                                 stdin=subprocess.DEVNULL,
@@ -218,8 +220,10 @@ def main(argv):
         if not cert:
             cert = os.path.join(os.path.dirname(os.path.abspath(d)), "server")
         tls = "--no-tls" not in rest and "--plain" not in rest
+        port = int(rest[rest.index("--port") + 1]) if "--port" in rest else 0
+        rate = int(rest[rest.index("--rate") + 1]) if "--rate" in rest else 0
         return serve(kind, os.path.abspath(d), os.path.abspath(root), user,
-                     password, os.path.abspath(cert), tls)
+                     password, os.path.abspath(cert), tls, port, rate)
     sys.stderr.write(__doc__)
     return 2
 

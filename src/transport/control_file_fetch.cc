@@ -17,6 +17,7 @@ namespace {
 constexpr std::string_view kCustomerFile = "MVControl.dat";
 constexpr std::string_view kUpdateFile = "MVUpdate.dat";
 constexpr std::string_view kAlternatePrefix = "..........: ";
+constexpr int64_t kControlFileLimit = 1 << 20;
 constexpr std::string_view kShareAdvice =
     "Could not copy file from server, make sure the Update folder is shared "
     "as MVUpdate.";
@@ -179,9 +180,13 @@ void FetchSignature(const RunContext& run, const FetchPlan& plan) {
 
 bool Fetch(const RunContext& run, const FetchPlan& plan) {
   if (!plan.shown_first.empty()) run.log.Show(plan.shown_first);
+  // A control file is small; a web site that sends something much larger
+  // is not serving one.
+  run.site.set_size_limit(kControlFileLimit);
   bool result = run.server_flavour() ? DownloadFromSite(run, plan)
                                      : CopyFromShare(run, plan);
   if (result && plan.file == kUpdateFile) FetchSignature(run, plan);
+  run.site.set_size_limit(0);
   run.log.Info(plan.closing_line);
   return result;
 }

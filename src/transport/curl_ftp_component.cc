@@ -49,6 +49,7 @@ struct Completion {
   int16_t code;
   std::string text;
   int reply = 0;
+  bool transient = false;  // a network failure that may pass
 };
 
 // A listing larger than this is cut: folders of an update site are small.
@@ -143,6 +144,52 @@ bool ValidHost(std::string_view host) {
   return value >= 1 && value <= 65535;
 }
 
+// A web site is named by its address; an FTP site by its host.
+bool IsWebAddress(std::string_view address) {
+  return EqualsIgnoreCase(address.substr(0, 8), "https://") ||
+         EqualsIgnoreCase(address.substr(0, 7), "http://");
+}
+
+// The base of a web site's URLs: "https://host[:port][/path]" without its
+// final "/", with nothing that could change the meaning of the URLs built
+// from it (no user name, query or blank); nothing when it is not such an
+// address.
+std::optional<std::string> WebBase(std::string_view address) {
+  bool https = EqualsIgnoreCase(address.substr(0, 8), "https://");
+  std::string_view rest = address.substr(https ? 8 : 7);
+  while (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+  if (!ValidHost(rest.substr(0, rest.find('/')))) return std::nullopt;
+  for (char c : rest) {
+    if (static_cast<unsigned char>(c) <= ' ' || c == '?' || c == '#' ||
+        c == '@' || c == '\\' || c == '"' || c == 0x7f) {
+      return std::nullopt;
+    }
+  }
+  return (https ? "https://" : "http://") + std::string(rest);
+}
+
+// The host and port of a URL ("host:port" as written).
+std::string_view UrlHost(std::string_view url) {
+  size_t start = url.find("://");
+  if (start == std::string_view::npos) return {};
+  url.remove_prefix(start + 3);
+  return url.substr(0, url.find('/'));
+}
+
+// The HTTP date a validator of a file's time takes (If-Range).
+std::string HttpDate(int64_t time) {
+  std::time_t t = static_cast<std::time_t>(time);
+  std::tm tm;
+  char text[64];
+  if (!::gmtime_r(&t, &tm)) return "";
+  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
+  return text;
+}
+
+struct SlistFree {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
 size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 
 void InitCurlOnce() {
@@ -156,7 +203,9 @@ class CurlFtpComponent final : public FtpComponent {
   ~CurlFtpComponent() override { Abort(); }
 
   int16_t State() const override { return state_; }
-  bool Encrypted() const override { return use_ssl_ == CURLUSESSL_ALL; }
+  bool Encrypted() const override {
+    return web_ ? base_.rfind("https://", 0) == 0 : use_ssl_ == CURLUSESSL_ALL;
+  }
   void Connect(std::string_view host, std::string_view user,
                std::string_view password) override;
   void ChangeDirectory(std::string_view directory) override;
@@ -189,6 +238,9 @@ class CurlFtpComponent final : public FtpComponent {
     PartialInfo info;
     int64_t offset = 0;  // bytes of the partial file kept from before
     std::optional<Sha256> digest;
+    std::string url;
+    int redirects = 0;
+    std::unique_ptr<curl_slist, SlistFree> headers;
     // ListNames: the listing as received.
     std::string listing;
     int local_errno = 0;  // why the local file could not be used
@@ -238,6 +290,13 @@ class CurlFtpComponent final : public FtpComponent {
   void ReportProgress();
   void ForgetLogin();
   void StartConnect();
+  void ConnectToWebSite();
+  // A web site's answer other than success, as the FTP site's would be
+  // said; with its redirect when it is one that may be followed.
+  Completion DescribeWeb(const Request& r, CURLcode result, long reply) const;
+  // Follows a redirect of a probe to HTTPS on the same host; true when a
+  // new probe was started.
+  bool FollowRedirect(std::unique_ptr<Request>& r, long reply);
   // With MVUPDATE_FTP_TLS=try, a login that failed for want of TLS is made
   // again without it; true when that was started.
   bool RetryWithoutTls(const Completion& done);
@@ -258,6 +317,9 @@ class CurlFtpComponent final : public FtpComponent {
   // TLS of the session's requests; they must all ask for the same, so that
   // they share the one connection.
   long use_ssl_ = CURLUSESSL_NONE;
+  // A web site (HTTP or HTTPS): its base URL.
+  bool web_ = false;
+  std::string base_;
   RemotePath cwd_;
   int64_t reported_ = -1;
   Clock::time_point reported_at_;
@@ -284,7 +346,7 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
   r->easy.reset(curl_easy_init());
   if (!r->easy) return nullptr;
   CURL* e = r->easy.get();
-  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "ftp");
+  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, web_ ? "http,https" : "ftp");
   curl_easy_setopt(e, CURLOPT_USERNAME, user_.c_str());
   curl_easy_setopt(e, CURLOPT_PASSWORD, password_.c_str());
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
@@ -313,6 +375,20 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
   // (libcurl would write it to standard output).
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Discard);
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Discard);
+  if (web_) {
+    // Basic authentication, over HTTPS unless the address says http://;
+    // an answer of 400 or more ends the request without its body, and
+    // redirects are looked at before they are followed.
+    curl_easy_setopt(e, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+    curl_easy_setopt(e, CURLOPT_FAILONERROR, 1L);
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, WholeSeconds(answer_seconds));
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    if (size_limit() > 0) {
+      curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE,
+                       static_cast<curl_off_t>(size_limit()));
+    }
+  }
   return r;
 }
 
@@ -325,8 +401,11 @@ std::string CurlFtpComponent::Url(CURL* easy, const RemotePath& folder,
     curl_free(e);
     return out;
   };
-  // A path that starts with an encoded "/" begins with CWD /.
-  std::string url = "ftp://" + host_ + "/" + (folder.absolute() ? "%2F" : "");
+  // A path that starts with an encoded "/" begins with CWD /; a web site's
+  // paths all start at its base.
+  std::string url = web_ ? base_ + "/"
+                         : "ftp://" + host_ + "/" +
+                               (folder.absolute() ? "%2F" : "");
   for (const std::string& name : folder.names()) url += escape(name) + "/";
   return url + escape(file);
 }
@@ -334,7 +413,8 @@ std::string CurlFtpComponent::Url(CURL* easy, const RemotePath& folder,
 void CurlFtpComponent::Start(std::unique_ptr<Request> request,
                              const std::string& url) {
   CURL* e = request->easy.get();
-  curl_easy_setopt(e, CURLOPT_URL, url.c_str());
+  request->url = url;
+  curl_easy_setopt(e, CURLOPT_URL, request->url.c_str());
   request->last_motion = Clock::now();
   if (curl_multi_add_handle(multi_.get(), e) != CURLM_OK) {
     Queue(request->method, kFtpFailed, "The FTP request could not be started.");
@@ -352,15 +432,46 @@ void CurlFtpComponent::Connect(std::string_view host, std::string_view user,
   password_ = password;
   cwd_ = RemotePath();
   state_ = 0;
+  tls_note_.clear();
+  web_ = IsWebAddress(host_);
+  if (web_) return ConnectToWebSite();
   if (!ValidHost(host_)) {
     Queue(kFtpMethodConnect, kFtpBadAddress,
           Quoted(host_) + " is not a valid FTP site address.");
     ForgetLogin();
     return;
   }
-  tls_note_.clear();
   use_ssl_ = FtpTls() == TlsMode::kOff ? CURLUSESSL_NONE : CURLUSESSL_ALL;
   StartConnect();
+}
+
+// A web site keeps no session: "connecting" checks the address and the
+// login with one authenticated HEAD of its root.
+void CurlFtpComponent::ConnectToWebSite() {
+  std::optional<std::string> base = WebBase(host_);
+  if (!base) {
+    Queue(kFtpMethodConnect, kFtpBadAddress,
+          Quoted(host_) + " is not a valid web site address.");
+    return ForgetLogin();
+  }
+  base_ = *base;
+  if (!Encrypted()) {
+    if (FtpTls() == TlsMode::kRequire) {
+      Queue(kFtpMethodConnect, kFtpTlsRefused,
+            "The site " + base_ +
+                " is not reached over HTTPS; the user name and password "
+                "were not sent.");
+      return ForgetLogin();
+    }
+    tls_note_ = "The site " + base_ +
+                " is reached over plain HTTP: the password and the files "
+                "cross the network unencrypted.";
+  }
+  auto r = NewRequest(kFtpMethodConnect, FtpTimeoutSeconds());
+  if (!r) return Queue(kFtpMethodConnect, kFtpFailed, "Out of memory.");
+  curl_easy_setopt(r->easy.get(), CURLOPT_NOBODY, 1L);
+  std::string url = Url(r->easy.get(), RemotePath(), "");
+  Start(std::move(r), url);
 }
 
 void CurlFtpComponent::StartConnect() {
@@ -530,7 +641,22 @@ void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlFtpComponent::OnWrite);
   curl_easy_setopt(e, CURLOPT_WRITEDATA, r.get());
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, kBufferBytes);
+  if (web_ && r->offset > 0 && r->info.time >= 0) {
+    // The rest only if the file is still the one the part came from.
+    r->headers.reset(curl_slist_append(
+        nullptr, ("If-Range: " + HttpDate(r->info.time)).c_str()));
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, r->headers.get());
+  }
   std::string file = r->file_name;
+  if (web_) {  // the probe's URL, which a redirect may have changed
+    std::string url = r->url;
+    curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION,
+                     &CurlFtpComponent::OnProgress);
+    curl_easy_setopt(e, CURLOPT_XFERINFODATA, r.get());
+    r->stall_seconds = FtpStallSeconds();
+    return Start(std::move(r), url);
+  }
   StartTransfer(std::move(r), file);
 }
 
@@ -571,6 +697,10 @@ void CurlFtpComponent::PutFile(std::string_view local_file,
 
 void CurlFtpComponent::Disconnect() {
   if (Refuse(kFtpMethodDisconnect, true)) return;
+  if (web_) {  // nothing to end on a web site
+    ForgetLogin();
+    return Queue(kFtpMethodDisconnect, 0, "");
+  }
   // Waiting for the answer to QUIT blocks inside libcurl, so it gets a
   // short limit of its own.
   auto r = NewRequest(kFtpMethodDisconnect, std::min(FtpTimeoutSeconds(), 5.0));
@@ -590,6 +720,11 @@ void CurlFtpComponent::Disconnect() {
 void CurlFtpComponent::ListNames(std::string_view directory) {
   if (Refuse(kFtpMethodList, true)) return;
   listed_.clear();
+  // A web site lists no folders: its names are used as written.
+  if (web_) {
+    return Queue(kFtpMethodList, kFtpFailed,
+                 "A web site does not list its folders.");
+  }
   auto r = NewRequest(kFtpMethodList, FtpTimeoutSeconds());
   if (!r) {
     Queue(kFtpMethodList, kFtpFailed, "Out of memory.");
@@ -641,7 +776,7 @@ void CurlFtpComponent::Pump(std::chrono::milliseconds bound) {
   if (!pending_.empty()) {
     Completion done = std::move(pending_.front());
     pending_.pop_front();
-    RaiseDone(done.method, done.code, done.text, done.reply);
+    RaiseDone(done.method, done.code, done.text, done.transient);
   }
 }
 
@@ -660,9 +795,26 @@ void CurlFtpComponent::Finish(CURLcode result) {
   curl_multi_remove_handle(multi_.get(), r->easy.get());
   long reply = 0;
   curl_easy_getinfo(r->easy.get(), CURLINFO_RESPONSE_CODE, &reply);
-  Completion done = Describe(*r, result, reply);
+  Completion done = web_ ? DescribeWeb(*r, result, reply)
+                         : Describe(*r, result, reply);
   done.reply = static_cast<int>(reply);
+  // On an FTP site a 4xx reply is a passing refusal.
+  done.transient = done.transient || (!web_ && reply >= 400 && reply < 500);
+  if (web_ && r->method == kFtpMethodGetFile && r->probe &&
+      FollowRedirect(r, reply)) {
+    return;
+  }
   if (r->method == kFtpMethodGetFile && r->probe && done.code == 0) {
+    StartFetch(std::move(r));
+    return;
+  }
+  // The file changed between the probe and the fetch (If-Range): the part
+  // kept is dropped and the whole file fetched.
+  if (web_ && r->method == kFtpMethodGetFile && result == CURLE_RANGE_ERROR &&
+      r->offset > 0) {
+    ::unlink(r->info_path.c_str());
+    r->offset = 0;
+    r->file.Close();
     StartFetch(std::move(r));
     return;
   }
@@ -697,6 +849,36 @@ void CurlFtpComponent::Finish(CURLcode result) {
   }
   if (done.code == 0 && r->total >= 0) RaiseProgress(r->total, r->total);
   pending_.push_back(std::move(done));
+}
+
+bool CurlFtpComponent::FollowRedirect(std::unique_ptr<Request>& r,
+                                      long reply) {
+  if (reply < 300 || reply > 399) return false;
+  char* location = nullptr;
+  curl_easy_getinfo(r->easy.get(), CURLINFO_REDIRECT_URL, &location);
+  std::string target = location ? location : "";
+  // Only to HTTPS on the same host, and not for ever.
+  if (target.rfind("https://", 0) != 0 ||
+      !EqualsIgnoreCase(UrlHost(target), UrlHost(base_)) ||
+      ++r->redirects > 5) {
+    return false;
+  }
+  auto next = NewRequest(kFtpMethodGetFile, r->answer_seconds);
+  if (!next) return false;
+  next->redirects = r->redirects;
+  next->probe = true;
+  for (std::string Request::*field :
+       {&Request::remote, &Request::remote_shown, &Request::local,
+        &Request::file_name, &Request::temp_path, &Request::info_path,
+        &Request::target_path}) {
+    (*next).*field = (*r).*field;
+  }
+  next->info.source = r->info.source;
+  next->folder = r->folder;
+  curl_easy_setopt(next->easy.get(), CURLOPT_NOBODY, 1L);
+  curl_easy_setopt(next->easy.get(), CURLOPT_FILETIME, 1L);
+  Start(std::move(next), target);
+  return true;
 }
 
 // A complete download replaces the target by a rename, so the name never
@@ -747,7 +929,9 @@ Completion CurlFtpComponent::Describe(const Request& r, CURLcode result,
     return text + ".";
   };
   auto make = [&r](int16_t code, std::string text) {
-    return Completion{r.method, code, std::move(text)};
+    bool transient = code == kFtpTimedOut || code == kFtpStalled ||
+                     code == kFtpCannotConnect || code == kFtpConnectionLost;
+    return Completion{r.method, code, std::move(text), 0, transient};
   };
   bool transfer =
       r.method == kFtpMethodGetFile || r.method == kFtpMethodPutFile;
@@ -848,6 +1032,75 @@ Completion CurlFtpComponent::Describe(const Request& r, CURLcode result,
   }
   return make(kFtpFailed, with_reply("The FTP request failed: " +
                                      std::string(curl_easy_strerror(result))));
+}
+
+Completion CurlFtpComponent::DescribeWeb(const Request& r, CURLcode result,
+                                        long reply) const {
+  auto make = [&r](int16_t code, std::string text, bool transient = false) {
+    return Completion{r.method, code, std::move(text), 0, transient};
+  };
+  bool error = result == CURLE_HTTP_RETURNED_ERROR;
+  bool redirect = result == CURLE_OK && reply >= 300 && reply <= 399;
+  std::string answered = " (the site answered " + std::to_string(reply) + ")";
+  // The site's root and folders: anything but a refused login, a missing
+  // folder or a failing server means they are there (a site without
+  // listings answers 403 for a folder).
+  if ((error || redirect) && r.method != kFtpMethodGetFile &&
+      r.method != kFtpMethodPutFile) {
+    if (reply == 401 || reply == 407) {
+      return make(kFtpLoginRefused, "The FTP site refused the login of user " +
+                                        Quoted(user_) +
+                                        " (wrong user name or password).");
+    }
+    if (reply >= 500) {
+      return make(kFtpCannotConnect,
+                  "The site " + base_ + " cannot be used now" + answered + ".",
+                  true);
+    }
+    if (reply == 404 && r.method == kFtpMethodChangeDirectory) {
+      return make(kFtpFolderNotFound, "Folder " + Quoted(r.folder.Display()) +
+                                          " not found on the FTP site.");
+    }
+    return make(0, "");
+  }
+  if (redirect) {
+    char* location = nullptr;
+    curl_easy_getinfo(r.easy.get(), CURLINFO_REDIRECT_URL, &location);
+    return make(kFtpFailed, "The site sends " + Quoted(r.remote_shown) +
+                                " to " + Quoted(location ? location : "") +
+                                ", which is not HTTPS on the same host; "
+                                "it is not followed.");
+  }
+  if (error) {
+    if (reply == 401 || reply == 407) {
+      return make(kFtpLoginRefused, "The FTP site refused the login of user " +
+                                        Quoted(user_) +
+                                        " (wrong user name or password).");
+    }
+    if (reply >= 500) {
+      return make(kFtpConnectionLost,
+                  "The site " + base_ + " cannot be used now" + answered + ".",
+                  true);
+    }
+    if (r.method == kFtpMethodPutFile) {
+      return make(kFtpUploadRefused, "The FTP site refused to store " +
+                                         Quoted(r.remote_shown) + answered +
+                                         ".");
+    }
+    if (reply == 404 || reply == 410) {
+      return make(kFtpFileNotFound, "File " + Quoted(r.remote_shown) +
+                                        " not found on the FTP site.");
+    }
+    return make(kFtpFailed, "The site refused to send " +
+                                Quoted(r.remote_shown) + answered + ".");
+  }
+  if (result == CURLE_FILESIZE_EXCEEDED) {
+    return make(kFtpFailed, "File " + Quoted(r.remote_shown) +
+                                " is larger than " +
+                                std::to_string(size_limit() >> 20) +
+                                " MiB; a file that large is refused here.");
+  }
+  return Describe(r, result, reply);
 }
 
 void CurlFtpComponent::ReportProgress() {

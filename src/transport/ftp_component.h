@@ -119,10 +119,15 @@ class FtpComponent {
   // up waiting). A partial download is kept for the next attempt.
   virtual void Abort() = 0;
 
-  // The site's last reply code to the method a Done reported (0 when none
-  // came), so that a caller can tell a passing refusal (4xx) from a final
-  // one (5xx).
-  int last_reply() const { return last_reply_; }
+  // True when the failure the last Done reported may pass: the site could
+  // not be reached, did not answer, or refused for the moment; a caller may
+  // try again.
+  bool last_failure_transient() const { return last_transient_; }
+
+  // Files larger than this are refused where the protocol can tell before
+  // they are written (0: no limit): control files from a web site.
+  void set_size_limit(int64_t bytes) { size_limit_ = bytes; }
+  int64_t size_limit() const { return size_limit_; }
 
   // Lets the running method progress: raises the pending Done, or waits up
   // to `bound` for network activity, works on it and raises Done when the
@@ -132,8 +137,8 @@ class FtpComponent {
 
  protected:
   void RaiseDone(int32_t method, int16_t code, std::string_view text,
-                 int reply = 0) {
-    last_reply_ = reply;
+                 bool transient = false) {
+    last_transient_ = transient;
     if (on_done_) on_done_(method, code, text);
   }
   std::vector<std::string> listed_;
@@ -147,7 +152,8 @@ class FtpComponent {
  private:
   DoneHandler on_done_;
   ProgressHandler on_progress_;
-  int last_reply_ = 0;
+  bool last_transient_ = false;
+  int64_t size_limit_ = 0;
 };
 
 // Seconds for texts shown to the user: "30", "2.5".

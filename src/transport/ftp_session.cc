@@ -79,17 +79,9 @@ bool FtpSession::Attempt(FtpMethod method, double limit_seconds,
 }
 
 bool FtpSession::Transient() const {
-  switch (transfer_error_) {
-    case kFtpTimedOut:
-    case kFtpStalled:
-    case kFtpCannotConnect:
-    case kFtpConnectionLost:
-      return true;
-    default: {
-      int reply = component_->last_reply();
-      return transfer_error_ > 0 && reply >= 400 && reply < 500;
-    }
-  }
+  // The session's own time limit, or what the component says.
+  return transfer_error_ == kFtpTimedOut ||
+         component_->last_failure_transient();
 }
 
 void FtpSession::Pause(std::chrono::milliseconds length) {

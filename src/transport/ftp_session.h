@@ -69,6 +69,9 @@ class FtpSession : public SiteSession {
   int16_t transfer_error() const { return transfer_error_; }
 
   void set_failure_level(int32_t level) override { failure_level_ = level; }
+  void set_size_limit(int64_t bytes) override {
+    if (component_) component_->set_size_limit(bytes);
+  }
 
  private:
   using Start = std::function<void(FtpComponent&)>;

@@ -33,6 +33,9 @@ class SiteSession : public FileTransfer {
   // The level at which an operation's final failure is logged: Error, or
   // Warning while a failure still leaves another way.
   virtual void set_failure_level(int32_t level) = 0;
+  // Files larger than this are refused where the site tells their size
+  // before sending them (0: no limit).
+  virtual void set_size_limit(int64_t bytes) = 0;
 };
 
 }  // namespace mv

@@ -126,7 +126,7 @@ ScopedUnprivileged::~ScopedUnprivileged() {
 
 void WriteFile(const std::string& path, const std::string& contents) {
   std::filesystem::create_directories(
-      std::filesystem::path(path).parent_path());
+      std::filesystem::absolute(path).parent_path());
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   f << contents;
   ASSERT_TRUE(f.good()) << path;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <utility>
 
 #include "support/child_process.h"
 
@@ -71,9 +72,15 @@ std::string TlsSite::Unavailable(Kind kind) {
 
 std::string TlsSite::CaFile() { return CertFolder() + "/ca.pem"; }
 
-TlsSite::TlsSite(const Options& options)
-    : kind_(options.kind), tls_(options.tls) {
+TlsSite::TlsSite(const Options& options) : kind_(options.kind) {
   std::filesystem::create_directories(folder_ / "root");
+  Start(options);
+}
+
+TlsSite::~TlsSite() { Stop(); }
+
+void TlsSite::Start(const Options& options) {
+  tls_ = options.tls;
   std::vector<std::string> args = {"python3",
                                    Launcher(),
                                    kind_ == Kind::kFtp ? "proftpd" : "nginx",
@@ -84,15 +91,24 @@ TlsSite::TlsSite(const Options& options)
                                    "--cert",
                                    CertFolder() + "/" + options.cert};
   if (!tls_) args.push_back("--plain");
+  if (port_ > 0) args.insert(args.end(), {"--port", std::to_string(port_)});
+  if (options.rate > 0) {
+    args.insert(args.end(), {"--rate", std::to_string(options.rate)});
+  }
   std::string line;
   pid_ = Spawn(args, &input_, &line);
   if (line.rfind("port=", 0) == 0) port_ = std::atoi(line.c_str() + 5);
   if (port_ == 0) error_ = "the site did not start: see " + folder_.path();
 }
 
-TlsSite::~TlsSite() {
-  if (input_ >= 0) ::close(input_);
-  if (pid_ > 0) ::waitpid(pid_, nullptr, 0);
+void TlsSite::Stop() {
+  if (input_ >= 0) ::close(std::exchange(input_, -1));
+  if (pid_ > 0) ::waitpid(std::exchange(pid_, -1), nullptr, 0);
+}
+
+void TlsSite::Restart(const Options& options) {
+  Stop();
+  Start(options);
 }
 
 std::string TlsSite::url() const {

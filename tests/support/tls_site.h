@@ -23,6 +23,7 @@ class TlsSite {
     Kind kind = Kind::kFtp;
     std::string cert = "server";  // "expired", "other"
     bool tls = true;              // false: plain FTP or HTTP
+    int rate = 0;                 // nginx: bytes a second at most
   };
 
   explicit TlsSite(const Options& options);
@@ -49,7 +50,14 @@ class TlsSite {
   // ("GET /Merivane/Update/MVUpdate.dat 200"), in order.
   std::vector<std::string> Log() const;
 
+  // Ends the server at once and starts it again on the same port, with
+  // `options` (the kind stays).
+  void Restart(const Options& options);
+
  private:
+  void Start(const Options& options);
+  void Stop();
+
   Kind kind_;
   bool tls_;
   TempFolder folder_;

@@ -13,6 +13,7 @@
 #include "support/fake_ftp_component.h"
 #include "support/ftp_server.h"
 #include "support/installation.h"
+#include "support/tls_site.h"
 
 namespace mv {
 namespace {
@@ -236,6 +237,78 @@ TEST(FtpSessionTest, FailuresTellWhatHappened) {
     EXPECT_EQ(f.transfer_error(), std::stoi(c.line));
     EXPECT_TRUE(fs::is_empty(s.in.Download()));
   }
+}
+
+// A web site (nginx over HTTPS) in the same layout: the session's
+// operations and their failures say what an FTP site's would; a download
+// cut off goes on with a Range request; a changed file is fetched anew; a
+// certificate that does not verify, a redirect to another host and plain
+// HTTP under MVUPDATE_FTP_TLS=require are refused.
+TEST(FtpSessionTest, WebSite) {
+  TlsSite web({.kind = TlsSite::Kind::kHttps, .rate = 1 << 20});
+  ASSERT_TRUE(web.ok()) << web.error();
+  const std::string big(3 << 20, 'w'), nf = " not found on the FTP site.";
+  web.Put("Merivane/Update/Patch 1.zip", big);
+  web.Put("Merivane/C1001/.keep", "");
+  Session s;
+  s.in.sb.env().Set("MVUPDATE_FTP_CA_FILE", TlsSite::CaFile());
+  s.in.sb.env().Set("MVUPDATE_FTP_RETRIES", "1");
+  FtpSession& f = s.session;
+  ASSERT_TRUE(f.Connect(web.url(), web.user, web.password));
+  EXPECT_TRUE(f.Encrypted());
+  EXPECT_TRUE(f.ChangeDirectory("Merivane\\Update"));
+  bool got = false;
+  std::thread fetch([&] { got = f.GetFile("P1.zip", "Patch 1.zip"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  web.Restart({.kind = TlsSite::Kind::kHttps});  // cuts the download off
+  fetch.join();
+  EXPECT_TRUE(got);
+  EXPECT_EQ(ReadFile("P1.zip"), big);
+  EXPECT_EQ(web.Log().back(), "GET /Merivane/Update/Patch 1.zip 206");
+  web.Put("Merivane/Update/Patch 1.zip", "changed");
+  EXPECT_TRUE(f.GetFile("P1.zip", "Patch 1.zip"));
+  EXPECT_EQ(web.Log().back(), "GET /Merivane/Update/Patch 1.zip 200");
+  WriteFile("Status 1.txt", "report");
+  EXPECT_TRUE(f.ChangeDirectory("..\\C1001"));
+  EXPECT_TRUE(f.PutFile("Status 1.txt", "Status 1.txt"));
+  EXPECT_EQ(ReadFile(web.Path("Merivane/C1001/Status 1.txt")), "report");
+  s.in.window.lines.clear();
+  EXPECT_FALSE(f.GetFile("M", "Nope.zip"));
+  EXPECT_FALSE(f.ChangeDirectory("Nope"));
+  EXPECT_FALSE(f.GetFile("M", "..\\..\\moved\\x"));
+  f.Disconnect();
+  EXPECT_FALSE(f.Connect(web.url(), web.user, "wrong"));
+  EXPECT_EQ(s.in.window.lines,
+            (Lines{"1008-File \"Merivane/C1001/Nope.zip\"" + nf,
+                   "1007-Folder \"Merivane/C1001/Nope\"" + nf,
+                   "1014-The site sends \"moved/x\" to \"https://127.0.0.2:" +
+                       web.host().substr(10) +
+                       "/\", which is not HTTPS on the same host; it is not "
+                       "followed.",
+                   "1006-The FTP site refused the login of user \"c1001\" "
+                   "(wrong user name or password)."}));
+  // Plain HTTP is said to be so, and refused when TLS is required; an
+  // HTTPS site whose certificate does not verify is never used.
+  TlsSite plain({.kind = TlsSite::Kind::kHttps, .tls = false});
+  TlsSite other({.kind = TlsSite::Kind::kHttps, .cert = "other"});
+  s.in.window.lines.clear();
+  EXPECT_TRUE(f.Connect(plain.url(), web.user, web.password));
+  EXPECT_FALSE(f.Encrypted());
+  f.Disconnect();
+  EXPECT_FALSE(f.Connect(other.url(), web.user, web.password));
+  s.in.sb.env().Set("MVUPDATE_FTP_TLS", "require");
+  EXPECT_FALSE(f.Connect(plain.url(), web.user, web.password));
+  EXPECT_EQ(
+      s.in.window.lines,
+      (Lines{"The site " + plain.url().substr(0, plain.url().size() - 1) +
+                 " is reached over plain HTTP: the password and the "
+                 "files cross the network unencrypted.",
+             "1016-TLS with the FTP site " + other.url() +
+                 " failed: SSL certificate problem: unable to get local "
+                 "issuer certificate.",
+             "1015-The site " + plain.url().substr(0, plain.url().size() - 1) +
+                 " is not reached over HTTPS; the user name and "
+                 "password were not sent."}));
 }
 
 // Over a scripted component: each operation's result comes from its own

@@ -14,6 +14,7 @@
 #include "support/ftp_server.h"
 #include "support/postgres_server.h"
 #include "support/recording_window.h"
+#include "support/tls_site.h"
 #include "system/crypto.h"
 #include "system/last_update.h"
 
@@ -23,10 +24,12 @@ namespace {
 namespace fs = std::filesystem;
 using Lines = std::vector<std::string>;
 
+using SitePath = std::function<std::string(const std::string&)>;
+
 // The SHA256 line of a published file, as the control file holds it.
-std::string DigestLine(const FtpServer& site, const std::string& name) {
+std::string DigestLine(const SitePath& path, const std::string& name) {
   Sha256 digest;
-  digest.Update(site.Get("Merivane/Update/" + name));
+  digest.Update(ReadFile(path("Merivane/Update/" + name)));
   return "SHA256 " + digest.HexDigest() + " " + name;
 }
 
@@ -40,16 +43,21 @@ class UpdateRunTest : public ::testing::Test {
   // The vendor site: the customer's folder and the update folder.
   void PublishSite() {
     site_.Reset();
-    site_.Put("Merivane/C1001/MVControl.dat", "customer control file\r\n");
-    site_.Put("Merivane/Update/Patch1.zip",
+    Publish([&](const std::string& rel) { return site_.Path(rel); });
+  }
+  void Publish(const SitePath& path) {
+    path_ = path;
+    WriteFile(path("Merivane/C1001/MVControl.dat"),
+              "customer control file\r\n");
+    WriteFile(path("Merivane/Update/Patch1.zip"),
               MakeZip({{"Bin/core.txt", "core 1"}, {"readme.txt", "one"}}));
-    site_.Put("Merivane/Update/Patch2.zip",
+    WriteFile(path("Merivane/Update/Patch2.zip"),
               MakeZip({{"Bin/core.txt", "core 2"}}));
-    site_.Put("Merivane/Update/setup.sh",
+    WriteFile(path("Merivane/Update/setup.sh"),
               "#!/bin/sh\necho \"set up\" > \"$1\"\n");
     // Lines before the first section and blocks for the other flavour are
     // passed over.
-    site_.Put("Merivane/Update/MVUpdate.dat",
+    WriteFile(path("Merivane/Update/MVUpdate.dat"),
               "LASTUPDATE=2\r\nUSERCOMMENT=before any section\r\n"
               "[UPDATE 1]\r\n" +
                   Digest("Patch1.zip") + "\r\n" + Digest("setup.sh") +
@@ -59,11 +67,11 @@ class UpdateRunTest : public ::testing::Test {
                   Digest("Patch2.zip") +
                   "\r\nDOWNLOAD Patch2.zip\r\nUNZIP Patch2.zip *.*\r\n"
                   "{CLIENT}\r\nUSERCOMMENT=Client two\r\n");
-    vendor_.Sign(site_.Path("Merivane/Update/MVUpdate.dat"));
+    vendor_.Sign(path("Merivane/Update/MVUpdate.dat"));
   }
 
   std::string Digest(const std::string& name) const {
-    return DigestLine(site_, name);
+    return DigestLine(path_, name);
   }
 
   // A sandbox installation whose database holds the customer's row.
@@ -98,6 +106,7 @@ class UpdateRunTest : public ::testing::Test {
   FtpServer& site_;
   PostgresServer& pg_;
   MinisignKey vendor_;
+  SitePath path_;
   std::unique_ptr<RecordingWindow> window_;
   std::unique_ptr<Form> form_;
 };
@@ -189,6 +198,38 @@ TEST_F(UpdateRunTest, ServerThenClient) {
   EXPECT_EQ(ReadLastUpdateInstalled(form_->settings_store).value(), 2);
   EXPECT_EQ(ReadFile(capp + "/Update/Bin/core.txt"), "core 2");
   EXPECT_TRUE(site_.Commands().empty());
+}
+
+// The same updates from a web site over HTTPS: the server installs them
+// and leaves its report in the customer's folder; a client of it takes them
+// from its share.
+TEST_F(UpdateRunTest, FromAWebSite) {
+  TlsSite web({.kind = TlsSite::Kind::kHttps});
+  ASSERT_TRUE(web.ok()) << web.error();
+  Publish([&](const std::string& rel) { return web.Path(rel); });
+  std::unique_ptr<Sandbox> server = Installation("127.0.0.1");
+  server->env().Set("MVUPDATE_FTP_CA_FILE", TlsSite::CaFile());
+  pg_.CreateCustomerTable({}, {{"C1001", web.url(), web.url(), web.user,
+                                web.password, "0", std::nullopt}});
+  Lines lines = Run(*server);
+  for (const char* line : {"The session with the FTP site is encrypted (TLS).",
+                           "   Update 2 installed.", "Update complete.."}) {
+    EXPECT_NE(std::ranges::find(lines, line), lines.end()) << line;
+  }
+  EXPECT_EQ(form_->error_lines(), 0);
+  EXPECT_EQ(ReadFile(server->app() + "/Download/marker1.txt"), "set up\n");
+  std::vector<std::string> reports;
+  for (const auto& e : fs::directory_iterator(web.Path("Merivane/C1001"))) {
+    reports.push_back(e.path().filename().string());
+  }
+  EXPECT_EQ(reports.size(), 2u);  // MVControl.dat and the report
+  std::unique_ptr<Sandbox> client = Installation("TILL3");
+  fs::create_directories(client->unc_root() + "/127.0.0.1");
+  fs::create_directory_symlink(server->app() + "/Update",
+                               client->unc_root() + "/127.0.0.1/MVUpdate");
+  Run(*client);
+  EXPECT_EQ(ReadLastUpdateInstalled(form_->settings_store).value(), 2);
+  EXPECT_EQ(ReadFile(client->app() + "/Update/Bin/core.txt"), "core 2");
 }
 
 // Other runs: the lines shown in this order, the Error lines, the stored
