@@ -204,6 +204,7 @@ class CurlFtpComponent final : public FtpComponent {
 
   int16_t State() const override { return state_; }
   bool Encrypted() const override {
+    if (state_ != kFtpConnected) return false;
     return web_ ? base_.rfind("https://", 0) == 0 : use_ssl_ == CURLUSESSL_ALL;
   }
   void Connect(std::string_view host, std::string_view user,

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -309,6 +310,70 @@ TEST(FtpSessionTest, WebSite) {
              "1015-The site " + plain.url().substr(0, plain.url().size() - 1) +
                  " is not reached over HTTPS; the user name and "
                  "password were not sent."}));
+}
+
+// FTP over TLS against ProFTPD: used when offered, both ways checked; a
+// site without it, or with a certificate that does not verify, is used
+// without TLS (and says so) when TLS is only tried, and never sees the
+// login when it is required.
+TEST(FtpSessionTest, FtpOverTls) {
+  if (std::string why = TlsSite::Unavailable(TlsSite::Kind::kFtp);
+      !why.empty()) {
+    GTEST_SKIP() << why;
+  }
+  const std::string plain =
+      "The session goes on without TLS: the password and the files cross "
+      "the network unencrypted.";
+  struct Case {
+    std::string cert, mode;
+    bool tls;
+    std::string line;  // the line the connection writes; "" for none
+  } cases[] = {
+      {"server", "require", true, ""},
+      {"server", "try", false,
+       "The FTP site 127.0.0.1:P does not offer TLS "
+       "(AUTH TLS was refused). " +
+           plain},
+      {"server", "require", false,
+       "1015-The FTP site 127.0.0.1:P does not offer TLS (AUTH TLS was "
+       "refused); the user name and password were not sent."},
+      {"other", "try", true,
+       "TLS with the FTP site 127.0.0.1:P failed: SSL certificate problem: "
+       "unable to get local issuer certificate. " +
+           plain},
+      {"other", "require", true,
+       "1016-TLS with the FTP site 127.0.0.1:P failed: SSL certificate "
+       "problem: unable to get local issuer certificate."},
+      {"expired", "require", true,
+       "1016-TLS with the FTP site 127.0.0.1:P failed: SSL certificate "
+       "problem: certificate has expired."},
+  };
+  for (const Case& c : cases) {
+    TlsSite ftp({.cert = c.cert, .tls = c.tls});
+    ASSERT_TRUE(ftp.ok()) << ftp.error();
+    ftp.Put("Merivane/Update/a.txt", "a");
+    Session s;
+    s.in.sb.env().Set("MVUPDATE_FTP_TLS", c.mode);
+    s.in.sb.env().Set("MVUPDATE_FTP_CA_FILE", TlsSite::CaFile());
+    FtpSession& f = s.session;
+    bool ok = f.Connect(ftp.host(), ftp.user, ftp.password);
+    std::string line = c.line;
+    if (size_t p = line.find(":P "); p != std::string::npos) {
+      line.replace(p + 1, 1, ftp.host().substr(10));
+    }
+    EXPECT_EQ(s.in.window.lines, line.empty() ? Lines{} : Lines{line});
+    std::vector<std::string> log = ftp.Log();
+    bool tls = c.tls && c.cert == "server";
+    EXPECT_EQ(ok, tls || c.mode == "try") << c.cert << c.mode;
+    EXPECT_EQ(f.Encrypted(), tls);
+    EXPECT_EQ(std::ranges::count(log, "USER c1001") > 0, ok);
+    if (!ok) continue;
+    EXPECT_TRUE(f.GetFile("a.txt", "Merivane\\Update\\a.txt"));
+    EXPECT_TRUE(f.PutFile("a.txt", "b.txt"));
+    log = ftp.Log();
+    EXPECT_EQ(std::ranges::count(log, "PROT P") > 0, tls);
+    EXPECT_EQ(std::ranges::count(log, "AUTH TLS") > 0, tls || !c.tls);
+  }
 }
 
 // Over a scripted component: each operation's result comes from its own
