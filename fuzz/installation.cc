@@ -13,7 +13,9 @@
 #include <map>
 
 #include "confinement.h"
+#include "system/crypto.h"
 #include "system/files.h"
+#include "system/paths.h"
 
 namespace mv::fuzz {
 
@@ -193,15 +195,28 @@ Session::Session(Installation& install, InstallationType type)
   settings.server_name = "SRV01";
   settings.connection_string =
       "driver={SQL Server};server=SRV01;uid=qorin;pwd=wzq;database=Quillmere";
-  ftp = FakeFtpComponent::Install(site);
   for (const auto& [name, contents] : UpdateFiles()) {
-    ftp->files["Merivane/Update/" + name] = contents;
+    site.files[name] = contents;
   }
-  if (type == InstallationType::kServer) {
-    site.Connect("127.0.0.1", "merivane", "secret");
-    site.ChangeDirectory("Merivane");
-    site.ChangeDirectory("Update");
+}
+
+bool FakeSite::GetFile(std::string_view local_file,
+                       std::string_view remote_file, std::string* sha256) {
+  auto found = files.find(remote_file);
+  if (found == files.end()) return false;
+  if (sha256) {
+    Sha256 digest;
+    digest.Update(found->second);
+    *sha256 = digest.HexDigest();
   }
+  return WriteFileAtomically(ResolvePath(local_file), found->second).ok();
+}
+
+bool FakeSite::PutFile(std::string_view local_file,
+                       std::string_view remote_file) {
+  Result<std::string> contents = ReadWholeFile(ResolvePath(local_file));
+  if (contents.ok()) files[std::string(remote_file)] = contents.value();
+  return contents.ok();
 }
 
 Session::~Session() = default;

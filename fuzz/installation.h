@@ -18,16 +18,16 @@
 #ifndef MVUPDATE_FUZZ_INSTALLATION_H_
 #define MVUPDATE_FUZZ_INSTALLATION_H_
 
+#include <map>
 #include <memory>
 #include <string>
 
 #include "log/run_log.h"
-#include "support/fake_ftp_component.h"
 #include "support/recording_window.h"
 #include "system/install_settings.h"
 #include "system/settings_store.h"
-#include "transport/ftp_session.h"
 #include "update/command_interpreter.h"
+#include "update/file_transfer.h"
 
 namespace mv::fuzz {
 
@@ -59,11 +59,21 @@ class Installation {
   std::string root_;
 };
 
+// The vendor's update folder as the commands of a server see it: the
+// published update files by name.
+class FakeSite : public FileTransfer {
+ public:
+  using FileTransfer::GetFile;
+  bool GetFile(std::string_view local_file, std::string_view remote_file,
+               std::string* sha256) override;
+  bool PutFile(std::string_view local_file,
+               std::string_view remote_file) override;
+  std::map<std::string, std::string, std::less<>> files;
+};
+
 // What the commands of one input work with: the settings of a server or a
 // client installation, a recording window, the run log, the settings store,
-// and an FTP session over the double that, on a server, is logged in to the
-// site with "Merivane\Update" as the remote directory, as an update run
-// leaves it.
+// and the site.
 class Session {
  public:
   Session(Installation& install, InstallationType type);
@@ -74,8 +84,7 @@ class Session {
   InstallSettings settings;
   RunLog log{&window};
   SettingsStore store;
-  FtpSession site{log, window};
-  FakeFtpComponent* ftp = nullptr;
+  FakeSite site;
 };
 
 }  // namespace mv::fuzz

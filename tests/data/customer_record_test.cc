@@ -98,7 +98,7 @@ class CustomerRecordTest : public testing::Test {
     in_.window.lines.clear();
     bool record_ok = UpdateCustomerInfoRecord(in_.settings, in_.log, 7);
     EXPECT_LT(std::chrono::steady_clock::now() - start,
-              std::chrono::seconds(5));
+              std::chrono::seconds(10));  // far below a statement time-out
     pg_.UseIn(in_.sb.env());
     if (!mend.empty()) pg_.ExecOrFail(mend, "postgres");
     EXPECT_EQ(load_ok, load.empty());

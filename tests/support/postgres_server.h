@@ -1,8 +1,7 @@
 // A real PostgreSQL 15 server for tests that reach the suite database
-// through ODBC: one per test process, on 127.0.0.1 on a free port, stopped
-// by a watchdog process however the test process ends. Under ctest the
-// first process of a build leaves a copy of its fresh cluster for the later
-// ones, which saves initdb's time. It holds the role qorin (password wzq),
+// through ODBC: one per test process, on 127.0.0.1 on a free port, a child
+// of the test process that the kernel stops however the process ends. It
+// holds the role qorin (password wzq),
 // the database "Quillmere" and the schema qorin, so that both
 // qorin.UpdateCustomerInfo and the bare UpdateCustomerInfo name the customer
 // table; a private odbcinst.ini registers the psqlODBC driver as "SQL
@@ -88,19 +87,12 @@ class PostgresServer {
 
  private:
   PostgresServer();
-  std::vector<std::string> PgCtlArgv(
-      const std::vector<std::string>& args) const;
-  void Publish(const std::string& templ);
-  bool StartOnPort(int port);
-  void StartWatchdog();
-  std::vector<std::string> AsServerUser(std::vector<std::string> argv) const;
+  bool running() const { return pid_ > 0; }
   std::string log_file() const { return folder_ + "/server.log"; }
 
   std::string folder_;
   int port_ = 0;
-  bool running_ = false;
-  int watchdog_pipe_ = -1;  // write end; closing it stops the server
-  pid_t watchdog_pid_ = -1;
+  pid_t pid_ = -1;  // the server, run in the foreground as our child
 };
 
 }  // namespace mv

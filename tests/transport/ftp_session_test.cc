@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <thread>
 
-#include "support/fake_ftp_component.h"
 #include "support/ftp_server.h"
 #include "support/installation.h"
 #include "support/tls_site.h"
@@ -379,18 +379,51 @@ TEST(FtpSessionTest, FtpOverTls) {
 // Over a scripted component: each operation's result comes from its own
 // Done, and one whose Done never comes times out and is aborted. Without a
 // component every operation fails at once.
+// A component whose methods answer what the test queued (0 when nothing
+// is), or never when the answer is -1.
+struct ScriptedComponent : FtpComponent {
+  int16_t State() const override { return 1; }
+  void Connect(std::string_view, std::string_view, std::string_view) override {
+    Answer(kFtpMethodConnect);
+  }
+  void ChangeDirectory(std::string_view) override {
+    Answer(kFtpMethodChangeDirectory);
+  }
+  void GetFile(std::string_view, std::string_view) override {
+    Answer(kFtpMethodGetFile);
+  }
+  void PutFile(std::string_view, std::string_view) override {}
+  void Disconnect() override {}
+  void ListNames(std::string_view) override {}
+  void Abort() override { ++aborts; }
+  void Pump(std::chrono::milliseconds bound) override {
+    std::this_thread::sleep_for(bound);
+    if (done) RaiseDone(done->first, done->second, "stalled");
+    done.reset();
+  }
+  void Answer(FtpMethod method) {
+    int16_t code = answers.empty() ? 0 : answers.front();
+    if (!answers.empty()) answers.pop_front();
+    if (code >= 0) done = {method, code};
+  }
+  std::deque<int16_t> answers;
+  std::optional<std::pair<FtpMethod, int16_t>> done;
+  int aborts = 0;
+};
+
 TEST(FtpSessionTest, ResultsComeFromTheOperationsOwnDone) {
   Session s;
   FtpSession& f = s.session;
   s.in.sb.env().Set("MVUPDATE_FTP_TIMEOUT", "0.3");
-  FakeFtpComponent* fake = FakeFtpComponent::Install(f);
-  fake->files["a.txt"] = "a";
+  auto owned = std::make_unique<ScriptedComponent>();
+  ScriptedComponent* fake = owned.get();
+  f.SetComponent(std::move(owned));
   ASSERT_TRUE(f.Connect("site", "u", "p"));
-  fake->Answer(kFtpMethodGetFile, kFtpStalled, "stalled");
+  fake->answers = {kFtpStalled};
   EXPECT_FALSE(f.GetFile("a.txt", "a.txt"));
   EXPECT_TRUE(f.GetFile("a.txt", "a.txt"));
   // Success from the earlier Done does not make a time-out a success.
-  fake->Hang(kFtpMethodChangeDirectory);
+  fake->answers = {-1};
   Stopwatch watch;
   EXPECT_FALSE(f.ChangeDirectory("Update"));
   EXPECT_GE(watch.Seconds(), 0.3);
