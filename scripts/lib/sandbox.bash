@@ -174,7 +174,7 @@ sandbox_start_site() {
   mkdir -p "$SANDBOX/site" "$state"
   # Started in the background of a script, the site ignores Ctrl-C; the
   # caller's trap stops it.
-  (cd "$SANDBOX" && exec "$SANDBOX_PY" "$SANDBOX_ROOT/tests/support/ftp_server.py" \
+  (cd "$SANDBOX" && exec "$SANDBOX_PY" "$SANDBOX_ROOT/scripts/lib/ftp_site.py" \
     --port 0 --root "$SANDBOX/site" --user "$1" --password "$2" \
     --state "$state" >"$state/port" 2>"$state/server.log" </dev/null) &
   echo $! >"$SANDBOX/run/ftp.pid"

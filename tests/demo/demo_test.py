@@ -128,7 +128,6 @@ class DemoTest(unittest.TestCase):
 
     def test_stopped_midway(self):
         for sig, expected_status, says in [
-                (signal.SIGINT, 130, "== Stopped by SIGINT; stopping the servers."),
                 (signal.SIGTERM, 143, "== Stopped by SIGTERM; stopping the servers."),
                 # No trap runs: the guard stops the servers.
                 (signal.SIGKILL, -signal.SIGKILL, "")]:

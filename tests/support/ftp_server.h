@@ -1,4 +1,4 @@
-// A real FTP server for tests: pyftpdlib (tests/support/ftp_server.py) on
+// A real FTP server for tests: pyftpdlib (scripts/lib/ftp_site.py) on
 // 127.0.0.1, on a free port, serving a temporary folder to one user. It
 // records every command it receives, in order, as "VERB argument" ("PASS"
 // without its argument); SetFault breaks the transfers; Stop, Kill and

@@ -1,6 +1,7 @@
-"""Test FTP server on top of pyftpdlib (see ftp_server.h).
+"""The FTP site of the demo and the tests, on top of pyftpdlib (see
+tests/support/ftp_server.h).
 
-ftp_server.py --port PORT --root DIR --user USER --password PASS --state DIR
+ftp_site.py --port PORT --root DIR --user USER --password PASS --state DIR
 prints "PORT <n>" once it listens (PORT 0: a free one), appends each command
 to STATE/commands.log and reads STATE/fault ("stall N", "drop N", with
 "once" after it for the next transfer only) before each data transfer.
