@@ -166,6 +166,34 @@ sandbox_customer_row() {
             $(sandbox_sql_text "$5"), 0, NULL);"
 }
 
+# sandbox_start_tls_site KIND USER PASSWORD: the vendor site over TLS,
+# serving $SANDBOX/site to one user: KIND proftpd (FTP with explicit TLS;
+# needs root) or nginx (HTTPS). Makes a throwaway CA for it
+# (SANDBOX_CA_FILE) and sets SANDBOX_SITE_PORT.
+sandbox_start_tls_site() {
+  local state=$SANDBOX/run/ftp
+  mkdir -p "$SANDBOX/site" "$state"
+  "$SANDBOX_PY" "$SANDBOX_ROOT/scripts/lib/sites.py" certs "$SANDBOX/run/certs" \
+    >"$state/certs.log" 2>&1 || sandbox_fail "no certificates; see $state/certs.log"
+  # shellcheck disable=SC2034 # read by the caller
+  SANDBOX_CA_FILE=$SANDBOX/run/certs/ca.pem
+  "$SANDBOX_PY" "$SANDBOX_ROOT/scripts/lib/sites.py" "$1" "$state/server" \
+    "$SANDBOX/site" "$2" "$3" --cert "$SANDBOX/run/certs/server" \
+    --until-signal >"$state/port" 2>"$state/server.log" </dev/null &
+  echo $! >"$SANDBOX/run/ftp.pid"
+  local i
+  for ((i = 0; i < 300; i++)); do
+    if [[ -s $state/port && $(<"$state/port") == port=* ]]; then
+      # shellcheck disable=SC2034 # read by the caller
+      SANDBOX_SITE_PORT=$(sed 's/port=//' "$state/port")
+      return 0
+    fi
+    kill -0 "$(<"$SANDBOX/run/ftp.pid")" 2>/dev/null || break
+    sleep 0.1
+  done
+  sandbox_fail "the $1 site did not start; see $state"
+}
+
 # sandbox_start_site USER PASSWORD: the FTP site serving $SANDBOX/site to
 # one user; sets SANDBOX_SITE_PORT. Every command it receives is appended
 # to $SANDBOX/run/ftp/commands.log.

@@ -19,8 +19,9 @@ at most N bytes a second.
 
 A server runs in the foreground on a free port; the launcher prints
 "port=N" once it accepts connections and stops the server when its standard
-input closes or it gets SIGTERM or SIGINT, so a test or the demo holds it by
-a pipe and loses it with its own end.
+input closes or it gets SIGTERM or SIGINT, so a test holds it by a pipe and
+loses it with its own end. With --until-signal it ignores its standard input
+and runs until a signal stops it (for a shell script that keeps its pid).
 """
 import os
 import pwd
@@ -184,7 +185,8 @@ http {{
     return port, ["nginx", "-p", d, "-c", f"{d}/nginx.conf"]
 
 
-def serve(kind, d, root, user, password, cert, tls, port, rate):
+def serve(kind, d, root, user, password, cert, tls, port, rate,
+          until_signal):
     os.makedirs(d, exist_ok=True)
     make = proftpd_config if kind == "proftpd" else nginx_config
     port, argv = make(d, root, user, password, cert, tls,
@@ -201,6 +203,9 @@ def serve(kind, d, root, user, password, cert, tls, port, rate):
         sys.stderr.write(f"sites.py: {kind} did not start; see {d}\n")
         return 1
     print(f"port={port}", flush=True)
+    if until_signal:
+        while True:
+            signal.pause()
     sys.stdin.read()  # until the holder closes its end
     stop()
 
@@ -223,7 +228,8 @@ def main(argv):
         port = int(rest[rest.index("--port") + 1]) if "--port" in rest else 0
         rate = int(rest[rest.index("--rate") + 1]) if "--rate" in rest else 0
         return serve(kind, os.path.abspath(d), os.path.abspath(root), user,
-                     password, os.path.abspath(cert), tls, port, rate)
+                     password, os.path.abspath(cert), tls, port, rate,
+                     "--until-signal" in rest)
     sys.stderr.write(__doc__)
     return 2
 

@@ -456,7 +456,7 @@ void CurlFtpComponent::ConnectToWebSite() {
     return ForgetLogin();
   }
   base_ = *base;
-  if (!Encrypted()) {
+  if (base_.rfind("http://", 0) == 0) {
     if (FtpTls() == TlsMode::kRequire) {
       Queue(kFtpMethodConnect, kFtpTlsRefused,
             "The site " + base_ +

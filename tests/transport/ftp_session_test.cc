@@ -257,6 +257,7 @@ TEST(FtpSessionTest, WebSite) {
   FtpSession& f = s.session;
   ASSERT_TRUE(f.Connect(web.url(), web.user, web.password));
   EXPECT_TRUE(f.Encrypted());
+  EXPECT_TRUE(s.in.window.lines.empty());
   EXPECT_TRUE(f.ChangeDirectory("Merivane\\Update"));
   bool got = false;
   std::thread fetch([&] { got = f.GetFile("P1.zip", "Patch 1.zip"); });
