@@ -23,6 +23,7 @@ input closes or it gets SIGTERM or SIGINT, so a test holds it by a pipe and
 loses it with its own end. With --until-signal it ignores its standard input
 and runs until a signal stops it (for a shell script that keeps its pid).
 """
+import ctypes
 import os
 import pwd
 import signal
@@ -85,6 +86,13 @@ commonName = supplied
         f"{d}/expired.pem")
     for name in CERTS:
         os.chmod(f"{d}/{name}.key", 0o644)  # read by the servers' users
+
+
+def die_with_parent():
+    """In the server's process: SIGTERM when the launcher ends, however it
+    ends, so that a killed launcher leaves no server behind."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
 
 
 def free_port():
@@ -194,8 +202,15 @@ def serve(kind, d, root, user, password, cert, tls, port, rate,
     with open(f"{d}/server.out", "w") as out:
         proc = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT,
                                 stdin=subprocess.DEVNULL,
-                                start_new_session=True)
-    stop = lambda *_: (proc.terminate(), proc.wait(), sys.exit(0))
+                                preexec_fn=die_with_parent)
+    def stop(*_):
+        # Once only: a second signal inside the wait would wait for good.
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+        proc.terminate()
+        proc.wait()
+        sys.exit(0)
+
     signal.signal(signal.SIGTERM, stop)
     signal.signal(signal.SIGINT, stop)
     if not wait_for_port(port, proc):
