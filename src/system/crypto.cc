@@ -40,6 +40,62 @@ std::string Sha256::HexDigest() {
   return hex;
 }
 
+namespace {
+
+// Enough to keep the digest busy while the network goes on; bounded so that
+// a slow digest does not fill the memory with a whole file.
+constexpr size_t kMaxQueuedBytes = 8 << 20;
+
+}  // namespace
+
+BackgroundSha256::BackgroundSha256() : worker_([this] { Work(); }) {}
+
+BackgroundSha256::~BackgroundSha256() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_ = true;
+  }
+  changed_.notify_all();
+  if (worker_.joinable()) worker_.join();
+}
+
+void BackgroundSha256::Update(const void* data, size_t size) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [&] { return queued_bytes_ < kMaxQueuedBytes; });
+  queue_.emplace_back(static_cast<const char*>(data), size);
+  queued_bytes_ += size;
+  changed_.notify_all();
+}
+
+void BackgroundSha256::Work() {
+  for (;;) {
+    std::string piece;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [&] { return done_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      piece = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    digest_.Update(piece);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queued_bytes_ -= piece.size();
+    }
+    changed_.notify_all();
+  }
+}
+
+std::string BackgroundSha256::HexDigest() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_ = true;
+  }
+  changed_.notify_all();
+  if (worker_.joinable()) worker_.join();
+  return digest_.HexDigest();
+}
+
 std::string Blake2b512(std::string_view data) {
   InitSodiumOnce();
   std::string out(crypto_generichash_BYTES_MAX, '\0');

@@ -7,10 +7,14 @@
 
 #include <sodium.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace mv {
 
@@ -25,6 +29,32 @@ class Sha256 {
 
  private:
   crypto_hash_sha256_state state_;
+};
+
+// A SHA-256 digest computed on a thread of its own, so that a large file is
+// digested while it is still arriving instead of after. Update copies the
+// data and returns; it waits only while more than a few MiB are queued.
+class BackgroundSha256 {
+ public:
+  BackgroundSha256();
+  ~BackgroundSha256();
+  BackgroundSha256(const BackgroundSha256&) = delete;
+  BackgroundSha256& operator=(const BackgroundSha256&) = delete;
+
+  void Update(const void* data, size_t size);
+  // Waits for the queued data; the digest as Sha256::HexDigest gives it.
+  std::string HexDigest();
+
+ private:
+  void Work();
+
+  Sha256 digest_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> queue_;
+  size_t queued_bytes_ = 0;
+  bool done_ = false;
+  std::thread worker_;
 };
 
 // BLAKE2b with a 64-byte output, as minisign's prehashed signatures use.

@@ -1,6 +1,7 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET GLOBAL libsodium)
-target_link_libraries(mvcore PUBLIC PkgConfig::SODIUM)
+find_package(Threads REQUIRED)
+target_link_libraries(mvcore PUBLIC PkgConfig::SODIUM Threads::Threads)
 
 target_sources(mvcore PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/crypto.cc

@@ -238,7 +238,7 @@ class CurlFtpComponent final : public FtpComponent {
     std::string target_path;
     PartialInfo info;
     int64_t offset = 0;  // bytes of the partial file kept from before
-    std::optional<Sha256> digest;
+    std::unique_ptr<BackgroundSha256> digest;
     std::string url;
     int redirects = 0;
     std::unique_ptr<curl_slist, SlistFree> headers;
@@ -576,7 +576,7 @@ void CurlFtpComponent::GetFile(std::string_view local_file,
 }
 
 int CurlFtpComponent::StartDigest(Request& r) {
-  r.digest.emplace();
+  r.digest = std::make_unique<BackgroundSha256>();
   std::vector<char> buf(kBufferBytes);
   for (int64_t at = 0; at < r.offset;) {
     size_t want = static_cast<size_t>(
