@@ -15,6 +15,7 @@
 #include "support/ftp_server.h"
 #include "support/installation.h"
 #include "support/tls_site.h"
+#include "system/crypto.h"
 
 namespace mv {
 namespace {
@@ -144,9 +145,13 @@ TEST(FtpSessionTest, RetryResumeAndCase) {
   site.Put("Merivane/Update/Patch1.zip", std::string(1 << 20, '1'));
   ASSERT_TRUE(f.Connect(site.host(), site.user(), site.password()));
   site.SetFault(FtpServer::Fault::kDrop, 300000, true);
-  EXPECT_TRUE(f.GetFile("P.zip", "Merivane\\Update\\Patch1.zip"));
+  std::string sha256;  // of the part kept and the rest together
+  EXPECT_TRUE(f.GetFile("P.zip", "Merivane\\Update\\Patch1.zip", &sha256));
   EXPECT_EQ(ReadFile("P.zip"), std::string(1 << 20, '1'));
   EXPECT_EQ(Resumed(site), 1);
+  Sha256 whole;
+  whole.Update(std::string(1 << 20, '1'));
+  EXPECT_EQ(sha256, whole.HexDigest());
   ASSERT_EQ(s.in.window.lines.size(), 1u);
   EXPECT_EQ(s.in.window.lines[0].substr(0, 4), "1010");
   EXPECT_EQ(s.in.window.lines[0].substr(s.in.window.lines[0].find(". T")),
