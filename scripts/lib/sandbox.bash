@@ -181,17 +181,23 @@ sandbox_start_tls_site() {
     "$SANDBOX/site" "$2" "$3" --cert "$SANDBOX/run/certs/server" \
     --until-signal >"$state/port" 2>"$state/server.log" </dev/null &
   echo $! >"$SANDBOX/run/ftp.pid"
-  local i
+  sandbox_wait_for_site || sandbox_fail "the $1 site did not start; see $state"
+}
+
+# Waits until the site started last says its port ("PORT n" or "port=n")
+# and sets SANDBOX_SITE_PORT; fails when it ends first or takes 30 s.
+sandbox_wait_for_site() {
+  local i port=$SANDBOX/run/ftp/port
   for ((i = 0; i < 300; i++)); do
-    if [[ -s $state/port && $(<"$state/port") == port=* ]]; then
+    if [[ -s $port && $(<"$port") =~ ^(PORT |port=)([0-9]+) ]]; then
       # shellcheck disable=SC2034 # read by the caller
-      SANDBOX_SITE_PORT=$(sed 's/port=//' "$state/port")
+      SANDBOX_SITE_PORT=${BASH_REMATCH[2]}
       return 0
     fi
-    kill -0 "$(<"$SANDBOX/run/ftp.pid")" 2>/dev/null || break
+    kill -0 "$(<"$SANDBOX/run/ftp.pid")" 2>/dev/null || return 1
     sleep 0.1
   done
-  sandbox_fail "the $1 site did not start; see $state"
+  return 1
 }
 
 # sandbox_start_site USER PASSWORD: the FTP site serving $SANDBOX/site to
@@ -206,17 +212,8 @@ sandbox_start_site() {
     --port 0 --root "$SANDBOX/site" --user "$1" --password "$2" \
     --state "$state" >"$state/port" 2>"$state/server.log" </dev/null) &
   echo $! >"$SANDBOX/run/ftp.pid"
-  local i
-  for ((i = 0; i < 200; i++)); do
-    if [[ -s $state/port && $(<"$state/port") == PORT\ * ]]; then
-      # shellcheck disable=SC2034 # read by the caller
-      SANDBOX_SITE_PORT=$(awk '{print $2}' "$state/port")
-      return 0
-    fi
-    kill -0 "$(<"$SANDBOX/run/ftp.pid")" 2>/dev/null || break
-    sleep 0.1
-  done
-  sandbox_fail "the FTP site did not start; see $state/server.log"
+  sandbox_wait_for_site ||
+    sandbox_fail "the FTP site did not start; see $state/server.log"
 }
 
 # sandbox_program_files OUT VERSION FILE...: builds each FILE (one of the

@@ -404,9 +404,9 @@ std::string CurlFtpComponent::Url(CURL* easy, const RemotePath& folder,
   };
   // A path that starts with an encoded "/" begins with CWD /; a web site's
   // paths all start at its base.
-  std::string url = web_ ? base_ + "/"
-                         : "ftp://" + host_ + "/" +
-                               (folder.absolute() ? "%2F" : "");
+  std::string url =
+      web_ ? base_ + "/"
+           : "ftp://" + host_ + "/" + (folder.absolute() ? "%2F" : "");
   for (const std::string& name : folder.names()) url += escape(name) + "/";
   return url + escape(file);
 }
@@ -796,8 +796,8 @@ void CurlFtpComponent::Finish(CURLcode result) {
   curl_multi_remove_handle(multi_.get(), r->easy.get());
   long reply = 0;
   curl_easy_getinfo(r->easy.get(), CURLINFO_RESPONSE_CODE, &reply);
-  Completion done = web_ ? DescribeWeb(*r, result, reply)
-                         : Describe(*r, result, reply);
+  Completion done =
+      web_ ? DescribeWeb(*r, result, reply) : Describe(*r, result, reply);
   done.reply = static_cast<int>(reply);
   // On an FTP site a 4xx reply is a passing refusal.
   done.transient = done.transient || (!web_ && reply >= 400 && reply < 500);
@@ -852,8 +852,7 @@ void CurlFtpComponent::Finish(CURLcode result) {
   pending_.push_back(std::move(done));
 }
 
-bool CurlFtpComponent::FollowRedirect(std::unique_ptr<Request>& r,
-                                      long reply) {
+bool CurlFtpComponent::FollowRedirect(std::unique_ptr<Request>& r, long reply) {
   if (reply < 300 || reply > 399) return false;
   char* location = nullptr;
   curl_easy_getinfo(r->easy.get(), CURLINFO_REDIRECT_URL, &location);
@@ -1036,28 +1035,29 @@ Completion CurlFtpComponent::Describe(const Request& r, CURLcode result,
 }
 
 Completion CurlFtpComponent::DescribeWeb(const Request& r, CURLcode result,
-                                        long reply) const {
+                                         long reply) const {
   auto make = [&r](int16_t code, std::string text, bool transient = false) {
     return Completion{r.method, code, std::move(text), 0, transient};
   };
   bool error = result == CURLE_HTTP_RETURNED_ERROR;
   bool redirect = result == CURLE_OK && reply >= 300 && reply <= 399;
+  bool transfer =
+      r.method == kFtpMethodGetFile || r.method == kFtpMethodPutFile;
   std::string answered = " (the site answered " + std::to_string(reply) + ")";
-  // The site's root and folders: anything but a refused login, a missing
-  // folder or a failing server means they are there (a site without
-  // listings answers 403 for a folder).
-  if ((error || redirect) && r.method != kFtpMethodGetFile &&
-      r.method != kFtpMethodPutFile) {
-    if (reply == 401 || reply == 407) {
-      return make(kFtpLoginRefused, "The FTP site refused the login of user " +
-                                        Quoted(user_) +
-                                        " (wrong user name or password).");
-    }
-    if (reply >= 500) {
-      return make(kFtpCannotConnect,
-                  "The site " + base_ + " cannot be used now" + answered + ".",
-                  true);
-    }
+  // A refused login and a failing server say what an FTP site's would.
+  if (error && (reply == 401 || reply == 407)) {
+    return make(kFtpLoginRefused, "The FTP site refused the login of user " +
+                                      Quoted(user_) +
+                                      " (wrong user name or password).");
+  }
+  if (error && reply >= 500) {
+    return make(transfer ? kFtpConnectionLost : kFtpCannotConnect,
+                "The site " + base_ + " cannot be used now" + answered + ".",
+                true);
+  }
+  // The site's root and folders: anything else but a missing folder means
+  // they are there (a site without listings answers 403 for a folder).
+  if ((error || redirect) && !transfer) {
     if (reply == 404 && r.method == kFtpMethodChangeDirectory) {
       return make(kFtpFolderNotFound, "Folder " + Quoted(r.folder.Display()) +
                                           " not found on the FTP site.");
@@ -1073,16 +1073,6 @@ Completion CurlFtpComponent::DescribeWeb(const Request& r, CURLcode result,
                                 "it is not followed.");
   }
   if (error) {
-    if (reply == 401 || reply == 407) {
-      return make(kFtpLoginRefused, "The FTP site refused the login of user " +
-                                        Quoted(user_) +
-                                        " (wrong user name or password).");
-    }
-    if (reply >= 500) {
-      return make(kFtpConnectionLost,
-                  "The site " + base_ + " cannot be used now" + answered + ".",
-                  true);
-    }
     if (r.method == kFtpMethodPutFile) {
       return make(kFtpUploadRefused, "The FTP site refused to store " +
                                          Quoted(r.remote_shown) + answered +
