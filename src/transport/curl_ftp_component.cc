@@ -145,6 +145,14 @@ bool ValidHost(std::string_view host) {
 
 size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 
+// libcurl opens its sockets without close-on-exec; a program that RUN starts
+// must never inherit the logged-in control connection.
+int CloseOnExec(void*, curl_socket_t fd, curlsocktype) {
+  int flags = ::fcntl(fd, F_GETFD);
+  if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  return CURL_SOCKOPT_OK;
+}
+
 void InitCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -288,6 +296,7 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
   curl_easy_setopt(e, CURLOPT_USERNAME, user_.c_str());
   curl_easy_setopt(e, CURLOPT_PASSWORD, password_.c_str());
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &CloseOnExec);
   // One CWD per folder, and ".." sent as it stands: the path is already
   // resolved here, so a ".." left in it means the login folder's parent.
   curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD,
