@@ -495,14 +495,27 @@ void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
   PartialInfo now{r->info.source, size, time};
   std::optional<PartialInfo> before = ReadPartialInfo(r->info_path);
   bool resume = now.Known() && before && *before == now;
-  int flags = O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
-  r->file = UniqueFd(::open(r->temp_path.c_str(), flags, 0666));
   struct stat st;
+  // Only a partial file of our own is continued: an ordinary file with no
+  // other name. Anything else under the name (a link, a file linked from
+  // elsewhere) is removed, never followed or truncated, and the download
+  // starts in a new file.
+  if (resume) {
+    r->file =
+        UniqueFd(::open(r->temp_path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    resume = r->file && ::fstat(r->file.get(), &st) == 0 &&
+             S_ISREG(st.st_mode) && st.st_nlink == 1;
+  }
+  if (!resume) {
+    r->file.Close();
+    ::unlink(r->temp_path.c_str());
+    r->file = UniqueFd(
+        ::open(r->temp_path.c_str(),
+               O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+  }
   int err = 0;
   if (!r->file || ::fstat(r->file.get(), &st) != 0) {
     err = errno;
-  } else if (!S_ISREG(st.st_mode)) {
-    err = EINVAL;
   } else if (resume && st.st_size <= size) {
     r->offset = st.st_size;
   } else if (::ftruncate(r->file.get(), 0) != 0) {
