@@ -20,13 +20,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Values are read into 256-byte buffers of blanks; blanks alone count as
-// missing. The first query creates the key and writes the folder back,
-// rewriting the file in the canonical form unless it already holds it. A file
-// that cannot be parsed is reported with its line and never written.
+// Values are read whole, whatever their length; blanks alone count as
+// missing. Only a missing or blank InstallPath is written (with the default
+// folder): its line alone changes or is added, every other byte stays. A
+// file that cannot be parsed is reported with its line and never written.
 TEST(RegistryTest, QueriesBuffersAndMalformedFiles) {
   TempFolder tmp;
-  const std::string file = tmp / "r.reg", x255(255, 'x'), x256(256, 'x');
+  const std::string file = tmp / "r.reg", x300(300, 'x');
   const std::string head =
       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Qorin]\r\n";
   const std::string none = "5-Invalid procedure call or argument";
@@ -36,18 +36,27 @@ TEST(RegistryTest, QueriesBuffersAndMalformedFiles) {
     return "\"InstallPath\"=\"" + install + "\"\r\n\"DBServerName\"=\"" +
            server + "\"\r\n\"DatabaseName\"=\"" + db + "\"\r\n";
   };
+  const std::string
+      lf =
+          "REGEDIT4\n; kept\n[HKEY_CURRENT_USER\\A]\n\"x\"=\"1\"\r\n\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qorin]\n; c\n\"DBServerName\"=\"S\"\n"
+          "\"H\"=hex:01,\\\n  ff\n",
+      other = "REGEDIT4\r\n; only\r\n[B]\r\n@=dword:00000001";
   struct Case {
     std::string text, install, server, database, written = "";  // "": kept
   } cases[] = {
       {"", def, none, "", head + "\"InstallPath\"=\"" + def + "\"\r\n"},
       {head + "; comment\r\n" + values("  /m", esc, esc) +
            "\"H\"=hex:01,\\\r\n  ff\r\n\"N\"=dword:0000002a\r\n",
-       "/m", "S\\I \"x\"", "S\\I \"x\"",
-       head + values("/m", esc, esc) +
-           "\"H\"=hex:01,ff\r\n\"N\"=dword:0000002a\r\n"},
-      {head + ";\n" + values("/m", x255, x255), "/m", x255, x255},
-      {head + values("   ", x256, "  "), def, none, "",
-       head + values(def, x256, "  ")},
+       "/m", "S\\I \"x\"", "S\\I \"x\""},
+      {head + ";\n" + values("/" + x300, x300, x300), "/" + x300, x300, x300},
+      {head + values("   ", x300, "  "), def, x300, "",
+       head + values(def, x300, "  ")},
+      {lf + "\n[B]\n", def, "S", "",
+       lf + "\"InstallPath\"=\"" + def + "\"\n\n[B]\n"},
+      {other, def, none, "",
+       other + "\r\n\r\n" + head.substr(12) + "\"InstallPath\"=\"" + def +
+           "\"\r\n"},
   };
   std::vector<Case> all(std::begin(cases), std::end(cases));
   for (auto [text, why] :
