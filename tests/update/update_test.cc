@@ -565,6 +565,31 @@ TEST_F(UpdateTest, UnzipOutcomes) {
   EXPECT_FALSE(fs::exists(in_.sb.app() + "/evil"));
   EXPECT_FALSE(fs::exists(in_.sb.app() + "/Escape"));
   EXPECT_FALSE(fs::exists("/tmp/evil"));
+  // A folder of the destination that is a link is never written through.
+  fs::create_symlink(in_.sb.root(), in_.Update() + "/Pre");
+  WriteFile(in_.Download() + "/Patch.zip",
+            Archive({{"pre/x", "x"}, {"PRE/", "", S_IFDIR}}));
+  EXPECT_EQ(std::get<1>(Unzip("patch.zip", "*.*")),
+            (Lines{unsafe + "pre/x", unsafe + "PRE/", " 5"}));
+  EXPECT_FALSE(fs::exists(in_.sb.root() + "/x"));
+  // An archive larger than the destination's free space (a tmpfs of 1 MiB
+  // where one can be mounted) is refused before anything is written.
+  fs::remove(in_.Update() + "/Pre");
+  if (::unshare(CLONE_NEWNS) == 0 &&
+      ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+      ::mount("none", in_.Update().c_str(), "tmpfs", 0, "size=1m") == 0) {
+    WriteFile(in_.Download() + "/Patch.zip",
+              MakeZip({{"a", "a"}, {"b", std::string(2 << 20, 'b')}}));
+    EXPECT_EQ(Unzip("patch.zip", "*.*"),
+              std::tuple(kArchiveWriteFailed,
+                         Lines{"!!! The archive needs 2097153 bytes but " +
+                                   in_.Update() +
+                                   " has 1048576 bytes free; nothing was "
+                                   "extracted.",
+                               " 6"},
+                         ""));
+    ::umount(in_.Update().c_str());
+  }
 }
 
 }  // namespace
