@@ -271,11 +271,20 @@ std::string RegistryImage::Serialize() const {
 }
 
 std::string RegistryImage::LineEnd() const {
+  // Only a line that ends in LF shows the text's line end (the last line
+  // may end in a CR alone); more CRs before the LF count as one.
   for (const std::string& line : lines_) {
-    size_t end = line.find_first_of("\r\n");
-    if (end != std::string::npos) return line.substr(end);
+    if (line.empty() || line.back() != '\n') continue;
+    return line.size() > 1 && line[line.size() - 2] == '\r' ? "\r\n" : "\n";
   }
   return "\r\n";
+}
+
+void RegistryImage::EndLine(std::string& line) const {
+  if (!line.empty() && line.back() == '\n') return;
+  std::string eol = LineEnd();
+  if (eol == "\r\n" && !line.empty() && line.back() == '\r') eol = "\n";
+  line += eol;
 }
 
 const RegistryKey* RegistryImage::FindKey(std::string_view path) const {
@@ -303,7 +312,7 @@ void RegistryImage::AddKey(std::string_view path) {
   // The text ends with a line end and a blank line before the new key.
   auto last = std::find_if(lines_.rbegin(), lines_.rend(),
                            [](const std::string& l) { return !l.empty(); });
-  if (last->back() != '\n') *last += eol;
+  EndLine(*last);
   if (!TrimWhitespace(*last).empty()) lines_.push_back(eol);
   by_path_.emplace(ToUpperAscii(path), keys_.size());
   keys_.push_back(RegistryKey{std::string(path), {}});
@@ -334,10 +343,9 @@ bool RegistryImage::SetValue(std::string_view key, const RegistryValue& value) {
     entry.values[it->second].data = value.data;
     return true;
   }
-  std::string eol = LineEnd();
   size_t at = index.last_line;
-  if (lines_[at].empty() || lines_[at].back() != '\n') lines_[at] += eol;
-  InsertLine(at + 1, text + eol);
+  EndLine(lines_[at]);
+  InsertLine(at + 1, text + LineEnd());
   entry.values.push_back(value);
   index.places.push_back({at + 1, at + 1});
   return true;

@@ -80,8 +80,11 @@ class RegistryImage {
     std::vector<Place> places;                       // by value index
   };
 
-  // The line end a new line takes: the first one of the text, else CR LF.
+  // The line end a new line takes: that of the first line ending in LF
+  // (CR LF or LF), else CR LF.
   std::string LineEnd() const;
+  // Ends `line` with a line end when it has none (the text's last line).
+  void EndLine(std::string& line) const;
   // Inserts a line before lines_[at], keeping the places right.
   void InsertLine(size_t at, std::string line);
 

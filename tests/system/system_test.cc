@@ -57,6 +57,8 @@ TEST(RegistryTest, QueriesBuffersAndMalformedFiles) {
       {other, def, none, "",
        other + "\r\n\r\n" + head.substr(12) + "\"InstallPath\"=\"" + def +
            "\"\r\n"},
+      {"REGEDIT4\r", def, none, "",
+       head + "\"InstallPath\"=\"" + def + "\"\r\n"},
   };
   std::vector<Case> all(std::begin(cases), std::end(cases));
   for (auto [text, why] :
