@@ -10,7 +10,10 @@
 //   eventlog scale x 100 000 lines written to the event log file;
 //   zip      scale x 100 000 small files (in 100 folders) put into one
 //            archive (ZipFiles);
-//   unzip    that archive extracted again (UnZipFiles).
+//   unzip    that archive extracted again (UnZipFiles);
+//   registry start-up and Check System (what "mvupdate-cli check" does) with
+//            a registry file of scale x 20 000 values (about 1 MB at 1x)
+//            besides the suite's three.
 // It prints seconds, microseconds per item and peak RSS of each. The
 // installation has no database (each recording logs the failed connection,
 // as a run without its database does). Work happens below FOLDER (default
@@ -28,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "app/commands.h"
 #include "app/form.h"
 #include "app/startup.h"
 #include "log/event_log.h"
@@ -123,7 +127,10 @@ long Control(const std::string& root, int scale) {
   Write(app + "/Download/Seed/b.txt", "b\r\n");
   (void)root;
   const mv::CommandContext context = form.Run().commands();
-  if (!mv::CheckForNewUpdate(context, form.settings_store)) std::abort();
+  if (mv::CheckForNewUpdate(context, form.settings_store) !=
+      mv::UpdateCheck::kNewUpdate) {
+    std::abort();
+  }
   mv::ProcessUpdateControlFile(context, form.settings_store);
   if (mv::ReadLastUpdateInstalled(form.settings_store).value() !=
       1000 * scale) {
@@ -172,6 +179,32 @@ long UnzipWork(const std::string& root, int scale) {
     std::abort();
   }
   return 100000L * scale;
+}
+
+// A registry file of scale x 20 000 values of about 50 bytes besides the
+// suite's three, used from here on (in this child process).
+void BigRegistry(const std::string& root, int scale) {
+  std::string text =
+      "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qorin]\r\n"
+      "\"InstallPath\"=\"" +
+      root +
+      "/Merivane\"\r\n\"DBServerName\"=\"SRV01\"\r\n"
+      "\"DatabaseName\"=\"Quillmere\"\r\n";
+  for (long i = 0; i < 20000L * scale; ++i) {
+    text += "\"Value" + std::to_string(i) + "\"=\"" + std::string(30, 'v') +
+            "\"\r\n";
+  }
+  Write(root + "/big.reg", text);
+  ::setenv("MVUPDATE_REGISTRY", (root + "/big.reg").c_str(), 1);
+}
+
+long RegistryWork(const std::string&, int scale) {
+  CountingWindow window;
+  mv::Form form(window);
+  mv::FormCommands commands(form);
+  commands.Load();
+  commands.CheckSystem();
+  return 20000L * scale;
 }
 
 // Runs `load` at `scale` in a child process; prints its line.
@@ -225,6 +258,7 @@ int main(int argc, char** argv) {
       {"eventlog", "lines", nothing, EventLog},
       {"zip", "files", MakeFiles, ZipWork},
       {"unzip", "files", nothing, UnzipWork},
+      {"registry", "values", BigRegistry, RegistryWork},
   };
   for (int scale : scales) {
     std::string root = work + "/mvload-" + std::to_string(::getpid());

@@ -101,8 +101,8 @@ bool Confine(const std::vector<std::string>& writable,
   // Reading is allowed where the program, its libraries and settings live
   // and in the process's own /proc entry (the sanitizers read it), not in
   // /dev or the rest of /proc, whose endless files a copy command could
-  // otherwise read forever. Executing is allowed nowhere, but for the
-  // sanitizers' symbolizer when one is named.
+  // otherwise read forever. Executing is allowed nowhere: the sanitizers'
+  // symbolizer is started before the confinement (see installation.cc).
   std::vector<std::pair<std::string, uint64_t>> rules;
   for (const char* folder :
        {"/usr", "/etc", "/lib", "/lib64", "/bin", "/sbin"}) {
@@ -111,10 +111,6 @@ bool Confine(const std::vector<std::string>& writable,
   rules.emplace_back(RealFolder("/proc/self"), kReadFile | kReadDir);
   rules.emplace_back(ParentOf(RealFolder("/proc/self/exe")),
                      kReadFile | kReadDir);
-  if (const char* symbolizer = std::getenv("ASAN_SYMBOLIZER_PATH")) {
-    rules.emplace_back(ParentOf(RealFolder(symbolizer)),
-                       kReadFile | kReadDir | kExecute);
-  }
   for (const std::string& folder : readable) {
     rules.emplace_back(folder, kReadFile | kReadDir);
   }

@@ -97,6 +97,26 @@ void RemoveWhenGone(const std::string& folder) {
   ::close(fds[0]);  // fds[1] stays open as long as this process lives
 }
 
+// The sanitizers start their symbolizer (llvm-symbolizer) the first time
+// they name a function, such as libFuzzer's first NEW_FUNC line, and keep it
+// running. Started from the confined process it cannot run: its exec needs
+// the right to execute the program loader, which the confinement grants to
+// nobody. A write to the pipe of the symbolizer that never started then
+// ended the process with SIGPIPE. So it is started here, before the
+// confinement and while PATH still finds it, and a symbolizer that ends
+// later only costs the names: SIGPIPE is ignored.
+extern "C" void __sanitizer_symbolize_pc(void* pc, const char* format,
+                                         char* out, size_t size)
+    __attribute__((weak));
+
+void StartSymbolizer() {
+  ::signal(SIGPIPE, SIG_IGN);
+  if (__sanitizer_symbolize_pc == nullptr) return;  // no sanitizer runtime
+  char name[256];
+  __sanitizer_symbolize_pc(reinterpret_cast<void*>(&StartSymbolizer), "%f",
+                           name, sizeof name);
+}
+
 }  // namespace
 
 void NoteFuzzerArguments(int* argc, char*** argv) {
@@ -143,6 +163,7 @@ Installation::Installation() {
   ::setenv("MVUPDATE_DEFAULT_INSTALL_PATH", (root_ + "/Merivane").c_str(), 1);
   ::setenv("ODBCSYSINI", (root_ + "/odbc").c_str(), 1);
   ::setenv("ODBCINI", (root_ + "/odbc/odbc.ini").c_str(), 1);
+  StartSymbolizer();
   ::setenv("PATH", (root_ + "/no-programs").c_str(), 1);
   ::setenv("MVUPDATE_RUN_WAIT_SECONDS", "0", 1);
   ::setenv("MVUPDATE_FTP_TIMEOUT", "1", 1);

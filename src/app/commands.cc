@@ -2,6 +2,7 @@
 
 #include "app/form.h"
 #include "app/startup.h"
+#include "system/files.h"
 #include "system/paths.h"
 #include "system/run_lock.h"
 #include "tools/check_system.h"
@@ -43,6 +44,24 @@ bool TakeRunLock(Form& form, RunLock& lock) {
   return true;
 }
 
+// Removes the temporary files that runs stopped on the way (killed, say)
+// left in the installation's work folders and beside the settings and
+// registry files; a download's partial file stays for resuming. Files of a
+// process that still runs are left alone.
+void RemoveLeftovers(Form& form) {
+  std::string install = ResolveCase(form.registry_queries.GetInstallPath());
+  if (!install.empty() && install != "/") {
+    RemoveLeftoverTempFiles(JoinPath(install, "\\Application"), true);
+    RemoveLeftoverTempFiles(JoinPath(install, "\\Database"), false);
+    RemoveLeftoverTempFiles(JoinPath(install, "\\Backup"), false);
+  }
+  for (const std::string& file :
+       {form.settings_store.FileFor("Qorin"), form.registry.file()}) {
+    std::string folder = ParentFolder(file);
+    if (!folder.empty()) RemoveLeftoverTempFiles(folder, false);
+  }
+}
+
 }  // namespace
 
 void FormCommands::Load() { StartUp(form_); }
@@ -50,6 +69,7 @@ void FormCommands::Load() { StartUp(form_); }
 void FormCommands::UpdateSystem() {
   RunLock lock(form_.RunLockFile());
   if (!TakeRunLock(form_, lock)) return;
+  RemoveLeftovers(form_);
   UpdateSystemClick(form_.Run());
   // The status report reloads the customer record.
   ShowAlternateSiteChoice(form_);
@@ -65,6 +85,7 @@ void FormCommands::CheckSystem() {
 void FormCommands::ResetLastUpdate() {
   RunLock lock(form_.RunLockFile());
   if (!TakeRunLock(form_, lock)) return;
+  RemoveLeftovers(form_);
   mv::ResetLastUpdate(form_.settings_store, form_.log, EventLogPath(form_));
 }
 

@@ -238,4 +238,27 @@ bool UpdateCustomerInfoRecord(const InstallSettings& settings, RunLog& log,
   return true;
 }
 
+bool RepairCustomerInfoRecord(const InstallSettings& settings, RunLog& log,
+                              int32_t stored) {
+  if (!settings.is_server()) return false;
+  Result<OdbcConnection> db = Connect(settings.connection_string);
+  if (!db.ok()) return false;
+  Result<std::optional<RowImage>> row = ReadRowImage(db.value());
+  if (!row.ok() || !row.value()) return false;
+  // A NULL number reads as 1000 (see ReadCustomer): never below `stored`.
+  const std::optional<std::string>& text =
+      row.value()->values[kUpdateInstalledColumn];
+  Result<int32_t> in_row = text ? ParseWholeNumber(*text)
+                                : Result<int32_t>(Failure(kInvalidUseOfNull));
+  if (!in_row.ok() || in_row.value() >= stored) return false;
+  log.Warning("!!! Repairing the customer row left behind: it says update " +
+              std::to_string(in_row.value()) + ", but update " +
+              std::to_string(stored) +
+              " is installed here (the database could not be reached when it "
+              "was recorded).");
+  Status st = RecordUpdate(db.value(), *row.value(), stored);
+  if (!st.ok()) return RecordFailed(log, st.failure());
+  return true;
+}
+
 }  // namespace mv

@@ -44,6 +44,15 @@ bool LoadCustomerInfo(const std::string& connection_string,
 bool UpdateCustomerInfoRecord(const InstallSettings& settings, RunLog& log,
                               int32_t n);
 
+// Brings a row left behind up to date: when its UpdateInstalled is lower
+// than `stored`, the number of the last update installed on this machine
+// (an update recorded while the database could not be reached), records
+// `stored` with a Warning line that says so. Never lowers the row; server
+// installations only. A database that cannot be reached is left for the
+// next run without a line. True when the row was repaired.
+bool RepairCustomerInfoRecord(const InstallSettings& settings, RunLog& log,
+                              int32_t stored);
+
 }  // namespace mv
 
 #endif  // MVUPDATE_DATA_CUSTOMER_RECORD_H_

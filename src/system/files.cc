@@ -2,14 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,13 +58,6 @@ std::pair<std::string, std::string> SplitPattern(std::string_view pattern) {
   return {folder.empty() ? "." : folder, BaseName(pattern)};
 }
 
-std::string TempNameFor(const std::string& target) {
-  std::string folder = ParentFolder(target);
-  std::string base = BaseName(target);
-  return (folder.empty() ? "" : (folder == "/" ? "/" : folder + "/")) + "." +
-         base + ".mvtmp-" + std::to_string(::getpid());
-}
-
 Status WriteAll(int fd, const char* data, size_t size,
                 const std::string& native) {
   while (size > 0) {
@@ -75,26 +72,199 @@ Status WriteAll(int fd, const char* data, size_t size,
   return Status::Ok();
 }
 
+// What a file that is not an ordinary one is, for failure texts.
+std::string_view KindOf(mode_t mode) {
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  return "not an ordinary file";
+}
+
+Failure NotOrdinary(const std::string& native, mode_t mode) {
+  return Failure(kPathFileAccessError,
+                 std::string(DescribeFailure(kPathFileAccessError)) + " (" +
+                     native + " is " + std::string(KindOf(mode)) +
+                     ", not an ordinary file)");
+}
+
+// Opens a file for reading without waiting for a writer (FIFO) or a
+// carrier (terminal); gives the failure for anything but an ordinary file.
+Result<UniqueFd> OpenOrdinaryFile(const std::string& path) {
+  UniqueFd fd(
+      ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (!fd) return ErrnoFailure(path);
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0) return ErrnoFailure(path);
+  if (!S_ISREG(st.st_mode)) return NotOrdinary(path, st.st_mode);
+  return fd;
+}
+
+// The folder of a native path, for opening it.
+std::string FolderOf(const std::string& native) {
+  std::string folder = ParentFolder(native);
+  return folder.empty() ? "." : folder;
+}
+
 // Writes through `fill` into a temporary file beside `target`, then renames
-// it over the target. The temporary file is removed on any failure.
+// it over the target. Both happen in the folder opened once, so a folder
+// swapped for a link on the way cannot send them elsewhere. The temporary
+// file is removed on any failure.
 template <typename Fill>
 Status ReplaceFile(const std::string& target, mode_t mode, Fill fill) {
-  std::string temp = TempNameFor(target);
-  UniqueFd fd(
-      ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
-  if (!fd) return ErrnoFailure(target);
-  Status st = fill(fd.get());
-  if (st.ok() && ::fchmod(fd.get(), mode) != 0) st = ErrnoFailure(target);
-  if (st.ok() && ::fsync(fd.get()) != 0) st = ErrnoFailure(target);
-  if (st.ok() && fd.Close() != 0) st = ErrnoFailure(target);
-  if (st.ok() && ::rename(temp.c_str(), target.c_str()) != 0) {
+  UniqueFd dir(
+      ::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir) return ErrnoFailure(target);
+  std::string base = BaseName(target), temp;
+  Result<UniqueFd> fd = CreateTempFile(dir.get(), base, mode, temp);
+  if (!fd.ok()) return fd.failure();
+  UniqueFd& out = fd.value();
+  Status st = fill(out.get());
+  if (st.ok() && ::fchmod(out.get(), mode) != 0) st = ErrnoFailure(target);
+  if (st.ok() && ::fsync(out.get()) != 0) st = ErrnoFailure(target);
+  if (st.ok() && out.Close() != 0) st = ErrnoFailure(target);
+  if (st.ok() &&
+      ::renameat(dir.get(), temp.c_str(), dir.get(), base.c_str()) != 0) {
     st = ErrnoFailure(target);
   }
-  if (!st.ok()) ::unlink(temp.c_str());
+  if (!st.ok()) ::unlinkat(dir.get(), temp.c_str(), 0);
   return st;
 }
 
+// The file that `native` names once every symbolic link on the way is
+// followed (at most 40, as the kernel allows); the last one need not exist.
+Result<std::string> FollowLinks(std::string native) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (::lstat(native.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+      return native;
+    }
+    std::vector<char> buf(PATH_MAX);
+    ssize_t n = ::readlink(native.c_str(), buf.data(), buf.size());
+    if (n < 0) return ErrnoFailure(native);
+    std::string to(buf.data(), static_cast<size_t>(n));
+    if (to.empty() || to[0] != '/') {
+      std::string folder = ParentFolder(native);
+      if (!folder.empty()) to = (folder == "/" ? "/" : folder + "/") + to;
+    }
+    native = std::move(to);
+  }
+  return Failure::FromErrno(ELOOP, native);
+}
+
+// The process id of a temporary file name of this utility, or nothing.
+std::optional<pid_t> TempFileOwner(std::string_view name) {
+  if (name.size() < 2 || name[0] != '.') return std::nullopt;
+  auto digits = [](std::string_view text) {
+    return !text.empty() && text.size() < 10 &&
+           std::all_of(text.begin(), text.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+  };
+  auto hex = [](std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+      return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+    });
+  };
+  std::string_view pid, rest;
+  if (name.starts_with(".mvunzip-")) {
+    std::string_view tail = name.substr(9);
+    size_t dash = tail.find('-');
+    if (dash == std::string_view::npos || !digits(tail.substr(dash + 1))) {
+      return std::nullopt;
+    }
+    pid = tail.substr(0, dash);
+  } else {
+    for (std::string_view mark : {".mvtmp-", ".part-"}) {
+      size_t at = name.rfind(mark);
+      if (at == std::string_view::npos || at == 0) continue;
+      std::string_view tail = name.substr(at + mark.size());
+      size_t dash = tail.find('-');
+      pid = tail.substr(0, dash);
+      rest = dash == std::string_view::npos ? "" : tail.substr(dash + 1);
+      bool ok =
+          mark == ".part-" ? digits(rest) : (dash == tail.npos || hex(rest));
+      if (!ok) pid = {};
+      break;
+    }
+  }
+  if (!digits(pid)) return std::nullopt;
+  return static_cast<pid_t>(std::stol(std::string(pid)));
+}
+
+bool Runs(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
+
+size_t RemoveLeftoversIn(int dir_fd, bool recursive, int depth) {
+  DIR* raw = ::fdopendir(dir_fd);
+  if (raw == nullptr) {
+    ::close(dir_fd);
+    return 0;
+  }
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(raw, ::closedir);
+  size_t removed = 0;
+  std::vector<std::string> folders;
+  while (dirent* e = ::readdir(dir.get())) {
+    std::string_view name = e->d_name;
+    if (name == "." || name == "..") continue;
+    unsigned char type = e->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat st;
+      if (::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) !=
+          0) {
+        continue;
+      }
+      type = S_ISDIR(st.st_mode) ? DT_DIR : DT_REG;
+    }
+    if (type == DT_DIR) {
+      if (recursive && depth < 64) folders.emplace_back(name);
+      continue;
+    }
+    std::optional<pid_t> owner = TempFileOwner(name);
+    if (owner && !Runs(*owner) &&
+        ::unlinkat(::dirfd(dir.get()), e->d_name, 0) == 0) {
+      ++removed;
+    }
+  }
+  for (const std::string& name : folders) {
+    int sub = ::openat(::dirfd(dir.get()), name.c_str(),
+                       O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (sub >= 0) removed += RemoveLeftoversIn(sub, recursive, depth + 1);
+  }
+  return removed;
+}
+
 }  // namespace
+
+Result<UniqueFd> CreateTempFile(int dir_fd, std::string_view base, mode_t mode,
+                                std::string& name) {
+  // The name stays within the 255 bytes a file name may have.
+  std::string prefix = "." + std::string(base.substr(0, 200)) + ".mvtmp-" +
+                       std::to_string(::getpid()) + "-";
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char random[6];
+    if (::getrandom(random, sizeof random, 0) != sizeof random) {
+      return ErrnoFailure(prefix);
+    }
+    name = prefix;
+    for (unsigned char b : random) {
+      name.push_back("0123456789abcdef"[b >> 4]);
+      name.push_back("0123456789abcdef"[b & 15]);
+    }
+    UniqueFd fd(::openat(dir_fd, name.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                         mode & 0777));
+    if (fd) return fd;
+    if (errno != EEXIST) return ErrnoFailure(name);
+  }
+  return Failure(kFileAlreadyExists);
+}
+
+size_t RemoveLeftoverTempFiles(std::string_view folder, bool recursive) {
+  if (folder.find('\0') != std::string_view::npos) return 0;
+  std::string path(folder);
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  return fd < 0 ? 0 : RemoveLeftoversIn(fd, recursive, 0);
+}
 
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
   if (pattern == "*.*") return true;
@@ -170,11 +340,11 @@ Status CopyFile(std::string_view from_native, std::string_view to_native,
   if (Status s = CheckUsablePath(to_native); !s.ok()) return s;
   std::string from = ResolveCase(from_native);
   std::string to = ResolveCase(to_native);
-  UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!in) return ErrnoFailure(from);
+  Result<UniqueFd> opened = OpenOrdinaryFile(from);
+  if (!opened.ok()) return opened.failure();
+  UniqueFd& in = opened.value();
   struct stat src;
   if (::fstat(in.get(), &src) != 0) return ErrnoFailure(from);
-  if (S_ISDIR(src.st_mode)) return Failure(kPathFileAccessError);
   struct stat dst;
   if (::stat(to.c_str(), &dst) == 0) {
     if (dst.st_dev == src.st_dev && dst.st_ino == src.st_ino) {
@@ -238,9 +408,15 @@ Status DeleteFiles(std::string_view pattern_native) {
   return Status::Ok();
 }
 
-Status WriteFileAtomically(std::string_view native, std::string_view contents) {
+Status WriteFileAtomically(std::string_view native, std::string_view contents,
+                           AtLink at_link) {
   if (Status s = CheckUsablePath(native); !s.ok()) return s;
   std::string target = ResolveCase(native);
+  if (at_link == AtLink::kWriteThrough) {
+    Result<std::string> final_target = FollowLinks(target);
+    if (!final_target.ok()) return final_target.failure();
+    target = final_target.value();
+  }
   mode_t mode = 0644;
   struct stat st;
   if (::stat(target.c_str(), &st) == 0) {
@@ -261,12 +437,9 @@ Status WriteFileAtomically(std::string_view native, std::string_view contents) {
 Result<std::string> ReadWholeFile(std::string_view native) {
   if (Status s = CheckUsablePath(native); !s.ok()) return s.failure();
   std::string path = ResolveCase(native);
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd) return ErrnoFailure(path);
-  struct stat st;
-  if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    return Failure(kPathFileAccessError);
-  }
+  Result<UniqueFd> opened = OpenOrdinaryFile(path);
+  if (!opened.ok()) return opened.failure();
+  UniqueFd& fd = opened.value();
   std::string out;
   char buf[1 << 16];
   for (;;) {

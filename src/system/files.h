@@ -3,12 +3,15 @@
 #ifndef MVUPDATE_SYSTEM_FILES_H_
 #define MVUPDATE_SYSTEM_FILES_H_
 
+#include <sys/types.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "system/crypto.h"
 #include "system/failure.h"
+#include "system/unique_fd.h"
 
 namespace mv {
 
@@ -39,11 +42,30 @@ Status ChangeFolder(std::string_view native);
 // The process's current directory.
 std::string CurrentFolder();
 
+// Makes a new, empty file in the folder `dir_fd` (AT_FDCWD: the current
+// directory) that is to replace `base` there, named
+// ".<base>.mvtmp-<pid>-<random>" and stored in `name`. It is created with
+// O_EXCL and O_NOFOLLOW, so no link or file planted under any name is ever
+// followed or truncated, and the name cannot be predicted.
+Result<UniqueFd> CreateTempFile(int dir_fd, std::string_view base, mode_t mode,
+                                std::string& name);
+
+// Removes the temporary files that processes of this utility which no
+// longer run left in `folder` (and its sub-folders when `recursive`; links
+// to folders are not followed): the names CreateTempFile makes and those of
+// earlier versions (".<name>.mvtmp-<pid>", ".mvunzip-<pid>-<n>",
+// ".<name>.part-<pid>-<n>"). A download's partial file, kept for resuming
+// (".<name>.mvpartial", ".<name>.mvpartial-info"), stays. Gives the number
+// removed.
+size_t RemoveLeftoverTempFiles(std::string_view folder, bool recursive);
+
 // Copies a file, replacing the target. The copy is written under a temporary
 // name in the target's folder and renamed when complete, so a failed copy
 // never leaves a partial target; the source's permission bits are kept.
 // Copying a file onto itself leaves it untouched. The bytes copied are fed
-// to `digest` when one is given.
+// to `digest` when one is given. A symbolic link at the target is replaced
+// by the copy; what it leads to is left alone. Only an ordinary file is
+// copied; anything else (a FIFO, a device) is refused with 75.
 Status CopyFile(std::string_view from_native, std::string_view to_native,
                 Sha256* digest = nullptr);
 
@@ -56,13 +78,26 @@ Result<std::vector<std::string>> ListFiles(std::string_view pattern_native);
 // No matching file gives 53.
 Status DeleteFiles(std::string_view pattern_native);
 
+// What a write does with a symbolic link at the name it writes.
+enum class AtLink {
+  // The link is replaced by the file; what it led to stays as it was. For
+  // work files, where a link can only have been planted.
+  kReplace,
+  // The file the link leads to is replaced (in its own folder) and the link
+  // stays. For the configuration files an administrator may keep elsewhere.
+  kWriteThrough,
+};
+
 // Writes `contents` to a temporary file in the folder of `native`, flushes it
 // and renames it over `native`. An existing file that may not be written
 // (no write permission for this user, or none for anybody) is not replaced:
 // 70 (Permission denied).
-Status WriteFileAtomically(std::string_view native, std::string_view contents);
+Status WriteFileAtomically(std::string_view native, std::string_view contents,
+                           AtLink at_link = AtLink::kReplace);
 
-// Reads a whole file.
+// Reads a whole ordinary file. The file is opened without waiting (a FIFO
+// with no writer would hold the reader for ever) and anything but an
+// ordinary file is refused with 75, naming the file and what it is.
 Result<std::string> ReadWholeFile(std::string_view native);
 
 // True when `native` names an existing folder.

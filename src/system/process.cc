@@ -194,6 +194,10 @@ Result<pid_t> StartProgram(std::string_view command_line) {
   ::posix_spawn_file_actions_addopen(actions.get(), 1, "/dev/null", O_WRONLY,
                                      0);
   ::posix_spawn_file_actions_adddup2(actions.get(), 1, 2);
+  // Only the three standard streams reach the program: descriptors a
+  // library opened without close-on-exec (the FTP site's control
+  // connection, a database socket) would let it talk to them as this user.
+  ::posix_spawn_file_actions_addclosefrom_np(actions.get(), 3);
   SpawnAttributes attr;
   ::posix_spawnattr_setflags(attr.get(), POSIX_SPAWN_SETSID);
   pid_t pid = 0;

@@ -26,7 +26,8 @@ std::vector<std::string> SplitCommandLine(std::string_view line);
 // separates folders. A script without execute permission that starts with
 // "#!" is run by the interpreter that line names, as the kernel would run it
 // if it were executable. The program runs in a session of its own, its
-// standard streams on /dev/null, and is reaped by ReapFinishedPrograms.
+// standard streams on /dev/null and no other descriptor of this process
+// open, and is reaped by ReapFinishedPrograms.
 Result<pid_t> StartProgram(std::string_view command_line);
 
 // Collects programs started by StartProgram that have ended, so none stays a

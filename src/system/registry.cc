@@ -1,6 +1,8 @@
 #include "system/registry.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -162,15 +164,28 @@ Result<RegistryImage> RegistryImage::Parse(std::string_view text,
   if (text.find('\0') != std::string_view::npos) {
     return ParseFailure(origin, 1, "not a text file");
   }
-  // Split into logical lines, joining hex continuations ending in "\".
-  std::vector<std::pair<size_t, std::string>> lines;
-  size_t number = 0;
+  // The physical lines with their ends, split as SplitLines splits.
+  for (size_t pos = 0; pos < text.size();) {
+    size_t nl = text.find('\n', pos);
+    size_t end = nl == std::string_view::npos ? text.size() : nl + 1;
+    image.lines_.emplace_back(text.substr(pos, end - pos));
+    pos = end;
+  }
+  // Logical lines: hex data may continue on the next line after a "\".
+  struct Logical {
+    Place place;
+    std::string text;
+  };
+  std::vector<Logical> lines;
   std::string pending;
-  size_t pending_line = 0;
-  for (std::string_view raw : SplitLines(text)) {
-    ++number;
+  for (size_t i = 0; i < image.lines_.size(); ++i) {
+    std::string_view raw = image.lines_[i];
+    while (!raw.empty() && (raw.back() == '\n' || raw.back() == '\r')) {
+      raw.remove_suffix(1);
+    }
     std::string_view line = pending.empty() ? raw : TrimSpacesAndTabs(raw);
-    if (pending.empty()) pending_line = number;
+    if (pending.empty()) lines.push_back({{i, i}, ""});
+    lines.back().place.last = i;
     bool continues =
         !line.empty() && line.back() == '\\' &&
         (!pending.empty() || line.find("=hex") != std::string_view::npos);
@@ -179,31 +194,39 @@ Result<RegistryImage> RegistryImage::Parse(std::string_view text,
       continue;
     }
     pending.append(line);
-    lines.emplace_back(pending_line, std::move(pending));
+    lines.back().text = std::move(pending);
     pending.clear();
   }
-  if (!pending.empty()) lines.emplace_back(pending_line, std::move(pending));
+  if (!pending.empty()) lines.back().text = std::move(pending);
 
-  bool header = false;
-  RegistryKey* key = nullptr;
-  for (auto& [n, line_text] : lines) {
-    std::string_view line = TrimSpacesAndTabs(line_text);
+  size_t key = SIZE_MAX;
+  for (const Logical& logical : lines) {
+    size_t n = logical.place.first + 1;
+    std::string_view line = TrimSpacesAndTabs(logical.text);
     if (line.empty() || line[0] == ';') continue;
-    if (!header) {
+    if (!image.has_header_) {
       if (line != "REGEDIT4") {
         return ParseFailure(origin, n, "the first line must be REGEDIT4");
       }
-      header = true;
+      image.has_header_ = true;
       continue;
     }
     if (line[0] == '[') {
       if (line.back() != ']' || line.size() < 3 || line[1] == '-') {
         return ParseFailure(origin, n, "malformed key line");
       }
-      key = &image.AddKey(line.substr(1, line.size() - 2));
+      std::string_view path = line.substr(1, line.size() - 2);
+      auto [it, added] =
+          image.by_path_.try_emplace(ToUpperAscii(path), image.keys_.size());
+      if (added) {
+        image.keys_.push_back(RegistryKey{std::string(path), {}});
+        image.index_.emplace_back();
+      }
+      key = it->second;
+      image.index_[key].last_line = logical.place.last;
       continue;
     }
-    if (key == nullptr) return ParseFailure(origin, n, "value outside a key");
+    if (key == SIZE_MAX) return ParseFailure(origin, n, "value outside a key");
     std::string name;
     size_t used;
     if (line[0] == '@') {
@@ -221,48 +244,125 @@ Result<RegistryImage> RegistryImage::Parse(std::string_view text,
     std::optional<RegistryValue> v = ReadData(rest.substr(1));
     if (!v) return ParseFailure(origin, n, "malformed value data");
     v->name = name;
-    bool replaced = false;
-    for (RegistryValue& old : key->values) {
-      if (EqualsIgnoreCase(old.name, name)) {
-        old = *v;
-        replaced = true;
-      }
+    RegistryKey& k = image.keys_[key];
+    KeyIndex& index = image.index_[key];
+    index.last_line = logical.place.last;
+    // A later line of the same name replaces the value where it stands.
+    auto [it, added] =
+        index.values.try_emplace(ToUpperAscii(name), k.values.size());
+    if (added) {
+      k.values.push_back(std::move(*v));
+      index.places.push_back(logical.place);
+    } else {
+      k.values[it->second] = std::move(*v);
+      index.places[it->second] = logical.place;
     }
-    if (!replaced) key->values.push_back(std::move(*v));
   }
-  if (!header && !text.empty()) {
+  if (!image.has_header_ && !text.empty()) {
     return ParseFailure(origin, 1, "the first line must be REGEDIT4");
   }
   return image;
 }
 
 std::string RegistryImage::Serialize() const {
-  std::string out = "REGEDIT4\r\n";
-  for (const RegistryKey& key : keys_) {
-    out += "\r\n[" + key.path + "]\r\n";
-    for (const RegistryValue& v : key.values) {
-      out += (v.name.empty() ? std::string("@") : Quote(v.name)) + "=" +
-             FormatData(v) + "\r\n";
-    }
-  }
+  std::string out;
+  for (const std::string& line : lines_) out += line;
   return out;
 }
 
-RegistryKey* RegistryImage::FindKey(std::string_view path) {
-  for (RegistryKey& k : keys_) {
-    if (EqualsIgnoreCase(k.path, path)) return &k;
+std::string RegistryImage::LineEnd() const {
+  // Only a line that ends in LF shows the text's line end (the last line
+  // may end in a CR alone); more CRs before the LF count as one.
+  for (const std::string& line : lines_) {
+    if (line.empty() || line.back() != '\n') continue;
+    return line.size() > 1 && line[line.size() - 2] == '\r' ? "\r\n" : "\n";
   }
-  return nullptr;
+  return "\r\n";
+}
+
+void RegistryImage::EndLine(std::string& line) const {
+  if (!line.empty() && line.back() == '\n') return;
+  std::string eol = LineEnd();
+  if (eol == "\r\n" && !line.empty() && line.back() == '\r') eol = "\n";
+  line += eol;
 }
 
 const RegistryKey* RegistryImage::FindKey(std::string_view path) const {
-  return const_cast<RegistryImage*>(this)->FindKey(path);
+  auto it = by_path_.find(ToUpperAscii(path));
+  return it == by_path_.end() ? nullptr : &keys_[it->second];
 }
 
-RegistryKey& RegistryImage::AddKey(std::string_view path) {
-  if (RegistryKey* k = FindKey(path)) return *k;
+const RegistryValue* RegistryImage::FindValue(std::string_view key,
+                                              std::string_view name) const {
+  auto k = by_path_.find(ToUpperAscii(key));
+  if (k == by_path_.end()) return nullptr;
+  const KeyIndex& index = index_[k->second];
+  auto v = index.values.find(ToUpperAscii(name));
+  return v == index.values.end() ? nullptr
+                                 : &keys_[k->second].values[v->second];
+}
+
+void RegistryImage::AddKey(std::string_view path) {
+  if (FindKey(path) != nullptr) return;
+  std::string eol = LineEnd();
+  if (!has_header_) {
+    InsertLine(0, "REGEDIT4" + eol);
+    has_header_ = true;
+  }
+  // The text ends with a line end and a blank line before the new key.
+  auto last = std::find_if(lines_.rbegin(), lines_.rend(),
+                           [](const std::string& l) { return !l.empty(); });
+  EndLine(*last);
+  if (!TrimWhitespace(*last).empty()) lines_.push_back(eol);
+  by_path_.emplace(ToUpperAscii(path), keys_.size());
   keys_.push_back(RegistryKey{std::string(path), {}});
-  return keys_.back();
+  lines_.push_back("[" + std::string(path) + "]" + eol);
+  index_.push_back(KeyIndex{lines_.size() - 1, {}, {}});
+}
+
+bool RegistryImage::SetValue(std::string_view key, const RegistryValue& value) {
+  auto k = by_path_.find(ToUpperAscii(key));
+  if (k == by_path_.end()) return false;
+  RegistryKey& entry = keys_[k->second];
+  KeyIndex& index = index_[k->second];
+  std::string text =
+      (value.name.empty() ? std::string("@") : Quote(value.name)) + "=" +
+      FormatData(value);
+  auto [it, added] =
+      index.values.try_emplace(ToUpperAscii(value.name), entry.values.size());
+  if (!added) {
+    // The value's line, and any continuation lines, become the one new line
+    // with the line end its last line had.
+    Place place = index.places[it->second];
+    const std::string& last = lines_[place.last];
+    size_t end = last.find_first_of("\r\n", last.find_last_not_of("\r\n") + 1);
+    std::string eol = end == std::string::npos ? "" : last.substr(end);
+    for (size_t i = place.first + 1; i <= place.last; ++i) lines_[i].clear();
+    lines_[place.first] = text + eol;
+    entry.values[it->second].type = value.type;
+    entry.values[it->second].data = value.data;
+    return true;
+  }
+  size_t at = index.last_line;
+  EndLine(lines_[at]);
+  InsertLine(at + 1, text + LineEnd());
+  entry.values.push_back(value);
+  index.places.push_back({at + 1, at + 1});
+  return true;
+}
+
+void RegistryImage::InsertLine(size_t at, std::string line) {
+  lines_.insert(lines_.begin() + static_cast<ptrdiff_t>(at), std::move(line));
+  auto shift = [at](size_t& n) {
+    if (n >= at) ++n;
+  };
+  for (KeyIndex& index : index_) {
+    shift(index.last_line);
+    for (Place& place : index.places) {
+      shift(place.first);
+      shift(place.last);
+    }
+  }
 }
 
 std::string Registry::DefaultFile() {
@@ -270,60 +370,70 @@ std::string Registry::DefaultFile() {
   return (env && *env) ? env : MVUPDATE_DEFAULT_REGISTRY;
 }
 
-Result<RegistryImage> Registry::Load() const {
-  if (!PathExists(file_)) return RegistryImage();
+Result<const RegistryImage*> Registry::Load() const {
+  if (!PathExists(file_)) {
+    text_.reset();
+    image_ = RegistryImage();
+    return &image_;
+  }
   Result<std::string> text = ReadWholeFile(file_);
   if (!text.ok()) return text.failure();
-  return RegistryImage::Parse(text.value(), file_);
+  if (text_ != text.value()) {
+    Result<RegistryImage> image = RegistryImage::Parse(text.value(), file_);
+    if (!image.ok()) return image.failure();
+    image_ = std::move(image.value());
+    text_ = std::move(text.value());
+  }
+  return &image_;
 }
 
-Status Registry::Store(const RegistryImage& image) {
-  return WriteFileAtomically(file_, image.Serialize());
+Status Registry::Store(RegistryImage image) {
+  std::string text = image.Serialize();
+  // An administrator may keep the file elsewhere behind a link.
+  Status st = WriteFileAtomically(file_, text, AtLink::kWriteThrough);
+  if (st.ok()) {
+    text_ = std::move(text);
+    image_ = std::move(image);
+  }
+  return st;
 }
 
 Result<bool> Registry::KeyExists(std::string_view key) const {
-  Result<RegistryImage> image = Load();
+  Result<const RegistryImage*> image = Load();
   if (!image.ok()) return image.failure();
-  return image.value().FindKey(key) != nullptr;
+  return image.value()->FindKey(key) != nullptr;
 }
 
 Result<std::optional<RegistryValue>> Registry::QueryValue(
     std::string_view key, std::string_view name) const {
-  Result<RegistryImage> image = Load();
+  Result<const RegistryImage*> image = Load();
   if (!image.ok()) return image.failure();
-  const RegistryKey* k = image.value().FindKey(key);
-  if (k == nullptr) return std::optional<RegistryValue>();
-  for (const RegistryValue& v : k->values) {
-    if (EqualsIgnoreCase(v.name, name)) return std::optional<RegistryValue>(v);
-  }
-  return std::optional<RegistryValue>();
+  const RegistryValue* v = image.value()->FindValue(key, name);
+  return v ? std::optional<RegistryValue>(*v) : std::nullopt;
 }
 
 Status Registry::SetValue(std::string_view key, const RegistryValue& value) {
-  Result<RegistryImage> image = Load();
+  Result<const RegistryImage*> image = Load();
   if (!image.ok()) return image.failure();
-  RegistryKey* k = image.value().FindKey(key);
-  if (k == nullptr) return Failure(kPathFileAccessError);
-  for (RegistryValue& old : k->values) {
-    if (EqualsIgnoreCase(old.name, value.name)) {
-      if (old.type == value.type && FormatData(old) == FormatData(value)) {
-        return Status::Ok();  // unchanged: leave the file as it is
-      }
-      old.type = value.type;
-      old.data = value.data;
-      return Store(image.value());
-    }
+  if (image.value()->FindKey(key) == nullptr) {
+    return Failure(kPathFileAccessError);
   }
-  k->values.push_back(value);
-  return Store(image.value());
+  if (const RegistryValue* old = image.value()->FindValue(key, value.name);
+      old && old->type == value.type && FormatData(*old) == FormatData(value)) {
+    return Status::Ok();  // unchanged: leave the file as it is
+  }
+  RegistryImage changed = *image.value();
+  changed.SetValue(key, value);
+  return Store(std::move(changed));
 }
 
 Status Registry::CreateKey(std::string_view key) {
-  Result<RegistryImage> image = Load();
+  Result<const RegistryImage*> image = Load();
   if (!image.ok()) return image.failure();
-  if (image.value().FindKey(key) != nullptr) return Status::Ok();
-  image.value().AddKey(key);
-  return Store(image.value());
+  if (image.value()->FindKey(key) != nullptr) return Status::Ok();
+  RegistryImage changed = *image.value();
+  changed.AddKey(key);
+  return Store(std::move(changed));
 }
 
 }  // namespace mv

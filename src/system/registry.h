@@ -8,8 +8,9 @@
 //   "DBServerName"="SRV01\\SQLEXPRESS"
 //
 // Key and value names compare without case, as on the original platform.
-// Every call reads the file afresh; writes replace it atomically. A file that
-// cannot be parsed is reported and never overwritten.
+// Every call reads the file afresh, but parses it again only when its text
+// changed; writes replace it atomically and change only the line of the value
+// they set. A file that cannot be parsed is reported and never overwritten.
 #ifndef MVUPDATE_SYSTEM_REGISTRY_H_
 #define MVUPDATE_SYSTEM_REGISTRY_H_
 
@@ -17,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "system/failure.h"
@@ -42,21 +44,57 @@ struct RegistryKey {
   std::vector<RegistryValue> values;
 };
 
-// The parsed contents of a registry file.
+// The parsed contents of a registry file. The text is kept line by line as
+// it was read, so that writing it back changes only the lines of the values
+// set (comments, other keys, blank lines and line ends stay byte for byte).
+// Look-ups go through maps: parsing and querying take time in proportion to
+// the size of the file.
 class RegistryImage {
  public:
   // Parses REGEDIT4 text; `origin` names the file in failure texts.
   static Result<RegistryImage> Parse(std::string_view text,
                                      std::string_view origin);
+  // The text as read, with the changes made since.
   std::string Serialize() const;
 
-  RegistryKey* FindKey(std::string_view path);
   const RegistryKey* FindKey(std::string_view path) const;
-  RegistryKey& AddKey(std::string_view path);
+  // The value that counts (the last line of that name), or nullptr.
+  const RegistryValue* FindValue(std::string_view key,
+                                 std::string_view name) const;
+  // Adds the key at the end of the text when it is missing.
+  void AddKey(std::string_view path);
+  // Sets a value of an existing key: its line is rewritten in place, or a
+  // line is added after the key's last value. False when the key is missing.
+  bool SetValue(std::string_view key, const RegistryValue& value);
   const std::vector<RegistryKey>& keys() const { return keys_; }
 
  private:
+  // Where a key or a value stands in lines_.
+  struct Place {
+    size_t first = 0;  // its first line
+    size_t last = 0;   // its last line (continuations included)
+  };
+  struct KeyIndex {
+    size_t last_line = 0;  // the header or the last value line
+    std::unordered_map<std::string, size_t> values;  // folded name -> index
+    std::vector<Place> places;                       // by value index
+  };
+
+  // The line end a new line takes: that of the first line ending in LF
+  // (CR LF or LF), else CR LF.
+  std::string LineEnd() const;
+  // Ends `line` with a line end when it has none (the text's last line).
+  void EndLine(std::string& line) const;
+  // Inserts a line before lines_[at], keeping the places right.
+  void InsertLine(size_t at, std::string line);
+
   std::vector<RegistryKey> keys_;
+  std::vector<KeyIndex> index_;                      // by key index
+  std::unordered_map<std::string, size_t> by_path_;  // folded path -> index
+  // The text's lines, each with its line end (the last may have none); an
+  // entry is empty after a continued value was rewritten on one line.
+  std::vector<std::string> lines_;
+  bool has_header_ = false;
 };
 
 class Registry {
@@ -79,10 +117,15 @@ class Registry {
   Status CreateKey(std::string_view key);
 
  private:
-  Result<RegistryImage> Load() const;
-  Status Store(const RegistryImage& image);
+  // The file's image, parsed again only when its text changed since the
+  // last call.
+  Result<const RegistryImage*> Load() const;
+  Status Store(RegistryImage image);
 
   std::string file_;
+  // The text last read or written, and its image.
+  mutable std::optional<std::string> text_;
+  mutable RegistryImage image_;
 };
 
 }  // namespace mv

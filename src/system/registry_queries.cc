@@ -1,6 +1,8 @@
 #include "system/registry_queries.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "system/text.h"
@@ -11,6 +13,13 @@ namespace {
 
 constexpr std::string_view kKey = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Qorin";
 constexpr size_t kBufferSize = 256;
+
+// A value's data in a buffer of blanks as the query fills it, made large
+// enough for the whole value: a long value is read whole, never taken for a
+// missing one.
+std::string WholeValue(const std::string& data) {
+  return QueryIntoBuffer(data, std::max(kBufferSize, data.size()));
+}
 
 // Text before the first NUL of `buffer`, when there is one.
 std::optional<std::string> BeforeNul(const std::string& buffer) {
@@ -38,23 +47,30 @@ std::string RegistryQueries::GetInstallPath(std::string_view new_folder) {
     WriteInstallPath(cached_install_path_);
   }
   if (cached_install_path_.empty()) {
-    cached_install_path_ = ReadInstallPath();
-    WriteInstallPath(cached_install_path_);
+    std::optional<std::string> stored = StoredInstallPath();
+    cached_install_path_ = stored.value_or(DefaultInstallPath());
+    // A value that is there is never overwritten; a missing or blank one
+    // is filled in with the folder used.
+    if (!stored) WriteInstallPath(cached_install_path_);
   }
   return cached_install_path_;
 }
 
 std::string RegistryQueries::ReadInstallPath() {
+  return StoredInstallPath().value_or(DefaultInstallPath());
+}
+
+std::optional<std::string> RegistryQueries::StoredInstallPath() {
   Result<bool> open = registry_.KeyExists(kKey);
-  if (!open.ok() || !open.value()) return DefaultInstallPath();
+  if (!open.ok() || !open.value()) return std::nullopt;
   auto value = registry_.QueryValue(kKey, "InstallPath");
   std::string data =
       value.ok() && value.value() ? value.value()->data : std::string();
-  std::string buffer = TrimSpaces(QueryIntoBuffer(data, kBufferSize));
+  std::string buffer = TrimSpaces(WholeValue(data));
   std::optional<std::string> head = BeforeNul(buffer);
   // A value of blanks only counts as missing, also when it was stored with
   // its terminating NUL.
-  if (TrimSpaces(head.value_or(buffer)).empty()) return DefaultInstallPath();
+  if (TrimSpaces(head.value_or(buffer)).empty()) return std::nullopt;
   return head.value_or(buffer);
 }
 
@@ -89,8 +105,7 @@ Result<std::string> RegistryQueries::GetDBServerName() {
   auto value = registry_.QueryValue(kKey, "DBServerName");
   if (!value.ok()) return value.failure();
   std::string data = value.value() ? value.value()->data : std::string();
-  std::optional<std::string> head =
-      BeforeNul(QueryIntoBuffer(data, kBufferSize));
+  std::optional<std::string> head = BeforeNul(WholeValue(data));
   if (!head) return Failure(kInvalidArgument);
   return *head;
 }
@@ -108,7 +123,7 @@ std::string RegistryQueries::GetDatabaseName() {
   auto value = registry_.QueryValue(kKey, "DatabaseName");
   std::string data =
       value.ok() && value.value() ? value.value()->data : std::string();
-  std::string buffer = QueryIntoBuffer(data, kBufferSize);
+  std::string buffer = WholeValue(data);
   std::string name = BeforeNul(buffer).value_or(TrimSpaces(buffer));
   if (TrimSpaces(name).empty()) return "";
   return name;

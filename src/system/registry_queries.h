@@ -3,6 +3,7 @@
 #ifndef MVUPDATE_SYSTEM_REGISTRY_QUERIES_H_
 #define MVUPDATE_SYSTEM_REGISTRY_QUERIES_H_
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,8 +25,11 @@ class RegistryQueries {
   explicit RegistryQueries(Registry& registry) : registry_(registry) {}
 
   // The installation folder, read once and cached for the rest of the run;
-  // a non-empty `new_folder` replaces it. The result is written back.
+  // a non-empty `new_folder` replaces it and is written back. A missing or
+  // blank value is filled in with the default folder; a value that is there
+  // is never overwritten.
   std::string GetInstallPath(std::string_view new_folder = "");
+  // The stored folder (read whole, whatever its length), or the default.
   std::string ReadInstallPath();
   // Empty on success, else the advice text.
   std::string WriteInstallPath(std::string_view folder);
@@ -42,6 +46,9 @@ class RegistryQueries {
   Registry& registry() { return registry_; }
 
  private:
+  // The stored folder; nothing when it or its key is missing or blank.
+  std::optional<std::string> StoredInstallPath();
+
   Registry& registry_;
   std::string cached_install_path_;
 };

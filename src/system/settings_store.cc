@@ -14,8 +14,6 @@
 
 namespace mv {
 
-namespace {}  // namespace
-
 Result<IniDocument> IniDocument::Parse(std::string_view text,
                                        std::string_view origin) {
   IniDocument doc;
@@ -163,7 +161,9 @@ Status SettingsStore::SaveSetting(std::string_view application,
     }
   }
   doc.Set(section, key, value);
-  return WriteFileAtomically(file, doc.Serialize());
+  // A settings file that is a link (to a file kept with the user's other
+  // settings, say) stays one: the file it leads to is replaced.
+  return WriteFileAtomically(file, doc.Serialize(), AtLink::kWriteThrough);
 }
 
 }  // namespace mv

@@ -2,8 +2,9 @@
 // and key. Each application has an INI file of its own,
 // ${XDG_CONFIG_HOME:-$HOME/.config}/<application>/settings.ini, holding
 // "[section]" headers and "key=value" lines. Writes replace the file
-// atomically; a file that cannot be parsed is reported and never
-// overwritten.
+// atomically (through a symbolic link: the file it leads to is replaced and
+// the link stays); a file that cannot be parsed, or that is not an ordinary
+// file (a FIFO, say), is reported and never overwritten.
 #ifndef MVUPDATE_SYSTEM_SETTINGS_STORE_H_
 #define MVUPDATE_SYSTEM_SETTINGS_STORE_H_
 

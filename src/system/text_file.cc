@@ -28,12 +28,17 @@ Result<TextFile> TextFile::Open(std::string_view native, Mode mode) {
   if (Status s = CheckUsablePath(native); !s.ok()) return s.failure();
   std::string path = ResolveCase(native);
   // Open without truncating first: a file already open here must be refused
-  // before its contents are touched.
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+  // before its contents are touched. Without waiting: a FIFO under the name
+  // must not hold the run (it is refused below).
+  UniqueFd fd(::open(path.c_str(),
+                     O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
+                     0666));
   if (!fd) return Failure::FromErrno(errno, path);
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return Failure::FromErrno(errno, path);
-  if (S_ISDIR(st.st_mode)) return Failure(kPathFileAccessError);
+  if (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
+    return Failure(kPathFileAccessError);
+  }
   if (OpenFiles().count({st.st_dev, st.st_ino}) != 0) {
     return Failure(kFileAlreadyOpen);
   }

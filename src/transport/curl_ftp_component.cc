@@ -192,6 +192,14 @@ struct SlistFree {
 
 size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 
+// libcurl opens its sockets without close-on-exec; a program that RUN starts
+// must never inherit the logged-in control connection.
+int CloseOnExec(void*, curl_socket_t fd, curlsocktype) {
+  int flags = ::fcntl(fd, F_GETFD);
+  if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  return CURL_SOCKOPT_OK;
+}
+
 void InitCurlOnce() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -351,6 +359,7 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
   curl_easy_setopt(e, CURLOPT_USERNAME, user_.c_str());
   curl_easy_setopt(e, CURLOPT_PASSWORD, password_.c_str());
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &CloseOnExec);
   // One CWD per folder, and ".." sent as it stands: the path is already
   // resolved here, so a ".." left in it means the login folder's parent.
   curl_easy_setopt(e, CURLOPT_FTP_FILEMETHOD,
@@ -598,14 +607,27 @@ void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
   PartialInfo now{r->info.source, size, time};
   std::optional<PartialInfo> before = ReadPartialInfo(r->info_path);
   bool resume = now.Known() && before && *before == now;
-  int flags = O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW;
-  r->file = UniqueFd(::open(r->temp_path.c_str(), flags, 0666));
   struct stat st;
+  // Only a partial file of our own is continued: an ordinary file with no
+  // other name. Anything else under the name (a link, a file linked from
+  // elsewhere) is removed, never followed or truncated, and the download
+  // starts in a new file.
+  if (resume) {
+    r->file =
+        UniqueFd(::open(r->temp_path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    resume = r->file && ::fstat(r->file.get(), &st) == 0 &&
+             S_ISREG(st.st_mode) && st.st_nlink == 1;
+  }
+  if (!resume) {
+    r->file.Close();
+    ::unlink(r->temp_path.c_str());
+    r->file = UniqueFd(
+        ::open(r->temp_path.c_str(),
+               O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+  }
   int err = 0;
   if (!r->file || ::fstat(r->file.get(), &st) != 0) {
     err = errno;
-  } else if (!S_ISREG(st.st_mode)) {
-    err = EINVAL;
   } else if (resume && st.st_size <= size) {
     r->offset = st.st_size;
   } else if (::ftruncate(r->file.get(), 0) != 0) {

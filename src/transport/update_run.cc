@@ -3,6 +3,7 @@
 #include <string>
 
 #include "system/files.h"
+#include "system/last_update.h"
 #include "system/paths.h"
 #include "system/text.h"
 #include "tools/status_report.h"
@@ -124,6 +125,12 @@ void RunOnSite(const RunContext& run, const Site& site, const Site* fallback) {
     InstallNewUpdates(run, "Merivane Server version is up-to-date.");
   } else if (!site.update_file_failed.empty()) {
     LogRunMessage(run, site.update_file_failed, kLevelError);
+  }
+  // The report and the vendor read the customer row: one that an earlier
+  // run could not update is brought up to the number stored here first.
+  if (Result<int32_t> stored = ReadLastUpdateInstalled(run.store);
+      stored.ok()) {
+    RepairCustomerInfoRecord(run.settings, run.log, stored.value());
   }
   std::string status_file =
       WriteStatusFile(run.settings, run.customer, run.log);

@@ -29,11 +29,14 @@ Result<ControlFileReader> ControlFileReader::Open(
   }
   std::string path = ResolveCase(native_path);
   if (path.empty()) return Failure(kFileNotFound);
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Without waiting: a FIFO under the name must not hold the run; it is
+  // refused below with every other file that is not an ordinary one.
+  UniqueFd fd(
+      ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (!fd) return Failure::FromErrno(errno, path);
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return Failure::FromErrno(errno, path);
-  if (S_ISDIR(st.st_mode)) return Failure(kPathFileAccessError);
+  if (!S_ISREG(st.st_mode)) return Failure(kPathFileAccessError);
   return ControlFileReader(std::move(fd), std::move(path));
 }
 

@@ -2,12 +2,15 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -170,25 +173,63 @@ class Extraction {
   // Extracts the matching entries; gives the result code.
   int16_t Run(const std::vector<std::string>& patterns) {
     zip_int64_t count = zip_get_num_entries(za_, 0);
-    bool matched = false;
+    std::vector<std::pair<zip_uint64_t, std::string>> matching;
     for (zip_int64_t i = 0; i < count; ++i) {
       const char* guessed = zip_get_name(za_, i, ZIP_FL_ENC_GUESS);
       if (guessed == nullptr) continue;
-      std::string name = Slashes(guessed);
-      bool folder = !name.empty() && name.back() == '/';
-      std::string matched_name = name;
+      std::string matched_name = Slashes(guessed);
       while (!matched_name.empty() && matched_name.back() == '/') {
         matched_name.pop_back();
       }
       if (!MatchesAny(patterns, matched_name)) continue;
-      matched = true;
-      ExtractEntry(static_cast<zip_uint64_t>(i), guessed, folder);
+      matching.emplace_back(static_cast<zip_uint64_t>(i), guessed);
     }
-    if (!matched) Note(result_, kArchiveNothingMatched);
+    if (matching.empty()) Note(result_, kArchiveNothingMatched);
+    if (!Fits(matching)) return result_;
+    for (const auto& [index, name] : matching) {
+      ExtractEntry(index, name, Slashes(name).ends_with('/'));
+    }
     return result_;
   }
 
  private:
+  // Whether the entries fit: their sizes together within the destination's
+  // free space, each within the largest file this process may write. An
+  // archive that does not fit is refused before anything is written,
+  // rather than written until the disk is full.
+  bool Fits(const std::vector<std::pair<zip_uint64_t, std::string>>& entries) {
+    uint64_t total = 0, largest = 0;
+    for (const auto& entry : entries) {
+      zip_stat_t st;
+      if (zip_stat_index(za_, entry.first, 0, &st) == 0 &&
+          (st.valid & ZIP_STAT_SIZE)) {
+        total += st.size;
+        largest = std::max<uint64_t>(largest, st.size);
+      }
+    }
+    struct statvfs fs;
+    uint64_t free_bytes = UINT64_MAX;
+    if (::statvfs(destination_.c_str(), &fs) == 0) {
+      free_bytes = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+    }
+    struct rlimit limit;
+    bool too_large = ::getrlimit(RLIMIT_FSIZE, &limit) == 0 &&
+                     limit.rlim_cur != RLIM_INFINITY &&
+                     largest > limit.rlim_cur;
+    if (total <= free_bytes && !too_large) return true;
+    log_.Warning(
+        too_large && total <= free_bytes
+            ? "!!! The archive holds a file of " + std::to_string(largest) +
+                  " bytes, larger than this process may write (" +
+                  std::to_string(limit.rlim_cur) +
+                  " bytes); nothing was extracted."
+            : "!!! The archive needs " + std::to_string(total) + " bytes but " +
+                  destination_ + " has " + std::to_string(free_bytes) +
+                  " bytes free; nothing was extracted.");
+    Note(result_, kArchiveWriteFailed);
+    return false;
+  }
+
   void ExtractEntry(zip_uint64_t index, const std::string& name, bool folder) {
     std::optional<std::vector<std::string>> parts = SafeParts(name);
     if (!parts || IsLink(index)) {
@@ -201,12 +242,18 @@ class Extraction {
       log_.Warning("!!! Entry name is not UTF-8, extracted as: " + name);
     }
     size_t folder_count = folder ? parts->size() : parts->size() - 1;
-    Result<std::string> where = MakeFolders(*parts, folder_count);
-    if (!where.ok()) {
-      CouldNotExtract(name, where.failure());
+    Result<bool> opened = OpenFolders(*parts, folder_count);
+    if (!opened.ok()) {
+      CouldNotExtract(name, opened.failure());
       return;
     }
-    if (!folder) WriteEntry(index, name, where.value(), parts->back());
+    if (!opened.value()) {
+      // A link on the way would take the entry outside the destination.
+      log_.Warning("!!! Unsafe entry not extracted: " + name);
+      Note(result_, kArchiveEntryUnsafe);
+      return;
+    }
+    if (!folder) WriteEntry(index, name, parts->back());
   }
 
   bool IsLink(zip_uint64_t index) {
@@ -231,59 +278,84 @@ class Extraction {
     return 0666;
   }
 
-  // Makes the first `count` components of `parts` below the destination,
-  // reusing folders whose names differ only in case; gives the folder.
-  Result<std::string> MakeFolders(const std::vector<std::string>& parts,
-                                  size_t count) {
+  // Opens the folder of the first `count` components of `parts` below the
+  // destination as folder_ and folder_fd_, making missing ones and reusing
+  // folders whose names differ only in case. Each level is opened from the
+  // one above it without following links: gives false when one of them is
+  // a symbolic link.
+  Result<bool> OpenFolders(const std::vector<std::string>& parts,
+                           size_t count) {
     std::string folder = destination_;
+    std::vector<std::string> names;
     for (size_t i = 0; i < count; ++i) {
-      std::string child = folder + "/" + names_.Resolve(folder, parts[i]);
+      names.push_back(names_.Resolve(folder, parts[i]));
+      folder += "/" + names.back();
+    }
+    if (folder_fd_ && folder == folder_) return true;  // as the entry before
+    folder_fd_.Close();
+    folder = destination_;
+    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!dir) return Failure::FromErrno(errno, folder);
+    for (const std::string& name : names) {
+      std::string child = folder + "/" + name;
       if (!ready_.count(child)) {
-        if (::mkdir(child.c_str(), 0777) == 0) {
-          names_.Added(folder, BaseName(child));
+        if (::mkdirat(dir.get(), name.c_str(), 0777) == 0) {
+          names_.Added(folder, name);
           names_.Made(child);
-        } else if (int err = errno; err != EEXIST || !FolderExists(child)) {
-          return Failure::FromErrno(err == EEXIST ? ENOTDIR : err, child);
+        } else if (errno != EEXIST) {
+          return Failure::FromErrno(errno, child);
         }
-        ready_.insert(child);
       }
+      UniqueFd next(::openat(dir.get(), name.c_str(),
+                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (!next) {
+        int err = errno;
+        struct stat st;
+        if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISLNK(st.st_mode)) {
+          return false;
+        }
+        return Failure::FromErrno(err == ELOOP ? ENOTDIR : err, child);
+      }
+      ready_.insert(child);
+      dir = std::move(next);
       folder = std::move(child);
     }
-    return folder;
+    folder_ = std::move(folder);
+    folder_fd_ = std::move(dir);
+    return true;
   }
 
-  // Writes one entry under a temporary name and renames it over the target
-  // once it is complete and its checksum is right.
+  // Writes one entry into folder_ under a temporary name and renames it over
+  // the target once it is complete and its checksum is right.
   void WriteEntry(zip_uint64_t index, const std::string& name,
-                  const std::string& folder, const std::string& base) {
-    std::string file = names_.Resolve(folder, base);
-    std::string target = folder + "/" + file;
-    std::string temp = folder + "/.mvunzip-" + std::to_string(::getpid()) +
-                       "-" + std::to_string(++temp_counter_);
-    UniqueFd out(::open(temp.c_str(),
-                        O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                        ModeOf(index)));
-    if (!out) {
-      CouldNotExtract(name, Failure::FromErrno(errno, temp));
+                  const std::string& base) {
+    std::string file = names_.Resolve(folder_, base);
+    std::string target = folder_ + "/" + file;
+    int dir = folder_fd_.get();
+    std::string temp;
+    Result<UniqueFd> out = CreateTempFile(dir, file, ModeOf(index), temp);
+    if (!out.ok()) {
+      CouldNotExtract(name, out.failure());
       return;
     }
-    bool written = Copy(index, name, out.get());
+    bool written = Copy(index, name, out.value().get());
     if (written) {
-      SetTime(index, out.get());
-      if (out.Close() != 0) {
+      SetTime(index, out.value().get());
+      if (out.value().Close() != 0) {
         CouldNotExtract(name, Failure::FromErrno(errno, target));
         written = false;
       }
     }
-    if (written && ::rename(temp.c_str(), target.c_str()) != 0) {
+    if (written && ::renameat(dir, temp.c_str(), dir, file.c_str()) != 0) {
       CouldNotExtract(name, Failure::FromErrno(errno, target));
       written = false;
     }
     if (!written) {
-      ::unlink(temp.c_str());
+      ::unlinkat(dir, temp.c_str(), 0);
       return;
     }
-    names_.Added(folder, file);
+    names_.Added(folder_, file);
   }
 
   // Copies the entry's data to `fd`; false (with its line) on a failure.
@@ -294,6 +366,13 @@ class Extraction {
       return false;
     }
     buffer_.resize(256 * 1024);
+    // The space check counted the size the archive states; data that goes
+    // beyond it is not written.
+    zip_stat_t st;
+    uint64_t left_to_state = UINT64_MAX;
+    if (zip_stat_index(za_, index, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE)) {
+      left_to_state = st.size;
+    }
     for (;;) {
       zip_int64_t n = zip_fread(in.get(), buffer_.data(), buffer_.size());
       if (n < 0) {
@@ -301,6 +380,11 @@ class Extraction {
         return false;
       }
       if (n == 0) break;
+      if (static_cast<uint64_t>(n) > left_to_state) {
+        Damaged(name, "more data than the archive states");
+        return false;
+      }
+      left_to_state -= static_cast<uint64_t>(n);
       const char* p = buffer_.data();
       size_t left = static_cast<size_t>(n);
       while (left > 0) {
@@ -353,8 +437,10 @@ class Extraction {
   std::string destination_;
   FolderNames names_;
   std::unordered_set<std::string> ready_;  // folders known to exist
+  // The folder the last entry went to, open.
+  std::string folder_;
+  UniqueFd folder_fd_;
   std::vector<char> buffer_;
-  unsigned temp_counter_ = 0;
   int16_t result_ = kArchiveOk;
 };
 

@@ -16,8 +16,15 @@
 //     (the destination included) are made, folder entries become folders.
 //     "\" in an entry name separates folders as "/" does.
 //   - An entry is refused (kArchiveEntryUnsafe) when its name is absolute
-//     ("/x", "C:\x", "C:x"), holds a ".." component or is empty, or when it
-//     is a symbolic link; the other entries are still extracted.
+//     ("/x", "C:\x", "C:x"), holds a ".." component or is empty, when it
+//     is a symbolic link, or when one of its folders in the destination is a
+//     symbolic link (folders are opened one by one without following
+//     links); the other entries are still extracted.
+//   - Matching entries whose sizes together exceed the destination's free
+//     space, or one larger than the process may write (RLIMIT_FSIZE), make
+//     the whole extraction fail (kArchiveWriteFailed, with a line saying
+//     why) before anything is written; an entry that holds more data than
+//     its stated size is damaged.
 //   - Entry names are UTF-8 when they are valid UTF-8; other names are read
 //     as code page 437 (what zip tools write without the UTF-8 flag) and
 //     extracted under their UTF-8 form, with a line that reports it.
@@ -72,11 +79,11 @@ enum ArchiveResult : int16_t {
   // An entry cannot be read back intact (checksum error, truncated or
   // invalid data, unsupported compression or encryption); it is skipped.
   kArchiveEntryDamaged = 4,
-  // An entry would be written outside the destination, or is a link; it is
-  // skipped.
+  // An entry would be written outside the destination (also through a
+  // link), or is a link; it is skipped.
   kArchiveEntryUnsafe = 5,
-  // A folder or file cannot be made at the destination, or the archive
-  // cannot be written.
+  // A folder or file cannot be made at the destination, the entries do not
+  // fit there (nothing is extracted), or the archive cannot be written.
   kArchiveWriteFailed = 6,
   // No entry, or no file, matches the file specification; for ZipFiles no
   // archive is made.

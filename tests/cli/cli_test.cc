@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -47,6 +48,27 @@ TEST(CliTest, CommandsAndExitStatus) {
     }
     EXPECT_NE(out.find(c.part), std::string::npos) << out;
     EXPECT_EQ(out.find("[Directory Info]") != std::string::npos, start_up);
+  }
+}
+
+// A FIFO under the name of the registry or settings file, or of the event
+// log, holds nothing up: the command ends at once, naming the file.
+TEST(CliTest, FifosAreRefused) {
+  for (int i = 0; i < 3; ++i) {
+    Sandbox sb;
+    const std::string fifo = i == 0   ? sb.registry_file()
+                             : i == 1 ? sb.config_home() + "/Qorin/settings.ini"
+                                      : sb.event_log();
+    std::filesystem::remove(fifo);
+    std::filesystem::create_directories(
+        std::filesystem::path(fifo).parent_path());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ChildProcess cli({MVUPDATE_CLI, "reset"});
+    EXPECT_EQ(cli.Wait(std::chrono::seconds(20)), 1) << fifo;
+    EXPECT_EQ(cli.out().find(fifo + " is a FIFO, not an ordinary file)") !=
+                  std::string::npos,
+              i < 2)
+        << cli.out();
   }
 }
 

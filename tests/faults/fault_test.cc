@@ -170,15 +170,23 @@ TEST_F(FaultTest, SiteKilledDuringTransfers) {
   EXPECT_EQ(ReadCrLfLines(report).size(), 7u);
 }
 
-// The utility is killed between two updates; the next run installs update 2
+// The utility is killed between two updates, leaving temporary files as a
+// kill while writing does; the next run removes them and installs update 2
 // only, while the database stops: update 2 is stored, the row keeps update 1.
+// The run after that repairs the row once; a row ahead is never lowered.
 TEST_F(FaultTest, KilledAndDatabaseStoppedBetweenUpdates) {
   Publish(kSignal);
+  pid_t killed = 0;
   Run(-SIGKILL, "", "1/1", [&](ChildProcess& cli) {
     ASSERT_TRUE(Caught());
     cli.Kill();
+    killed = cli.pid();
   });
   fs::remove(Download() + "/caught");
+  for (const char* name : {"/.Patch2.zip.mvtmp-", "/Bin/.core.txt.mvtmp-",
+                           "/../Update/.MVUpdate.dat.mvtmp-"}) {
+    WriteFile(Download() + name + std::to_string(killed) + "-0a1b2c", "left");
+  }
   Run(1, "-2147467259-[08001] connection to server", "2/1",
       [&](ChildProcess& cli) {
         ASSERT_TRUE(Caught());
@@ -188,14 +196,29 @@ TEST_F(FaultTest, KilledAndDatabaseStoppedBetweenUpdates) {
       });
   EXPECT_FALSE(Shows("   Installing update 1...")) << out_;
   EXPECT_EQ(ReadFile(Download() + "/Bin/core.txt"), "core 2");
+  const std::string repair =
+      "!!! Repairing the customer row left behind: it says update 1, but "
+      "update 2 is installed here (the database could not be reached when it "
+      "was recorded).";
+  Run(0, "", "2/2");
+  EXPECT_TRUE(Shows(repair)) << out_;
+  EXPECT_EQ(ReadCrLfLines(Download() + "/" + site_.Arguments("STOR").back())[3],
+            "LastUpdateInstalled=2");
+  pg_.ExecOrFail("UPDATE UpdateCustomerInfo SET UpdateInstalled = 5");
+  Run(0, "", "2/5");
+  EXPECT_FALSE(Shows(repair)) << out_;
 }
 
-// The entry that does not fit on the disk is not left behind, and the
-// update is tried again by the next run.
+// An archive that cannot be written whole (a file larger than the process
+// may write) is refused before anything is written, and the update is tried
+// again by the next run.
 TEST_F(FaultTest, DiskFullWhileExtracting) {
   Publish("", "", {{"Data/big.dat", std::string(1 << 20, 'x')}});
   Run(1, " 6\r\n", "1/1", {}, {.file_size_limit = 256 * 1024});
-  EXPECT_FALSE(fs::exists(Download() + "/Data/big.dat"));
+  EXPECT_TRUE(
+      Shows("!!! The archive holds a file of 1048576 bytes, larger than this "
+            "process may write (262144 bytes); nothing was extracted."));
+  EXPECT_FALSE(fs::exists(Download() + "/Data"));
   NextRun(false);
   EXPECT_EQ(ReadFile(Download() + "/Data/big.dat"), std::string(1 << 20, 'x'));
 }

@@ -1,6 +1,8 @@
 // Registry and settings files, file operations, text, dates, system names.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -18,13 +20,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Values are read into 256-byte buffers of blanks; blanks alone count as
-// missing. The first query creates the key and writes the folder back,
-// rewriting the file in the canonical form unless it already holds it. A file
-// that cannot be parsed is reported with its line and never written.
+// Values are read whole, whatever their length; blanks alone count as
+// missing. Only a missing or blank InstallPath is written (with the default
+// folder): its line alone changes or is added, every other byte stays. A
+// file that cannot be parsed is reported with its line and never written.
 TEST(RegistryTest, QueriesBuffersAndMalformedFiles) {
   TempFolder tmp;
-  const std::string file = tmp / "r.reg", x255(255, 'x'), x256(256, 'x');
+  const std::string file = tmp / "r.reg", x300(300, 'x');
   const std::string head =
       "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Qorin]\r\n";
   const std::string none = "5-Invalid procedure call or argument";
@@ -34,18 +36,29 @@ TEST(RegistryTest, QueriesBuffersAndMalformedFiles) {
     return "\"InstallPath\"=\"" + install + "\"\r\n\"DBServerName\"=\"" +
            server + "\"\r\n\"DatabaseName\"=\"" + db + "\"\r\n";
   };
+  const std::string
+      lf =
+          "REGEDIT4\n; kept\n[HKEY_CURRENT_USER\\A]\n\"x\"=\"1\"\r\n\n"
+          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qorin]\n; c\n\"DBServerName\"=\"S\"\n"
+          "\"H\"=hex:01,\\\n  ff\n",
+      other = "REGEDIT4\r\n; only\r\n[B]\r\n@=dword:00000001";
   struct Case {
     std::string text, install, server, database, written = "";  // "": kept
   } cases[] = {
       {"", def, none, "", head + "\"InstallPath\"=\"" + def + "\"\r\n"},
       {head + "; comment\r\n" + values("  /m", esc, esc) +
            "\"H\"=hex:01,\\\r\n  ff\r\n\"N\"=dword:0000002a\r\n",
-       "/m", "S\\I \"x\"", "S\\I \"x\"",
-       head + values("/m", esc, esc) +
-           "\"H\"=hex:01,ff\r\n\"N\"=dword:0000002a\r\n"},
-      {head + ";\n" + values("/m", x255, x255), "/m", x255, x255},
-      {head + values("   ", x256, "  "), def, none, "",
-       head + values(def, x256, "  ")},
+       "/m", "S\\I \"x\"", "S\\I \"x\""},
+      {head + ";\n" + values("/" + x300, x300, x300), "/" + x300, x300, x300},
+      {head + values("   ", x300, "  "), def, x300, "",
+       head + values(def, x300, "  ")},
+      {lf + "\n[B]\n", def, "S", "",
+       lf + "\"InstallPath\"=\"" + def + "\"\n\n[B]\n"},
+      {other, def, none, "",
+       other + "\r\n\r\n" + head.substr(12) + "\"InstallPath\"=\"" + def +
+           "\"\r\n"},
+      {"REGEDIT4\r", def, none, "",
+       head + "\"InstallPath\"=\"" + def + "\"\r\n"},
   };
   std::vector<Case> all(std::begin(cases), std::end(cases));
   for (auto [text, why] :
@@ -98,6 +111,16 @@ TEST(SettingsStoreTest, ReadsAndStores) {
     EXPECT_EQ(StoreLastUpdateInstalled(store, 4).ok(), !c.written.empty());
     EXPECT_EQ(ReadFile(file), c.written.empty() ? c.file : c.written);
   }
+  // A settings file that is a link stays one: the file it leads to changes.
+  TempFolder tmp;
+  WriteFile(tmp / "real/settings.ini", "[MVUpdate]\nLastUpdateInstalled=3\n");
+  fs::create_directories(tmp / "Qorin");
+  fs::create_symlink("../real/settings.ini", tmp / "Qorin/settings.ini");
+  SettingsStore store(tmp.path());
+  EXPECT_TRUE(StoreLastUpdateInstalled(store, 4).ok());
+  EXPECT_TRUE(fs::is_symlink(tmp / "Qorin/settings.ini"));
+  EXPECT_EQ(ReadFile(tmp / "real/settings.ini"),
+            "[MVUpdate]\nLastUpdateInstalled=4\n");
 }
 
 // Operations in one folder, in order, and the catalogue numbers they give.
@@ -145,6 +168,42 @@ TEST(FilesTest, OperationsAndTheirFailures) {
   EXPECT_EQ(fs::status(tmp / "folder.dll/new").permissions(), fs::perms(0755));
   EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), {}), 6)
       << "a temporary file was left";
+}
+
+// Links planted under the names a write might use, the old predictable ones
+// among them, are never followed; a link at the target itself is replaced,
+// what it led to stays. Temporary files of processes that no longer run are
+// removed, those of a running one and partial downloads stay.
+TEST(FilesTest, PlantedNamesAndLeftovers) {
+  TempFolder tmp;
+  WriteFile(tmp / "outside", "outside");
+  WriteFile(tmp / "src", "new");
+  pid_t dead = ::fork();
+  if (dead == 0) ::_exit(0);
+  ::waitpid(dead, nullptr, 0);
+  const std::string me = std::to_string(::getpid()),
+                    gone = std::to_string(dead);
+  fs::create_directories(tmp / "in");
+  for (const std::string& name :
+       {".t.mvtmp-" + me, ".t.mvtmp-" + me + "-0", ".mvunzip-" + me + "-1",
+        ".t.part-" + me + "-1", std::string("t")}) {
+    fs::create_symlink(tmp / "outside", tmp / ("in/" + name));
+  }
+  EXPECT_TRUE(WriteFileAtomically(tmp / "in/t", "new").ok());
+  EXPECT_TRUE(CopyFile(tmp / "src", tmp / "in/t").ok());
+  EXPECT_EQ(ReadFile(tmp / "outside"), "outside");
+  EXPECT_FALSE(fs::is_symlink(tmp / "in/t"));
+  const std::pair<std::string, bool> leftovers[] = {
+      {".a.mvtmp-" + gone + "-0a1b", false}, {".a.mvtmp-" + gone, false},
+      {".mvunzip-" + gone + "-3", false},    {".a.part-" + gone + "-2", false},
+      {".a.mvtmp-" + me + "-0a1b", true},    {".a.mvpartial", true},
+      {".a.mvpartial-info", true},           {"a.mvtmp-" + gone + "-1", true},
+      {".a.mvtmp-" + gone + "-xyz", true}};
+  for (const auto& [name, kept] : leftovers) WriteFile(tmp / "w/s/" + name, "");
+  EXPECT_EQ(RemoveLeftoverTempFiles(tmp / "w", true), 4u);
+  for (const auto& [name, kept] : leftovers) {
+    EXPECT_EQ(fs::exists(tmp / "w/s/" + name), kept) << name;
+  }
 }
 
 TEST(TextTest, HelpersDatesAndSystemNames) {

@@ -1,7 +1,10 @@
 // The update layer on a sandbox installation whose site is a map of files:
 // the command interpreter, control files, update detection and
 // installation, and the archive services.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <zip.h>
 
@@ -17,6 +20,7 @@
 #include "system/last_update.h"
 #include "system/process.h"
 #include "system/text.h"
+#include "system/unique_fd.h"
 #include "update/control_file.h"
 #include "update/signature.h"
 #include "update/update_detection.h"
@@ -129,6 +133,10 @@ TEST_F(UpdateTest, KeywordsAndTheirLines) {
   }
   WriteFile(in_.sb.unc_root() + "/SRV01/MVUpdate/P.zip", "shared");
   fs::create_directories("Bin");
+  // Only the standard streams reach a started program (ls opens fd 3), not
+  // even a descriptor opened without close-on-exec.
+  UniqueFd leaked(::open("/dev/null", O_RDONLY));
+  const std::string fds = "RUN /bin/sh -c \"ls /proc/self/fd > fds.txt\"";
   const std::string run = "RUN \"my tool.sh\" \"hi there\" out.txt",
                     shell = "Shell: Failed. ", copy = "Copy File.",
                     missing = "76-Path not found", gone = "53-File not found",
@@ -156,6 +164,9 @@ TEST_F(UpdateTest, KeywordsAndTheirLines) {
       {'S', "FTPPUT my tool.sh", 'D', {"Put file my tool.sh"}},
       {'S', "FTPPUT b.txt", 'F', {"Put file b.txt", "PutFile: Failed. "}},
       {'S', run, 'D', {"Run " + run.substr(4), "SECONDS: 0.3",
+                        "Timer Enabled for wait period. ",
+                        "Timer Disabled for wait period. "}},
+      {'S', fds, 'D', {"Run " + fds.substr(4), "SECONDS: 0.3",
                         "Timer Enabled for wait period. ",
                         "Timer Disabled for wait period. "}},
       {'S', "RUN no.exe", 'F', {"Run no.exe", gone, shell}},
@@ -212,6 +223,8 @@ TEST_F(UpdateTest, KeywordsAndTheirLines) {
   EXPECT_EQ(site_.files["my tool.sh"], sh);
   EXPECT_TRUE(WaitUntil(
       [&] { return ReadFile(in_.Download() + "/out.txt") == "hi there\n"; }));
+  EXPECT_TRUE(WaitUntil(
+      [&] { return ReadFile(in_.Download() + "/fds.txt") == "0\n1\n2\n3\n"; }));
   EXPECT_TRUE(WaitUntil([] { return ReapFinishedPrograms() == 0; }));
   in_.settings.server_name = "GONE";  // no such share
   EXPECT_EQ(Run("DOWNLOAD P.zip").second.at(1), "75-Path/File access error");
@@ -552,6 +565,31 @@ TEST_F(UpdateTest, UnzipOutcomes) {
   EXPECT_FALSE(fs::exists(in_.sb.app() + "/evil"));
   EXPECT_FALSE(fs::exists(in_.sb.app() + "/Escape"));
   EXPECT_FALSE(fs::exists("/tmp/evil"));
+  // A folder of the destination that is a link is never written through.
+  fs::create_symlink(in_.sb.root(), in_.Update() + "/Pre");
+  WriteFile(in_.Download() + "/Patch.zip",
+            Archive({{"pre/x", "x"}, {"PRE/", "", S_IFDIR}}));
+  EXPECT_EQ(std::get<1>(Unzip("patch.zip", "*.*")),
+            (Lines{unsafe + "pre/x", unsafe + "PRE/", " 5"}));
+  EXPECT_FALSE(fs::exists(in_.sb.root() + "/x"));
+  // An archive larger than the destination's free space (a tmpfs of 1 MiB
+  // where one can be mounted) is refused before anything is written.
+  fs::remove(in_.Update() + "/Pre");
+  if (::unshare(CLONE_NEWNS) == 0 &&
+      ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+      ::mount("none", in_.Update().c_str(), "tmpfs", 0, "size=1m") == 0) {
+    WriteFile(in_.Download() + "/Patch.zip",
+              MakeZip({{"a", "a"}, {"b", std::string(2 << 20, 'b')}}));
+    EXPECT_EQ(Unzip("patch.zip", "*.*"),
+              std::tuple(kArchiveWriteFailed,
+                         Lines{"!!! The archive needs 2097153 bytes but " +
+                                   in_.Update() +
+                                   " has 1048576 bytes free; nothing was "
+                                   "extracted.",
+                               " 6"},
+                         ""));
+    ::umount(in_.Update().c_str());
+  }
 }
 
 }  // namespace
