@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "system/config.h"
 #include "system/files.h"
 #include "system/text.h"
 
@@ -266,8 +267,7 @@ RegistryKey& RegistryImage::AddKey(std::string_view path) {
 }
 
 std::string Registry::DefaultFile() {
-  const char* env = std::getenv("MVUPDATE_REGISTRY");
-  return (env && *env) ? env : MVUPDATE_DEFAULT_REGISTRY;
+  return DeploymentSetting("REGISTRY").value_or(MVUPDATE_DEFAULT_REGISTRY);
 }
 
 Result<RegistryImage> Registry::Load() const {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "system/config.h"
 #include "system/text.h"
 
 namespace mv {
@@ -22,8 +23,8 @@ std::optional<std::string> BeforeNul(const std::string& buffer) {
 }  // namespace
 
 std::string DefaultInstallPath() {
-  const char* env = std::getenv("MVUPDATE_DEFAULT_INSTALL_PATH");
-  return (env && *env) ? env : MVUPDATE_DEFAULT_INSTALL_PATH;
+  return DeploymentSetting("DEFAULT_INSTALL_PATH")
+      .value_or(MVUPDATE_DEFAULT_INSTALL_PATH);
 }
 
 std::string QueryIntoBuffer(const std::string& data, size_t size) {

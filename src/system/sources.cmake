@@ -3,6 +3,7 @@ pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET GLOBAL libsodium)
 target_link_libraries(mvcore PUBLIC PkgConfig::SODIUM)
 
 target_sources(mvcore PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/config.cc
   ${CMAKE_CURRENT_LIST_DIR}/crypto.cc
   ${CMAKE_CURRENT_LIST_DIR}/date_time.cc
   ${CMAKE_CURRENT_LIST_DIR}/deployment.cc
