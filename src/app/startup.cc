@@ -36,12 +36,16 @@ std::string Braced(std::string_view value) {
 
 // The login of the connection string: the suite's own, unless the
 // configuration file's DatabaseUser or DatabasePassword replaces its part.
+// The password is always braced; the user name only when it needs it,
+// since some drivers (psqlODBC) take braces around a user name as part of
+// the name.
 std::string DatabaseLogin(const ConfigFile& config) {
   std::optional<std::string> user = config.Get("DatabaseUser");
   std::optional<std::string> password = config.Get("DatabasePassword");
   if (!user && !password) return "uid=qorin;pwd=wzq";
-  return "uid=" + Braced(user.value_or("qorin")) +
-         ";pwd=" + Braced(password.value_or("wzq"));
+  std::string uid = user.value_or("qorin");
+  if (uid.find_first_of(" ;{}") != std::string::npos) uid = Braced(uid);
+  return "uid=" + uid + ";pwd=" + Braced(password.value_or("wzq"));
 }
 
 }  // namespace
