@@ -97,9 +97,8 @@ TEST(StartUpTest, EventLogHoldsTheRunAsDetailLines) {
 }
 
 // The database login from the configuration file: a role of the site's own
-// whose password holds blanks, ";" and braces, the built-in login disabled.
-// A file that others may read gets a Warning line, in the list and in the
-// event log; the password shows up in neither.
+// with blanks, ";" and braces in its password, the built-in login disabled.
+// A Warning line for a file all may read; the password is never shown.
 TEST(StartUpTest, DatabaseLoginFromTheConfigurationFile) {
   PostgresServer& pg = PostgresServer::Get();
   pg.CreateCustomerTable({}, {{"C1", "h1", "h2", "u", "ftp-pw", "5", {}}});

@@ -188,118 +188,91 @@ TEST(TextTest, HelpersDatesAndSystemNames) {
   EXPECT_EQ(GetLocalComputerName(), "");  // does not fit the 51-byte buffer
 }
 
-// Each value built in, from the file (its key in any case) and from the
-// environment, which wins over the file.
-TEST(ConfigTest, BuiltInFileAndEnvironment) {
+// Each value from the file, and from the environment, which wins over it.
+TEST(ConfigTest, FileAndEnvironment) {
   TempFolder tmp;
+  ScopedEnv env;
+  env.Set("MVUPDATE_CONFIG", tmp / "c");
   auto text = [](auto f) {
     return [=] { return testing::PrintToString(f()); };
   };
-  char host[256] = {};
-  ::gethostname(host, sizeof host - 1);
   const std::tuple<std::string, std::function<std::string()>, std::string,
-                   std::string, std::string>
+                   std::string>
       cases[] = {
-          {"DEFAULT_FTP_PRIMARY", DefaultPrimaryFtpHost,
-           "UPDATES.MERIVANE.EXAMPLE", "F", "E"},
-          {"DEFAULT_FTP_ALTERNATE", DefaultAlternateFtpHost,
-           "UPDATES2.MERIVANE.EXAMPLE", "F", "E"},
-          {"SUPPORT_EMAIL", SupportEmail, "support@merivane.example", "f", "e"},
-          {"DB_LOGIN_TIMEOUT", text(DatabaseLoginTimeoutSeconds), "5", "7.5",
-           "9"},
-          {"FTP_TIMEOUT", text(FtpTimeoutSeconds), "30", "7", "9"},
-          {"FTP_STALL_SECONDS", text(FtpStallSeconds), "60", "7", "9"},
-          {"RUN_WAIT_SECONDS", text(RunWaitSeconds), "10", "7", "9"},
-          {"FTP_RETRIES", text(FtpRetries), "2", "0", "9"},
-          {"RECORD_FAILED_UPDATES", text(RecordFailedUpdates), "false", "true",
-           "false"},
+          {"DEFAULT_FTP_PRIMARY", DefaultPrimaryFtpHost, "F", "E"},
+          {"DEFAULT_FTP_ALTERNATE", DefaultAlternateFtpHost, "F", "E"},
+          {"SUPPORT_EMAIL", SupportEmail, "F", "E"},
+          {"DB_LOGIN_TIMEOUT", text(DatabaseLoginTimeoutSeconds), "7.5", "9"},
+          {"FTP_TIMEOUT", text(FtpTimeoutSeconds), "7", "9"},
+          {"FTP_STALL_SECONDS", text(FtpStallSeconds), "7", "9"},
+          {"RUN_WAIT_SECONDS", text(RunWaitSeconds), "7", "9"},
+          {"FTP_RETRIES", text(FtpRetries), "0", "9"},
+          {"RECORD_FAILED_UPDATES", text(RecordFailedUpdates), "true", "false"},
           {"FTP_TLS",
            [] {
              return std::array{"try", "require", "off"}[int(FtpTls())];
            },
-           "try", "require", "off"},
-          {"FTP_CA_FILE", FtpCaFile, "", "/f", "/e"},
-          {"REGISTRY", Registry::DefaultFile, "/etc/qorin/registry.reg", "/f",
-           "/e"},
-          {"UNC_ROOT", UncRoot, "/mnt/unc", "/f", "/e"},
-          {"COMPUTERNAME", GetLocalComputerName, host, "F", "E"},
-          {"DEFAULT_INSTALL_PATH", DefaultInstallPath, "/opt/merivane", "/f",
-           "/e"},
-          {"ODBCSYSINI",
-           [] {
-             return std::string(
-                 std::getenv("ODBCSYSINI") ? std::getenv("ODBCSYSINI") : "");
-           },
-           "", "/f", "/e"},
+           "require", "off"},
+          {"FTP_CA_FILE", FtpCaFile, "/f", "/e"},
+          {"REGISTRY", Registry::DefaultFile, "/f", "/e"},
+          {"UNC_ROOT", UncRoot, "/f", "/e"},
+          {"COMPUTERNAME", GetLocalComputerName, "F", "E"},
+          {"DEFAULT_INSTALL_PATH", DefaultInstallPath, "/f", "/e"},
+          {"ODBCSYSINI", [] { return std::string(std::getenv("ODBCSYSINI")); },
+           "/f", "/e"},
       };
-  {
-    ScopedEnv env;
-    env.Set("MVUPDATE_CONFIG", tmp / "mvupdate.conf");
-    for (const auto& [key, value, built_in, file, environment] : cases) {
-      std::string var = key == "ODBCSYSINI" ? key : "MVUPDATE_" + key;
-      env.Set(var, std::nullopt);
-      WriteFile(tmp / "mvupdate.conf", "[mvupdate]\n");
-      ReloadConfiguration();
-      EXPECT_EQ(value(), built_in) << key;
-      std::string lower = key;
-      for (char& c : lower) c = static_cast<char>(std::tolower(c));
-      WriteFile(tmp / "mvupdate.conf", "[MVUpdate]\n" + lower + " = " + file);
-      ReloadConfiguration();
-      EXPECT_EQ(value(), file) << key;
-      env.Set(var, environment);
-      ReloadConfiguration();
-      EXPECT_EQ(value(), environment) << key;
-    }
+  for (const auto& [key, value, file, environment] : cases) {
+    std::string var = key == "ODBCSYSINI" ? key : "MVUPDATE_" + key;
+    env.Set(var, std::nullopt);
+    WriteFile(tmp / "c", "[MVUpdate]\n" + key + " = " + file + "\n");
+    ReloadConfiguration();
+    EXPECT_EQ(value(), file) << key;
+    env.Set(var, environment);
+    ReloadConfiguration();
+    EXPECT_EQ(value(), environment) << key;
   }
+  env.Set("MVUPDATE_CONFIG", std::nullopt);
   ReloadConfiguration();
 }
 
 // A missing file that nobody named says nothing. Any other problem is one
-// Warning line naming the file (and the line) and no value of the file is
-// used, save for unknown keys and a password that other users may read.
+// Warning line naming the file (and the line), and no value of the file is
+// used. An unknown key is reported and ignored; a password that group and
+// owner alone may read is not reported.
 TEST(ConfigTest, FilesThatCannotBeUsed) {
   TempFolder tmp;
-  const std::string conf = tmp / "c", used = "; the built-in values are used.";
-  const std::string values = "[mvupdate]\nFTP_TIMEOUT=7\n";
+  const std::string c = tmp / "c", used = "; the built-in values are used.",
+                    values = "[mvupdate]\nFTP_TIMEOUT=7\n";
   ::mkfifo((tmp / "fifo").c_str(), 0644);
-  fs::create_directory(tmp / "folder");
-  struct Case {
-    std::string path, text, warning, timeout = "";  // "": not from the file
-    mode_t mode = 0644;
-  } cases[] = {
-      {tmp / "none", "", ""},
-      {tmp / "none", "", tmp / "none: 53-File not found" + used},
-      {tmp / "fifo", "", tmp / "fifo is a FIFO, not a regular file" + used},
-      {tmp / "folder", "",
-       tmp / "folder is a folder, not a regular file" + used},
-      {conf, values, conf + ": 70-Permission denied" + used, "", 0},
-      {conf, values + "[x\n",
-       "75-Path/File access error (" + conf +
-           " line 3: malformed section header)" + used},
-      {conf, "FTP_TIMEOUT=7\n",
-       "75-Path/File access error (" + conf +
-           " line 1: value outside a section)" + used},
-      {conf, values + "FTP_TIMOUT=8\n",
-       conf + " line 3: unknown key \"FTP_TIMOUT\"; it is ignored.", "7"},
-      {conf, values + "DatabasePassword=pw\n",
-       conf + " holds DatabasePassword and every user of this machine may read "
-              "it; let only its owner and group read it (chmod o-r).",
-       "7"},
-      {conf, values + "DatabasePassword=pw\n", "", "7", 0640},
-  };
-  for (size_t i = 0; i < std::size(cases); ++i) {
-    const Case& c = cases[i];
-    if (c.path == conf) WriteFile(conf, c.text);
-    ::chmod(conf.c_str(), c.mode);
+  fs::create_directory(tmp / "dir");
+  const std::tuple<std::string, std::string, mode_t, std::string, std::string>
+      cases[] = {
+          {tmp / "none", "", 0, "", ""},
+          {tmp / "none", "", 0, tmp / "none: 53-File not found" + used, ""},
+          {tmp / "fifo", "", 0,
+           tmp / "fifo is a FIFO, not a regular file" + used, ""},
+          {tmp / "dir", "", 0,
+           tmp / "dir is a folder, not a regular file" + used, ""},
+          {c, values, 0, c + ": 70-Permission denied" + used, ""},
+          {c, values + "[x\n", 0644,
+           "75-Path/File access error (" + c +
+               " line 3: malformed section header)" + used,
+           ""},
+          {c, values + "FTP_TIMOUT=8\n", 0644,
+           c + " line 3: unknown key \"FTP_TIMOUT\"; it is ignored.", "7"},
+          {c, values + "DatabasePassword=pw\n", 0640, "", "7"},
+      };
+  int i = 0;
+  for (const auto& [path, text, mode, warning, timeout] : cases) {
+    if (path == c) WriteFile(c, text);
+    ::chmod(c.c_str(), mode);
     std::optional<ScopedUnprivileged> nobody;
-    if (c.mode == 0) nobody.emplace();
-    ConfigFile file = ConfigFile::Read(c.path, i > 0);
+    if (path == c && mode == 0) nobody.emplace();
+    ConfigFile file = ConfigFile::Read(path, i++ > 0);
     std::string warned;
     for (const std::string& w : file.warnings()) warned += w;
-    EXPECT_EQ(warned,
-              c.warning.empty() ? "" : "***Configuration*** " + c.warning)
-        << i;
-    EXPECT_EQ(file.Get("ftp_timeout").value_or(""), c.timeout) << i;
+    EXPECT_EQ(warned, warning.empty() ? "" : "***Configuration*** " + warning);
+    EXPECT_EQ(file.Get("ftp_timeout").value_or(""), timeout) << warned;
   }
 }
 
