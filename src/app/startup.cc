@@ -1,5 +1,7 @@
 #include "app/startup.h"
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "data/customer_record.h"
