@@ -1,5 +1,11 @@
-# Deployment values of the update service. Each can be set at configure time
-# and overridden at run time by the environment variable of the same name.
+# Deployment values of the update service: the built-in values, set at
+# configure time. At run time the configuration file changes them and the
+# environment wins over both: the value of MVUPDATE_X has the key X in the
+# file and the environment variable MVUPDATE_X, except the registry file
+# (REGISTRY, MVUPDATE_REGISTRY) and the UNC root (UNC_ROOT,
+# MVUPDATE_UNC_ROOT).
+set(MVUPDATE_DEFAULT_CONFIG "/etc/qorin/mvupdate.conf" CACHE STRING
+    "Configuration file of the site (MVUPDATE_CONFIG names another)")
 set(MVUPDATE_DEFAULT_INSTALL_PATH "/opt/merivane" CACHE STRING
     "Installation folder used when the registry names none")
 set(MVUPDATE_DEFAULT_REGISTRY "/etc/qorin/registry.reg" CACHE STRING

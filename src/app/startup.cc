@@ -1,8 +1,11 @@
 #include "app/startup.h"
 
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "data/customer_record.h"
+#include "system/config.h"
 #include "system/files.h"
 #include "system/os_info.h"
 #include "system/paths.h"
@@ -22,16 +25,46 @@ void LogProblem(RunLog& log, std::string_view problem, const Failure& failure) {
             failure.Text() + ")");
 }
 
+// A connection-string value in braces, each "}" doubled, so that blanks,
+// ";" and braces in it stay part of it.
+std::string Braced(std::string_view value) {
+  std::string out = "{";
+  for (char c : value) {
+    out += c;
+    if (c == '}') out += '}';
+  }
+  return out + "}";
+}
+
+// The login of the connection string: the suite's own, unless the
+// configuration file's DatabaseUser or DatabasePassword replaces its part.
+// The password is always braced; the user name only when it needs it,
+// since some drivers (psqlODBC) take braces around a user name as part of
+// the name.
+std::string DatabaseLogin(const ConfigFile& config) {
+  std::optional<std::string> user = config.Get("DatabaseUser");
+  std::optional<std::string> password = config.Get("DatabasePassword");
+  if (!user && !password) return "uid=qorin;pwd=wzq";
+  std::string uid = user.value_or("qorin");
+  if (uid.find_first_of(" ;{}") != std::string::npos) uid = Braced(uid);
+  return "uid=" + uid + ";pwd=" + Braced(password.value_or("wzq"));
+}
+
 }  // namespace
 
 void StartUp(Form& form) {
   form.log.set_verbosity(2);
   InitErrorLogging(form);
+  // The file was read before the event log existed; its problems are
+  // logged now, so that they reach the list and the event log.
+  std::shared_ptr<const ConfigFile> config = Configuration();
+  for (const std::string& line : config->warnings()) form.log.Warning(line);
   InitDirectories(form);
   LoadInstallSettings(form);
   InstallSettings& s = form.settings;
   s.connection_string = "driver={SQL Server};server=" + s.database_server +
-                        ";uid=qorin;pwd=wzq;database=" + s.database_name;
+                        ";" + DatabaseLogin(*config) +
+                        ";database=" + s.database_name;
   InitMode(s, form.log);
   InitFTPControl(form.session, s, form.log, form.make_ftp_component);
   if (!LoadCustomerInfo(s.connection_string, form.customer, form.log, true)) {

@@ -7,9 +7,11 @@
 #include <string_view>
 #include <vector>
 
+#include "app/about.h"
 #include "app/commands.h"
 #include "app/form.h"
 #include "cli/console_window.h"
+#include "system/config.h"
 #include "tools/version_report.h"
 
 namespace {
@@ -80,7 +82,7 @@ constexpr CliCommand kCommands[] = {
 
 void PrintUsage() {
   std::string text =
-      "usage: mvupdate-cli [--help] [COMMAND [ARGUMENTS]]\n"
+      "usage: mvupdate-cli [--help | --version] [COMMAND [ARGUMENTS]]\n"
       "\n"
       "Runs the start-up of the Merivane update utility, then COMMAND, and\n"
       "prints every line of its list box. Without COMMAND only the start-up\n"
@@ -105,7 +107,23 @@ void PrintUsage() {
       "Site\").\n"
       "\n"
       "Exit status: 0 when no Error line was logged, 1 otherwise, 2 for a\n"
-      "command line that cannot be understood.\n";
+      "command line that cannot be understood.\n"
+      "\n"
+      "Configuration file: " +
+      mv::ConfigFilePath() +
+      ", or the one MVUPDATE_CONFIG\n"
+      "names; section [mvupdate], keys below. The environment variable\n"
+      "MVUPDATE_<KEY> wins over a key (ODBCSYSINI: ODBCSYSINI); the database\n"
+      "login is read from the file only. See mvupdate.conf(5).\n";
+  std::string line = " ";
+  for (std::string_view key : mv::ConfigKeys()) {
+    if (line.size() + 1 + key.size() > 76) {
+      text += line + "\n";
+      line = " ";
+    }
+    (line += ' ') += key;
+  }
+  text += line + "\n";
   std::fputs(text.c_str(), stdout);
 }
 
@@ -121,6 +139,10 @@ int main(int argc, char** argv) {
   for (const std::string& a : args) {
     if (a == "--help" || a == "-h") {
       PrintUsage();
+      return 0;
+    }
+    if (a == "--version") {
+      std::fputs(mv::VersionText("mvupdate-cli").c_str(), stdout);
       return 0;
     }
   }

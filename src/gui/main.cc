@@ -10,7 +10,10 @@
 #include <QStringList>
 #include <QTimer>
 #include <cstdio>
+#include <string>
+#include <string_view>
 
+#include "app/about.h"
 #include "app/commands.h"
 #include "app/form.h"
 #include "gui/main_window.h"
@@ -26,6 +29,12 @@ int UsageError(const QString& why) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Answered before the application object exists, so without a display.
+  if (argc == 2 && std::string_view(argv[1]) == "--version") {
+    std::string text = mv::VersionText("mvupdate") + "Qt " + qVersion() + "\n";
+    std::fputs(text.c_str(), stdout);
+    return 0;
+  }
   QApplication app(argc, argv);
   app.setApplicationName("mvupdate");
   QGuiApplication::setDesktopFileName("mvupdate");

@@ -3,18 +3,21 @@
 #include <cstdlib>
 #include <string>
 
+#include "system/config.h"
 #include "system/text.h"
 
 namespace mv {
 
 namespace {
 
-std::string Value(const char* name, const char* built_in) {
-  const char* env = std::getenv(name);
-  return (env && *env) ? env : built_in;
+// The environment's or the configuration file's value of `key`, else the
+// built-in value.
+std::string Value(const char* key, const char* built_in) {
+  return DeploymentSetting(key).value_or(built_in);
 }
 
-// A positive number from the environment, else the built-in value.
+// A positive number from the environment or the file, else the built-in
+// value.
 double Seconds(const char* name, const char* built_in) {
   std::string text = Value(name, built_in);
   char* end = nullptr;
@@ -25,7 +28,8 @@ double Seconds(const char* name, const char* built_in) {
   return v;
 }
 
-// A whole number from 0 up from the environment, else the built-in value.
+// A whole number from 0 up from the environment or the file, else the
+// built-in value.
 int Count(const char* name, const char* built_in) {
   std::string text = Value(name, built_in);
   char* end = nullptr;
@@ -51,50 +55,46 @@ bool YesNo(const char* name, const char* built_in) {
 }  // namespace
 
 std::string DefaultPrimaryFtpHost() {
-  return Value("MVUPDATE_DEFAULT_FTP_PRIMARY", MVUPDATE_DEFAULT_FTP_PRIMARY);
+  return Value("DEFAULT_FTP_PRIMARY", MVUPDATE_DEFAULT_FTP_PRIMARY);
 }
 
 std::string DefaultAlternateFtpHost() {
-  return Value("MVUPDATE_DEFAULT_FTP_ALTERNATE",
-               MVUPDATE_DEFAULT_FTP_ALTERNATE);
+  return Value("DEFAULT_FTP_ALTERNATE", MVUPDATE_DEFAULT_FTP_ALTERNATE);
 }
 
 std::string SupportEmail() {
-  return Value("MVUPDATE_SUPPORT_EMAIL", MVUPDATE_SUPPORT_EMAIL);
+  return Value("SUPPORT_EMAIL", MVUPDATE_SUPPORT_EMAIL);
 }
 
 double FtpTimeoutSeconds() {
-  return Seconds("MVUPDATE_FTP_TIMEOUT", MVUPDATE_FTP_TIMEOUT);
+  return Seconds("FTP_TIMEOUT", MVUPDATE_FTP_TIMEOUT);
 }
 
 double FtpStallSeconds() {
-  return Seconds("MVUPDATE_FTP_STALL_SECONDS", MVUPDATE_FTP_STALL_SECONDS);
+  return Seconds("FTP_STALL_SECONDS", MVUPDATE_FTP_STALL_SECONDS);
 }
 
 double RunWaitSeconds() {
-  return Seconds("MVUPDATE_RUN_WAIT_SECONDS", MVUPDATE_RUN_WAIT_SECONDS);
+  return Seconds("RUN_WAIT_SECONDS", MVUPDATE_RUN_WAIT_SECONDS);
 }
 
-int FtpRetries() { return Count("MVUPDATE_FTP_RETRIES", MVUPDATE_FTP_RETRIES); }
+int FtpRetries() { return Count("FTP_RETRIES", MVUPDATE_FTP_RETRIES); }
 
 bool RecordFailedUpdates() {
-  return YesNo("MVUPDATE_RECORD_FAILED_UPDATES",
-               MVUPDATE_RECORD_FAILED_UPDATES);
+  return YesNo("RECORD_FAILED_UPDATES", MVUPDATE_RECORD_FAILED_UPDATES);
 }
 
 TlsMode FtpTls() {
-  std::string mode = Value("MVUPDATE_FTP_TLS", MVUPDATE_FTP_TLS);
+  std::string mode = Value("FTP_TLS", MVUPDATE_FTP_TLS);
   if (EqualsIgnoreCase(mode, "require")) return TlsMode::kRequire;
   if (EqualsIgnoreCase(mode, "off")) return TlsMode::kOff;
   return TlsMode::kTry;
 }
 
-std::string FtpCaFile() {
-  return Value("MVUPDATE_FTP_CA_FILE", MVUPDATE_FTP_CA_FILE);
-}
+std::string FtpCaFile() { return Value("FTP_CA_FILE", MVUPDATE_FTP_CA_FILE); }
 
 double DatabaseLoginTimeoutSeconds() {
-  return Seconds("MVUPDATE_DB_LOGIN_TIMEOUT", MVUPDATE_DB_LOGIN_TIMEOUT);
+  return Seconds("DB_LOGIN_TIMEOUT", MVUPDATE_DB_LOGIN_TIMEOUT);
 }
 
 }  // namespace mv

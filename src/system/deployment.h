@@ -1,6 +1,7 @@
 // Deployment values of the update service: set when the program is built
-// (cmake/Deployment.cmake) and overridable without a rebuild by the
-// environment variable of the same name.
+// (cmake/Deployment.cmake) and changed without a rebuild by the
+// configuration file (system/config.h) or, above it, by the environment
+// variable of the same name.
 #ifndef MVUPDATE_SYSTEM_DEPLOYMENT_H_
 #define MVUPDATE_SYSTEM_DEPLOYMENT_H_
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "system/config.h"
 #include "system/files.h"
 #include "system/text.h"
 
@@ -40,8 +41,12 @@ std::string OsReleaseValue(std::string_view text, std::string_view key) {
 
 std::string GetLocalComputerName() {
   std::string name;
+  // MVUPDATE_COMPUTERNAME counts when set, even to nothing.
   if (const char* env = std::getenv("MVUPDATE_COMPUTERNAME"); env) {
     name = env;
+  } else if (auto file = Configuration()->Get("COMPUTERNAME");
+             file && !file->empty()) {
+    name = *file;
   } else {
     char buf[256] = {};
     if (::gethostname(buf, sizeof buf - 1) != 0) return "";

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "system/config.h"
+
 namespace mv {
 
 namespace {
@@ -38,8 +40,8 @@ std::string FindWithoutCase(const std::string& folder,
 }  // namespace
 
 std::string UncRoot() {
-  const char* env = std::getenv("MVUPDATE_UNC_ROOT");
-  std::string root = (env && *env) ? env : MVUPDATE_DEFAULT_UNC_ROOT;
+  std::string root =
+      DeploymentSetting("UNC_ROOT").value_or(MVUPDATE_DEFAULT_UNC_ROOT);
   while (root.size() > 1 && root.back() == '/') root.pop_back();
   return root;
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "system/config.h"
 #include "system/files.h"
 #include "system/text.h"
 
@@ -366,8 +367,7 @@ void RegistryImage::InsertLine(size_t at, std::string line) {
 }
 
 std::string Registry::DefaultFile() {
-  const char* env = std::getenv("MVUPDATE_REGISTRY");
-  return (env && *env) ? env : MVUPDATE_DEFAULT_REGISTRY;
+  return DeploymentSetting("REGISTRY").value_or(MVUPDATE_DEFAULT_REGISTRY);
 }
 
 Result<const RegistryImage*> Registry::Load() const {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "system/config.h"
 #include "system/text.h"
 
 namespace mv {
@@ -31,8 +32,8 @@ std::optional<std::string> BeforeNul(const std::string& buffer) {
 }  // namespace
 
 std::string DefaultInstallPath() {
-  const char* env = std::getenv("MVUPDATE_DEFAULT_INSTALL_PATH");
-  return (env && *env) ? env : MVUPDATE_DEFAULT_INSTALL_PATH;
+  return DeploymentSetting("DEFAULT_INSTALL_PATH")
+      .value_or(MVUPDATE_DEFAULT_INSTALL_PATH);
 }
 
 std::string QueryIntoBuffer(const std::string& data, size_t size) {

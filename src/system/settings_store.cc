@@ -68,6 +68,18 @@ const std::string* IniDocument::Find(std::string_view section,
   return found;
 }
 
+std::vector<std::pair<size_t, std::string>> IniDocument::Keys(
+    std::string_view section) const {
+  std::vector<std::pair<size_t, std::string>> keys;
+  for (size_t i = 0; i < lines_.size(); ++i) {  // one entry per line read
+    const Line& l = lines_[i];
+    if (!l.key.empty() && EqualsIgnoreCase(l.section, section)) {
+      keys.emplace_back(i + 1, l.key);
+    }
+  }
+  return keys;
+}
+
 void IniDocument::Set(std::string_view section, std::string_view key,
                       std::string_view value) {
   std::string text = std::string(key) + "=" + std::string(value);

@@ -26,6 +26,9 @@ class IniDocument {
 
   // Section and key compare without case.
   const std::string* Find(std::string_view section, std::string_view key) const;
+  // The keys of `section` with the numbers of their lines, in file order.
+  std::vector<std::pair<size_t, std::string>> Keys(
+      std::string_view section) const;
   void Set(std::string_view section, std::string_view key,
            std::string_view value);
 

@@ -4,6 +4,7 @@ find_package(Threads REQUIRED)
 target_link_libraries(mvcore PUBLIC PkgConfig::SODIUM Threads::Threads)
 
 target_sources(mvcore PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/config.cc
   ${CMAKE_CURRENT_LIST_DIR}/crypto.cc
   ${CMAKE_CURRENT_LIST_DIR}/date_time.cc
   ${CMAKE_CURRENT_LIST_DIR}/deployment.cc

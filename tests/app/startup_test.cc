@@ -4,8 +4,10 @@
 
 #include <filesystem>
 
+#include "support/postgres_server.h"
 #include "support/recording_window.h"
 #include "support/sandbox.h"
+#include "system/config.h"
 #include "system/os_info.h"
 
 namespace mv {
@@ -92,6 +94,45 @@ TEST(StartUpTest, EventLogHoldsTheRunAsDetailLines) {
   EXPECT_TRUE(file[16].ends_with("M\t*****ERROR::" + window.lines[16]));
   EXPECT_EQ(std::filesystem::current_path(), sb.app() + "/Download");
   EXPECT_FALSE(window.use_alternate_enabled);
+}
+
+// The database login from the configuration file: a role of the site's own
+// with blanks, ";" and braces in its password, the built-in login disabled.
+// A Warning line for a file all may read; the password is never shown.
+TEST(StartUpTest, DatabaseLoginFromTheConfigurationFile) {
+  PostgresServer& pg = PostgresServer::Get();
+  pg.CreateCustomerTable({}, {{"C1", "h1", "h2", "u", "ftp-pw", "5", {}}});
+  pg.ExecOrFail(
+      "CREATE ROLE site LOGIN PASSWORD 'p w;{x}}y' IN ROLE qorin;"
+      "ALTER ROLE qorin NOLOGIN;",
+      "postgres");
+  const std::string login = "DatabaseUser=site\nDatabasePassword = p w;{x}}y\n";
+  const std::tuple<std::string, mode_t, std::string> cases[] = {
+      {login, 0640, "Customer Number  : C1"},
+      {login, 0604, "every user of this machine may read it"},
+      {"DatabaseUser=site\nDatabasePassword=p w;{x}y", 0600,
+       "password authentication failed for user \"site\""},
+      {"", 0600, "role \"qorin\" is not permitted to log in"},
+  };
+  for (const auto& [config, mode, shown] : cases) {
+    Sandbox sb({.db_server = "127.0.0.1"});
+    pg.UseIn(sb.env());
+    WriteFile(sb.root() + "/mvupdate.conf", "[mvupdate]\n" + config);
+    ::chmod((sb.root() + "/mvupdate.conf").c_str(), mode);
+    sb.env().Set("MVUPDATE_CONFIG", sb.root() + "/mvupdate.conf");
+    ReloadConfiguration();
+    RecordingWindow window;
+    Form form(window, sb.config());
+    StartUp(form);
+    for (const std::string& text :
+         {ReadFile(sb.event_log()), Text(window.history)}) {
+      EXPECT_NE(text.find(shown), std::string::npos) << text;
+      EXPECT_EQ(text.find("p w"), std::string::npos) << text;
+      EXPECT_EQ(text.find("x}"), std::string::npos) << text;
+    }
+  }
+  pg.ExecOrFail("ALTER ROLE qorin LOGIN; DROP ROLE site;", "postgres");
+  ReloadConfiguration();
 }
 
 }  // namespace

@@ -1,18 +1,20 @@
-"""`cmake --install` of the build into a staging folder (DESTDIR): the tree
-is complete, the programs run, the example registry file is one the utility
-reads, the systemd units name the program under the prefix given at install
-time and pass systemd's own check where systemd-analyze exists.
+"""The Debian package: built by scripts/package, free of lintian errors,
+installed by apt-get, its programs, examples, manual pages, configuration
+file and units checked in place, and purged whatever happened (skipped with
+the reason and exit status 77 without root or the Debian tools). DocsTest:
+the manual page, README and configuration file name all that --help names.
 """
 
 import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 
 BUILD = os.environ["MVUPDATE_INSTALL_BUILD_DIR"]
-GUI = os.environ.get("MVUPDATE_INSTALL_GUI", "ON").upper() in ("ON", "1", "TRUE")
+SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 
 def read(path):
@@ -30,68 +32,71 @@ def settings(text):
     return dict(re.findall(r"^(\w+)=(.*)$", text, re.M))
 
 
+def run(*argv, **options):
+    return subprocess.run(argv, capture_output=True, text=True, **options)
+
+
+VERSION = re.search(r"project\(mvupdate VERSION ([\d.]+)",
+                    read(SOURCE + "/CMakeLists.txt")).group(1)
+
+
 class InstallTest(unittest.TestCase):
 
-    def folder(self, prefix):
-        path = tempfile.mkdtemp(prefix=prefix)
-        self.addCleanup(shutil.rmtree, path, True)
-        return path
+    @classmethod
+    def setUpClass(cls):
+        tools = ["dpkg-buildpackage", "dh", "lintian", "apt-get", "man"]
+        if os.geteuid() != 0 or not all(map(shutil.which, tools)):
+            raise unittest.SkipTest("needs root and " + ", ".join(tools))
+        if run("dpkg-query", "-W", "mvupdate").returncode == 0:
+            raise unittest.SkipTest("mvupdate is installed: not replaced")
+        folder = tempfile.mkdtemp(prefix="mvupdate-package-")
+        cls.addClassCleanup(shutil.rmtree, folder, True)
+        r = run(SOURCE + "/scripts/package", folder)
+        if r.returncode != 0:
+            raise AssertionError(r.stdout + r.stderr)
+        cls.deb = r.stdout.splitlines()[-1]
+        cls.addClassCleanup(run, "apt-get", "purge", "-y", "mvupdate")
+        r = run("apt-get", "install", "-y", cls.deb,
+                env=dict(os.environ, DEBIAN_FRONTEND="noninteractive"))
+        if r.returncode != 0:
+            raise AssertionError(r.stdout + r.stderr)
 
-    def install(self, prefix):
-        stage = self.folder("mvupdate-install-")
-        r = subprocess.run(["cmake", "--install", BUILD, "--prefix", prefix],
-                           env=dict(os.environ, DESTDIR=stage),
-                           capture_output=True, text=True)
+    def test_lintian(self):
+        r = run("lintian", "--fail-on", "error", self.deb)
+        print(r.stdout + r.stderr, file=sys.stderr)  # warnings for the log
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
-        return stage, stage + prefix
 
     def test_installed_files(self):
-        for prefix in ["/usr", "/opt/mvupdate"]:
-            with self.subTest(prefix=prefix):
-                stage, root = self.install(prefix)
-                files = sorted(
-                    os.path.relpath(os.path.join(d, f), stage)
-                    for d, _, names in os.walk(stage) for f in names)
-                expected = [
-                    "bin/mvupdate-cli", "share/doc/mvupdate/README.md",
-                    "lib/systemd/system/mvupdate-update.service",
-                    "lib/systemd/system/mvupdate-update.timer",
-                    "share/doc/mvupdate/examples/odbcinst.ini",
-                    "share/doc/mvupdate/examples/registry.reg"]
-                if GUI:
-                    expected += [
-                        "bin/mvupdate", "share/applications/mvupdate.desktop",
-                        "share/icons/hicolor/scalable/apps/mvupdate.svg"]
-                self.assertEqual(files, sorted(
-                    prefix.lstrip("/") + "/" + f for f in expected))
-                # The service runs the program installed under this prefix.
-                units = root + "/lib/systemd/system/mvupdate-update."
-                self.assertEqual(
-                    settings(read(units + "service"))["ExecStart"],
-                    prefix + "/bin/mvupdate-cli update")
-                self.check_with_systemd(stage, prefix, units)
-
-    def check_with_systemd(self, stage, prefix, units):
-        analyze = shutil.which("systemd-analyze")
-        if not analyze:
-            return
-        # verify (which also parses the calendar) looks for the program
-        # where the service names it: point a copy at the staged one.
-        copy = self.folder("mvupdate-units-")
-        for kind in ["service", "timer"]:
-            write(copy + "/mvupdate-update." + kind, read(units + kind).replace(
-                "ExecStart=" + prefix, "ExecStart=" + stage + prefix))
-        r = subprocess.run([analyze, "verify", "--man=no",
-                            "mvupdate-update.service", "mvupdate-update.timer"],
-                           cwd=copy, capture_output=True, text=True)
+        self.assertEqual(
+            run("dpkg-query", "-W", "-f=${Version} ${Conffiles}", "mvupdate"
+                ).stdout.split()[:2], [VERSION, "/etc/qorin/mvupdate.conf"])
+        conf = [line for line in read("/etc/qorin/mvupdate.conf").splitlines()
+                if line and line[0] != "#"]
+        self.assertEqual(conf, ["[mvupdate]"])  # every key commented out
+        for program, last in [("mvupdate-cli", "ICU"), ("mvupdate", "Qt")]:
+            lines = run(program, "--version").stdout.splitlines()
+            self.assertEqual(lines[0], program + " " + VERSION)
+            self.assertRegex(lines[-1], "^%s [0-9.]+$" % last)
+        for page in ["mvupdate-cli", "mvupdate", "mvupdate.conf"]:
+            self.assertEqual(run("man", "-w", page).returncode, 0, page)
+        # The service runs the program installed and names its documentation.
+        units = "/lib/systemd/system/mvupdate-update."
+        service = settings(read(units + "service"))
+        self.assertEqual(service["ExecStart"], "/usr/bin/mvupdate-cli update")
+        self.assertTrue(os.path.exists(service["Documentation"][7:]))
+        self.assertFalse(os.path.lexists(
+            "/etc/systemd/system/timers.target.wants/mvupdate-update.timer"))
+        r = run("systemd-analyze", "verify", "--man=no", units + "service",
+                units + "timer")
         self.assertEqual((r.returncode, r.stdout + r.stderr), (0, ""))
 
     def test_installed_programs_and_examples(self):
-        _, root = self.install("/usr")
+        root = "/usr"
         examples = root + "/share/doc/mvupdate/examples"
         text = read(examples + "/registry.reg")
         self.assertIn('"InstallPath"="/opt/merivane"', text)
-        work = self.folder("mvupdate-example-")
+        work = tempfile.mkdtemp(prefix="mvupdate-example-")
+        self.addCleanup(shutil.rmtree, work, True)
         os.makedirs(work + "/odbc")
 
         # Start-up on the example registry, moved into `work`.
@@ -114,12 +119,33 @@ class InstallTest(unittest.TestCase):
         out = start_up("127.0.0.1", examples)
         self.assertRegex(out, r"\n-2147467259-\[\w+\] \[FreeTDS\]")
 
-        if GUI:  # the menu entry names the program and an installed icon
-            entry = settings(read(root + "/share/applications/mvupdate.desktop"))
-            self.assertEqual(entry["Exec"], "mvupdate")
-            icons = root + "/share/icons/hicolor/scalable/apps/"
-            self.assertTrue(os.path.exists(icons + entry["Icon"] + ".svg"))
+        # the menu entry names the program and an installed icon
+        entry = settings(read(root + "/share/applications/mvupdate.desktop"))
+        self.assertEqual(entry["Exec"], "mvupdate")
+        icons = root + "/share/icons/hicolor/scalable/apps/"
+        self.assertTrue(os.path.exists(icons + entry["Icon"] + ".svg"))
+
+
+class DocsTest(unittest.TestCase):
+
+    def test_every_command_and_key_is_documented(self):
+        usage = run(BUILD + "/src/cli/mvupdate-cli", "--help").stdout
+        commands = usage.split("Commands:\n")[1].split("\n\n")[0]
+        keys = usage.split("mvupdate.conf(5).\n")[1].split()
+        man = read(BUILD + "/packaging/man/mvupdate-cli.1")
+        readme = read(SOURCE + "/README.md")
+        conf = read(BUILD + "/packaging/mvupdate.conf")
+        for command in re.findall(r"^  (\w+)", commands, re.M):
+            self.assertRegex(man, r"\n\.B[IR]? %s\b" % command)
+        for key in keys:
+            self.assertRegex(man, r"(\n\.B |\\fB)%s\b" % key)
+            self.assertTrue("`%s`" % key in readme, key)
+            self.assertRegex(conf, "\n#%s=" % key)
 
 
 if __name__ == "__main__":
-    unittest.main()
+    result = unittest.main(exit=False, verbosity=2).result
+    if not result.wasSuccessful():
+        sys.exit(1)
+    skipped = result.skipped and result.testsRun <= len(result.skipped)
+    sys.exit(77 if skipped else 0)

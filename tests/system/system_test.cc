@@ -7,11 +7,14 @@
 #include <filesystem>
 
 #include "support/sandbox.h"
+#include "system/config.h"
 #include "system/date_time.h"
+#include "system/deployment.h"
 #include "system/display_text.h"
 #include "system/files.h"
 #include "system/last_update.h"
 #include "system/os_info.h"
+#include "system/paths.h"
 #include "system/registry_queries.h"
 #include "system/text.h"
 
@@ -242,6 +245,94 @@ TEST(TextTest, HelpersDatesAndSystemNames) {
   EXPECT_EQ(GetLocalComputerName(), std::string(50, 'n'));
   env.Set("MVUPDATE_COMPUTERNAME", std::string(51, 'n'));
   EXPECT_EQ(GetLocalComputerName(), "");  // does not fit the 51-byte buffer
+}
+
+// Each value from the file, and from the environment, which wins over it.
+TEST(ConfigTest, FileAndEnvironment) {
+  TempFolder tmp;
+  ScopedEnv env;
+  env.Set("MVUPDATE_CONFIG", tmp / "c");
+  auto text = [](auto f) {
+    return [=] { return testing::PrintToString(f()); };
+  };
+  const std::tuple<std::string, std::function<std::string()>, std::string,
+                   std::string>
+      cases[] = {
+          {"DEFAULT_FTP_PRIMARY", DefaultPrimaryFtpHost, "F", "E"},
+          {"DEFAULT_FTP_ALTERNATE", DefaultAlternateFtpHost, "F", "E"},
+          {"SUPPORT_EMAIL", SupportEmail, "F", "E"},
+          {"DB_LOGIN_TIMEOUT", text(DatabaseLoginTimeoutSeconds), "7.5", "9"},
+          {"FTP_TIMEOUT", text(FtpTimeoutSeconds), "7", "9"},
+          {"FTP_STALL_SECONDS", text(FtpStallSeconds), "7", "9"},
+          {"RUN_WAIT_SECONDS", text(RunWaitSeconds), "7", "9"},
+          {"FTP_RETRIES", text(FtpRetries), "0", "9"},
+          {"RECORD_FAILED_UPDATES", text(RecordFailedUpdates), "true", "false"},
+          {"FTP_TLS",
+           [] {
+             return std::array{"try", "require", "off"}[int(FtpTls())];
+           },
+           "require", "off"},
+          {"FTP_CA_FILE", FtpCaFile, "/f", "/e"},
+          {"REGISTRY", Registry::DefaultFile, "/f", "/e"},
+          {"UNC_ROOT", UncRoot, "/f", "/e"},
+          {"COMPUTERNAME", GetLocalComputerName, "F", "E"},
+          {"DEFAULT_INSTALL_PATH", DefaultInstallPath, "/f", "/e"},
+          {"ODBCSYSINI", [] { return std::string(std::getenv("ODBCSYSINI")); },
+           "/f", "/e"},
+      };
+  for (const auto& [key, value, file, environment] : cases) {
+    std::string var = key == "ODBCSYSINI" ? key : "MVUPDATE_" + key;
+    env.Set(var, std::nullopt);
+    WriteFile(tmp / "c", "[MVUpdate]\n" + key + " = " + file + "\n");
+    ReloadConfiguration();
+    EXPECT_EQ(value(), file) << key;
+    env.Set(var, environment);
+    ReloadConfiguration();
+    EXPECT_EQ(value(), environment) << key;
+  }
+  env.Set("MVUPDATE_CONFIG", std::nullopt);
+  ReloadConfiguration();
+}
+
+// A missing file that nobody named says nothing. Any other problem is one
+// Warning line naming the file (and the line), and no value of the file is
+// used. An unknown key is reported and ignored; a password that group and
+// owner alone may read is not reported.
+TEST(ConfigTest, FilesThatCannotBeUsed) {
+  TempFolder tmp;
+  const std::string c = tmp / "c", used = "; the built-in values are used.",
+                    values = "[mvupdate]\nFTP_TIMEOUT=7\n";
+  ::mkfifo((tmp / "fifo").c_str(), 0644);
+  fs::create_directory(tmp / "dir");
+  const std::tuple<std::string, std::string, mode_t, std::string, std::string>
+      cases[] = {
+          {tmp / "none", "", 0, "", ""},
+          {tmp / "none", "", 0, tmp / "none: 53-File not found" + used, ""},
+          {tmp / "fifo", "", 0,
+           tmp / "fifo is a FIFO, not a regular file" + used, ""},
+          {tmp / "dir", "", 0,
+           tmp / "dir is a folder, not a regular file" + used, ""},
+          {c, values, 0, c + ": 70-Permission denied" + used, ""},
+          {c, values + "[x\n", 0644,
+           "75-Path/File access error (" + c +
+               " line 3: malformed section header)" + used,
+           ""},
+          {c, values + "FTP_TIMOUT=8\n", 0644,
+           c + " line 3: unknown key \"FTP_TIMOUT\"; it is ignored.", "7"},
+          {c, values + "DatabasePassword=pw\n", 0640, "", "7"},
+      };
+  int i = 0;
+  for (const auto& [path, text, mode, warning, timeout] : cases) {
+    if (path == c) WriteFile(c, text);
+    ::chmod(c.c_str(), mode);
+    std::optional<ScopedUnprivileged> nobody;
+    if (path == c && mode == 0) nobody.emplace();
+    ConfigFile file = ConfigFile::Read(path, i++ > 0);
+    std::string warned;
+    for (const std::string& w : file.warnings()) warned += w;
+    EXPECT_EQ(warned, warning.empty() ? "" : "***Configuration*** " + warning);
+    EXPECT_EQ(file.Get("ftp_timeout").value_or(""), timeout) << warned;
+  }
 }
 
 }  // namespace

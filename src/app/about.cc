@@ -1,0 +1,27 @@
+#include "app/about.h"
+
+#include <curl/curl.h>
+#include <sodium.h>
+#include <unicode/uversion.h>
+#include <zip.h>
+
+namespace mv {
+
+std::string VersionText(std::string_view program) {
+  std::string text = std::string(program) + " " MVUPDATE_VERSION "\n";
+  // The versions of the libraries loaded, not of the headers built with.
+  const curl_version_info_data* curl = curl_version_info(CURLVERSION_NOW);
+  text += std::string("libcurl ") + curl->version;
+  if (curl->ssl_version) text += std::string(" (") + curl->ssl_version + ")";
+  text += "\n";
+  text += std::string("libzip ") + zip_libzip_version() + "\n";
+  text += std::string("libsodium ") + sodium_version_string() + "\n";
+  UVersionInfo icu;
+  u_getVersion(icu);
+  char icu_text[U_MAX_VERSION_STRING_LENGTH];
+  u_versionToString(icu, icu_text);
+  text += std::string("ICU ") + icu_text + "\n";
+  return text;
+}
+
+}  // namespace mv
