@@ -153,11 +153,14 @@ void PostgresServer::Start() {
                 "listen_addresses=127.0.0.1", "-p", std::to_string(port_), "-k",
                 folder_, "-c", "fsync=off", "-c", "full_page_writes=off"},
                log_file(), true);
-  std::string socket = folder_ + "/.s.PGSQL." + std::to_string(port_);
+  // Ready when it accepts sessions, which comes after its socket.
   bool up = WaitUntil(
       [&] {
         return ::waitpid(pid_, nullptr, WNOHANG) != 0 ||
-               std::filesystem::exists(socket);
+               RunToEnd({std::string(kBin) + "/pg_isready", "-q", "-h",
+                         folder_, "-p", std::to_string(port_)},
+                        folder_)
+                       .first == 0;
       },
       std::chrono::seconds(30));
   if (!up || ::waitpid(pid_, nullptr, WNOHANG) != 0) pid_ = -1;

@@ -70,6 +70,9 @@ TempFolder::~TempFolder() {
 Sandbox::Sandbox(const Options& o) : saved_cwd_(CurrentFolder()) {
   env_.Set("MVUPDATE_REGISTRY", registry_file());
   env_.Set("XDG_CONFIG_HOME", config_home());
+  // An empty configuration file: the machine's own must not reach a test.
+  WriteFile(temp_ / "mvupdate.conf", "");
+  env_.Set("MVUPDATE_CONFIG", temp_ / "mvupdate.conf");
   env_.Set("MVUPDATE_COMPUTERNAME", o.computer_name);
   env_.Set("MVUPDATE_UNC_ROOT", unc_root());
   env_.Set("MVUPDATE_DEFAULT_INSTALL_PATH", install());
