@@ -34,7 +34,8 @@ void StartUp(Form& form) {
                         ";uid=qorin;pwd=wzq;database=" + s.database_name;
   InitMode(s, form.log);
   InitFTPControl(form.session, s, form.log, form.make_ftp_component);
-  if (!LoadCustomerInfo(s.connection_string, form.customer, form.log, true)) {
+  if (!LoadCustomerInfo(s.connection_string, form.customer, form.log, true,
+                        &form.window)) {
     form.log.LogMessage(
         kLevelError, "***Error SQL DB*** Could not load customer information.",
         kStampedLine);

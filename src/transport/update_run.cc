@@ -126,7 +126,7 @@ void RunOnSite(const RunContext& run, const Site& site, const Site* fallback) {
     LogRunMessage(run, site.update_file_failed, kLevelError);
   }
   std::string status_file =
-      WriteStatusFile(run.settings, run.customer, run.log);
+      WriteStatusFile(run.settings, run.customer, run.log, &run.window);
   site.put_status_file(run, status_file);
   DisconnectFtpSite(run);
 }

@@ -138,7 +138,8 @@ std::optional<Failure> Installer::Record(int32_t n) {
   if (Status st = StoreLastUpdateInstalled(store_, n); !st.ok()) {
     return st.failure();
   }
-  UpdateCustomerInfoRecord(context_.settings, context_.log, n);
+  UpdateCustomerInfoRecord(context_.settings, context_.log, n,
+                           &context_.window);
   context_.log.ReplaceLast("   Update " + std::to_string(n) + " installed.");
   pending_ = false;
   return std::nullopt;
