@@ -77,9 +77,11 @@ void InstallNewUpdates(const RunContext& run, std::string_view up_to_date) {
       UpdateControlFile(run.settings, run.server_flavour());
   if (!CheckControlFileSignature(run.settings, control_file, run.log)) return;
   switch (CheckForNewUpdate(commands, run.store)) {
-    case UpdateCheck::kNewUpdate:
-      ProcessUpdateControlFile(commands, run.store);
+    case UpdateCheck::kNewUpdate: {
+      UpdateOutcome outcome = ProcessUpdateControlFile(commands, run.store);
+      if (run.outcome) *run.outcome = outcome;
       break;
+    }
     case UpdateCheck::kUpToDate:
       LogRunMessage(run, up_to_date);
       break;
