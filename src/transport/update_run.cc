@@ -142,7 +142,8 @@ void ServerRun(const RunContext& run, const Site& site) {
   // after a client run or a CHDIR command of an earlier run in this window.
   if (Status st = ChangeFolder(run.settings.App("\\Download")); !st.ok()) {
     run.log.Error("!!! Could not change to download directory. (" +
-                  st.failure().Text() + ")");
+                  st.failure().Text() + ") " +
+                  NativePath(run.settings.App("\\Download")));
   }
   std::string pattern = run.settings.App("\\Download\\*.*");
   if (site.log_clear_folder) run.log.Info("CLEAR FOLDER       : " + pattern);
@@ -215,7 +216,7 @@ void ClearFolder(const InstallSettings& settings, RunLog& log,
     if (!st.ok() && st.failure().number() == kFileNotFound) st = Status::Ok();
   }
   if (!st.ok()) {
-    log.Error("!!! Clear Folder: " + st.failure().Text());
+    log.Error("!!! Clear Folder: " + st.failure().Text() + " (" + native + ")");
   }
   log.Info(" ");
 }
