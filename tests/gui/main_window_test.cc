@@ -247,6 +247,7 @@ class MainWindowTest : public QObject {
       QTest::keyClick(w.get(), key, Qt::AltModifier);
     const QStringList three{"UpdateSystem", "CheckSystem", "ResetLastUpdate"};
     QTRY_COMPARE(commands->calls, three + three);  // the press shows first
+    QVERIFY(w->findChild<QLabel*>("statusNote")->text().endsWith("finished"));
   }
 
   // A statement waiting on a table that another session has locked: the
