@@ -1,10 +1,14 @@
 #include "app/commands.h"
 
+#include <string>
+#include <string_view>
+
 #include "app/form.h"
 #include "app/startup.h"
 #include "system/files.h"
 #include "system/paths.h"
 #include "system/run_lock.h"
+#include "system/text.h"
 #include "tools/check_system.h"
 #include "tools/reset_last_update.h"
 #include "transport/update_run.h"
@@ -62,31 +66,95 @@ void RemoveLeftovers(Form& form) {
   }
 }
 
+// "update 3" or "updates 3 to 5".
+std::string Updates(int32_t first, int32_t last) {
+  if (first == last) return "update " + std::to_string(first);
+  return "updates " + std::to_string(first) + " to " + std::to_string(last);
+}
+
+// Tells the window how a command ended, once it has: "<what> finished",
+// with `done` (what it achieved, may be empty) and, when it logged an Error
+// line, `failed` or else the first such line.
+class CommandNote {
+ public:
+  CommandNote(Form& form, std::string_view what)
+      : form_(form), what_(what), errors_(form.error_lines()) {
+    form.log.ForgetFirstError();
+  }
+  bool failed() const { return form_.error_lines() > errors_; }
+  void Show(const std::string& done = "", const std::string& failed = "") {
+    std::string note = what_ + " finished";
+    if (this->failed()) {
+      note += " with errors: " + (done.empty() ? "" : done + "; ") +
+              (failed.empty() ? "first error: " + FirstError() : failed);
+    } else if (!done.empty()) {
+      note += ": " + done;
+    }
+    form_.window.ShowOutcome(note);
+  }
+  std::string FirstError() const { return TrimSpaces(form_.log.first_error()); }
+
+ private:
+  Form& form_;
+  std::string what_;
+  int errors_;
+};
+
 }  // namespace
 
-void FormCommands::Load() { StartUp(form_); }
+void FormCommands::Load() {
+  CommandNote note(form_, "Start-up");
+  StartUp(form_);
+  if (!note.failed()) return note.Show();
+  // Each later command empties the list; the cause stays on top of it.
+  std::string failed =
+      "Start-up failed: " + note.FirstError() + "; see the event log";
+  form_.log.set_heading(failed);
+  form_.window.ShowOutcome(failed);
+}
 
 void FormCommands::UpdateSystem() {
+  CommandNote note(form_, "Update System");
   RunLock lock(form_.RunLockFile());
-  if (!TakeRunLock(form_, lock)) return;
+  if (!TakeRunLock(form_, lock)) return note.Show();
   RemoveLeftovers(form_);
-  UpdateSystemClick(form_.Run());
+  UpdateOutcome outcome;
+  RunContext run = form_.Run();
+  run.outcome = &outcome;
+  UpdateSystemClick(run);
   // The status report reloads the customer record.
   ShowAlternateSiteChoice(form_);
+  std::string done, failed;
+  if (outcome.installed > 0) {
+    done =
+        Updates(outcome.first_installed, outcome.last_installed) + " installed";
+  } else if (!note.failed()) {
+    done = "no new update to install";
+  }
+  if (outcome.not_installed) {
+    failed = "update " + std::to_string(*outcome.not_installed) +
+             " was not installed; the next run tries it again";
+  }
+  note.Show(done, failed);
 }
 
 void FormCommands::CheckSystem() {
+  CommandNote note(form_, "Check System");
   if (!form_.file_version) {
     form_.file_version = std::make_unique<FileVersionReader>();
   }
   CheckSystemVersion(form_.settings, *form_.file_version, form_.log);
+  note.Show();
 }
 
 void FormCommands::ResetLastUpdate() {
+  CommandNote note(form_, "Reset Last Update");
   RunLock lock(form_.RunLockFile());
-  if (!TakeRunLock(form_, lock)) return;
-  RemoveLeftovers(form_);
-  mv::ResetLastUpdate(form_.settings_store, form_.log, EventLogPath(form_));
+  if (TakeRunLock(form_, lock)) {
+    RemoveLeftovers(form_);
+    mv::ResetLastUpdate(form_.settings_store, form_.log, EventLogPath(form_));
+  }
+  note.Show();
 }
 
 }  // namespace mv

@@ -1,6 +1,7 @@
 // What a front end can ask of the core: the window's load and the clicks of
 // its three buttons. Front ends hold a Commands so that their tests can use
-// a double.
+// a double. Each command ends by telling the window its outcome
+// (Window::ShowOutcome).
 #ifndef MVUPDATE_APP_COMMANDS_H_
 #define MVUPDATE_APP_COMMANDS_H_
 

@@ -19,10 +19,11 @@ namespace {
 
 constexpr std::string_view kSettingsTag = "***LoadInstallSettings***";
 
-// Logs a query's problem line at level Error.
-void LogProblem(RunLog& log, std::string_view problem, const Failure& failure) {
+// Logs a query's problem line at level Error, naming the registry file.
+void LogProblem(RunLog& log, std::string_view problem, const Failure& failure,
+                const Registry& registry) {
   log.Error(std::string(kSettingsTag) + " " + std::string(problem) +
-            failure.Text() + ")");
+            failure.Text() + ") Registry file: " + registry.file());
 }
 
 // A connection-string value in braces, each "}" doubled, so that blanks,
@@ -67,7 +68,8 @@ void StartUp(Form& form) {
                         ";database=" + s.database_name;
   InitMode(s, form.log);
   InitFTPControl(form.session, s, form.log, form.make_ftp_component);
-  if (!LoadCustomerInfo(s.connection_string, form.customer, form.log, true)) {
+  if (!LoadCustomerInfo(s.connection_string, form.customer, form.log, true,
+                        &form.window)) {
     form.log.LogMessage(
         kLevelError, "***Error SQL DB*** Could not load customer information.",
         kStampedLine);
@@ -102,7 +104,7 @@ void InitDirectories(Form& form) {
     Status st = MakeFolder(folder);
     if (!st.ok()) {
       log.Error("...Creating " + std::string(name) + " path. (" +
-                st.failure().Text() + ")");
+                st.failure().Text() + ") " + NativePath(folder));
     }
   }
   log.Info(" ");
@@ -118,11 +120,13 @@ void LoadInstallSettings(Form& form) {
   s.windows_version = "Windows";
 
   Result<std::string> server = form.registry_queries.GetDBServerName();
-  if (server.ok()) {
-    s.database_server = server.value();
-  } else {
+  if (server.ok()) s.database_server = server.value();
+  // A file that start-up could neither find nor make holds no key: the
+  // query then finds nothing, which is no less a problem.
+  if (!server.ok() || !PathExists(form.registry.file())) {
     LogProblem(log, "Problem with Database Server registry entry. (",
-               server.failure());
+               server.ok() ? Failure(kFileNotFound) : server.failure(),
+               form.registry);
   }
   log.Info("DATABASE SERVER  : " + s.database_server);
 

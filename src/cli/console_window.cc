@@ -25,6 +25,12 @@ void ConsoleWindow::ShowMessageBox(std::string_view prompt,
   std::fflush(err_);
 }
 
+void ConsoleWindow::ShowOutcome(std::string_view text) {
+  std::string line = ToDisplayUtf8(text);
+  std::fprintf(err_, "%s\n", line.c_str());
+  std::fflush(err_);
+}
+
 void ConsoleWindow::Beep() {
   if (::isatty(::fileno(err_))) {
     std::fputc('\a', err_);

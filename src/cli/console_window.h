@@ -1,5 +1,6 @@
 // The window seam on a terminal: list lines go to standard output as they
-// are added, message boxes to standard error.
+// are added, message boxes and the outcome of each command to standard
+// error.
 #ifndef MVUPDATE_CLI_CONSOLE_WINDOW_H_
 #define MVUPDATE_CLI_CONSOLE_WINDOW_H_
 
@@ -28,6 +29,7 @@ class ConsoleWindow : public Window {
   }
   void DoEvents() override {}
   void WaitForEvents(std::chrono::milliseconds bound) override;
+  void ShowOutcome(std::string_view text) override;
 
   // The check boxes as the command line sets them.
   void TickUseAlternate(bool on) { use_alternate_ = on; }

@@ -23,6 +23,9 @@ struct Invocation {
   mv::Form& form;
   mv::Commands& commands;
   const Args& args;  // the command's own arguments
+  // Why the command refused to run once start-up had shown what it needs;
+  // the program then ends with status 2.
+  std::string refused = "";
 };
 
 struct CliCommand {
@@ -63,6 +66,16 @@ constexpr CliCommand kCommands[] = {
     {"update", "[--alternate] [--from-ftp]",
      "Update System: install every newer update", true, UpdateOptions,
      [](Invocation& in) {
+       // Start-up enables the box only when the customer record was read
+       // and names an alternate site; without one the run would clear the
+       // Download folder and then fail to connect.
+       if (Has(in.args, "--alternate") && !in.window.use_alternate_enabled()) {
+         in.refused =
+             "update --alternate: no alternate FTP site is known (the "
+             "customer record could not be read or names none); nothing was "
+             "done";
+         return;
+       }
        in.window.TickUseAlternate(Has(in.args, "--alternate"));
        in.window.TickUpdateFromFtp(Has(in.args, "--from-ftp"));
        in.commands.UpdateSystem();
@@ -107,7 +120,9 @@ void PrintUsage() {
       "Site\").\n"
       "\n"
       "Exit status: 0 when no Error line was logged, 1 otherwise, 2 for a\n"
-      "command line that cannot be understood.\n"
+      "command line that cannot be understood (or update --alternate when no\n"
+      "alternate FTP site is known). The last line of standard error says how\n"
+      "the command ended.\n"
       "\n"
       "Configuration file: " +
       mv::ConfigFilePath() +
@@ -171,6 +186,10 @@ int main(int argc, char** argv) {
   if (command) {
     Invocation in{window, form, commands, args};
     command->run(in);
+    if (!in.refused.empty()) {
+      std::fprintf(stderr, "mvupdate-cli: %s\n", in.refused.c_str());
+      return 2;
+    }
   }
   return form.error_lines() == 0 ? 0 : 1;
 }

@@ -1,9 +1,14 @@
 #include "data/customer_record.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <exception>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "data/column_values.h"
@@ -31,8 +36,43 @@ constexpr char kRecordQuery[] =
     "Password, UpdateInstalled, LastUpdatedDate FROM UpdateCustomerInfo";
 
 // A statement that waits longer (on a lock held elsewhere, say) fails
-// instead of holding the window.
+// instead of holding the run.
 constexpr int kQuerySeconds = 30;
+
+// How long the calling thread waits for window events between two looks at
+// the database worker.
+constexpr std::chrono::milliseconds kWorkerPoll(10);
+
+// Runs `work` on a thread of its own while the calling thread waits in
+// `pump`, running the window's events, and gives what `work` gave; without a
+// pump, runs it right here. `work` touches neither the log nor the window:
+// its ODBC handles are made, used and freed on the worker alone.
+template <typename Work>
+auto OffThread(EventPump* pump, Work work) -> decltype(work()) {
+  if (pump == nullptr) return work();
+  std::optional<decltype(work())> result;
+  std::exception_ptr thrown;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    try {
+      result.emplace(work());
+    } catch (...) {
+      thrown = std::current_exception();
+    }
+    done.store(true, std::memory_order_release);
+  });
+  try {
+    while (!done.load(std::memory_order_acquire)) {
+      pump->WaitForEvents(kWorkerPoll);
+    }
+  } catch (...) {
+    worker.join();
+    throw;
+  }
+  worker.join();
+  if (thrown) std::rethrow_exception(thrown);
+  return std::move(*result);
+}
 
 Result<OdbcConnection> Connect(const std::string& connection_string) {
   OdbcTimeouts t;
@@ -187,6 +227,20 @@ Status RecordUpdate(OdbcConnection& db, const RowImage& row, int32_t n) {
   return Status::Ok();
 }
 
+// Records update `n` in the first row: false when the table has none. A
+// client installation reads the row but leaves it as it is.
+Result<bool> RecordInFirstRow(const InstallSettings& settings, int32_t n) {
+  Result<OdbcConnection> db = Connect(settings.connection_string);
+  if (!db.ok()) return db.failure();
+  Result<std::optional<RowImage>> row = ReadRowImage(db.value());
+  if (!row.ok()) return row.failure();
+  if (!row.value()) return false;
+  if (!settings.is_server()) return true;
+  Status st = RecordUpdate(db.value(), *row.value(), n);
+  if (!st.ok()) return st.failure();
+  return true;
+}
+
 bool RecordFailed(RunLog& log, const Failure& failure) {
   log.Error(failure.Text());
   return false;
@@ -200,9 +254,14 @@ bool CustomerUpdateInfo::has_alternate() const {
 
 bool LoadCustomerInfo(const std::string& connection_string,
                       CustomerUpdateInfo& customer, RunLog& log,
-                      bool show_details) {
+                      bool show_details, EventPump* pump) {
   log.Info("[CUSTOMER FTP]");
-  Result<bool> found = ReadFirstCustomer(connection_string, customer);
+  // The worker fills a copy; a failing column leaves its fields as the
+  // read left them, as when the record is read in place.
+  CustomerUpdateInfo read = customer;
+  Result<bool> found = OffThread(
+      pump, [&] { return ReadFirstCustomer(connection_string, read); });
+  customer = std::move(read);
   if (!found.ok()) return LoadFailed(log, found.failure());
   customer.table_read = true;
   if (!found.value()) {
@@ -221,20 +280,15 @@ bool LoadCustomerInfo(const std::string& connection_string,
 }
 
 bool UpdateCustomerInfoRecord(const InstallSettings& settings, RunLog& log,
-                              int32_t n) {
-  Result<OdbcConnection> db = Connect(settings.connection_string);
-  if (!db.ok()) return RecordFailed(log, db.failure());
-  Result<std::optional<RowImage>> row = ReadRowImage(db.value());
-  if (!row.ok()) return RecordFailed(log, row.failure());
-  if (!row.value()) {
+                              int32_t n, EventPump* pump) {
+  Result<bool> found =
+      OffThread(pump, [&] { return RecordInFirstRow(settings, n); });
+  if (!found.ok()) return RecordFailed(log, found.failure());
+  if (!found.value()) {
     log.Warning("!!! Entry in UpdateCustomerInfo Table does NOT exist. ");
     log.Warning(std::string("  ") + kRecordQuery);
     return false;
   }
-  // A client installation reads the row but leaves it as it is.
-  if (!settings.is_server()) return true;
-  Status st = RecordUpdate(db.value(), *row.value(), n);
-  if (!st.ok()) return RecordFailed(log, st.failure());
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include "log/run_log.h"
 #include "system/date_time.h"
 #include "system/install_settings.h"
+#include "system/window.h"
 
 namespace mv {
 
@@ -28,13 +29,19 @@ struct CustomerUpdateInfo {
   bool has_alternate() const;
 };
 
+// The database calls of the two functions below run on a worker thread
+// while the calling thread waits in `pump`, so that a window keeps handling
+// its events and painting its list however long the server takes (a locked
+// table holds a statement for up to 30 seconds). Lines are logged on the
+// calling thread only. Without a pump the calls block the calling thread.
+
 // Reads the first row into `customer` over `connection_string`; logs the
 // "[CUSTOMER FTP]" block (with the detail lines when `show_details`). True
 // when the row was read completely; a failing column leaves it and the
 // later fields as they were.
 bool LoadCustomerInfo(const std::string& connection_string,
                       CustomerUpdateInfo& customer, RunLog& log,
-                      bool show_details);
+                      bool show_details, EventPump* pump = nullptr);
 
 // Records update `n` and the present date in the first row of the table
 // (server installations only; a client reads the row and leaves it). The
@@ -42,7 +49,7 @@ bool LoadCustomerInfo(const std::string& connection_string,
 // other rows are never changed, but rows identical in all seven columns are
 // updated together. True when the row was saved (or, on a client, found).
 bool UpdateCustomerInfoRecord(const InstallSettings& settings, RunLog& log,
-                              int32_t n);
+                              int32_t n, EventPump* pump = nullptr);
 
 // Brings a row left behind up to date: when its UpdateInstalled is lower
 // than `stored`, the number of the last update installed on this machine

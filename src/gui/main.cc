@@ -2,16 +2,22 @@
 // window is shown, so that its lines appear in the list box as they are
 // logged; then the window waits for clicks. Closing it ends the program.
 //
-// --screenshot FILE (not listed in any help): after start-up, save a picture
-// of the window to FILE as PNG and end. Used to keep the README's picture
-// current.
+// Not listed in any help, used to keep the README's pictures current:
+//   --screenshot FILE           after start-up, a picture of the window;
+//   --screenshot-transfer FILE  one in the middle of the first transfer of
+//                               Update System, pressed after start-up;
+//   --screenshot-update FILE    one after that run.
+// The pictures are written as PNG, then the program ends.
 #include <QApplication>
 #include <QFileInfo>
+#include <QPushButton>
 #include <QStringList>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "app/about.h"
 #include "app/commands.h"
@@ -25,6 +31,21 @@ int UsageError(const QString& why) {
   std::fprintf(stderr, "mvupdate: %s\n", why.toLocal8Bit().constData());
   return 2;
 }
+
+// The window that can be pictured in the middle of a transfer.
+class PictureWindow : public mv::MainWindow {
+ public:
+  // Called once, at the first report of a transfer of known size that has
+  // begun and not ended.
+  std::function<void()> at_transfer;
+
+  void ShowProgress(int64_t done, int64_t total) override {
+    MainWindow::ShowProgress(done, total);
+    if (at_transfer && 0 < done && done < total) {
+      std::exchange(at_transfer, nullptr)();
+    }
+  }
+};
 
 }  // namespace
 
@@ -41,28 +62,46 @@ int main(int argc, char** argv) {
 
   // QApplication has taken its own options (-platform and so on) already.
   QStringList args = QApplication::arguments().mid(1);
-  QString screenshot;
-  if (args.size() == 2 && args[0] == "--screenshot") {
-    // Start-up changes the current folder; fix the file's place now.
-    screenshot = QFileInfo(args[1]).absoluteFilePath();
-  } else if (!args.isEmpty()) {
-    return UsageError("unknown argument '" + args[0] + "'");
+  // Start-up changes the current folder; fix the files' places now.
+  QString after_start_up, mid_transfer, after_update;
+  for (qsizetype i = 0; i < args.size(); i += 2) {
+    QString* file = args[i] == "--screenshot"            ? &after_start_up
+                    : args[i] == "--screenshot-transfer" ? &mid_transfer
+                    : args[i] == "--screenshot-update"   ? &after_update
+                                                         : nullptr;
+    if (file == nullptr || i + 1 == args.size()) {
+      return UsageError("unknown argument '" + args[i] + "'");
+    }
+    *file = QFileInfo(args[i + 1]).absoluteFilePath();
   }
 
-  mv::MainWindow window;
+  PictureWindow window;
   mv::Form form(window);
   mv::FormCommands commands(form);
   window.SetCommands(&commands);
   window.show();
 
   int status = 0;
+  auto picture = [&](const QString& file) {
+    QString error = mv::SaveScreenshot(window, file);
+    if (error.isEmpty()) return;
+    std::fprintf(stderr, "mvupdate: %s\n", error.toLocal8Bit().constData());
+    status = 1;
+  };
   QTimer::singleShot(0, &window, [&] {
     window.RunLoad();
-    if (screenshot.isEmpty()) return;
-    QString error = mv::SaveScreenshot(window, screenshot);
-    if (!error.isEmpty()) {
-      std::fprintf(stderr, "mvupdate: %s\n", error.toLocal8Bit().constData());
-      status = 1;
+    if (args.isEmpty()) return;
+    if (!after_start_up.isEmpty()) picture(after_start_up);
+    if (!mid_transfer.isEmpty() || !after_update.isEmpty()) {
+      if (!mid_transfer.isEmpty()) {
+        window.at_transfer = [&] { picture(mid_transfer); };
+      }
+      window.findChild<QPushButton*>("cmdUpdate")->click();
+      if (window.at_transfer) {
+        std::fprintf(stderr, "mvupdate: the run transferred no file\n");
+        status = 1;
+      }
+      if (!after_update.isEmpty()) picture(after_update);
     }
     QApplication::exit(status);
   });

@@ -5,15 +5,22 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProgressBar>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QStatusBar>
+#include <QStyleOptionComplex>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <string>
 
@@ -41,6 +48,15 @@ constexpr int kEagerLines = 200;
 constexpr qint64 kPumpIntervalMs = 40;
 // Resolution of the progress bar: per mille of the total.
 constexpr int kProgressSteps = 1000;
+// Text on the window's grey when its control is disabled: dark enough to
+// read (contrast above 4.5:1), lighter than enabled text.
+constexpr QRgb kDisabledText = 0x4a4a4a;
+// Characters the list moves sideways per arrow key press or wheel notch.
+constexpr int kSidewaysChars = 4;
+// The scroll bars' handle, which the window's style draws hardly darker
+// than the groove.
+constexpr QRgb kHandle = 0x7a7a7a;
+constexpr QRgb kHandlePressed = 0x505050;
 
 QString FromBytes(std::string_view bytes) {
   return QString::fromStdString(ToDisplayUtf8(bytes));
@@ -52,7 +68,170 @@ QFont PointFont(const char* family, qreal points) {
   return font;
 }
 
+// Rows share one size, which keeps adding lines cheap in long runs (the
+// view sizes every row like the last one); that size is the widest line's,
+// so the horizontal scroll bar reaches the end of every line.
+class WidestLineDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  QSize sizeHint(const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    int text = option.fontMetrics.horizontalAdvance(index.data().toString());
+    return {size.width() + std::max(0, widest - text), size.height()};
+  }
+
+  int widest = 0;  // advance of the widest line's text
+};
+
+// The window's style, with a scroll bar handle that stands out from its
+// groove.
+class ScrollBarStyle : public QProxyStyle {
+ public:
+  void drawComplexControl(ComplexControl control,
+                          const QStyleOptionComplex* option, QPainter* painter,
+                          const QWidget* widget) const override {
+    QProxyStyle::drawComplexControl(control, option, painter, widget);
+    if (control != CC_ScrollBar || !(option->state & State_Enabled)) return;
+    QRect handle = subControlRect(control, option, SC_ScrollBarSlider, widget);
+    if (handle.isEmpty()) return;
+    const bool pressed = (option->activeSubControls & SC_ScrollBarSlider) &&
+                         (option->state & State_Sunken);
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(QColor(pressed ? kHandlePressed : kHandle));
+    painter->drawRoundedRect(QRectF(handle).adjusted(2, 2, -2, -2), 3, 3);
+    painter->restore();
+  }
+};
+
 }  // namespace
+
+// The list box. One row per line, never wrapped or shortened, so that
+// values stay in their columns; a long line is reached with the horizontal
+// scroll bar, Shift+wheel or the arrow keys. While the view is at its end it
+// follows new lines, like a terminal; scrolled up, it stays where it is.
+class OutputList : public QListWidget {
+ public:
+  explicit OutputList(QWidget* parent)
+      : QListWidget(parent), widths_(new WidestLineDelegate(this)) {
+    setItemDelegate(widths_);
+    setUniformItemSizes(true);
+    setTextElideMode(Qt::ElideNone);
+    setWordWrap(false);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    QScrollBar* bar = verticalScrollBar();
+    connect(bar, &QScrollBar::rangeChanged, this, [this, bar](int, int max) {
+      if (follow_) bar->setValue(max);
+    });
+    connect(bar, &QScrollBar::valueChanged, this,
+            [this, bar](int value) { follow_ = value == bar->maximum(); });
+  }
+
+  void Add(const QString& line) {
+    Widen(line);
+    addItem(line);
+  }
+
+  void ReplaceLast(const QString& line) {
+    if (count() == 0) return Add(line);
+    // Rows are laid out again when lines are added; a wider last line
+    // needs it now.
+    if (Widen(line)) scheduleDelayedItemsLayout();
+    item(count() - 1)->setText(line);
+  }
+
+  void Clear() {
+    clear();
+    widths_->widest = 0;
+  }
+
+ protected:
+  void changeEvent(QEvent* event) override {
+    QListWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+      horizontalScrollBar()->setSingleStep(
+          fontMetrics().horizontalAdvance(QString(kSidewaysChars, 'x')));
+    }
+  }
+
+  void keyPressEvent(QKeyEvent* event) override {
+    // A list of one column has nothing to the left or right to move to.
+    const bool left = event->key() == Qt::Key_Left;
+    if ((left || event->key() == Qt::Key_Right) &&
+        event->modifiers() == Qt::NoModifier) {
+      horizontalScrollBar()->triggerAction(
+          left ? QAbstractSlider::SliderSingleStepSub
+               : QAbstractSlider::SliderSingleStepAdd);
+      return;
+    }
+    QListWidget::keyPressEvent(event);
+  }
+
+  void wheelEvent(QWheelEvent* event) override {
+    if (!(event->modifiers() & Qt::ShiftModifier)) {
+      QListWidget::wheelEvent(event);
+      return;
+    }
+    // Shift+wheel scrolls sideways, down to the right.
+    const QPoint angle = event->angleDelta();
+    const int eighths = angle.y() != 0 ? angle.y() : angle.x();
+    QScrollBar* bar = horizontalScrollBar();
+    bar->setValue(bar->value() - eighths * bar->singleStep() / 120);
+    event->accept();
+  }
+
+ private:
+  // Notes the width of `line`; true when it is the widest so far.
+  bool Widen(const QString& line) {
+    const int width = fontMetrics().horizontalAdvance(line);
+    if (width <= widths_->widest) return false;
+    widths_->widest = width;
+    return true;
+  }
+
+  WidestLineDelegate* widths_;
+  bool follow_ = true;
+};
+
+// A one-line note that never pushes its neighbours aside: cut with "..."
+// to the width it gets, the whole text in its tooltip.
+class NoteLabel : public QLabel {
+ public:
+  explicit NoteLabel(QWidget* parent) : QLabel(parent) {
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    setTextFormat(Qt::PlainText);
+  }
+
+  void SetNote(const QString& text) {
+    full_ = text;
+    setToolTip(text);
+    setAccessibleDescription(text);
+    Elide();
+  }
+
+  QSize minimumSizeHint() const override {
+    return {0, QLabel::minimumSizeHint().height()};
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QLabel::resizeEvent(event);
+    Elide();
+  }
+
+ private:
+  void Elide() {
+    setText(fontMetrics().elidedText(full_, Qt::ElideRight,
+                                     contentsRect().width()));
+  }
+
+  QString full_;
+};
 
 MainWindow::MainWindow() {
   setObjectName("frmMain");
@@ -69,6 +248,10 @@ MainWindow::~MainWindow() {
 void MainWindow::BuildControls() {
   QPalette grey = palette();
   grey.setColor(QPalette::Window, QColor(192, 192, 192));
+  for (QPalette::ColorRole role :
+       {QPalette::WindowText, QPalette::ButtonText, QPalette::Text}) {
+    grey.setColor(QPalette::Disabled, role, QColor(kDisabledText));
+  }
   setPalette(grey);
   setAutoFillBackground(true);
 
@@ -105,15 +288,15 @@ void MainWindow::BuildControls() {
 
   auto* row = new QHBoxLayout;
   row->setSpacing(8);
-  use_alt_site_ = new QCheckBox("Use Alternate", central);
+  use_alt_site_ = new QCheckBox("Use &Alternate", central);
   use_alt_site_->setObjectName("chkUseAltSite");
-  update_ = new QPushButton("Update System", central);
+  update_ = new QPushButton("&Update System", central);
   update_->setObjectName("cmdUpdate");
-  check_system_ = new QPushButton("Check System", central);
+  check_system_ = new QPushButton("&Check System", central);
   check_system_->setObjectName("cmdCheckSystem");
-  reset_last_update_ = new QPushButton("Reset Last Update", central);
+  reset_last_update_ = new QPushButton("&Reset Last Update", central);
   reset_last_update_->setObjectName("cmdResetLastUpdate");
-  update_from_ftp_ = new QCheckBox("Update from FTP Site", central);
+  update_from_ftp_ = new QCheckBox("Update from &FTP Site", central);
   update_from_ftp_->setObjectName("chkUpdateFromFTP");
   update_from_ftp_->setVisible(false);
   for (QWidget* w :
@@ -134,49 +317,60 @@ void MainWindow::BuildControls() {
   }
   row->addStretch(1);
   body->addLayout(row);
+  // The window is never so small that the description is cut: it gets the
+  // height it needs at the narrowest the row of controls allows.
+  description->setMinimumHeight(
+      description->heightForWidth(row->minimumSize().width()));
 
-  output_ = new QListWidget(central);
+  output_ = new OutputList(central);
   output_->setObjectName("lstOutput");
+  output_->setAccessibleName("Lines of the run");
   QFont fixed = PointFont("Courier New", 8.25);
   fixed.setStyleHint(QFont::TypeWriter);
   fixed.setFixedPitch(true);
   output_->setFont(fixed);
-  output_->setUniformItemSizes(true);
-  // Log lines are never shortened: values line up in columns, and a long
-  // line is reached with the horizontal scroll bar.
-  output_->setTextElideMode(Qt::ElideNone);
-  output_->setWordWrap(false);
-  output_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-  output_->setSelectionMode(QAbstractItemView::SingleSelection);
+  auto* bars = new ScrollBarStyle;
+  bars->setParent(this);
+  output_->verticalScrollBar()->setStyle(bars);
+  output_->horizontalScrollBar()->setStyle(bars);
   body->addWidget(output_, 1);
 
   setCentralWidget(central);
 
+  // The note takes what the progress leaves, so the two never overlap.
+  note_ = new NoteLabel(this);
+  note_->setObjectName("statusNote");
+  note_->setAccessibleName("Status");
+  statusBar()->addWidget(note_, 1);
+  note_timer_ = new QTimer(this);
+  note_timer_->setSingleShot(true);
+  connect(note_timer_, &QTimer::timeout, this,
+          [this] { note_->SetNote(outcome_); });
   progress_text_ = new QLabel(this);
   progress_text_->setObjectName("progressText");
   progress_bar_ = new QProgressBar(this);
   progress_bar_->setObjectName("progressBar");
+  progress_bar_->setAccessibleName("Transfer progress");
   progress_bar_->setTextVisible(false);
-  progress_bar_->setFixedWidth(180);
+  progress_bar_->setFixedWidth(140);
   statusBar()->addPermanentWidget(progress_text_);
   statusBar()->addPermanentWidget(progress_bar_);
   progress_text_->hide();
   progress_bar_->hide();
 
   connect(update_, &QPushButton::clicked, this, [this] {
-    RunCommand(update_->text(), [this] { commands_->UpdateSystem(); });
+    RunCommand("Update System", [this] { commands_->UpdateSystem(); });
   });
   connect(check_system_, &QPushButton::clicked, this, [this] {
-    RunCommand(check_system_->text(), [this] { commands_->CheckSystem(); });
+    RunCommand("Check System", [this] { commands_->CheckSystem(); });
   });
   connect(reset_last_update_, &QPushButton::clicked, this, [this] {
-    RunCommand(reset_last_update_->text(),
-               [this] { commands_->ResetLastUpdate(); });
+    RunCommand("Reset Last Update", [this] { commands_->ResetLastUpdate(); });
   });
 }
 
 void MainWindow::RunLoad() {
-  RunCommand("start-up", [this] { commands_->Load(); });
+  RunCommand("Start-up", [this] { commands_->Load(); });
 }
 
 void MainWindow::RunCommand(const QString& what,
@@ -184,17 +378,37 @@ void MainWindow::RunCommand(const QString& what,
   if (commands_ == nullptr) return;
   if (command_running()) {
     // Starting a second command inside the first one's wait would run two
-    // update runs on the same work folders at once.
-    statusBar()->showMessage(
-        QString("Still busy with %1: the click on \"%2\" was ignored.")
-            .arg(running_, what),
+    // update runs on the same work folders at once. The note leads with
+    // what matters, in case the status bar has to cut it.
+    Note(
+        QString("\"%1\" was ignored: %2 is still running.").arg(what, running_),
         kNoteMs);
     return;
   }
   running_ = what;
+  outcome_shown_ = false;
+  outcome_ = what + " is running...";
+  Note(outcome_, 0);
   command();
   running_.clear();
+  if (!outcome_shown_) ShowOutcome((what + " finished").toStdString());
   if (close_pending_) close();
+}
+
+void MainWindow::Note(const QString& text, int ms) {
+  note_->SetNote(text);
+  if (ms > 0) {
+    note_timer_->start(ms);
+  } else {
+    note_timer_->stop();
+  }
+}
+
+void MainWindow::ShowOutcome(std::string_view text) {
+  outcome_shown_ = true;
+  outcome_ = FromBytes(text);
+  // A passing note (a click that was ignored) is read to its end first.
+  if (!note_timer_->isActive()) note_->SetNote(outcome_);
 }
 
 void MainWindow::RevealUpdateFromFtp() { update_from_ftp_->setVisible(true); }
@@ -205,27 +419,21 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // installed update; the window closes as soon as the command ends.
     event->ignore();
     close_pending_ = true;
-    statusBar()->showMessage(
-        QString("The window closes when %1 has finished.").arg(running_));
+    Note(QString("The window closes when %1 has finished.").arg(running_), 0);
     return;
   }
   event->accept();
 }
 
 void MainWindow::AddLine(std::string_view text) {
-  output_->addItem(FromBytes(text));
+  output_->Add(FromBytes(text));
   ShowNewLines();
 }
 
-void MainWindow::ClearLines() { output_->clear(); }
+void MainWindow::ClearLines() { output_->Clear(); }
 
 void MainWindow::ReplaceLastLine(std::string_view text) {
-  const int count = output_->count();
-  if (count == 0) {
-    output_->addItem(FromBytes(text));
-  } else {
-    output_->item(count - 1)->setText(FromBytes(text));
-  }
+  output_->ReplaceLast(FromBytes(text));
   ShowNewLines();
 }
 

@@ -1,9 +1,12 @@
 // The utility's one window, frmMain, as a Qt main window. It is the core's
 // Window (list box, message boxes, pointer, check boxes, progress, event
-// pump) and turns the window's load and the clicks of its three buttons into
-// calls on a Commands. Only one command runs at a time: a click that arrives
-// while one runs (the core lets window events through while it waits) is
-// not acted on, and the status bar says so.
+// pump, the outcome of each command) and turns the window's load and the
+// clicks of its three buttons into calls on a Commands. Only one command
+// runs at a time: a click that arrives while one runs (the core lets window
+// events through while it waits) is not acted on, and the status bar says
+// so. The status bar holds a note on the left (the outcome of the last
+// command, or a passing remark) and, while a file is transferred, its
+// progress on the right.
 #ifndef MVUPDATE_GUI_MAIN_WINDOW_H_
 #define MVUPDATE_GUI_MAIN_WINDOW_H_
 
@@ -17,13 +20,15 @@
 
 class QCheckBox;
 class QLabel;
-class QListWidget;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 namespace mv {
 
 class Banner;
+class NoteLabel;
+class OutputList;
 
 class MainWindow : public QMainWindow, public Window {
   Q_OBJECT
@@ -55,6 +60,7 @@ class MainWindow : public QMainWindow, public Window {
   void HideProgress() override;
   void DoEvents() override;
   void WaitForEvents(std::chrono::milliseconds bound) override;
+  void ShowOutcome(std::string_view text) override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -66,12 +72,17 @@ class MainWindow : public QMainWindow, public Window {
   void RunCommand(const QString& what, const std::function<void()>& command);
   void RevealUpdateFromFtp();
   void ShowNewLines();
+  // Shows `text` in the status bar's note for `ms` milliseconds, then the
+  // outcome again; 0 keeps it until the next note.
+  void Note(const QString& text, int ms);
 
   Commands* commands_ = nullptr;
   QString running_;  // name of the running command, empty when idle
   bool close_pending_ = false;
   bool busy_ = false;
   QElapsedTimer pumped_;  // since the list last went through the event loop
+  QString outcome_;       // the note that stays
+  bool outcome_shown_ = false;  // by the running command
 
   Banner* banner_ = nullptr;
   QCheckBox* use_alt_site_ = nullptr;
@@ -79,7 +90,9 @@ class MainWindow : public QMainWindow, public Window {
   QPushButton* check_system_ = nullptr;
   QPushButton* reset_last_update_ = nullptr;
   QCheckBox* update_from_ftp_ = nullptr;
-  QListWidget* output_ = nullptr;
+  OutputList* output_ = nullptr;
+  NoteLabel* note_ = nullptr;
+  QTimer* note_timer_ = nullptr;
   QLabel* progress_text_ = nullptr;
   QProgressBar* progress_bar_ = nullptr;
 };

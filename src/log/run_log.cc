@@ -33,7 +33,10 @@ void RunLog::LogMessage(int32_t level, std::string_view text,
   LevelInfo info = DescribeLevel(level);
   if (options.message_box && list_) list_->ShowMessageBox(text, info.caption);
   bool passes = verbosity_ >= info.gate;
-  if (level == kLevelError) ++error_lines_;
+  if (level == kLevelError) {
+    ++error_lines_;
+    if (first_error_.empty()) first_error_ = std::string(text);
+  }
   if (options.write_log && passes) WriteToFile(info, text, options.detail);
   // The list line does not depend on the event log: a line that cannot be
   // written to the file is still shown.
@@ -49,7 +52,9 @@ void RunLog::ReplaceLast(std::string_view text) {
 }
 
 void RunLog::Clear() {
-  if (list_) list_->ClearLines();
+  if (!list_) return;
+  list_->ClearLines();
+  if (!heading_.empty()) list_->AddLine(heading_);
 }
 
 void RunLog::Trace(int32_t level, std::string_view text, bool detail) const {

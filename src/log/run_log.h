@@ -6,6 +6,7 @@
 #define MVUPDATE_LOG_RUN_LOG_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "log/event_log.h"
@@ -59,10 +60,14 @@ class RunLog {
   void Message(std::string_view text) { LogMessage(kLevelMessage, text); }
 
   // The list box alone: a line shown whatever the gate and never written to
-  // the file, the last line overwritten, the box emptied.
+  // the file, the last line overwritten, the box emptied (but for the
+  // heading).
   void Show(std::string_view text);
   void ReplaceLast(std::string_view text);
   void Clear();
+  // A line that every Clear() leaves at the top of the list ("" for none),
+  // so that a problem that outlives the command which met it stays in view.
+  void set_heading(std::string text) { heading_ = std::move(text); }
 
   // A trace line of the FTP session: the event log file only, never a box
   // or a list line.
@@ -71,6 +76,10 @@ class RunLog {
   // Error-level lines logged so far; the console program's exit status
   // comes from it.
   int error_lines() const { return error_lines_; }
+  // The text of the first Error line since ForgetFirstError(): what the note
+  // at the end of a command names as its cause.
+  const std::string& first_error() const { return first_error_; }
+  void ForgetFirstError() { first_error_.clear(); }
 
  private:
   void WriteToFile(const LevelInfo& info, std::string_view text,
@@ -80,6 +89,8 @@ class RunLog {
   EventLog* event_log_ = nullptr;
   int16_t verbosity_ = 2;
   int error_lines_ = 0;
+  std::string first_error_;
+  std::string heading_;
 };
 
 }  // namespace mv

@@ -56,6 +56,10 @@ class Window : public ListBox, public EventPump {
     (void)total;
   }
   virtual void HideProgress() {}
+
+  // How the command that just ended came out, in one line ("Update System
+  // finished: updates 3 to 5 installed"); shown until the next command.
+  virtual void ShowOutcome(std::string_view text) { (void)text; }
 };
 
 }  // namespace mv

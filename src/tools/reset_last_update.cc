@@ -48,7 +48,7 @@ void ResetLastUpdate(SettingsStore& store, RunLog& log,
   Line(log, "...last update reset to " + std::to_string(lowered));
   Line(log, " ");
   Line(log, "1. RESTART the PC and try to Update System again.");
-  Line(log, "2. Run the MVUpdate.exe or MVUpdate2.exe program.");
+  Line(log, "2. Start mvupdate, or run 'mvupdate-cli update' and skip step 3.");
   Line(log, "3. Click Update System button to redo the update.");
   Line(log, "*** Email '" + SupportEmail() +
                 "' if you still need help. Attach the ");

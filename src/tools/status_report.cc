@@ -9,8 +9,9 @@
 namespace mv {
 
 std::string WriteStatusFile(const InstallSettings& settings,
-                            CustomerUpdateInfo& customer, RunLog& log) {
-  LoadCustomerInfo(settings.connection_string, customer, log, false);
+                            CustomerUpdateInfo& customer, RunLog& log,
+                            EventPump* pump) {
+  LoadCustomerInfo(settings.connection_string, customer, log, false, pump);
   std::string name = "Status " + FormatStampDigits(Now()) + ".txt";
   const CustomerUpdateInfo& c = customer;
   const InstallSettings& s = settings;

@@ -10,10 +10,12 @@
 
 namespace mv {
 
-// Reloads `customer` from the database and writes "Status YYMMDDhhmmss.txt"
-// into <app>/Download. Gives the report's bare name.
+// Reloads `customer` from the database (the window waiting in `pump`) and
+// writes "Status YYMMDDhhmmss.txt" into <app>/Download. Gives the report's
+// bare name.
 std::string WriteStatusFile(const InstallSettings& settings,
-                            CustomerUpdateInfo& customer, RunLog& log);
+                            CustomerUpdateInfo& customer, RunLog& log,
+                            EventPump* pump = nullptr);
 
 }  // namespace mv
 

@@ -78,9 +78,11 @@ void InstallNewUpdates(const RunContext& run, std::string_view up_to_date) {
       UpdateControlFile(run.settings, run.server_flavour());
   if (!CheckControlFileSignature(run.settings, control_file, run.log)) return;
   switch (CheckForNewUpdate(commands, run.store)) {
-    case UpdateCheck::kNewUpdate:
-      ProcessUpdateControlFile(commands, run.store);
+    case UpdateCheck::kNewUpdate: {
+      UpdateOutcome outcome = ProcessUpdateControlFile(commands, run.store);
+      if (run.outcome) *run.outcome = outcome;
       break;
+    }
     case UpdateCheck::kUpToDate:
       LogRunMessage(run, up_to_date);
       break;
@@ -133,7 +135,7 @@ void RunOnSite(const RunContext& run, const Site& site, const Site* fallback) {
     RepairCustomerInfoRecord(run.settings, run.log, stored.value());
   }
   std::string status_file =
-      WriteStatusFile(run.settings, run.customer, run.log);
+      WriteStatusFile(run.settings, run.customer, run.log, &run.window);
   site.put_status_file(run, status_file);
   DisconnectFtpSite(run);
 }
@@ -147,7 +149,8 @@ void ServerRun(const RunContext& run, const Site& site) {
   // after a client run or a CHDIR command of an earlier run in this window.
   if (Status st = ChangeFolder(run.settings.App("\\Download")); !st.ok()) {
     run.log.Error("!!! Could not change to download directory. (" +
-                  st.failure().Text() + ")");
+                  st.failure().Text() + ") " +
+                  NativePath(run.settings.App("\\Download")));
   }
   std::string pattern = run.settings.App("\\Download\\*.*");
   if (site.log_clear_folder) run.log.Info("CLEAR FOLDER       : " + pattern);
@@ -220,7 +223,7 @@ void ClearFolder(const InstallSettings& settings, RunLog& log,
     if (!st.ok() && st.failure().number() == kFileNotFound) st = Status::Ok();
   }
   if (!st.ok()) {
-    log.Error("!!! Clear Folder: " + st.failure().Text());
+    log.Error("!!! Clear Folder: " + st.failure().Text() + " (" + native + ")");
   }
   log.Info(" ");
 }

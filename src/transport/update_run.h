@@ -14,6 +14,7 @@
 #include "system/window.h"
 #include "transport/site_session.h"
 #include "update/command_interpreter.h"
+#include "update/update_detection.h"
 
 namespace mv {
 
@@ -25,6 +26,8 @@ struct RunContext {
   RunLog& log;
   SettingsStore& store;
   SiteSession& site;
+  // Where the run reports what its installation came to; may be null.
+  UpdateOutcome* outcome = nullptr;
 
   bool server_flavour() const { return ServerFlavour(settings, window); }
   CommandContext commands() const {

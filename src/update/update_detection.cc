@@ -33,6 +33,7 @@ class Installer {
       : context_(context), store_(store) {}
   // Gives the failure that ended the walk early, if any.
   std::optional<Failure> Run(ControlFileReader& reader);
+  const UpdateOutcome& outcome() const { return outcome_; }
 
  private:
   std::optional<Failure> Header(const std::string& line);
@@ -51,6 +52,7 @@ class Installer {
   bool stopped_ = false;
   // What the section's SHA256 lines state so far.
   Digests digests_;
+  UpdateOutcome outcome_;
 };
 
 std::optional<Failure> Installer::Run(ControlFileReader& reader) {
@@ -126,6 +128,7 @@ void Installer::Command(const std::string& line, const std::string& key) {
 void Installer::Stop() {
   stopped_ = true;
   pending_ = false;
+  outcome_.not_installed = current_;
   context_.log.Error("!!! Update " + std::to_string(current_) +
                      " was not installed because a command failed; the next "
                      "run tries it again.");
@@ -138,8 +141,11 @@ std::optional<Failure> Installer::Record(int32_t n) {
   if (Status st = StoreLastUpdateInstalled(store_, n); !st.ok()) {
     return st.failure();
   }
-  UpdateCustomerInfoRecord(context_.settings, context_.log, n);
+  UpdateCustomerInfoRecord(context_.settings, context_.log, n,
+                           &context_.window);
   context_.log.ReplaceLast("   Update " + std::to_string(n) + " installed.");
+  if (outcome_.installed++ == 0) outcome_.first_installed = n;
+  outcome_.last_installed = n;
   pending_ = false;
   return std::nullopt;
 }
@@ -222,19 +228,24 @@ UpdateCheck CheckForNewUpdate(const CommandContext& context,
   return result;
 }
 
-void ProcessUpdateControlFile(const CommandContext& context,
-                              SettingsStore& store) {
+UpdateOutcome ProcessUpdateControlFile(const CommandContext& context,
+                                       SettingsStore& store) {
   RunLog& log = context.log;
   log.Show("Processing update control file.");
+  UpdateOutcome outcome;
   Result<ControlFileReader> reader = ControlFileReader::Open(
       UpdateControlFile(context.settings, context.server_flavour()));
   if (!reader.ok()) {
     RunTimeError(log, reader.failure());
-  } else if (std::optional<Failure> f =
-                 Installer(context, store).Run(reader.value())) {
-    RunTimeError(log, *f);
+  } else {
+    Installer installer(context, store);
+    if (std::optional<Failure> f = installer.Run(reader.value())) {
+      RunTimeError(log, *f);
+    }
+    outcome = installer.outcome();
   }
   log.Info("Processing of update control file complete.");
+  return outcome;
 }
 
 }  // namespace mv

@@ -4,6 +4,9 @@
 #ifndef MVUPDATE_UPDATE_UPDATE_DETECTION_H_
 #define MVUPDATE_UPDATE_UPDATE_DETECTION_H_
 
+#include <cstdint>
+#include <optional>
+
 #include "system/settings_store.h"
 #include "update/command_interpreter.h"
 
@@ -22,11 +25,19 @@ enum class UpdateCheck {
 UpdateCheck CheckForNewUpdate(const CommandContext& context,
                               const SettingsStore& store);
 
+// What the installation of a run came to, for the note at the end of the run.
+struct UpdateOutcome {
+  int32_t installed = 0;                 // how many updates the run recorded:
+  int32_t first_installed = 0;           // from this one
+  int32_t last_installed = 0;            // to this one
+  std::optional<int32_t> not_installed;  // the one a failed command stopped
+};
+
 // Installs, in file order, every section whose number is above the stored
 // one, and records each as soon as its section ends: in `store`, in the
 // customer's database row and in the list.
-void ProcessUpdateControlFile(const CommandContext& context,
-                              SettingsStore& store);
+UpdateOutcome ProcessUpdateControlFile(const CommandContext& context,
+                                       SettingsStore& store);
 
 }  // namespace mv
 

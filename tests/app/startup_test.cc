@@ -28,8 +28,8 @@ std::string Expected(const Sandbox& sb, const Sandbox::Options& o,
   std::string folders, settings, ftp;
   if (!o.create_application_folder) {
     for (const char* f : {"Database", "Download", "Update", "Backup"}) {
-      folders +=
-          "...Creating " + std::string(f) + " path. (76-Path not found)\n";
+      folders += "...Creating " + std::string(f) +
+                 " path. (76-Path not found) " + sb.app() + "/" + f + "\n";
     }
     ftp =
         "*** InitFTPControl *** Could not change to download directory.(76-"
@@ -38,7 +38,9 @@ std::string Expected(const Sandbox& sb, const Sandbox::Options& o,
   if (!o.write_registry) {
     settings =
         "***LoadInstallSettings*** Problem with Database Server "
-        "registry entry. (5-Invalid procedure call or argument)\n";
+        "registry entry. (5-Invalid procedure call or argument) Registry "
+        "file: " +
+        sb.registry_file() + "\n";
   }
   return "[Directory Info] \nPATH             : " + sb.app() + "\n" + folders +
          " \n[INSTALL SETTINGS]\n" + settings + "DATABASE SERVER  : " +

@@ -72,5 +72,26 @@ TEST(CliTest, FifosAreRefused) {
   }
 }
 
+// A failed start-up heads the command's list; standard error ends with the
+// outcome. No known alternate site: update --alternate clears nothing.
+TEST(CliTest, OutcomeAndAlternateSite) {
+  Sandbox sb;
+  WriteFile(sb.app() + "/Download/kept.txt", "");
+  const std::string failed = "Start-up failed: -2147467259-[01000] [unixODBC]";
+  ChildProcess alternate({MVUPDATE_CLI, "update", "--alternate"});
+  EXPECT_EQ(alternate.Wait(), 2);
+  EXPECT_TRUE(alternate.err().ends_with(
+      "file not found; see the event log\nmvupdate-cli: update --alternate: "
+      "no alternate FTP site is known (the customer record could not be read "
+      "or names none); nothing was done\n"));
+  EXPECT_TRUE(std::filesystem::exists(sb.app() + "/Download/kept.txt"));
+  ChildProcess update({MVUPDATE_CLI, "update"});
+  EXPECT_EQ(update.Wait(), 1);
+  EXPECT_NE(update.out().find(".\n" + failed), std::string::npos);
+  EXPECT_TRUE(update.err().ends_with(
+      "\nUpdate System finished with errors: first error: 1012-\"\" is not "
+      "a valid FTP site address.\n"));
+}
+
 }  // namespace
 }  // namespace mv

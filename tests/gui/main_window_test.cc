@@ -6,6 +6,10 @@
 #include <ctime>
 #include <functional>
 
+#include "data/customer_record.h"
+#include "support/child_process.h"
+#include "support/postgres_server.h"
+
 namespace mv {
 namespace {
 
@@ -21,6 +25,13 @@ struct RecordingCommands : Commands {
   }
   QStringList calls;
   std::function<void()> during;
+};
+
+struct PaintCounter : QObject {
+  bool eventFilter(QObject*, QEvent* event) override {
+    return (count += event->type() == QEvent::Paint, false);
+  }
+  int count = 0;
 };
 
 }  // namespace
@@ -55,8 +66,8 @@ class MainWindowTest : public QObject {
       QTest::mouseClick(control, Qt::LeftButton);
     }
     QCOMPARE(texts,
-             (QStringList{"Use Alternate", "Update System", "Check System",
-                          "Reset Last Update", "Update from FTP Site"}));
+             (QStringList{"Use &Alternate", "&Update System", "&Check System",
+                          "&Reset Last Update", "Update from &FTP Site"}));
     QCOMPARE(commands->calls,
              (QStringList{"UpdateSystem", "CheckSystem", "ResetLastUpdate"}));
     QVERIFY(w->UseAlternateTicked() && w->UpdateFromFtpTicked());
@@ -82,7 +93,8 @@ class MainWindowTest : public QObject {
               : w->AddLine("...working");
       };
       waits ? button->click() : w->RunLoad();
-      QVERIFY(w->statusBar()->currentMessage().contains("ignored"));
+      QVERIFY(
+          w->findChild<QLabel*>("statusNote")->toolTip().contains("ignored"));
       button->click();
       QCOMPARE(commands->calls,
                (QStringList{waits ? "UpdateSystem" : "Load", "UpdateSystem"}));
@@ -148,6 +160,125 @@ class MainWindowTest : public QObject {
     QVERIFY(text->text().contains(QLocale().toString(1234)));
     w->HideProgress();
     QVERIFY(!bar->isVisible() && !text->isVisible());
+  }
+
+  // A long line is reached with the scroll bar, Shift+wheel and the arrow
+  // keys. The view follows new lines while at its end, stays where it was
+  // scrolled to otherwise, and never selects them.
+  void ListReachesEveryLineAndFollowsTheEnd() {
+    auto* list = w->findChild<QListWidget*>("lstOutput");
+    QScrollBar *h = list->horizontalScrollBar(), *v = list->verticalScrollBar();
+    const QString wide = QString(300, 'x') + "END";
+    w->AddLine(wide.toStdString());
+    for (int i = 0; i < 100; ++i) w->AddLine("line " + std::to_string(i));
+    QApplication::processEvents();
+    QVERIFY(list->fontMetrics().horizontalAdvance(wide) <=
+            h->maximum() + list->viewport()->width());
+    QWheelEvent wheel({9, 9}, list->viewport()->mapToGlobal(QPointF(9, 9)), {},
+                      {0, -120}, Qt::NoButton, Qt::ShiftModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(list->viewport(), &wheel);
+    const int sideways = h->value();
+    QTest::keyClick(list, Qt::Key_Right);
+    QVERIFY(sideways > 0 && h->value() > sideways);
+    QTest::keyClick(list, Qt::Key_Left);
+    QCOMPARE(h->value(), sideways);
+    for (int at : {-1, 10, -1}) {  // -1: the end
+      QVERIFY(v->maximum() > 10 && v->value() == v->maximum());
+      v->setValue(at < 0 ? v->maximum() : at);
+      w->AddLine("one more");
+      QApplication::processEvents();
+      QCOMPARE(v->value(), at < 0 ? v->maximum() : at);
+      v->setValue(v->maximum());
+    }
+    QVERIFY(list->selectedItems().isEmpty());
+  }
+
+  // At the default width, a note beside a transfer's progress is cut to
+  // the room the progress leaves, whole in its tooltip. At the smallest
+  // size the description is whole; disabled labels stay readable.
+  void StatusBarDescriptionAndDisabledLabel() {
+    auto* note = w->findChild<QLabel*>("statusNote");
+    auto* progress = w->findChild<QLabel*>("progressText");
+    commands->during = [&] {
+      w->ShowProgress(94'371'840, 104'857'600);
+      w->findChild<QPushButton*>("cmdCheckSystem")->click();
+      QApplication::processEvents();
+      QVERIFY(note->geometry().right() < progress->geometry().left());
+      QVERIFY(note->text() != note->toolTip() &&
+              note->toolTip().endsWith("Update System is still running."));
+    };
+    w->findChild<QPushButton*>("cmdUpdate")->click();
+    w->resize(1, 1);
+    QApplication::processEvents();
+    auto* description = w->findChild<QLabel*>("Label2");
+    QVERIFY(description->height() >=
+            description->heightForWidth(description->width()));
+    auto* box = w->findChild<QCheckBox*>("chkUseAltSite");
+    box->setEnabled(false);
+    auto luminance = [p = box->palette()](auto... group_and_role) {
+      const double v = p.color(group_and_role...).redF();  // greys only
+      return (v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4));
+    };
+    QVERIFY(luminance(QPalette::Window) + 0.05 >=
+            4.5 * (luminance(QPalette::Disabled, QPalette::WindowText) + 0.05));
+  }
+
+  // Without a mouse: Tab goes along the row to the list, Space presses the
+  // focused button, Alt and the underlined letter any of the three. Every
+  // stop has a name for screen readers.
+  void KeyboardOnly() {
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    w->findChild<QWidget*>("chkUseAltSite")->setFocus();
+    QStringList stops;
+    for (int i = 0; i < 5; ++i) {
+      QWidget* focus = QApplication::focusWidget();
+      stops << focus->objectName();
+      QAccessibleInterface* named =
+          QAccessible::queryAccessibleInterface(focus);
+      QVERIFY(!named->text(QAccessible::Name).isEmpty());
+      if (qobject_cast<QPushButton*>(focus))
+        QTest::keyClick(focus, Qt::Key_Space);
+      QTest::keyClick(focus, Qt::Key_Tab);
+    }
+    QCOMPARE(stops, (QStringList{"chkUseAltSite", "cmdUpdate", "cmdCheckSystem",
+                                 "cmdResetLastUpdate", "lstOutput"}));
+    for (Qt::Key key : {Qt::Key_U, Qt::Key_C, Qt::Key_R})
+      QTest::keyClick(w.get(), key, Qt::AltModifier);
+    const QStringList three{"UpdateSystem", "CheckSystem", "ResetLastUpdate"};
+    QTRY_COMPARE(commands->calls, three + three);  // the press shows first
+    QVERIFY(w->findChild<QLabel*>("statusNote")->text().endsWith("finished"));
+  }
+
+  // A statement waiting on a table that another session has locked: the
+  // window keeps running its events and paints the lines logged before;
+  // the record is read once the lock is released.
+  void DatabaseWaitKeepsTheWindowAlive() {
+    PostgresServer& pg = PostgresServer::Get();
+    ScopedEnv env;
+    pg.UseIn(env);
+    env.Set("PGPASSWORD", "wzq");
+    pg.CreateCustomerTable(
+        {}, {{"C1001", "ftp.example", "", "c1001", "pw", "3", std::nullopt}});
+    ChildProcess locker({"/usr/lib/postgresql/15/bin/psql", "-h", "127.0.0.1",
+                         "-U", "qorin", "-d", "Quillmere", "-c",
+                         "BEGIN; LOCK TABLE qorin.UpdateCustomerInfo; "
+                         "SELECT pg_sleep(3); COMMIT;"});
+    const std::string locks =
+        "SELECT count(*) FROM pg_locks WHERE relation ="
+        " 'qorin.updatecustomerinfo'::regclass";
+    QVERIFY(WaitUntil([&] { return pg.Exec(locks).value() == "1\n"; }));
+    RunLog log(w.get());
+    for (int i = 0; i < 30; ++i) log.Info("line " + std::to_string(i));
+    PaintCounter paints;
+    w->findChild<QWidget*>("qt_scrollarea_viewport")
+        ->installEventFilter(&paints);
+    CustomerUpdateInfo customer;
+    const bool read = LoadCustomerInfo(PostgresServer::ConnectionString(),
+                                       customer, log, false, w.get());
+    QCOMPARE(locker.Wait(), 0);
+    QVERIFY(read && customer.customer_number == "C1001");
+    QVERIFY(paints.count > 0);
   }
 
   // Start-up runs, then the picture goes to a name relative to the starting

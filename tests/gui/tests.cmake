@@ -5,9 +5,10 @@ endif()
 find_package(Qt6 REQUIRED COMPONENTS Test)
 add_executable(gui_window_test gui/main_window_test.cc)
 set_target_properties(gui_window_test PROPERTIES AUTOMOC ON)
-target_link_libraries(gui_window_test PRIVATE mvgui Qt6::Test)
+target_link_libraries(gui_window_test PRIVATE mvgui mvtestsupport Qt6::Test)
 add_dependencies(gui_window_test mvupdate)
 target_compile_definitions(gui_window_test PRIVATE MVUPDATE_GUI="$<TARGET_FILE:mvupdate>")
 add_test(NAME gui_window_test COMMAND gui_window_test)
 set_tests_properties(gui_window_test PROPERTIES
-  ENVIRONMENT "QT_QPA_PLATFORM=offscreen" TIMEOUT 120)
+  ENVIRONMENT "QT_QPA_PLATFORM=offscreen;MVUPDATE_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}"
+  TIMEOUT 120)

@@ -32,12 +32,14 @@ class RecordingWindow : public Window {
   void HideProgress() override { progress_visible = false; }
   void DoEvents() override { ++do_events; }
   void WaitForEvents(std::chrono::milliseconds bound) override;
+  void ShowOutcome(std::string_view text) override { outcome = text; }
 
   // The list box as the user sees it now.
   std::vector<std::string> lines;
   // Every line ever added, also those cleared or replaced since.
   std::vector<std::string> history;
   std::vector<MessageBox> boxes;
+  std::string outcome;  // the last command's
   std::vector<bool> busy_changes;
   int beeps = 0;
   int do_events = 0;

@@ -224,8 +224,9 @@ TEST(ResetLastUpdateTest, LowersTheStoredNumber) {
   };
   auto lowered = [](const std::string& n) {
     return "...last update reset to " + n +
-           "\n \n1. RESTART the PC and try to Update System again.\n2. Run "
-           "the MVUpdate.exe or MVUpdate2.exe program.\n3. Click Update System "
+           "\n \n1. RESTART the PC and try to Update System again.\n2. Start "
+           "mvupdate, or run 'mvupdate-cli update' and skip step 3.\n3. Click "
+           "Update System "
            "button to redo the update.\n*** Email 'help@example.org' if you "
            "still need help. Attach the \n    log file: "
            "'/srv/x/MVUpEvents.log'.\n \n";

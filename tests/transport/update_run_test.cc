@@ -9,6 +9,7 @@
 #include <fstream>
 #include <regex>
 
+#include "app/commands.h"
 #include "app/form.h"
 #include "app/startup.h"
 #include "support/ftp_server.h"
@@ -99,7 +100,7 @@ class UpdateRunTest : public ::testing::Test {
     StartUp(*form_);
     if (arrange) arrange();
     window_->use_alternate = alternate;
-    UpdateSystemClick(form_->Run());
+    FormCommands(*form_).UpdateSystem();
     return window_->lines;
   }
 
@@ -142,6 +143,8 @@ TEST_F(UpdateRunTest, ServerThenClient) {
       "[CUSTOMER FTP]", " ", "Update complete..", " "};
   // clang-format on
   EXPECT_EQ(Run(*server), expected);
+  EXPECT_EQ(window_->outcome,
+            "Update System finished: updates 1 to 2 installed");
   EXPECT_EQ(form_->error_lines(), 0);
   EXPECT_EQ(ReadLastUpdateInstalled(form_->settings_store).value(), 2);
   EXPECT_EQ(ReadFile(app + "/Download/marker1.txt"), "set up\n");
@@ -163,6 +166,8 @@ TEST_F(UpdateRunTest, ServerThenClient) {
   EXPECT_EQ(std::ranges::count(Run(*server),
                                "Merivane Server version is up-to-date.."),
             1);
+  EXPECT_EQ(window_->outcome,
+            "Update System finished: no new update to install");
 
   // A client takes the updates from the server's share, never from the site.
   std::unique_ptr<Sandbox> client = Installation("TILL3");
@@ -309,6 +314,9 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
       ASSERT_NE(at, lines.end()) << "missing in order: " << l;
     }
     EXPECT_EQ(form_->error_lines(), errors) << shown[1];
+    EXPECT_EQ(window_->outcome.ends_with(
+                  "update 2 was not installed; the next run tries it again"),
+              stored == 1);
     EXPECT_EQ(ReadLastUpdateInstalled(form_->settings_store).value(), stored);
     EXPECT_EQ(window_->beeps, std::count(lines.begin(), lines.end(), failed));
     std::vector<std::string> stor = site_.Arguments("STOR");
