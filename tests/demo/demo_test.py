@@ -7,7 +7,6 @@ import re
 import shutil
 import signal
 import subprocess
-import tempfile
 import time
 import unittest
 
@@ -149,23 +148,6 @@ class DemoTest(unittest.TestCase):
                 self.assertFalse(os.path.exists(os.path.join(
                     self.sandbox, "db", "data", "postmaster.pid")))
                 self.tearDown()
-
-    def test_failing_runs(self):
-        # A utility whose every run fails: the demo goes on, says what did
-        # not happen, stops its servers and ends with status 1.
-        build = tempfile.mkdtemp(prefix="mvupdate-demo-build-")
-        self.addCleanup(shutil.rmtree, build, True)
-        cli = os.path.join(build, "src", "cli", "mvupdate-cli")
-        os.makedirs(os.path.dirname(cli))
-        with open(cli, "w") as f:
-            f.write("#!/bin/sh\necho '!!! cannot work'\nexit 1\n")
-        os.chmod(cli, 0o755)
-        status, output = self.finish(self.start(build=build))
-        self.assertEqual(status, 1, output)
-        self.assertEqual(output.count("\n== exit status 1\n"), 4)
-        self.assertIn("\n== 4 run(s) ended with status 1 or worse", output)
-        self.assertIn("\nStatus report on the FTP site: none\n", output)
-        self.assertNoLeftovers(limit=5)
 
     def test_window_needs_a_display(self):
         status, output = self.finish(self.start(

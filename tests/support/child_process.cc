@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -81,6 +83,34 @@ int ChildProcess::Wait(std::chrono::seconds limit) {
     err_ = ReadFile(io_ / "err");
   }
   return status_;
+}
+
+pid_t SpawnProgram(const std::vector<std::string>& argv,
+                   const SpawnOptions& how) {
+  std::vector<char*> args;
+  for (const std::string& a : argv)
+    args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  passwd* pw = how.user && ::geteuid() == 0 ? ::getpwnam(how.user) : nullptr;
+  pid_t parent = ::getpid();
+  pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  int out = ::open(how.out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  int in = how.input >= 0 ? how.input : ::open("/dev/null", O_RDONLY);
+  if (out < 0 || in < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+      ::dup2(out, 2) < 0 ||
+      (!how.cwd.empty() && ::chdir(how.cwd.c_str()) != 0) ||
+      (pw && (::setgid(pw->pw_gid) != 0 || ::setuid(pw->pw_uid) != 0))) {
+    ::_exit(127);
+  }
+  // After the change of user, which clears the death signal.
+  if (how.death_signal != 0 &&
+      (::prctl(PR_SET_PDEATHSIG, how.death_signal) != 0 ||
+       ::getppid() != parent)) {
+    ::_exit(127);
+  }
+  ::execvp(args[0], args.data());
+  ::_exit(127);
 }
 
 void ChildProcess::Kill() {

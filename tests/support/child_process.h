@@ -62,6 +62,22 @@ class ChildProcess {
   std::string err_;
 };
 
+// How a helper program of the tests (a server, a tool) is started by
+// SpawnProgram: its standard output and error go to `out`; its standard
+// input is `input` (a pipe's read end) or /dev/null; as `user` when we are
+// root; with `death_signal` sent by the kernel when the thread that started
+// it ends, however it ends.
+struct SpawnOptions {
+  std::string out = "/dev/null";
+  std::string cwd;  // "" keeps ours
+  const char* user = nullptr;
+  int input = -1;
+  int death_signal = 0;
+};
+// Gives the program's pid (-1 when it cannot be started).
+pid_t SpawnProgram(const std::vector<std::string>& argv,
+                   const SpawnOptions& how);
+
 // Polls `condition` every 10 ms until it holds (true) or `limit` passes.
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds limit = std::chrono::seconds(30));

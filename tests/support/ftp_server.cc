@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,9 +11,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
-#include <thread>
+
+#include "support/child_process.h"
+#include "support/sandbox.h"
 
 namespace mv {
 
@@ -23,18 +23,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kPython = "/usr/bin/python3";
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-
-void WriteAll(const std::string& path, std::string_view contents) {
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  f.write(contents.data(), static_cast<std::streamsize>(contents.size()));
-}
 
 sockaddr_in Loopback(int port) {
   sockaddr_in a{};
@@ -104,52 +92,32 @@ FtpServer& FtpServer::Shared() {
 }
 
 // Starts the script, whose "PORT <n>" once it listens goes to state/port.
+// pyftpdlib needs a current directory that outlives the test's folders; the
+// kernel kills the server with the test program.
 bool FtpServer::Launch(int port) {
-  std::string err_path = state_ + "/server.err";
-  std::string port_path = state_ + "/port";
-  fs::remove(port_path);
-  std::vector<std::string> args = {kPython,      MVUPDATE_FTP_SERVER_SCRIPT,
-                                   "--port",     std::to_string(port),
-                                   "--root",     root_,
-                                   "--user",     options_.user,
-                                   "--password", options_.password,
-                                   "--state",    state_};
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t parent = ::getpid();
-  pid_t pid = ::fork();
-  if (pid < 0) {
-    error_ = "fork failed";
+  std::string out = state_ + "/port";
+  fs::remove(out);
+  pid_ = SpawnProgram(
+      {kPython, MVUPDATE_FTP_SERVER_SCRIPT, "--port", std::to_string(port),
+       "--root", root_, "--user", options_.user, "--password",
+       options_.password, "--state", state_},
+      {.out = out, .cwd = folder_, .death_signal = SIGKILL});
+  bool up = pid_ > 0 &&
+            WaitUntil(
+                [&] {
+                  std::string line = ReadFile(out);
+                  if (line.rfind("PORT ", 0) == 0) {
+                    port_ = std::atoi(line.c_str() + 5);
+                  }
+                  return (port_ > 0 && Accepts(port_)) ||
+                         ::waitpid(pid_, nullptr, WNOHANG) != 0;
+                },
+                std::chrono::seconds(20)) &&
+            port_ > 0 && Accepts(port_);
+  if (!up) {
+    EndProcess(SIGKILL);
+    error_ = "the FTP server did not start: " + ReadFile(out);
     return false;
-  }
-  if (pid == 0) {
-    // Killed with its parent; pyftpdlib needs a current directory that
-    // outlives the test's folders.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent || ::chdir(folder_.c_str()) != 0) ::_exit(127);
-    int out = ::open(port_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (out < 0 || err < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) {
-      ::_exit(127);
-    }
-    ::execv(kPython, argv.data());
-    ::_exit(127);
-  }
-  pid_ = pid;
-  auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  for (;;) {
-    std::string line = ReadAll(port_path);
-    if (line.rfind("PORT ", 0) == 0) port_ = std::atoi(line.c_str() + 5);
-    if (port_ > 0 && Accepts(port_)) break;
-    if (std::chrono::steady_clock::now() > end ||
-        ::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-      if (::waitpid(pid_, nullptr, WNOHANG) == 0) EndProcess(SIGKILL);
-      pid_ = -1;
-      error_ = "the FTP server did not start: " + ReadAll(err_path);
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   error_.clear();
   return true;
@@ -167,7 +135,7 @@ void FtpServer::Put(std::string_view relative,
                     std::string_view contents) const {
   std::string path = Path(relative);
   fs::create_directories(fs::path(path).parent_path());
-  WriteAll(path, contents);
+  WriteFile(path, std::string(contents));
 }
 
 void FtpServer::MakeFolder(std::string_view relative) const {
@@ -175,7 +143,7 @@ void FtpServer::MakeFolder(std::string_view relative) const {
 }
 
 std::string FtpServer::Get(std::string_view relative) const {
-  return ReadAll(Path(relative));
+  return ReadFile(Path(relative));
 }
 
 bool FtpServer::Exists(std::string_view relative) const {
@@ -185,7 +153,7 @@ bool FtpServer::Exists(std::string_view relative) const {
 
 std::vector<std::string> FtpServer::Commands() const {
   std::vector<std::string> commands;
-  std::istringstream in(ReadAll(state_ + "/commands.log"));
+  std::istringstream in(ReadFile(state_ + "/commands.log"));
   for (std::string line; std::getline(in, line);) commands.push_back(line);
   return commands;
 }
@@ -207,7 +175,7 @@ std::vector<std::string> FtpServer::Arguments(std::string_view verb) const {
 }
 
 void FtpServer::ClearCommands() const {
-  WriteAll(state_ + "/commands.log", "");
+  WriteFile(state_ + "/commands.log", "");
 }
 
 void FtpServer::SetFault(Fault fault, int64_t after_bytes, bool once) const {
@@ -215,7 +183,7 @@ void FtpServer::SetFault(Fault fault, int64_t after_bytes, bool once) const {
   std::string text = kinds[static_cast<int>(fault)];
   if (fault != Fault::kNone) text += std::to_string(after_bytes);
   if (once) text += " once";
-  WriteAll(state_ + "/fault", text);
+  WriteFile(state_ + "/fault", text);
 }
 
 bool FtpServer::Stop() { return EndProcess(SIGTERM); }

@@ -4,8 +4,8 @@
 // without its argument); SetFault breaks the transfers; Stop, Kill and
 // Restart take it away and bring it back on the same port. Shared() gives
 // the one server of the test program, stopped when the program exits (and
-// killed by the system should the program die first). It does not use the
-// test framework, so benchmarks can use it too: check ok() and error().
+// killed by the system should the program die first). Check ok() and
+// error().
 #ifndef MVUPDATE_TESTS_SUPPORT_FTP_SERVER_H_
 #define MVUPDATE_TESTS_SUPPORT_FTP_SERVER_H_
 

@@ -30,36 +30,16 @@ constexpr char kDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so";
   std::exit(1);
 }
 
-// Starts a program of the database in the background, as the user postgres
-// when this process is root (the server refuses to run as root), with its
-// output going to `log`. A server is stopped by the kernel (SIGQUIT, an
-// immediate shutdown) when this process ends, however it ends.
+// A program of the database, as the user postgres when we are root (the
+// server refuses to run as root), its output to `log`. A server is stopped
+// by the kernel (SIGQUIT, an immediate shutdown) when we end, however we end.
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& log,
             bool server) {
-  passwd* pw = ::geteuid() == 0 ? ::getpwnam("postgres") : nullptr;
-  pid_t parent = ::getpid();
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    int in = ::open("/dev/null", O_RDONLY);
-    if (out < 0 || in < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
-        ::dup2(out, 2) < 0 ||
-        (pw && (::setgid(pw->pw_gid) != 0 || ::setuid(pw->pw_uid) != 0))) {
-      ::_exit(127);
-    }
-    // After the change of user, which clears the death signal.
-    if (server &&
-        (::prctl(PR_SET_PDEATHSIG, SIGQUIT) != 0 || ::getppid() != parent)) {
-      ::_exit(127);
-    }
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-      args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  return pid;
+  SpawnOptions how;
+  how.out = log;
+  how.user = "postgres";
+  how.death_signal = server ? SIGQUIT : 0;
+  return SpawnProgram(argv, how);
 }
 
 // Runs a program of the database to its end: its exit status (-1 when it
@@ -157,8 +137,8 @@ void PostgresServer::Start() {
   bool up = WaitUntil(
       [&] {
         return ::waitpid(pid_, nullptr, WNOHANG) != 0 ||
-               RunToEnd({std::string(kBin) + "/pg_isready", "-q", "-h",
-                         folder_, "-p", std::to_string(port_)},
+               RunToEnd({std::string(kBin) + "/pg_isready", "-q", "-h", folder_,
+                         "-p", std::to_string(port_)},
                         folder_)
                        .first == 0;
       },

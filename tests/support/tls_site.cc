@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,42 +18,10 @@ namespace {
 
 std::string Launcher() { return MVUPDATE_SOURCE_DIR "/scripts/lib/sites.py"; }
 
-// Runs the launcher with `args`; its standard output until EOF or the
-// first line, into `line`. Gives the child's pid.
-pid_t Spawn(const std::vector<std::string>& args, int* input,
-            std::string* line) {
-  int in[2], out[2];
-  if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return -1;
-  pid_t parent = ::getpid();
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (::getppid() != parent || ::dup2(in[0], 0) < 0 || ::dup2(out[1], 1) < 0)
-      ::_exit(127);
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-      argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv("/usr/bin/python3", argv.data());
-    ::_exit(127);
-  }
-  ::close(in[0]);
-  ::close(out[1]);
-  char c;
-  while (::read(out[0], &c, 1) == 1 && c != '\n') line->push_back(c);
-  ::close(out[0]);
-  *input = in[1];
-  return pid;
-}
-
 const std::string& CertFolder() {
   static TempFolder* folder = [] {
     auto* f = new TempFolder();
-    int input = -1;
-    std::string line;
-    pid_t pid =
-        Spawn({"python3", Launcher(), "certs", f->path()}, &input, &line);
-    ::close(input);
+    pid_t pid = SpawnProgram({"python3", Launcher(), "certs", f->path()}, {});
     if (pid > 0) ::waitpid(pid, nullptr, 0);
     return f;
   }();
@@ -95,10 +62,26 @@ void TlsSite::Start(const Options& options) {
   if (options.rate > 0) {
     args.insert(args.end(), {"--rate", std::to_string(options.rate)});
   }
-  std::string line;
-  pid_ = Spawn(args, &input_, &line);
-  if (line.rfind("port=", 0) == 0) port_ = std::atoi(line.c_str() + 5);
-  if (port_ == 0) error_ = "the site did not start: see " + folder_.path();
+  // The launcher stops the site when its standard input closes.
+  int in[2];
+  if (::pipe2(in, O_CLOEXEC) != 0) return;
+  std::string out = folder_ / "launcher.out";
+  std::filesystem::remove(out);
+  SpawnOptions how;
+  how.out = out;
+  how.input = in[0];
+  how.death_signal = SIGTERM;
+  pid_ = SpawnProgram(args, how);
+  ::close(in[0]);
+  input_ = in[1];
+  int port = 0;
+  WaitUntil([&] {
+    std::string text = ReadFile(out);
+    if (text.rfind("port=", 0) == 0) port = std::atoi(text.c_str() + 5);
+    return port > 0 || ::waitpid(pid_, nullptr, WNOHANG) != 0;
+  });
+  if (port == 0) error_ = "the site did not start: see " + folder_.path();
+  if (port > 0) port_ = port;
 }
 
 void TlsSite::Stop() {
