@@ -13,12 +13,6 @@
 namespace mv {
 namespace {
 
-std::string Text(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line + "\n";
-  return text;
-}
-
 // Start-up's lines on a sandbox installation made with `o`, which registers
 // no ODBC driver: the customer record cannot be read. Every step reports its
 // own failures and start-up goes on.
@@ -76,7 +70,7 @@ TEST(StartUpTest, ServerAndClientMachines) {
     RecordingWindow window;
     Form form(window, sb.config());
     StartUp(form);
-    EXPECT_EQ(Text(window.lines),
+    EXPECT_EQ(Joined(window.lines),
               Expected(sb, options, type, server_name, kind));
   }
 }
@@ -89,7 +83,7 @@ TEST(StartUpTest, EventLogHoldsTheRunAsDetailLines) {
   RecordingWindow window;
   Form form(window, sb.config());
   StartUp(form);
-  std::vector<std::string> file = ReadCrLfLines(sb.event_log());
+  std::vector<std::string> file = ReadLines(sb.event_log(), "\r\n");
   ASSERT_EQ(file.size(), 17u);
   for (size_t i = 0; i < 15; ++i) EXPECT_EQ(file[i], "\t" + window.lines[i]);
   EXPECT_EQ(file[15], "\t*****ERROR::" + window.lines[15]);
@@ -127,7 +121,7 @@ TEST(StartUpTest, DatabaseLoginFromTheConfigurationFile) {
     Form form(window, sb.config());
     StartUp(form);
     for (const std::string& text :
-         {ReadFile(sb.event_log()), Text(window.history)}) {
+         {ReadFile(sb.event_log()), Joined(window.history)}) {
       EXPECT_NE(text.find(shown), std::string::npos) << text;
       EXPECT_EQ(text.find("p w"), std::string::npos) << text;
       EXPECT_EQ(text.find("x}"), std::string::npos) << text;

@@ -16,8 +16,6 @@
 namespace mv {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 TEST(ColumnValuesTest, ToDateTime) {
   const char* cases[][2] = {
       {"2026-12-06 16:08:27+01", "12/06/2026 16:08:27"},
@@ -55,13 +53,6 @@ std::vector<CustomerRow> Rows(const Lines& texts) {
     }
   }
   return rows;
-}
-
-// The list lines from `first` on, each ended by "\n".
-std::string Joined(const Lines& lines, size_t first) {
-  std::string text;
-  for (size_t i = first; i < lines.size(); ++i) text += lines[i] + "\n";
-  return text;
 }
 
 class CustomerRecordTest : public testing::Test {
@@ -111,7 +102,7 @@ class CustomerRecordTest : public testing::Test {
     EXPECT_EQ(fnmatch(load_ok ? "*" : load.c_str(), load_lines.c_str(), 0), 0)
         << load_lines;
     EXPECT_EQ(record_ok, record.empty());
-    std::string record_lines = Joined(in_.window.lines, 0);
+    std::string record_lines = Joined(in_.window.lines);
     EXPECT_EQ(fnmatch(record.c_str(), record_lines.c_str(), 0), 0)
         << record_lines;
     EXPECT_EQ(in_.log.error_lines() - errors_before, errors);
@@ -255,8 +246,7 @@ TEST(OdbcTest, RegistryValuesInTheConnectionString) {
     RecordingWindow window;
     Form form(window, sb.config());
     StartUp(form);
-    std::string all = ReadFile(sb.event_log()) + "\n";
-    for (const std::string& line : window.history) all += line + "\n";
+    std::string all = ReadFile(sb.event_log()) + "\n" + Joined(window.history);
     EXPECT_NE(all.find(shown), std::string::npos) << all;
     EXPECT_EQ(all.find("wzq"), std::string::npos) << all;
     EXPECT_EQ(all.find("ftp-secret-9"), std::string::npos) << all;

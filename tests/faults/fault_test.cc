@@ -167,7 +167,7 @@ TEST_F(FaultTest, SiteKilledDuringTransfers) {
         kill_site(site_.Count("STOR") + 1, "STOR");
       });
   std::string report = Download() + "/" + site_.Arguments("STOR").back();
-  EXPECT_EQ(ReadCrLfLines(report).size(), 7u);
+  EXPECT_EQ(ReadLines(report, "\r\n").size(), 7u);
 }
 
 // The utility is killed between two updates, leaving temporary files as a
@@ -202,8 +202,9 @@ TEST_F(FaultTest, KilledAndDatabaseStoppedBetweenUpdates) {
       "was recorded).";
   Run(0, "", "2/2");
   EXPECT_TRUE(Shows(repair)) << out_;
-  EXPECT_EQ(ReadCrLfLines(Download() + "/" + site_.Arguments("STOR").back())[3],
-            "LastUpdateInstalled=2");
+  EXPECT_EQ(
+      ReadLines(Download() + "/" + site_.Arguments("STOR").back(), "\r\n")[3],
+      "LastUpdateInstalled=2");
   pg_.ExecOrFail("UPDATE UpdateCustomerInfo SET UpdateInstalled = 5");
   Run(0, "", "2/5");
   EXPECT_FALSE(Shows(repair)) << out_;

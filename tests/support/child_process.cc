@@ -18,42 +18,15 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
-// Runs in the child between fork and exec: only async-signal-safe calls.
-[[noreturn]] void Exec(const std::vector<char*>& argv, const char* out,
-                       const char* err, const ChildProcess::Options& o) {
-  int fd_out = ::open(out, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  int fd_err = ::open(err, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd_out < 0 || fd_err < 0 || ::dup2(fd_out, 1) < 0 ||
-      ::dup2(fd_err, 2) < 0) {
-    ::_exit(126);
-  }
-  if (o.file_size_limit != RLIM_INFINITY) {
-    ::signal(SIGXFSZ, SIG_IGN);  // kept across exec
-    struct rlimit limit = {o.file_size_limit, o.file_size_limit};
-    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
-  }
-  if (o.unprivileged && ::geteuid() == 0) {
-    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 ||
-        ::setuid(kNobody) != 0) {
-      ::_exit(126);
-    }
-  }
-  ::execv(argv[0], argv.data());
-  ::_exit(127);
-}
-
 }  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
-                           const Options& options) {
-  std::vector<std::string> args = argv;
-  std::vector<char*> raw;
-  for (std::string& a : args) raw.push_back(a.data());
-  raw.push_back(nullptr);
-  std::string out = io_ / "out", err = io_ / "err";
-  pid_ = ::fork();
-  if (pid_ == 0) Exec(raw, out.c_str(), err.c_str(), options);
-}
+                           const Options& options)
+    : pid_(
+          SpawnProgram(argv, {.out = io_ / "out",
+                              .err = io_ / "err",
+                              .user = options.unprivileged ? "nobody" : nullptr,
+                              .file_size_limit = options.file_size_limit})) {}
 
 ChildProcess::~ChildProcess() {
   if (pid_ > 0) {
@@ -95,12 +68,22 @@ pid_t SpawnProgram(const std::vector<std::string>& argv,
   pid_t parent = ::getpid();
   pid_t pid = ::fork();
   if (pid != 0) return pid;
-  int out = ::open(how.out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+  // From here on in the child: only async-signal-safe calls.
+  const int flags = O_WRONLY | O_CREAT | O_APPEND;
+  int out = ::open(how.out.c_str(), flags, 0644);
+  int err = how.err.empty() ? out : ::open(how.err.c_str(), flags, 0644);
   int in = how.input >= 0 ? how.input : ::open("/dev/null", O_RDONLY);
-  if (out < 0 || in < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
-      ::dup2(out, 2) < 0 ||
+  if (out < 0 || err < 0 || in < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+      ::dup2(err, 2) < 0 ||
       (!how.cwd.empty() && ::chdir(how.cwd.c_str()) != 0) ||
-      (pw && (::setgid(pw->pw_gid) != 0 || ::setuid(pw->pw_uid) != 0))) {
+      (pw && (::setgroups(0, nullptr) != 0 || ::setgid(pw->pw_gid) != 0 ||
+              ::setuid(pw->pw_uid) != 0))) {
+    ::_exit(127);
+  }
+  rlimit limit = {how.file_size_limit, how.file_size_limit};
+  if (how.file_size_limit != RLIM_INFINITY &&
+      (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR ||  // kept across exec
+       ::setrlimit(RLIMIT_FSIZE, &limit) != 0)) {
     ::_exit(127);
   }
   // After the change of user, which clears the death signal.

@@ -1,16 +1,8 @@
 // A program run as a child process by a test, for tests where its exit
-// status matters or where it must be killed or limited from outside:
-//
-//   ChildProcess::Options o;
-//   o.file_size_limit = 256 * 1024;   // writes beyond fail with EFBIG
-//   ChildProcess cli({MVUPDATE_CLI, "update"}, o);
-//   ASSERT_TRUE(WaitUntil([&] { return PathExists(marker); }));
-//   ...
-//   int status = cli.Wait();          // exit status, or -signal
-//   EXPECT_NE(cli.out().find("Update complete.."), std::string::npos);
-//
-// The child inherits the environment and the current directory; its
-// standard output and error are kept in files and read by Wait.
+// status matters or where it must be killed or limited from outside. The
+// child inherits the environment and the current directory; its standard
+// input is /dev/null, its standard output and error are kept in files and
+// read by Wait.
 #ifndef MVUPDATE_TESTS_SUPPORT_CHILD_PROCESS_H_
 #define MVUPDATE_TESTS_SUPPORT_CHILD_PROCESS_H_
 
@@ -62,17 +54,20 @@ class ChildProcess {
   std::string err_;
 };
 
-// How a helper program of the tests (a server, a tool) is started by
-// SpawnProgram: its standard output and error go to `out`; its standard
-// input is `input` (a pipe's read end) or /dev/null; as `user` when we are
-// root; with `death_signal` sent by the kernel when the thread that started
-// it ends, however it ends.
+// How a program of the tests (a server, a tool, the utility) is started by
+// SpawnProgram: its standard output and error go to `out` (its error to
+// `err` when set); its standard input is `input` (a pipe's read end) or
+// /dev/null; as `user` when we are root; with `death_signal` sent by the
+// kernel when the thread that started it ends, however it ends; with
+// `file_size_limit` as its RLIMIT_FSIZE, SIGXFSZ ignored.
 struct SpawnOptions {
   std::string out = "/dev/null";
-  std::string cwd;  // "" keeps ours
+  std::string err = "";  // "": to `out`
+  std::string cwd = "";  // "" keeps ours
   const char* user = nullptr;
   int input = -1;
   int death_signal = 0;
+  rlim_t file_size_limit = RLIM_INFINITY;
 };
 // Gives the program's pid (-1 when it cannot be started).
 pid_t SpawnProgram(const std::vector<std::string>& argv,

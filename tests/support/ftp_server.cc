@@ -1,7 +1,6 @@
 #include "support/ftp_server.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -11,7 +10,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 
 #include "support/child_process.h"
 #include "support/sandbox.h"
@@ -56,31 +54,15 @@ int ListeningSocket(int* port) {
   return fd;
 }
 
-std::string FirstWord(const std::string& command) {
-  return command.substr(0, command.find(' '));
-}
-
 }  // namespace
 
 FtpServer::FtpServer(Options options) : options_(std::move(options)) {
-  std::string pattern = (fs::temp_directory_path() / "mvftp-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    error_ = "cannot create a temporary folder";
-    return;
-  }
-  folder_ = pattern;
-  root_ = folder_ + "/root";
-  state_ = folder_ + "/state";
   fs::create_directories(root_);
   fs::create_directories(state_);
   Launch(0);
 }
 
-FtpServer::~FtpServer() {
-  EndProcess(SIGTERM);
-  std::error_code ec;
-  if (!folder_.empty()) fs::remove_all(folder_, ec);
-}
+FtpServer::~FtpServer() { EndProcess(SIGTERM); }
 
 FtpServer& FtpServer::Shared() {
   static FtpServer* server = [] {
@@ -101,19 +83,17 @@ bool FtpServer::Launch(int port) {
       {kPython, MVUPDATE_FTP_SERVER_SCRIPT, "--port", std::to_string(port),
        "--root", root_, "--user", options_.user, "--password",
        options_.password, "--state", state_},
-      {.out = out, .cwd = folder_, .death_signal = SIGKILL});
+      {.out = out, .cwd = folder_.path(), .death_signal = SIGKILL});
+  auto listening = [&] {
+    std::string line = ReadFile(out);
+    if (line.starts_with("PORT ")) port_ = std::atoi(line.c_str() + 5);
+    return port_ > 0 && Accepts(port_);
+  };
+  auto ended = [&] { return ::waitpid(pid_, nullptr, WNOHANG) != 0; };
   bool up = pid_ > 0 &&
-            WaitUntil(
-                [&] {
-                  std::string line = ReadFile(out);
-                  if (line.rfind("PORT ", 0) == 0) {
-                    port_ = std::atoi(line.c_str() + 5);
-                  }
-                  return (port_ > 0 && Accepts(port_)) ||
-                         ::waitpid(pid_, nullptr, WNOHANG) != 0;
-                },
-                std::chrono::seconds(20)) &&
-            port_ > 0 && Accepts(port_);
+            WaitUntil([&] { return listening() || ended(); },
+                      std::chrono::seconds(20)) &&
+            listening();
   if (!up) {
     EndProcess(SIGKILL);
     error_ = "the FTP server did not start: " + ReadFile(out);
@@ -138,10 +118,6 @@ void FtpServer::Put(std::string_view relative,
   WriteFile(path, std::string(contents));
 }
 
-void FtpServer::MakeFolder(std::string_view relative) const {
-  fs::create_directories(Path(relative));
-}
-
 std::string FtpServer::Get(std::string_view relative) const {
   return ReadFile(Path(relative));
 }
@@ -152,23 +128,18 @@ bool FtpServer::Exists(std::string_view relative) const {
 }
 
 std::vector<std::string> FtpServer::Commands() const {
-  std::vector<std::string> commands;
-  std::istringstream in(ReadFile(state_ + "/commands.log"));
-  for (std::string line; std::getline(in, line);) commands.push_back(line);
-  return commands;
+  return ReadLines(state_ + "/commands.log");
 }
 
 int FtpServer::Count(std::string_view verb) const {
-  int n = 0;
-  for (const std::string& c : Commands()) n += FirstWord(c) == verb;
-  return n;
+  return static_cast<int>(Arguments(verb).size());
 }
 
 std::vector<std::string> FtpServer::Arguments(std::string_view verb) const {
   std::vector<std::string> args;
   for (const std::string& c : Commands()) {
-    if (FirstWord(c) != verb) continue;
     size_t space = c.find(' ');
+    if (c.substr(0, space) != verb) continue;
     args.push_back(space == std::string::npos ? "" : c.substr(space + 1));
   }
   return args;

@@ -16,6 +16,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/sandbox.h"
+
 namespace mv {
 
 class FtpServer {
@@ -53,10 +55,9 @@ class FtpServer {
     return root_ + "/" + std::string(relative);
   }
 
-  // Files and folders below root(); Put and MakeFolder make the parents,
-  // Get gives "" for a missing file.
+  // Files below root(); Put makes the parents, Get gives "" for a missing
+  // file.
   void Put(std::string_view relative, std::string_view contents) const;
-  void MakeFolder(std::string_view relative) const;
   std::string Get(std::string_view relative) const;
   bool Exists(std::string_view relative) const;
 
@@ -86,7 +87,8 @@ class FtpServer {
   bool EndProcess(int signal);
 
   Options options_;
-  std::string folder_, root_, state_;  // folder_ holds root/ and state/
+  TempFolder folder_;
+  std::string root_ = folder_ / "root", state_ = folder_ / "state";
   int port_ = 0;
   pid_t pid_ = -1;
   std::string error_;
@@ -101,7 +103,6 @@ class SilentServer {
   SilentServer(const SilentServer&) = delete;
   SilentServer& operator=(const SilentServer&) = delete;
 
-  bool ok() const { return fd_ >= 0; }
   int port() const { return port_; }
   std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
 

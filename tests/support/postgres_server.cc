@@ -1,10 +1,8 @@
 #include "support/postgres_server.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,8 +10,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <thread>
 
 #include "support/child_process.h"
 #include "support/ftp_server.h"
@@ -35,11 +31,9 @@ constexpr char kDriver[] = "/usr/lib/x86_64-linux-gnu/odbc/psqlodbcw.so";
 // by the kernel (SIGQUIT, an immediate shutdown) when we end, however we end.
 pid_t Spawn(const std::vector<std::string>& argv, const std::string& log,
             bool server) {
-  SpawnOptions how;
-  how.out = log;
-  how.user = "postgres";
-  how.death_signal = server ? SIGQUIT : 0;
-  return SpawnProgram(argv, how);
+  return SpawnProgram(
+      argv,
+      {.out = log, .user = "postgres", .death_signal = server ? SIGQUIT : 0});
 }
 
 // Runs a program of the database to its end: its exit status (-1 when it
@@ -95,15 +89,13 @@ PostgresServer::PostgresServer() {
     Start();
   }
   if (!running()) Fatal("the server did not start; see " + log_file());
-  for (const char* sql : {"CREATE ROLE qorin LOGIN PASSWORD 'wzq';",
-                          "CREATE DATABASE \"Quillmere\" OWNER qorin;"}) {
-    if (Result<std::string> r = Exec(sql, "postgres", "postgres"); !r.ok()) {
-      Fatal(r.failure().description());
-    }
-  }
-  if (Result<std::string> r = Exec("CREATE SCHEMA qorin AUTHORIZATION qorin;");
-      !r.ok()) {
-    Fatal(r.failure().description());
+  for (auto [sql, role, database] :
+       {std::tuple{"CREATE ROLE qorin LOGIN PASSWORD 'wzq';", "postgres",
+                   "postgres"},
+        {"CREATE DATABASE \"Quillmere\" OWNER qorin;", "postgres", "postgres"},
+        {"CREATE SCHEMA qorin AUTHORIZATION qorin;", "qorin", "Quillmere"}}) {
+    Result<std::string> r = Exec(sql, role, database);
+    if (!r.ok()) Fatal(r.failure().description());
   }
   std::filesystem::create_directories(odbc_folder());
   std::ofstream(odbc_folder() + "/odbcinst.ini")
@@ -134,15 +126,13 @@ void PostgresServer::Start() {
                 folder_, "-c", "fsync=off", "-c", "full_page_writes=off"},
                log_file(), true);
   // Ready when it accepts sessions, which comes after its socket.
-  bool up = WaitUntil(
-      [&] {
-        return ::waitpid(pid_, nullptr, WNOHANG) != 0 ||
-               RunToEnd({std::string(kBin) + "/pg_isready", "-q", "-h", folder_,
-                         "-p", std::to_string(port_)},
-                        folder_)
-                       .first == 0;
-      },
-      std::chrono::seconds(30));
+  bool up = WaitUntil([&] {
+    return ::waitpid(pid_, nullptr, WNOHANG) != 0 ||
+           RunToEnd({std::string(kBin) + "/pg_isready", "-q", "-h", folder_,
+                     "-p", std::to_string(port_)},
+                    folder_)
+                   .first == 0;
+  });
   if (!up || ::waitpid(pid_, nullptr, WNOHANG) != 0) pid_ = -1;
   if (!running()) ADD_FAILURE() << "the server did not start; " << log_file();
 }
@@ -203,14 +193,6 @@ void PostgresServer::CreateCustomerTable(const CustomerColumnTypes& t,
            Quoted(r.LastUpdatedDate) + ");";
   }
   ExecOrFail(sql);
-}
-
-std::vector<std::string> PostgresServer::CustomerRows() {
-  std::string out = ExecOrFail("SELECT * FROM qorin.UpdateCustomerInfo;");
-  std::vector<std::string> rows;
-  std::istringstream in(out);
-  for (std::string line; std::getline(in, line);) rows.push_back(line);
-  return rows;
 }
 
 }  // namespace mv

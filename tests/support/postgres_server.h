@@ -76,9 +76,6 @@ class PostgresServer {
   // (Re)creates qorin.UpdateCustomerInfo holding `rows`, in that order.
   void CreateCustomerTable(const CustomerColumnTypes& types = {},
                            const std::vector<CustomerRow>& rows = {});
-  // Every row in the order a query without ORDER BY gives them, as psql
-  // prints it: "C1|ftp.example||user|pw|5|2026-01-02 03:04:05".
-  std::vector<std::string> CustomerRows();
 
   // Stops the server (connections then fail at once) and starts it again on
   // the same port.

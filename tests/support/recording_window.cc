@@ -12,11 +12,8 @@ void RecordingWindow::AddLine(std::string_view text) {
 void RecordingWindow::ClearLines() { lines.clear(); }
 
 void RecordingWindow::ReplaceLastLine(std::string_view text) {
-  if (lines.empty()) {
-    lines.emplace_back(text);
-  } else {
-    lines.back() = std::string(text);
-  }
+  if (lines.empty()) lines.emplace_back();
+  lines.back() = text;
 }
 
 void RecordingWindow::ShowMessageBox(std::string_view prompt,
@@ -24,11 +21,8 @@ void RecordingWindow::ShowMessageBox(std::string_view prompt,
   boxes.push_back({std::string(prompt), std::string(caption)});
 }
 
-void RecordingWindow::SetBusy(bool busy) { busy_changes.push_back(busy); }
-
-void RecordingWindow::ShowProgress(int64_t done, int64_t total) {
+void RecordingWindow::ShowProgress(int64_t, int64_t total) {
   progress_visible = true;
-  progress_done = done;
   progress_total = total;
 }
 

@@ -21,16 +21,16 @@ class RecordingWindow : public Window {
   void ReplaceLastLine(std::string_view text) override;
   void ShowMessageBox(std::string_view prompt,
                       std::string_view caption) override;
-  void SetBusy(bool busy) override;
+  void SetBusy(bool) override {}
   void Beep() override { ++beeps; }
   bool UseAlternateTicked() const override { return use_alternate; }
-  bool UpdateFromFtpTicked() const override { return update_from_ftp; }
+  bool UpdateFromFtpTicked() const override { return false; }
   void SetUseAlternateEnabled(bool enabled) override {
     use_alternate_enabled = enabled;
   }
   void ShowProgress(int64_t done, int64_t total) override;
   void HideProgress() override { progress_visible = false; }
-  void DoEvents() override { ++do_events; }
+  void DoEvents() override {}
   void WaitForEvents(std::chrono::milliseconds bound) override;
   void ShowOutcome(std::string_view text) override { outcome = text; }
 
@@ -40,15 +40,11 @@ class RecordingWindow : public Window {
   std::vector<std::string> history;
   std::vector<MessageBox> boxes;
   std::string outcome;  // the last command's
-  std::vector<bool> busy_changes;
   int beeps = 0;
-  int do_events = 0;
   int waits = 0;
   bool use_alternate = false;
-  bool update_from_ftp = false;
   bool use_alternate_enabled = false;
   bool progress_visible = false;
-  int64_t progress_done = 0;
   int64_t progress_total = 0;
 };
 

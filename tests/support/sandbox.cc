@@ -10,31 +10,30 @@
 #include <fstream>
 #include <sstream>
 
+#include "system/crypto.h"
 #include "system/files.h"
 
 namespace mv {
 
+namespace {
+
+void Apply(const std::string& name, const std::optional<std::string>& value) {
+  value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+}
+
+}  // namespace
+
 ScopedEnv::~ScopedEnv() {
-  for (const auto& [name, value] : saved_) {
-    if (value) {
-      ::setenv(name.c_str(), value->c_str(), 1);
-    } else {
-      ::unsetenv(name.c_str());
-    }
-  }
+  for (const auto& [name, value] : saved_) Apply(name, value);
 }
 
 void ScopedEnv::Set(const std::string& name,
                     const std::optional<std::string>& value) {
-  if (saved_.find(name) == saved_.end()) {
+  if (!saved_.contains(name)) {
     const char* old = std::getenv(name.c_str());
     saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
   }
-  if (value) {
-    ::setenv(name.c_str(), value->c_str(), 1);
-  } else {
-    ::unsetenv(name.c_str());
-  }
+  Apply(name, value);
 }
 
 TempFolder::TempFolder() {
@@ -85,24 +84,19 @@ Sandbox::Sandbox(const Options& o) : saved_cwd_(CurrentFolder()) {
   std::filesystem::create_directories(unc_root());
   if (o.create_application_folder) std::filesystem::create_directories(app());
   if (o.write_registry) {
-    auto esc = [](std::string s) {
-      std::string out;
-      for (char c : s) {
-        if (c == '\\' || c == '"') out.push_back('\\');
-        out.push_back(c);
+    std::string text =
+        "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qorin]\r\n";
+    for (const auto& [name, value] : {std::pair{"InstallPath", install()},
+                                      {"DBServerName", o.db_server},
+                                      {"DatabaseName", o.db_name}}) {
+      text += '"' + std::string(name) + "\"=\"";
+      for (char c : value) {
+        if (c == '\\' || c == '"') text += '\\';
+        text += c;
       }
-      return out;
-    };
-    WriteFile(registry_file(),
-              "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qorin]\r\n"
-              "\"InstallPath\"=\"" +
-                  esc(install()) +
-                  "\"\r\n"
-                  "\"DBServerName\"=\"" +
-                  esc(o.db_server) +
-                  "\"\r\n"
-                  "\"DatabaseName\"=\"" +
-                  esc(o.db_name) + "\"\r\n");
+      text += "\"\r\n";
+    }
+    WriteFile(registry_file(), text);
   }
 }
 
@@ -142,18 +136,19 @@ std::string ReadFile(const std::string& path) {
   return ss.str();
 }
 
-std::vector<std::string> ReadCrLfLines(const std::string& path) {
+std::string Joined(const Lines& lines, size_t first) {
+  std::string text;
+  for (size_t i = first; i < lines.size(); ++i) text += lines[i] + "\n";
+  return text;
+}
+
+std::vector<std::string> ReadLines(const std::string& path,
+                                   std::string_view end) {
   std::string text = ReadFile(path);
   std::vector<std::string> lines;
-  size_t pos = 0;
-  while (pos < text.size()) {
-    size_t end = text.find("\r\n", pos);
-    if (end == std::string::npos) {
-      lines.push_back(text.substr(pos));
-      break;
-    }
-    lines.push_back(text.substr(pos, end - pos));
-    pos = end + 2;
+  for (size_t at = 0, next; at < text.size(); at = next + end.size()) {
+    next = std::min(text.find(end, at), text.size());
+    lines.push_back(text.substr(at, next - at));
   }
   return lines;
 }
@@ -161,8 +156,7 @@ std::vector<std::string> ReadCrLfLines(const std::string& path) {
 std::string MakeZip(const std::map<std::string, std::string>& files) {
   TempFolder tmp;
   std::string path = tmp / "a.zip";
-  int err = 0;
-  zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &err);
+  zip_t* z = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, nullptr);
   EXPECT_NE(z, nullptr);
   for (const auto& [name, text] : files) {
     zip_source_t* src = zip_source_buffer(z, text.data(), text.size(), 0);
@@ -170,6 +164,12 @@ std::string MakeZip(const std::map<std::string, std::string>& files) {
   }
   EXPECT_EQ(zip_close(z), 0);
   return ReadFile(path);
+}
+
+std::string Sha256Of(std::string_view data) {
+  Sha256 digest;
+  digest.Update(data);
+  return digest.HexDigest();
 }
 
 MinisignKey::MinisignKey() {

@@ -9,6 +9,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/form.h"
@@ -106,13 +107,18 @@ class MinisignKey {
   std::string public_key_;
 };
 
-// Helpers for files in tests.
+using Lines = std::vector<std::string>;
+
 void WriteFile(const std::string& path, const std::string& contents);
 std::string ReadFile(const std::string& path);
-// The lines of a CR LF text file, without their line ends.
-std::vector<std::string> ReadCrLfLines(const std::string& path);
+// The lines from `first` on, each ended by "\n".
+std::string Joined(const Lines& lines, size_t first = 0);
+// The lines of a text file, without their line ends.
+Lines ReadLines(const std::string& path, std::string_view end = "\n");
 // The bytes of a zip archive holding `files` (name -> contents).
 std::string MakeZip(const std::map<std::string, std::string>& files);
+// The SHA-256 digest of `data` as 64 lower-case hex digits.
+std::string Sha256Of(std::string_view data);
 
 }  // namespace mv
 

@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <utility>
 
 #include "support/child_process.h"
@@ -31,10 +30,9 @@ const std::string& CertFolder() {
 }  // namespace
 
 std::string TlsSite::Unavailable(Kind kind) {
-  if (kind == Kind::kFtp && ::geteuid() != 0) {
-    return "ProFTPD needs root: the FTP over TLS tests run as root only";
-  }
-  return "";
+  return kind == Kind::kFtp && ::geteuid() != 0
+             ? "ProFTPD needs root: the FTP over TLS tests run as root only"
+             : "";
 }
 
 std::string TlsSite::CaFile() { return CertFolder() + "/ca.pem"; }
@@ -48,15 +46,11 @@ TlsSite::~TlsSite() { Stop(); }
 
 void TlsSite::Start(const Options& options) {
   tls_ = options.tls;
-  std::vector<std::string> args = {"python3",
-                                   Launcher(),
-                                   kind_ == Kind::kFtp ? "proftpd" : "nginx",
-                                   folder_ / "server",
-                                   folder_ / "root",
-                                   user,
-                                   password,
-                                   "--cert",
-                                   CertFolder() + "/" + options.cert};
+  const char* server = kind_ == Kind::kFtp ? "proftpd" : "nginx";
+  std::vector<std::string> args = {
+      "python3",          Launcher(),       server,
+      folder_ / "server", folder_ / "root", user,
+      password,           "--cert",         CertFolder() + "/" + options.cert};
   if (!tls_) args.push_back("--plain");
   if (port_ > 0) args.insert(args.end(), {"--port", std::to_string(port_)});
   if (options.rate > 0) {
@@ -67,11 +61,8 @@ void TlsSite::Start(const Options& options) {
   if (::pipe2(in, O_CLOEXEC) != 0) return;
   std::string out = folder_ / "launcher.out";
   std::filesystem::remove(out);
-  SpawnOptions how;
-  how.out = out;
-  how.input = in[0];
-  how.death_signal = SIGTERM;
-  pid_ = SpawnProgram(args, how);
+  pid_ =
+      SpawnProgram(args, {.out = out, .input = in[0], .death_signal = SIGTERM});
   ::close(in[0]);
   input_ = in[1];
   int port = 0;
@@ -109,12 +100,8 @@ void TlsSite::Put(const std::string& relative,
 }
 
 std::vector<std::string> TlsSite::Log() const {
-  std::istringstream in(
-      ReadFile(folder_ / (kind_ == Kind::kFtp ? "server/commands.log"
-                                              : "server/access.log")));
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
+  return ReadLines(folder_ / (kind_ == Kind::kFtp ? "server/commands.log"
+                                                  : "server/access.log"));
 }
 
 }  // namespace mv

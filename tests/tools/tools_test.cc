@@ -18,8 +18,6 @@
 namespace mv {
 namespace {
 
-using Lines = std::vector<std::string>;
-
 std::string PeFile(const std::string& name) {
   return std::string(MVUPDATE_TEST_PE_DIR) + "/" + name;
 }
@@ -259,9 +257,7 @@ TEST(ResetLastUpdateTest, LowersTheStoredNumber) {
     }
     ResetLastUpdate(in.store, in.log, "/srv/x/MVUpEvents.log");
     unprivileged.reset();
-    std::string shown;
-    for (const std::string& line : in.window.lines) shown += line + "\n";
-    EXPECT_EQ(shown, "[Reset Last Update]\n" + c.lines);
+    EXPECT_EQ(Joined(in.window.lines), "[Reset Last Update]\n" + c.lines);
     EXPECT_EQ(in.log.error_lines() - errors, c.after.empty() ? 1 : 0);
     EXPECT_EQ(c.after.empty()
                   ? ReadFile(file)

@@ -15,13 +15,11 @@
 #include "support/ftp_server.h"
 #include "support/installation.h"
 #include "support/tls_site.h"
-#include "system/crypto.h"
 
 namespace mv {
 namespace {
 
 namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
 
 // Wall and processor time since it was made.
 struct Stopwatch {
@@ -47,7 +45,7 @@ struct Session {
   // The event log: "S text" for a time-stamped line, "D text" for a detail.
   Lines Log() const {
     Lines out;
-    for (const std::string& l : ReadCrLfLines(in.sb.event_log())) {
+    for (const std::string& l : ReadLines(in.sb.event_log(), "\r\n")) {
       size_t tab = l.find('\t');
       out.push_back((tab == 0 ? "D " : "S ") + l.substr(tab + 1));
     }
@@ -149,9 +147,7 @@ TEST(FtpSessionTest, RetryResumeAndCase) {
   EXPECT_TRUE(f.GetFile("P.zip", "Merivane\\Update\\Patch1.zip", &sha256));
   EXPECT_EQ(ReadFile("P.zip"), std::string(1 << 20, '1'));
   EXPECT_EQ(Resumed(site), 1);
-  Sha256 whole;
-  whole.Update(std::string(1 << 20, '1'));
-  EXPECT_EQ(sha256, whole.HexDigest());
+  EXPECT_EQ(sha256, Sha256Of(std::string(1 << 20, '1')));
   ASSERT_EQ(s.in.window.lines.size(), 1u);
   EXPECT_EQ(s.in.window.lines[0].substr(0, 4), "1010");
   EXPECT_EQ(s.in.window.lines[0].substr(s.in.window.lines[0].find(". T")),

@@ -16,23 +16,14 @@
 #include "support/postgres_server.h"
 #include "support/recording_window.h"
 #include "support/tls_site.h"
-#include "system/crypto.h"
 #include "system/last_update.h"
 
 namespace mv {
 namespace {
 
 namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
 
 using SitePath = std::function<std::string(const std::string&)>;
-
-// The SHA256 line of a published file, as the control file holds it.
-std::string DigestLine(const SitePath& path, const std::string& name) {
-  Sha256 digest;
-  digest.Update(ReadFile(path("Merivane/Update/" + name)));
-  return "SHA256 " + digest.HexDigest() + " " + name;
-}
 
 class UpdateRunTest : public ::testing::Test {
  protected:
@@ -71,8 +62,10 @@ class UpdateRunTest : public ::testing::Test {
     vendor_.Sign(path("Merivane/Update/MVUpdate.dat"));
   }
 
+  // The SHA256 line of a published file, as the control file holds it.
   std::string Digest(const std::string& name) const {
-    return DigestLine(path_, name);
+    return "SHA256 " + Sha256Of(ReadFile(path_("Merivane/Update/" + name))) +
+           " " + name;
   }
 
   // A sandbox installation whose database holds the customer's row.

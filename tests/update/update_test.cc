@@ -16,7 +16,6 @@
 
 #include "support/child_process.h"
 #include "support/installation.h"
-#include "system/crypto.h"
 #include "system/last_update.h"
 #include "system/process.h"
 #include "system/text.h"
@@ -30,13 +29,6 @@ namespace mv {
 namespace {
 
 namespace fs = std::filesystem;
-using Lines = std::vector<std::string>;
-
-std::string Sha256Of(std::string_view data) {
-  Sha256 digest;
-  digest.Update(data);
-  return digest.HexDigest();
-}
 
 struct FakeSite : FileTransfer {
   using FileTransfer::GetFile;
