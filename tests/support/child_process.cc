@@ -29,10 +29,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                               .file_size_limit = options.file_size_limit})) {}
 
 ChildProcess::~ChildProcess() {
-  if (pid_ > 0) {
-    Kill();
-    Wait();
-  }
+  Kill();
+  Wait();
 }
 
 int ChildProcess::Wait(std::chrono::seconds limit) {

@@ -50,8 +50,7 @@ class ChildProcess {
   TempFolder io_;
   pid_t pid_ = -1;
   int status_ = -1;  // also when the child could not be started
-  std::string out_;
-  std::string err_;
+  std::string out_, err_;
 };
 
 // How a program of the tests (a server, a tool, the utility) is started by

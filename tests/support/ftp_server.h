@@ -107,8 +107,7 @@ class SilentServer {
   std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
 
  private:
-  int fd_ = -1;
-  int port_ = 0;
+  int fd_ = -1, port_ = 0;
 };
 
 // A port on 127.0.0.1 where nothing listens (connections are refused).

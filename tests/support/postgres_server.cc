@@ -56,10 +56,7 @@ std::pair<int, std::string> RunToEnd(const std::vector<std::string>& argv,
 std::string Quoted(const std::optional<std::string>& v) {
   if (!v) return "NULL";
   std::string out = "'";
-  for (char c : *v) {
-    out.push_back(c);
-    if (c == '\'') out.push_back('\'');
-  }
+  for (char c : *v) out += c == '\'' ? "''" : std::string(1, c);
   return out + "'";
 }
 

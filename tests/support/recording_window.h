@@ -12,8 +12,7 @@ namespace mv {
 class RecordingWindow : public Window {
  public:
   struct MessageBox {
-    std::string prompt;
-    std::string caption;
+    std::string prompt, caption;
   };
 
   void AddLine(std::string_view text) override;

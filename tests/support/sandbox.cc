@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "system/crypto.h"
 #include "system/files.h"
@@ -16,6 +15,8 @@
 namespace mv {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 void Apply(const std::string& name, const std::optional<std::string>& value) {
   value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
@@ -37,8 +38,7 @@ void ScopedEnv::Set(const std::string& name,
 }
 
 TempFolder::TempFolder() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "mvtest-XXXXXX").string();
+  std::string pattern = (fs::temp_directory_path() / "mvtest-XXXXXX").string();
   char* made = ::mkdtemp(pattern.data());
   if (made == nullptr) std::abort();
   path_ = made;
@@ -50,20 +50,16 @@ TempFolder::TempFolder() {
 TempFolder::~TempFolder() {
   std::error_code ec;
   // Make read-only folders left by a test removable again.
-  for (auto it = std::filesystem::recursive_directory_iterator(
-           path_, std::filesystem::directory_options::skip_permission_denied,
-           ec);
-       !ec && it != std::filesystem::recursive_directory_iterator();
-       it.increment(ec)) {
+  for (auto it = fs::recursive_directory_iterator(
+           path_, fs::directory_options::skip_permission_denied, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (it->is_directory(ec) && !it->is_symlink(ec)) {
-      std::filesystem::permissions(it->path(),
-                                   std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ec);
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add,
+                      ec);
     }
   }
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ec);
-  std::filesystem::remove_all(path_, ec);
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
 }
 
 Sandbox::Sandbox(const Options& o) : saved_cwd_(CurrentFolder()) {
@@ -79,10 +75,10 @@ Sandbox::Sandbox(const Options& o) : saved_cwd_(CurrentFolder()) {
   // own ODBC set-up never plays a part.
   env_.Set("ODBCSYSINI", odbc_folder());
   env_.Set("ODBCINI", odbc_folder() + "/odbc.ini");
-  std::filesystem::create_directories(odbc_folder());
-  std::filesystem::create_directories(install());
-  std::filesystem::create_directories(unc_root());
-  if (o.create_application_folder) std::filesystem::create_directories(app());
+  for (const std::string& folder : {odbc_folder(), install(), unc_root()}) {
+    fs::create_directories(folder);
+  }
+  if (o.create_application_folder) fs::create_directories(app());
   if (o.write_registry) {
     std::string text =
         "REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Qorin]\r\n";
@@ -106,13 +102,6 @@ Sandbox::~Sandbox() {
   }
 }
 
-FormConfig Sandbox::config() const {
-  FormConfig config;
-  config.registry_file = registry_file();
-  config.settings_folder = config_home();
-  return config;
-}
-
 ScopedUnprivileged::ScopedUnprivileged() : was_root_(::geteuid() == 0) {
   if (was_root_ && ::seteuid(65534) != 0) std::abort();
 }
@@ -122,8 +111,7 @@ ScopedUnprivileged::~ScopedUnprivileged() {
 }
 
 void WriteFile(const std::string& path, const std::string& contents) {
-  std::filesystem::create_directories(
-      std::filesystem::absolute(path).parent_path());
+  fs::create_directories(fs::absolute(path).parent_path());
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   f << contents;
   ASSERT_TRUE(f.good()) << path;
@@ -131,9 +119,7 @@ void WriteFile(const std::string& path, const std::string& contents) {
 
 std::string ReadFile(const std::string& path) {
   std::ifstream f(path, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
+  return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 std::string Joined(const Lines& lines, size_t first) {

@@ -69,7 +69,7 @@ class Sandbox {
   std::string event_log() const {
     return install() + "/Database/MVUpEvents.log";
   }
-  FormConfig config() const;
+  FormConfig config() const { return {registry_file(), config_home(), {}}; }
   ScopedEnv& env() { return env_; }
 
  private:

@@ -53,9 +53,8 @@ void TlsSite::Start(const Options& options) {
       password,           "--cert",         CertFolder() + "/" + options.cert};
   if (!tls_) args.push_back("--plain");
   if (port_ > 0) args.insert(args.end(), {"--port", std::to_string(port_)});
-  if (options.rate > 0) {
+  if (options.rate > 0)
     args.insert(args.end(), {"--rate", std::to_string(options.rate)});
-  }
   // The launcher stops the site when its standard input closes.
   int in[2];
   if (::pipe2(in, O_CLOEXEC) != 0) return;

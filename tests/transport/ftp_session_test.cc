@@ -65,9 +65,8 @@ FtpServer& Site() {
 
 // How many REST commands asked for an offset (a download that resumes).
 int Resumed(const FtpServer& site) {
-  int n = 0;
-  for (const std::string& offset : site.Arguments("REST")) n += offset != "0";
-  return n;
+  return std::ranges::count_if(site.Arguments("REST"),
+                               [](const std::string& at) { return at != "0"; });
 }
 
 // One session of an update run: files go both ways, names with blanks
