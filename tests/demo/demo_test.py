@@ -2,11 +2,13 @@
 MVUPDATE_DEMO_BUILD_DIR: what it claims against what it left behind, and no
 process of it outliving it, however it ends."""
 
+import contextlib
 import os
 import re
 import shutil
 import signal
 import subprocess
+import tempfile
 import time
 import unittest
 
@@ -23,11 +25,10 @@ def read(path, mode="r"):
 
 
 def proc_text(pid, name):
-    try:
+    with contextlib.suppress(OSError):
         return read("/proc/%s/%s" % (pid, name), "rb").replace(
             b"\0", b" ").decode("utf-8", "replace")
-    except OSError:
-        return ""
+    return ""
 
 
 def leftovers(sandbox, session):
@@ -38,10 +39,9 @@ def leftovers(sandbox, session):
         fields = stat[stat.rfind(")") + 2:].split()
         if int(pid) == os.getpid() or not fields or fields[0] == "Z":
             continue
-        try:
+        cwd = ""
+        with contextlib.suppress(OSError):
             cwd = os.readlink("/proc/%s/cwd" % pid)
-        except OSError:
-            cwd = ""
         if int(fields[3]) == session or (sandbox and (
                 cwd.startswith(sandbox) or
                 sandbox in proc_text(pid, "cmdline") + proc_text(pid, "environ"))):
@@ -57,10 +57,8 @@ class DemoTest(unittest.TestCase):
 
     def tearDown(self):
         for line in leftovers(self.sandbox, self.session) if self.session else []:
-            try:
+            with contextlib.suppress(OSError):
                 os.kill(int(line.split()[0]), signal.SIGKILL)
-            except OSError:
-                pass
         if self.sandbox and self.sandbox.startswith("/tmp/mvupdate-demo."):
             shutil.rmtree(self.sandbox, ignore_errors=True)
         self.sandbox = self.session = None
@@ -148,6 +146,22 @@ class DemoTest(unittest.TestCase):
                 self.assertFalse(os.path.exists(os.path.join(
                     self.sandbox, "db", "data", "postmaster.pid")))
                 self.tearDown()
+
+    def test_failing_runs(self):
+        # A utility whose every run fails: the demo goes on, says what did
+        # not happen, stops its servers and ends with status 1.
+        build = tempfile.mkdtemp(prefix="mvupdate-demo-build-")
+        self.addCleanup(shutil.rmtree, build, True)
+        os.makedirs(os.path.join(build, "src", "cli"))
+        with open(os.path.join(build, "src", "cli", "mvupdate-cli"), "w") as f:
+            f.write("#!/bin/sh\necho '!!! cannot work'\nexit 1\n")
+        os.chmod(f.name, 0o755)
+        status, output = self.finish(self.start(build=build))
+        self.assertEqual(status, 1, output)
+        self.assertEqual(output.count("\n== exit status 1\n"), 4)
+        self.assertIn("\n== 4 run(s) ended with status 1 or worse", output)
+        self.assertIn("\nStatus report on the FTP site: none\n", output)
+        self.assertNoLeftovers(limit=5)
 
     def test_window_needs_a_display(self):
         status, output = self.finish(self.start(
