@@ -104,7 +104,7 @@ class FaultTest : public testing::Test {
       if (!c.starts_with("PASS")) all += "\n" + c;
     }
     for (const std::string& secret :
-         {site_.password(), kPasswordInUrl, "wzq"s}) {
+         {site_.password(), kPasswordInUrl, "wzq"s, "refused-pw-7"s}) {
       EXPECT_EQ(all.find(secret), std::string::npos) << secret;
     }
     SettingsStore store(sb_.config_home());
@@ -246,8 +246,9 @@ TEST_F(FaultTest, UtilityStoppedDuringDownload) {
 }
 
 // Two runs at once: the second finds the first working and does nothing;
-// the event log keeps the first run's lines. A lock left by a killed run
-// stops nobody (the kill above left its file).
+// the event log keeps the first run's lines. (A lock held by a run that
+// was killed stops nobody: KilledAndDatabaseStoppedBetweenUpdates runs
+// again right after killing one.)
 TEST_F(FaultTest, OneRunAtATime) {
   Publish(kSignal);
   ChildProcess first({MVUPDATE_CLI, "update"});
@@ -288,7 +289,7 @@ TEST_F(FaultTest, UnwritableUpdateFolderAndSettingsFile) {
 // login: the password was sent and is there to leak.
 TEST_F(FaultTest, NoPasswordInARefusedLogin) {
   Publish();
-  pg_.ExecOrFail("UPDATE UpdateCustomerInfo SET Password = 'pa ss'");
+  pg_.ExecOrFail("UPDATE UpdateCustomerInfo SET Password = 'refused-pw-7'");
   Run(1, "1006-", "0/0");
   EXPECT_GE(site_.Count("PASS"), 1);
 }
