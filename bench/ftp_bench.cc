@@ -24,6 +24,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/form.h"
@@ -53,7 +54,10 @@ class QuietWindow : public Window {
   void SetUseAlternateEnabled(bool) override {}
   void ShowProgress(int64_t, int64_t) override { ++progress_calls; }
   void DoEvents() override {}
-  void WaitForEvents(std::chrono::milliseconds) override {}
+  // No events come, so a wait sleeps out its bound as a window would.
+  void WaitForEvents(std::chrono::milliseconds bound) override {
+    std::this_thread::sleep_for(bound);
+  }
   int64_t progress_calls = 0;
 };
 

@@ -630,7 +630,10 @@ void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
     err = errno;
   } else if (resume && st.st_size <= size) {
     r->offset = st.st_size;
-  } else if (::ftruncate(r->file.get(), 0) != 0) {
+  } else if (st.st_size != 0 && ::ftruncate(r->file.get(), 0) != 0) {
+    // Only a partial file longer than the remote one is cut: ext4 writes
+    // out a file truncated to nothing when it is closed, which would halve
+    // the speed of every fresh download.
     err = errno;
   }
   if (err == 0 && ::lseek(r->file.get(), r->offset, SEEK_SET) < 0) err = errno;
