@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
   size_t nl = text.find('\n');
   std::string_view keys = text.substr(0, nl);
-  std::string signature(nl == std::string_view::npos ? "" : text.substr(nl + 1));
+  std::string signature(nl == std::string_view::npos ? ""
+                                                     : text.substr(nl + 1));
   mv::TrustedKeys trusted = mv::ParseTrustedKeys(keys);
   for (const mv::PublicKey& k : trusted.keys) {
     if (k.id.size() != 8 || k.key.size() != 32) std::abort();

@@ -1,5 +1,5 @@
 // Fuzz target of extraction: the input is an archive, extracted with the
-// file specification "*.*" into a folder of the confined throwaway
+// file pattern "*.*" into a folder of the confined throwaway
 // installation of installation.h. Besides crashes it checks that nothing
 // was written beside the destination folder: an entry that left it would
 // show up there (the confinement keeps anything further away from the

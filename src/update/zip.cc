@@ -64,9 +64,9 @@ std::string Slashes(std::string_view text) {
   return out;
 }
 
-// The patterns of a file specification: separated by blanks, with "/" as
+// The patterns of a file pattern: separated by blanks, with "/" as
 // the only separator.
-std::vector<std::string> SplitSpec(std::string_view file_spec) {
+std::vector<std::string> SplitPatterns(std::string_view file_spec) {
   std::vector<std::string> patterns;
   size_t pos = 0;
   while (pos < file_spec.size()) {
@@ -477,7 +477,7 @@ int16_t Extract(RunLog& log, std::string_view zip_file,
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (!FolderExists(folder)) return kArchiveWriteFailed;
-  return Extraction(log, za.get(), folder).Run(SplitSpec(file_spec));
+  return Extraction(log, za.get(), folder).Run(SplitPatterns(file_spec));
 }
 
 // A file to be archived: where it is and the name it is stored under.
@@ -561,7 +561,7 @@ int16_t Build(RunLog& log, std::string_view archive,
   if (HasNul(archive)) return kArchiveWriteFailed;
   std::string path = ResolvePath(archive);
   if (path.empty()) return kArchiveWriteFailed;
-  std::vector<Source> sources = Collect(SplitSpec(file_spec));
+  std::vector<Source> sources = Collect(SplitPatterns(file_spec));
   // The archive never holds itself (it is still there when it could not be
   // deleted).
   struct stat self;

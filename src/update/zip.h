@@ -1,5 +1,5 @@
 // The archive services of the UNZIP and ZIP commands: extract the entries of
-// a zip archive that match a file specification into a folder, and build an
+// a zip archive that match a file pattern into a folder, and build an
 // archive from the files that match one.
 //
 // Names come from control files: "\" or "/" separators, relative names
@@ -31,7 +31,7 @@
 //   - Files keep the permission bits and time stamp stored in the archive.
 //
 // Archiving
-//   - Files that match the file specification are taken from the folder
+//   - Files that match the file pattern are taken from the folder
 //     that the pattern names (the current directory when it names none) and
 //     from all of its sub-folders. Entries are named by their path relative to
 //     the current directory with "/" separators; folders get no entries of
@@ -44,7 +44,7 @@
 //     complete: a failed zip leaves no archive behind. A file that cannot be
 //     read is left out (kArchiveSourceUnreadable, with a line naming it).
 //
-// File specifications (both directions)
+// File patterns (both directions)
 //   - Several patterns separated by blanks; "*" and "?" wildcards; letters
 //     match without regard to case. "*.*" matches every name. A pattern,
 //     archive name or destination holding a NUL byte names nothing.
@@ -85,7 +85,7 @@ enum ArchiveResult : int16_t {
   // A folder or file cannot be made at the destination, the entries do not
   // fit there (nothing is extracted), or the archive cannot be written.
   kArchiveWriteFailed = 6,
-  // No entry, or no file, matches the file specification; for ZipFiles no
+  // No entry, or no file, matches the file pattern; for ZipFiles no
   // archive is made.
   kArchiveNothingMatched = 7,
   // A file to be archived cannot be read; it is left out.

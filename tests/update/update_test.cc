@@ -98,9 +98,9 @@ class UpdateTest : public ::testing::Test {
   // Extracts into the Update folder: the result, the lines after the three
   // value lines, and what the folder holds then.
   std::tuple<int16_t, Lines, std::string> Unzip(const std::string& archive,
-                                                const std::string& spec) {
+                                                const std::string& patterns) {
     in_.window.lines.clear();
-    int16_t result = UnZipFiles(in_.log, archive, in_.Update(), spec);
+    int16_t result = UnZipFiles(in_.log, archive, in_.Update(), patterns);
     const Lines& l = in_.window.lines;
     return {result, Lines(l.begin() + std::min<size_t>(3, l.size()), l.end()),
             Tree(in_.Update())};
@@ -134,7 +134,8 @@ TEST_F(UpdateTest, KeywordsAndTheirLines) {
                     missing = "76-Path not found", gone = "53-File not found",
                     cd = "Change directory ", dest = "DESTINATION      : ",
                     zip = "ZIPFILE          : P.zip",
-                    spec = "FILESPEC         : *.*", unzip = "Unzip P.zip *.*";
+                    patterns = "FILESPEC         : *.*",
+                    unzip = "Unzip P.zip *.*";
   // clang-format off
   std::vector<std::tuple<char, std::string, char, Lines>> cases = {
       {'S', "    ", 'D', {"Blank line so do nothing."}},
@@ -179,11 +180,11 @@ TEST_F(UpdateTest, KeywordsAndTheirLines) {
       {'S', "ZIP ..\\Z.zip *.dll", 'D', {"Zip ..\\Z.zip *.dll",
        "Zip Files      : ..\\Z.zip", "File Spec      : *.dll",
        "!!! Could not remove the zip file. "}},
-      {'S', "UNZIP P.zip *.*", 'D', {unzip, dest + in_.Download(), zip, spec}},
+      {'S', "UNZIP P.zip *.*", 'D', {unzip, dest + in_.Download(), zip, patterns}},
       {'S', "UNZIP P.zip *.no", 'N',
        {"Unzip P.zip *.no", dest + in_.Download(), zip,
         "FILESPEC         : *.no", " 7"}},
-      {'C', "UNZIP P.zip *.*", 'D', {unzip, dest + in_.Update(), zip, spec}},
+      {'C', "UNZIP P.zip *.*", 'D', {unzip, dest + in_.Update(), zip, patterns}},
       {'C', "DOWNLOAD P.zip", 'D', {"Download to Client"}},
       {'C', "DOWNLOAD No.zip", 'F',
        {"Download to Client", gone, "Download to Client: Failed. "}},
@@ -489,7 +490,7 @@ TEST_F(UpdateTest, ZipPatterns) {
       {std::string("..\0\\*.*", 6), kArchiveNothingMatched, ""},
       {"*.key *.txt", kArchiveSourceUnreadable, b + " a.txt=x"},
       {"*.dat", kArchiveWriteFailed, ""}};
-  for (const auto& [spec, result, tree] : cases) {
+  for (const auto& [patterns, result, tree] : cases) {
     in_.window.lines.clear();
     std::optional<ScopedUnprivileged> nobody;
     if (result == kArchiveSourceUnreadable) nobody.emplace();
@@ -497,7 +498,7 @@ TEST_F(UpdateTest, ZipPatterns) {
     if (result == kArchiveWriteFailed) {
       fs::create_symlink("/proc/self/mem", "m.dat");
     }
-    EXPECT_EQ(ZipFiles(in_.log, "..\\Out.zip", spec), result) << spec;
+    EXPECT_EQ(ZipFiles(in_.log, "..\\Out.zip", patterns), result) << patterns;
     nobody.reset();
     EXPECT_EQ(in_.Shown("!!! Could not read: k.key (70-Permission denied)"),
               result == kArchiveSourceUnreadable);
@@ -505,7 +506,7 @@ TEST_F(UpdateTest, ZipPatterns) {
               result ? "!!! Could not zip:  " + std::to_string(result)
                      : "!!! Could not remove the zip file. ");
     fs::remove_all(in_.Update());
-    EXPECT_EQ(std::get<2>(Unzip("../out.ZIP", "*.*")), tree) << spec;
+    EXPECT_EQ(std::get<2>(Unzip("../out.ZIP", "*.*")), tree) << patterns;
     fs::remove(in_.sb.app() + "/Out.zip");
   }
   // Nothing is left beside the work folders, not even a temporary file.
@@ -547,12 +548,12 @@ TEST_F(UpdateTest, UnzipOutcomes) {
                      old + " f=1 l=2"});
   }
   // clang-format on
-  for (const auto& [archive, spec, result, lines, tree] : cases) {
+  for (const auto& [archive, patterns, result, lines, tree] : cases) {
     fs::remove_all(in_.Update());
     WriteFile(in_.Update() + "/Bin/o", "old");
     fs::remove("Patch.zip");
     if (!archive.empty()) WriteFile(in_.Download() + "/Patch.zip", archive);
-    EXPECT_EQ(Unzip("patch.ZIP", spec), std::tuple(result, lines, tree));
+    EXPECT_EQ(Unzip("patch.ZIP", patterns), std::tuple(result, lines, tree));
   }
   EXPECT_FALSE(fs::exists(in_.sb.app() + "/evil"));
   EXPECT_FALSE(fs::exists(in_.sb.app() + "/Escape"));
