@@ -24,10 +24,10 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/form.h"
+#include "bench_window.h"
 #include "support/child_process.h"
 #include "support/ftp_server.h"
 #include "support/tls_site.h"
@@ -38,28 +38,6 @@ namespace mv {
 namespace {
 
 namespace fs = std::filesystem;
-
-class QuietWindow : public Window {
- public:
-  void AddLine(std::string_view text) override {
-    std::printf("  | %.*s\n", static_cast<int>(text.size()), text.data());
-  }
-  void ClearLines() override {}
-  void ReplaceLastLine(std::string_view) override {}
-  void ShowMessageBox(std::string_view, std::string_view) override {}
-  void SetBusy(bool) override {}
-  void Beep() override {}
-  bool UseAlternateTicked() const override { return false; }
-  bool UpdateFromFtpTicked() const override { return false; }
-  void SetUseAlternateEnabled(bool) override {}
-  void ShowProgress(int64_t, int64_t) override { ++progress_calls; }
-  void DoEvents() override {}
-  // No events come, so a wait sleeps out its bound as a window would.
-  void WaitForEvents(std::chrono::milliseconds bound) override {
-    std::this_thread::sleep_for(bound);
-  }
-  int64_t progress_calls = 0;
-};
 
 double Cpu(const rusage& u) {
   return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
@@ -226,7 +204,7 @@ int Main(int argc, char** argv) {
   MakeFile(file, bytes);
   if (tls && ::geteuid() == 0) GiveToNobody(tls->Path(""));
 
-  QuietWindow window;
+  BenchWindow window(true);
   Form form(window);
   form.settings.application_path = work + "/Application";
   // current directory: <work>/Application/Download

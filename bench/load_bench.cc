@@ -34,6 +34,7 @@
 #include "app/commands.h"
 #include "app/form.h"
 #include "app/startup.h"
+#include "bench_window.h"
 #include "log/event_log.h"
 #include "system/files.h"
 #include "system/last_update.h"
@@ -43,23 +44,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// A window that keeps no lines, so that the figures are the core's own.
-class CountingWindow : public mv::Window {
- public:
-  void AddLine(std::string_view) override { ++lines; }
-  void ClearLines() override {}
-  void ReplaceLastLine(std::string_view) override {}
-  void ShowMessageBox(std::string_view, std::string_view) override {}
-  void SetBusy(bool) override {}
-  void Beep() override {}
-  bool UseAlternateTicked() const override { return false; }
-  bool UpdateFromFtpTicked() const override { return false; }
-  void SetUseAlternateEnabled(bool) override {}
-  void DoEvents() override {}
-  void WaitForEvents(std::chrono::milliseconds) override {}
-  long lines = 0;
-};
 
 void Write(const std::string& path, const std::string& text) {
   fs::create_directories(fs::path(path).parent_path());
@@ -118,7 +102,7 @@ struct Load {
 };
 
 long Control(const std::string& root, int scale) {
-  CountingWindow window;
+  mv::BenchWindow window;
   mv::Form form(window);
   mv::StartUp(form);
   std::string app = form.settings.application_path;
@@ -164,7 +148,7 @@ void MakeFiles(const std::string& root, int scale) {
 }
 
 long ZipWork(const std::string& root, int scale) {
-  CountingWindow window;
+  mv::BenchWindow window;
   mv::Form form(window);
   if (!mv::ChangeFolder(root).ok()) std::abort();
   if (mv::ZipFiles(form.log, "load.zip", "src\\*.*") != 0) std::abort();
@@ -172,7 +156,7 @@ long ZipWork(const std::string& root, int scale) {
 }
 
 long UnzipWork(const std::string& root, int scale) {
-  CountingWindow window;
+  mv::BenchWindow window;
   mv::Form form(window);
   if (!mv::ChangeFolder(root).ok()) std::abort();
   if (mv::UnZipFiles(form.log, "load.zip", root + "/out", "*.*") != 0) {
@@ -199,7 +183,7 @@ void BigRegistry(const std::string& root, int scale) {
 }
 
 long RegistryWork(const std::string&, int scale) {
-  CountingWindow window;
+  mv::BenchWindow window;
   mv::Form form(window);
   mv::FormCommands commands(form);
   commands.Load();

@@ -40,7 +40,10 @@ constexpr char kRecordQuery[] =
 constexpr int kQuerySeconds = 30;
 
 // How long the calling thread waits for window events between two looks at
-// the database worker.
+// the database worker: 1 ms at first, doubled up to 10 ms, so that a quick
+// call (a refused connection, a one-row update) is not held for a whole
+// interval, and a slow one costs a look every 10 ms.
+constexpr std::chrono::milliseconds kFirstWorkerPoll(1);
 constexpr std::chrono::milliseconds kWorkerPoll(10);
 
 // Runs `work` on a thread of its own while the calling thread waits in
@@ -62,8 +65,10 @@ auto OffThread(EventPump* pump, Work work) -> decltype(work()) {
     done.store(true, std::memory_order_release);
   });
   try {
-    while (!done.load(std::memory_order_acquire)) {
-      pump->WaitForEvents(kWorkerPoll);
+    for (std::chrono::milliseconds poll = kFirstWorkerPoll;
+         !done.load(std::memory_order_acquire);
+         poll = std::min(poll * 2, kWorkerPoll)) {
+      pump->WaitForEvents(poll);
     }
   } catch (...) {
     worker.join();
