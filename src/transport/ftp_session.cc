@@ -8,6 +8,7 @@
 #include "system/paths.h"
 #include "system/text.h"
 #include "transport/curl_ftp_component.h"
+#include "update/wait.h"
 
 namespace mv {
 
@@ -84,15 +85,6 @@ bool FtpSession::Transient() const {
          component_->last_failure_transient();
 }
 
-void FtpSession::Pause(std::chrono::milliseconds length) {
-  using Clock = std::chrono::steady_clock;
-  Clock::time_point end = Clock::now() + length;
-  for (Clock::time_point now = Clock::now(); now < end; now = Clock::now()) {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(end - now);
-    window_.WaitForEvents(std::min(left, std::chrono::milliseconds(100)));
-  }
-}
-
 bool FtpSession::RunMethod(FtpMethod method, double limit_seconds,
                            const Start& start) {
   int retries = FtpRetries();
@@ -104,7 +96,7 @@ bool FtpSession::RunMethod(FtpMethod method, double limit_seconds,
                  " Trying again in " + std::to_string(pause.count() / 1000) +
                  " s (retry " + std::to_string(retry) + " of " +
                  std::to_string(retries) + ").");
-    Pause(pause);
+    PumpFor(window_, pause);
     pause *= 2;
   }
 }

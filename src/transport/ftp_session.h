@@ -88,7 +88,6 @@ class FtpSession : public SiteSession {
   // Logs the last failure as "code-text" at the failure level.
   void ReportFailure();
   bool Transient() const;
-  void Pause(std::chrono::milliseconds length);
   // After a "not found", the names of `path` as the site writes them when
   // they match without regard to case (each level must match one entry
   // only); nothing when they do not.

@@ -32,18 +32,21 @@ std::chrono::milliseconds WaitLength(float seconds) {
 
 }  // namespace
 
-void WaitSeconds(EventPump& pump, RunLog& log, float seconds) {
-  log.Info("SECONDS: " + ShortestText(seconds));
-  if (!(seconds > 0)) return;
+void PumpFor(EventPump& pump, std::chrono::milliseconds length) {
   using Clock = std::chrono::steady_clock;
-  std::chrono::milliseconds length = WaitLength(seconds);
-  log.Message("Timer Enabled for wait period. ");
   Clock::time_point deadline = Clock::now() + length;
   for (Clock::time_point now = Clock::now(); now < deadline;
        now = Clock::now()) {
     auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
     pump.WaitForEvents(std::min(left, kPollBound));
   }
+}
+
+void WaitSeconds(EventPump& pump, RunLog& log, float seconds) {
+  log.Info("SECONDS: " + ShortestText(seconds));
+  if (!(seconds > 0)) return;
+  log.Message("Timer Enabled for wait period. ");
+  PumpFor(pump, WaitLength(seconds));
   log.Message("Timer Disabled for wait period. ");
 }
 

@@ -15,6 +15,10 @@ namespace mv {
 inline constexpr std::chrono::milliseconds kLongestWait =
     std::chrono::hours(24);
 
+// Waits `length` against the steady clock, letting the window's events run
+// meanwhile and leaving the processor idle.
+void PumpFor(EventPump& pump, std::chrono::milliseconds length);
+
 // Logs "SECONDS: " and the number; for a number greater than 0 it then waits
 // that long (rounded to whole milliseconds, a half to the even neighbour)
 // against the steady clock, letting the window's events run meanwhile and
