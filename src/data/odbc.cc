@@ -4,7 +4,6 @@
 #include <sqlext.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <utility>
@@ -143,10 +142,7 @@ std::vector<std::string> ConnectionStringSecrets(std::string_view cs) {
   // Drivers split malformed strings (an unbalanced brace, say) in their own
   // ways, so also take every "pwd=" or "password=" wherever it stands, up to
   // the next ";" or "}".
-  std::string lower(cs);
-  for (char& ch : lower) {
-    ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-  }
+  std::string lower = ToLowerAscii(cs);
   for (std::string_view key : {"pwd=", "password="}) {
     for (size_t at = lower.find(key); at != std::string::npos;
          at = lower.find(key, at + 1)) {

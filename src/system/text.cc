@@ -84,6 +84,14 @@ std::string ToUpperAscii(std::string_view text) {
   return out;
 }
 
+std::string ToLowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
 Result<int32_t> ParseWholeNumber(std::string_view text) {
   std::string s = TrimSpaces(text);
   // Plain decimal notation only: strtod alone would also take hexadecimal,

@@ -26,8 +26,9 @@ std::string_view TrimWhitespace(std::string_view text);
 // True when `a` and `b` are equal but for the case of ASCII letters.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 
-// Upper-cases ASCII letters; other bytes are kept.
+// Upper-cases (lower-cases) ASCII letters; other bytes are kept.
 std::string ToUpperAscii(std::string_view text);
+std::string ToLowerAscii(std::string_view text);
 
 // The lines of a text file: a line feed ends a line, and the carriage
 // returns at the end of a line belong to its end (text converted twice ends

@@ -19,11 +19,6 @@ namespace mv {
 
 namespace {
 
-std::string ToLowerHex(std::string hex) {
-  for (char& c : hex) c = static_cast<char>(std::tolower(c));
-  return hex;
-}
-
 // One call of the interpreter: the cleaned line, its key and the error flag.
 class Command {
  public:
@@ -185,7 +180,7 @@ bool Command::Matches(const std::string& name, const std::string& local,
   if (!expected || EqualsIgnoreCase(*expected, actual)) return true;
   ::unlink(ResolveCase(local).c_str());
   FailedLine("!!! " + name + " does not match its SHA256 line (expected " +
-             ToLowerHex(*expected) + ", got " + actual +
+             ToLowerAscii(*expected) + ", got " + actual +
              "); the file was removed.");
   return false;
 }

@@ -23,6 +23,7 @@
 #include "system/failure.h"
 #include "system/files.h"
 #include "system/paths.h"
+#include "system/text.h"
 #include "system/unique_fd.h"
 
 namespace mv {
@@ -87,14 +88,6 @@ bool MatchesAny(const std::vector<std::string>& patterns,
       [&](const std::string& p) { return WildcardMatch(p, name); });
 }
 
-std::string FoldCase(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
-
 // The folder components of an entry name below the destination, or nothing
 // when the name would leave it: absolute, a drive, "..", or empty.
 std::optional<std::vector<std::string>> SafeParts(std::string_view name) {
@@ -125,7 +118,7 @@ class FolderNames {
   std::string Resolve(const std::string& folder, const std::string& name) {
     Listing& l = Load(folder);
     if (l.exact.count(name)) return name;
-    auto it = l.folded.find(FoldCase(name));
+    auto it = l.folded.find(ToLowerAscii(name));
     return it == l.folded.end() ? name : it->second;
   }
 
@@ -144,7 +137,7 @@ class FolderNames {
 
   static void Add(Listing& l, const std::string& name) {
     l.exact.insert(name);
-    auto [it, inserted] = l.folded.emplace(FoldCase(name), name);
+    auto [it, inserted] = l.folded.emplace(ToLowerAscii(name), name);
     if (!inserted && name < it->second) it->second = name;
   }
 
