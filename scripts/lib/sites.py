@@ -144,7 +144,7 @@ def proftpd_config(d, root, user, password, cert, tls, port, rate):
             "TLSEngine on", "TLSRequired off",
             f"TLSECCertificateFile {cert}.pem",
             f"TLSECCertificateKeyFile {cert}.key",
-            "TLSOptions NoSessionReuseRequired", f"TLSLog {d}/tls.log",
+            f"TLSLog {d}/tls.log",
         ]
     with open(f"{d}/proftpd.conf", "w") as f:
         f.write("\n".join(lines) + "\n")

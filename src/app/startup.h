@@ -10,6 +10,12 @@ namespace mv {
 
 void StartUp(Form& form);
 
+// Logs what is wrong with the configuration file and the deployment values:
+// Warning lines for values replaced, Error lines for a file or an FTP_TLS
+// that cannot be used. False when there is an Error: then no command may
+// use the network or the database.
+bool LogConfigurationProblems(RunLog& log);
+
 void InitErrorLogging(Form& form);
 void InitDirectories(Form& form);
 void LoadInstallSettings(Form& form);

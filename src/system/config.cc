@@ -41,7 +41,23 @@ constexpr std::string_view kKeys[] = {
     "DatabasePassword",
 };
 
-// What a file that is not a regular one is, for the Warning line.
+// Keys that choose a file, a library, a site or a security setting: a file
+// that others may change must not decide them.
+constexpr std::string_view kGuardedKeys[] = {
+    "DEFAULT_FTP_PRIMARY", "DEFAULT_FTP_ALTERNATE", "FTP_TLS",
+    "FTP_CA_FILE",         "REGISTRY",              "UNC_ROOT",
+    "DEFAULT_INSTALL_PATH", "ODBCSYSINI",           "DatabaseUser",
+    "DatabasePassword",
+};
+
+// A larger file is no configuration file.
+constexpr int64_t kMaxConfigBytes = 1 << 20;
+
+constexpr std::string_view kStops =
+    "; no command that uses the network or the database runs until it is "
+    "mended.";
+
+// What a file that is not a regular one is.
 std::string KindOf(mode_t mode) {
   std::string_view kind = S_ISDIR(mode)    ? "a folder"
                           : S_ISFIFO(mode) ? "a FIFO"
@@ -52,11 +68,19 @@ std::string KindOf(mode_t mode) {
   return "is " + std::string(kind) + ", not a regular file";
 }
 
-// "<tag> <path>: <why>; the built-in values are used."
+// "<tag> <path>: <why>; no command ... runs until it is mended."
 std::string Unusable(const std::string& path, std::string_view why,
                      std::string_view separator = ": ") {
   return std::string(kTag) + path + std::string(separator) + std::string(why) +
-         std::string(kNotUsed);
+         std::string(kStops);
+}
+
+// Whether others than the owner (and root) may change a file or the
+// folder holding it: its group or everybody may write it. A folder with the
+// sticky bit lets nobody replace another's file.
+bool OthersMayWrite(const struct stat& st, bool folder) {
+  if (folder && (st.st_mode & S_ISVTX) != 0) return false;
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
 std::optional<std::string> NonEmptyEnv(const std::string& name) {
@@ -93,14 +117,24 @@ ConfigFile ConfigFile::Read(const std::string& path, bool named) {
   struct stat st;
   if (!fd || ::fstat(fd.get(), &st) != 0) {
     int err = errno;
-    if (err != ENOENT || named) {
-      config.warnings_.push_back(
+    if (err == ENOENT && named) {
+      config.warnings_.push_back(std::string(kTag) + path + ": " +
+                                 Failure::FromErrno(err, path).Text() +
+                                 std::string(kNotUsed));
+    } else if (err != ENOENT) {
+      config.errors_.push_back(
           Unusable(path, Failure::FromErrno(err, path).Text()));
     }
     return config;
   }
   if (!S_ISREG(st.st_mode)) {
-    config.warnings_.push_back(Unusable(path, KindOf(st.st_mode), " "));
+    config.errors_.push_back(Unusable(path, KindOf(st.st_mode), " "));
+    return config;
+  }
+  if (st.st_size > kMaxConfigBytes) {
+    config.errors_.push_back(
+        Unusable(path, "is larger than 1 MiB, too large for a configuration "
+                       "file", " "));
     return config;
   }
   std::string text;
@@ -110,28 +144,61 @@ ConfigFile ConfigFile::Read(const std::string& path, bool named) {
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
-      config.warnings_.push_back(
+      config.errors_.push_back(
           Unusable(path, Failure::FromErrno(errno, path).Text()));
       return config;
     }
     text.append(buffer, static_cast<size_t>(n));
+    if (static_cast<int64_t>(text.size()) > kMaxConfigBytes) {
+      config.errors_.push_back(Unusable(
+          path, "is larger than 1 MiB, too large for a configuration file",
+          " "));
+      return config;
+    }
   }
-  Result<IniDocument> doc = IniDocument::Parse(text, path);
+  // Editors on Windows start the file with a byte order mark.
+  std::string_view body = text;
+  if (body.substr(0, 3) == "\xEF\xBB\xBF") body.remove_prefix(3);
+  Result<IniDocument> doc = IniDocument::Parse(body, path);
   if (!doc.ok()) {
     // The failure names the file and the line.
-    config.warnings_.push_back(std::string(kTag) + doc.failure().Text() +
-                               std::string(kNotUsed));
+    config.errors_.push_back(std::string(kTag) + doc.failure().Text() +
+                             std::string(kStops));
     return config;
   }
-  config.doc_ = std::move(doc.value());
-  for (const auto& [line, key] : config.doc_->Keys(kSection)) {
+  IniDocument& ini = doc.value();
+  for (const auto& [line, key] : ini.KeysOutside(kSection)) {
+    config.errors_.push_back(std::string(kTag) + path + " line " +
+                             std::to_string(line) + ": key \"" + key +
+                             "\" is outside the [mvupdate] section" +
+                             std::string(kStops));
+  }
+  for (const auto& [line, key] : ini.Keys(kSection)) {
     bool known = false;
     for (std::string_view k : kKeys) known = known || EqualsIgnoreCase(k, key);
     if (!known) {
-      config.warnings_.push_back(std::string(kTag) + path + " line " +
-                                 std::to_string(line) + ": unknown key \"" +
-                                 key + "\"; it is ignored.");
+      config.errors_.push_back(std::string(kTag) + path + " line " +
+                               std::to_string(line) + ": unknown key \"" +
+                               key + "\"" + std::string(kStops));
     }
+  }
+  if (!config.errors_.empty()) return config;
+  config.doc_ = std::move(ini);
+  // A file, or a folder, that others may change must not choose libraries,
+  // files or the TLS setting of a process that may run as root.
+  struct stat folder;
+  std::string parent = path.substr(0, path.find_last_of('/') + 1);
+  if (OthersMayWrite(st, false) ||
+      (::stat(parent.empty() ? "." : parent.c_str(), &folder) == 0 &&
+       OthersMayWrite(folder, true))) {
+    config.guarded_ignored_ = true;
+    config.errors_.push_back(
+        std::string(kTag) + path +
+        (OthersMayWrite(st, false) ? "" : "'s folder") +
+        " may be changed by other users than its owner and root; its keys "
+        "that choose files, libraries, sites, TLS and the database login are "
+        "ignored (let only its owner write it: chmod go-w)" +
+        std::string(kStops));
   }
   // Group and owner may read the database password, nobody else.
   if (config.Get("DatabasePassword") && (st.st_mode & S_IROTH) != 0) {
@@ -145,6 +212,11 @@ ConfigFile ConfigFile::Read(const std::string& path, bool named) {
 
 std::optional<std::string> ConfigFile::Get(std::string_view key) const {
   if (!doc_) return std::nullopt;
+  if (guarded_ignored_) {
+    for (std::string_view k : kGuardedKeys) {
+      if (EqualsIgnoreCase(k, key)) return std::nullopt;
+    }
+  }
   const std::string* value = doc_->Find(kSection, key);
   if (value == nullptr) return std::nullopt;
   return *value;

@@ -39,6 +39,11 @@ struct MultiCleanup {
 };
 using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
 
+struct ShareCleanup {
+  void operator()(CURLSH* share) const { curl_share_cleanup(share); }
+};
+using ShareHandle = std::unique_ptr<CURLSH, ShareCleanup>;
+
 // Progress reaches the window at most this often.
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 // Large reads and writes keep the per-byte cost of a transfer low.
@@ -207,7 +212,8 @@ void InitCurlOnce() {
 
 class CurlFtpComponent final : public FtpComponent {
  public:
-  explicit CurlFtpComponent(MultiHandle multi) : multi_(std::move(multi)) {}
+  CurlFtpComponent(MultiHandle multi, ShareHandle share)
+      : multi_(std::move(multi)), share_(std::move(share)) {}
   ~CurlFtpComponent() override { Abort(); }
 
   int16_t State() const override { return state_; }
@@ -306,8 +312,8 @@ class CurlFtpComponent final : public FtpComponent {
   // Follows a redirect of a probe to HTTPS on the same host; true when a
   // new probe was started.
   bool FollowRedirect(std::unique_ptr<Request>& r, long reply);
-  // With MVUPDATE_FTP_TLS=try, a login that failed for want of TLS is made
-  // again without it; true when that was started.
+  // With FTP_TLS=try, a login the site refused AUTH TLS for is made again
+  // without TLS; true when that was started.
   bool RetryWithoutTls(const Completion& done);
 
   static size_t OnWrite(char* data, size_t size, size_t count, void* user);
@@ -317,6 +323,10 @@ class CurlFtpComponent final : public FtpComponent {
                         curl_off_t ultotal, curl_off_t ulnow);
 
   MultiHandle multi_;
+  // The TLS sessions of the session's requests: each request is a handle of
+  // its own, and a data connection's TLS must resume the control
+  // connection's session (sites at their defaults refuse it otherwise).
+  ShareHandle share_;
   std::unique_ptr<Request> active_;
   std::deque<Completion> pending_;
   int16_t state_ = 0;
@@ -359,6 +369,7 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
   curl_easy_setopt(e, CURLOPT_USERNAME, user_.c_str());
   curl_easy_setopt(e, CURLOPT_PASSWORD, password_.c_str());
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_SHARE, share_.get());
   curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &CloseOnExec);
   // One CWD per folder, and ".." sent as it stands: the path is already
   // resolved here, so a ".." left in it means the login folder's parent.
@@ -437,6 +448,15 @@ void CurlFtpComponent::Start(std::unique_ptr<Request> request,
 void CurlFtpComponent::Connect(std::string_view host, std::string_view user,
                                std::string_view password) {
   if (Refuse(kFtpMethodConnect, false)) return;
+  // A line break would end USER or PASS early and send the rest as a
+  // command of its own.
+  constexpr std::string_view kBreaks("\r\n\0", 3);
+  if (user.find_first_of(kBreaks) != std::string_view::npos ||
+      password.find_first_of(kBreaks) != std::string_view::npos) {
+    return Queue(kFtpMethodConnect, kFtpFailed,
+                 "The user name or password holds a line break or NUL "
+                 "character; nothing was sent.");
+  }
   host_ = TrimSpaces(host);
   user_ = user;
   password_ = password;
@@ -498,7 +518,9 @@ void CurlFtpComponent::StartConnect() {
 
 bool CurlFtpComponent::RetryWithoutTls(const Completion& done) {
   if (FtpTls() != TlsMode::kTry || use_ssl_ != CURLUSESSL_ALL) return false;
-  if (done.code != kFtpTlsRefused && done.code != kFtpTlsFailed) return false;
+  // Only a site that does not offer TLS: one that offers it and fails to
+  // prove who it is never gets the password in clear.
+  if (done.code != kFtpTlsRefused) return false;
   tls_note_ = done.text +
               " The session goes on without TLS: the password "
               "and the files cross the network unencrypted.";
@@ -661,6 +683,7 @@ void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
   curl_easy_setopt(e, CURLOPT_NOBODY, 0L);
   curl_easy_setopt(e, CURLOPT_FILETIME, 0L);
   curl_easy_setopt(e, CURLOPT_PRIVATE, r.get());
+  curl_easy_setopt(e, CURLOPT_SHARE, share_.get());
   // REST: the site sends the rest of the file only.
   curl_easy_setopt(e, CURLOPT_RESUME_FROM_LARGE,
                    static_cast<curl_off_t>(r->offset));
@@ -1007,7 +1030,9 @@ Completion CurlFtpComponent::Describe(const Request& r, CURLcode result,
                   "TLS with the FTP site " + host_ + " failed: " +
                       (r.error[0] ? std::string(r.error)
                                   : std::string(curl_easy_strerror(result))) +
-                      ".");
+                      (r.method == kFtpMethodConnect
+                           ? "; the user name and password were not sent."
+                           : "."));
     case CURLE_COULDNT_RESOLVE_HOST:
       return make(kFtpHostNotFound, "The FTP site " + host_ +
                                         " was not found (its name could "
@@ -1206,8 +1231,14 @@ int CurlFtpComponent::OnProgress(void* user, curl_off_t dltotal,
 std::unique_ptr<FtpComponent> MakeCurlFtpComponent() {
   InitCurlOnce();
   MultiHandle multi(curl_multi_init());
-  if (!multi) return nullptr;
-  return std::make_unique<CurlFtpComponent>(std::move(multi));
+  ShareHandle share(curl_share_init());
+  if (!multi || !share) return nullptr;
+  // One thread uses the share: no lock functions are needed.
+  if (curl_share_setopt(share.get(), CURLSHOPT_SHARE,
+                        CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK) {
+    return nullptr;
+  }
+  return std::make_unique<CurlFtpComponent>(std::move(multi), std::move(share));
 }
 
 }  // namespace mv

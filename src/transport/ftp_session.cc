@@ -97,7 +97,8 @@ bool FtpSession::RunMethod(FtpMethod method, double limit_seconds,
                  " s (retry " + std::to_string(retry) + " of " +
                  std::to_string(retries) + ").");
     PumpFor(window_, pause);
-    pause *= 2;
+    // Doubling, but never more than a minute between two tries.
+    pause = std::min(pause * 2, std::chrono::milliseconds(60000));
   }
 }
 
