@@ -70,8 +70,8 @@ void StartUp(Form& form) {
   InitMode(s, form.log);
   InitFTPControl(form.session, s, form.log, form.make_ftp_component);
   // A configuration that cannot be trusted does not reach the database.
-  if (usable && !LoadCustomerInfo(s.connection_string, form.customer, form.log, true,
-                        &form.window)) {
+  if (usable && !LoadCustomerInfo(s.connection_string, form.customer, form.log,
+                                  true, &form.window)) {
     form.log.LogMessage(
         kLevelError, "***Error SQL DB*** Could not load customer information.",
         kStampedLine);

@@ -44,9 +44,15 @@ constexpr std::string_view kKeys[] = {
 // Keys that choose a file, a library, a site or a security setting: a file
 // that others may change must not decide them.
 constexpr std::string_view kGuardedKeys[] = {
-    "DEFAULT_FTP_PRIMARY", "DEFAULT_FTP_ALTERNATE", "FTP_TLS",
-    "FTP_CA_FILE",         "REGISTRY",              "UNC_ROOT",
-    "DEFAULT_INSTALL_PATH", "ODBCSYSINI",           "DatabaseUser",
+    "DEFAULT_FTP_PRIMARY",
+    "DEFAULT_FTP_ALTERNATE",
+    "FTP_TLS",
+    "FTP_CA_FILE",
+    "REGISTRY",
+    "UNC_ROOT",
+    "DEFAULT_INSTALL_PATH",
+    "ODBCSYSINI",
+    "DatabaseUser",
     "DatabasePassword",
 };
 
@@ -133,8 +139,10 @@ ConfigFile ConfigFile::Read(const std::string& path, bool named) {
   }
   if (st.st_size > kMaxConfigBytes) {
     config.errors_.push_back(
-        Unusable(path, "is larger than 1 MiB, too large for a configuration "
-                       "file", " "));
+        Unusable(path,
+                 "is larger than 1 MiB, too large for a configuration "
+                 "file",
+                 " "));
     return config;
   }
   std::string text;
@@ -178,8 +186,8 @@ ConfigFile ConfigFile::Read(const std::string& path, bool named) {
     for (std::string_view k : kKeys) known = known || EqualsIgnoreCase(k, key);
     if (!known) {
       config.errors_.push_back(std::string(kTag) + path + " line " +
-                               std::to_string(line) + ": unknown key \"" +
-                               key + "\"" + std::string(kStops));
+                               std::to_string(line) + ": unknown key \"" + key +
+                               "\"" + std::string(kStops));
     }
   }
   if (!config.errors_.empty()) return config;

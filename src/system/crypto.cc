@@ -1,5 +1,15 @@
 #include "system/crypto.h"
 
+#ifdef _WIN32
+#include <windows.h>
+// windows.h first
+#include <bcrypt.h>
+#else
+#include <openssl/evp.h>
+#endif
+
+#include <algorithm>
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
@@ -22,23 +32,78 @@ const unsigned char* Bytes(std::string_view s) {
 
 }  // namespace
 
-Sha256::Sha256() {
+#ifdef _WIN32
+
+struct Sha256::State {
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  ~State() {
+    if (hash) BCryptDestroyHash(hash);
+  }
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {
   InitSodiumOnce();
-  crypto_hash_sha256_init(&state_);
+  // One provider for the process, never closed.
+  static BCRYPT_ALG_HANDLE provider = [] {
+    BCRYPT_ALG_HANDLE opened = nullptr;
+    BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+    return opened;
+  }();
+  if (!provider || !BCRYPT_SUCCESS(BCryptCreateHash(
+                       provider, &state_->hash, nullptr, 0, nullptr, 0, 0))) {
+    std::abort();  // no digest, no safe way on
+  }
 }
 
 void Sha256::Update(const void* data, size_t size) {
-  crypto_hash_sha256_update(&state_, static_cast<const unsigned char*>(data),
-                            size);
+  auto* bytes = static_cast<unsigned char*>(const_cast<void*>(data));
+  while (size > 0) {
+    ULONG piece = static_cast<ULONG>(std::min<size_t>(size, 1u << 30));
+    BCryptHashData(state_->hash, bytes, piece, 0);
+    bytes += piece;
+    size -= piece;
+  }
 }
 
 std::string Sha256::HexDigest() {
-  unsigned char digest[crypto_hash_sha256_BYTES];
-  crypto_hash_sha256_final(&state_, digest);
-  char hex[2 * crypto_hash_sha256_BYTES + 1];
+  unsigned char digest[32];
+  BCryptFinishHash(state_->hash, digest, sizeof digest, 0);
+  char hex[2 * sizeof digest + 1];
   sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
   return hex;
 }
+
+#else
+
+struct Sha256::State {
+  EVP_MD_CTX* context = EVP_MD_CTX_new();
+  ~State() { EVP_MD_CTX_free(context); }
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {
+  InitSodiumOnce();
+  if (!state_->context ||
+      EVP_DigestInit_ex(state_->context, EVP_sha256(), nullptr) != 1) {
+    std::abort();  // no digest, no safe way on
+  }
+}
+
+void Sha256::Update(const void* data, size_t size) {
+  EVP_DigestUpdate(state_->context, data, size);
+}
+
+std::string Sha256::HexDigest() {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_DigestFinal_ex(state_->context, digest, &length);
+  char hex[2 * EVP_MAX_MD_SIZE + 1];
+  sodium_bin2hex(hex, sizeof hex, digest, length);
+  return hex;
+}
+
+#endif
+
+Sha256::~Sha256() = default;
 
 namespace {
 
@@ -117,6 +182,8 @@ bool VerifyEd25519(std::string_view signature, std::string_view message,
 
 std::optional<std::string> DecodeBase64(std::string_view text) {
   text = TrimWhitespace(text);
+  // libsodium must not be given the null buffer of an empty vector.
+  if (text.empty()) return std::string();
   std::vector<unsigned char> out(text.size());
   size_t length = 0;
   const char* end = nullptr;

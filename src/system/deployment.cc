@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 
 #include "system/config.h"
 #include "system/text.h"
@@ -41,7 +41,8 @@ double Seconds(const char* name, const char* built_in,
   std::string text = Value(name, built_in);
   char* end = nullptr;
   double v = std::strtod(text.c_str(), &end);
-  if (end != text.c_str() && *end == '\0' && v > kMaxSeconds) {
+  if (end != text.c_str() && *end == '\0' && std::isfinite(v) &&
+      v > kMaxSeconds) {
     if (note) {
       *note = Origin(name) + "=" + text + " is more than a day; " +
               std::to_string(static_cast<long>(kMaxSeconds)) +
@@ -71,16 +72,15 @@ int Count(const char* name, const char* built_in, std::string* note = nullptr) {
   if (number && (v > kMaxRetries || errno == ERANGE)) {
     if (note) {
       *note = Origin(name) + "=" + text + " is more than " +
-              std::to_string(kMaxRetries) + "; " +
-              std::to_string(kMaxRetries) + " is used.";
+              std::to_string(kMaxRetries) + "; " + std::to_string(kMaxRetries) +
+              " is used.";
     }
     return static_cast<int>(kMaxRetries);
   }
   if (!number) {
     if (note) {
       *note = Origin(name) + "=" + text +
-              " is not a whole number; the built-in " + built_in +
-              " is used.";
+              " is not a whole number; the built-in " + built_in + " is used.";
     }
     v = std::strtol(built_in, nullptr, 10);
   }

@@ -334,8 +334,23 @@ Status ReadInto(int fd, const std::string& path, Sha256& digest) {
 
 }  // namespace
 
+std::string SizeText(int64_t bytes) {
+  if (bytes > 0 && bytes % (1 << 20) == 0) {
+    return std::to_string(bytes >> 20) + " MiB";
+  }
+  if (bytes > 0 && bytes % 1024 == 0)
+    return std::to_string(bytes >> 10) + " KiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+Failure TooLarge(std::string_view native, int64_t max_bytes) {
+  return Failure(kOverflow, std::string(native) + " is larger than " +
+                                SizeText(max_bytes) +
+                                "; a file that large is refused");
+}
+
 Status CopyFile(std::string_view from_native, std::string_view to_native,
-                Sha256* digest) {
+                Sha256* digest, int64_t max_bytes) {
   if (Status s = CheckUsablePath(from_native); !s.ok()) return s;
   if (Status s = CheckUsablePath(to_native); !s.ok()) return s;
   std::string from = ResolveCase(from_native);
@@ -353,8 +368,12 @@ Status CopyFile(std::string_view from_native, std::string_view to_native,
     }
     if (S_ISDIR(dst.st_mode)) return Failure(kPathFileAccessError);
   }
+  if (max_bytes > 0 && src.st_size > max_bytes) {
+    return TooLarge(from, max_bytes);
+  }
   return ReplaceFile(to, src.st_mode & 07777, [&](int out) -> Status {
     std::vector<char> buf(1 << 16);
+    int64_t copied = 0;  // a file that grows while copied is caught too
     for (;;) {
       ssize_t n = ::read(in.get(), buf.data(), buf.size());
       if (n < 0) {
@@ -362,6 +381,10 @@ Status CopyFile(std::string_view from_native, std::string_view to_native,
         return ErrnoFailure(from);
       }
       if (n == 0) return Status::Ok();
+      copied += n;
+      if (max_bytes > 0 && copied > max_bytes) {
+        return TooLarge(from, max_bytes);
+      }
       if (digest) digest->Update(buf.data(), static_cast<size_t>(n));
       if (Status s = WriteAll(out, buf.data(), static_cast<size_t>(n), to);
           !s.ok()) {
@@ -434,7 +457,7 @@ Status WriteFileAtomically(std::string_view native, std::string_view contents,
   });
 }
 
-Result<std::string> ReadWholeFile(std::string_view native) {
+Result<std::string> ReadWholeFile(std::string_view native, int64_t max_bytes) {
   if (Status s = CheckUsablePath(native); !s.ok()) return s.failure();
   std::string path = ResolveCase(native);
   Result<UniqueFd> opened = OpenOrdinaryFile(path);
@@ -450,6 +473,9 @@ Result<std::string> ReadWholeFile(std::string_view native) {
     }
     if (n == 0) break;
     out.append(buf, static_cast<size_t>(n));
+    if (max_bytes > 0 && std::ssize(out) > max_bytes) {
+      return TooLarge(path, max_bytes);
+    }
   }
   return out;
 }

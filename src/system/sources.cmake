@@ -2,6 +2,13 @@ find_package(PkgConfig REQUIRED)
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET GLOBAL libsodium)
 find_package(Threads REQUIRED)
 target_link_libraries(mvcore PUBLIC PkgConfig::SODIUM Threads::Threads)
+# SHA-256 from libcrypto's EVP interface (BCrypt on Windows).
+if(WIN32)
+  target_link_libraries(mvcore PUBLIC bcrypt)
+else()
+  find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+  target_link_libraries(mvcore PUBLIC OpenSSL::Crypto)
+endif()
 
 target_sources(mvcore PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/config.cc

@@ -181,6 +181,16 @@ std::string_view UrlHost(std::string_view url) {
   return url.substr(0, url.find('/'));
 }
 
+// Whether an FTP site's refusal of a login asks for TLS ("530 Non-anonymous
+// sessions must use encryption.", "530 SSL/TLS required").
+bool AsksForTls(std::string_view reply) {
+  std::string text = ToLowerAscii(reply);
+  for (const char* word : {"encrypt", "tls", "ssl", "secure"}) {
+    if (text.find(word) != std::string::npos) return true;
+  }
+  return false;
+}
+
 // The HTTP date a validator of a file's time takes (If-Range).
 std::string HttpDate(int64_t time) {
   std::time_t t = static_cast<std::time_t>(time);
@@ -259,6 +269,12 @@ class CurlFtpComponent final : public FtpComponent {
     // ListNames: the listing as received.
     std::string listing;
     int local_errno = 0;  // why the local file could not be used
+    // GetFile: the size limit (0: none) and the bytes received so far.
+    int64_t limit = 0;
+    int64_t received = 0;
+    bool too_large = false;
+    // An FTP site's last reply line, for the failure's text.
+    std::string last_reply;
     // Movement, for progress and stall detection.
     double stall_seconds = 0;
     double answer_seconds = 0;
@@ -318,6 +334,7 @@ class CurlFtpComponent final : public FtpComponent {
 
   static size_t OnWrite(char* data, size_t size, size_t count, void* user);
   static size_t OnListing(char* data, size_t size, size_t count, void* user);
+  static size_t OnReply(char* data, size_t size, size_t count, void* user);
   static size_t OnRead(char* data, size_t size, size_t count, void* user);
   static int OnProgress(void* user, curl_off_t dltotal, curl_off_t dlnow,
                         curl_off_t ultotal, curl_off_t ulnow);
@@ -395,7 +412,13 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
   // What a request receives is dropped unless it sets a writer of its own
   // (libcurl would write it to standard output).
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Discard);
-  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Discard);
+  if (web_) {
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Discard);
+  } else {
+    // An FTP site's replies come here: the last one names a failure's cause.
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CurlFtpComponent::OnReply);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, r.get());
+  }
   if (web_) {
     // Basic authentication, over HTTPS unless the address says http://;
     // an answer of 400 or more ends the request without its body, and
@@ -405,10 +428,13 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, WholeSeconds(answer_seconds));
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    if (size_limit() > 0) {
-      curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE,
-                       static_cast<curl_off_t>(size_limit()));
-    }
+  }
+  // A file larger than the limit is refused when the site tells its size
+  // first, and otherwise stopped once more has arrived (OnWrite).
+  r->limit = size_limit();
+  if (r->limit > 0) {
+    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(r->limit));
   }
   return r;
 }
@@ -427,7 +453,12 @@ std::string CurlFtpComponent::Url(CURL* easy, const RemotePath& folder,
   std::string url =
       web_ ? base_ + "/"
            : "ftp://" + host_ + "/" + (folder.absolute() ? "%2F" : "");
-  for (const std::string& name : folder.names()) url += escape(name) + "/";
+  for (const std::string& name : folder.names()) {
+    // A web site has nothing above its base: a ".." left above it is no
+    // name to send (an empty URL fails as malformed).
+    if (web_ && name == "..") return "";
+    url += escape(name) + "/";
+  }
   return url + escape(file);
 }
 
@@ -844,6 +875,7 @@ void CurlFtpComponent::Finish(CURLcode result) {
   curl_multi_remove_handle(multi_.get(), r->easy.get());
   long reply = 0;
   curl_easy_getinfo(r->easy.get(), CURLINFO_RESPONSE_CODE, &reply);
+  if (result == CURLE_FILESIZE_EXCEEDED) r->too_large = true;
   Completion done =
       web_ ? DescribeWeb(*r, result, reply) : Describe(*r, result, reply);
   done.reply = static_cast<int>(reply);
@@ -952,7 +984,7 @@ void CurlFtpComponent::CompleteDownload(Request& r, Completion& done) {
     done = LocalFailure(kFtpMethodGetFile, err, r.local, r.target_path, true);
   }
   r.file.Close();
-  if (r.local_errno != 0 || err != 0) {
+  if (r.local_errno != 0 || err != 0 || r.too_large) {
     ::unlink(r.temp_path.c_str());
     ::unlink(r.info_path.c_str());
   }
@@ -983,6 +1015,11 @@ Completion CurlFtpComponent::Describe(const Request& r, CURLcode result,
   };
   bool transfer =
       r.method == kFtpMethodGetFile || r.method == kFtpMethodPutFile;
+  if (r.too_large) {
+    return make(kFtpFailed, "File " + Quoted(r.remote_shown) +
+                                " is larger than " + SizeText(r.limit) +
+                                "; a file that large is refused here.");
+  }
   switch (result) {
     case CURLE_OK:
       return make(0, "");
@@ -1042,6 +1079,13 @@ Completion CurlFtpComponent::Describe(const Request& r, CURLcode result,
                   "Could not connect to the FTP site " + host_ +
                       " (connection refused or site unreachable).");
     case CURLE_LOGIN_DENIED:
+      // vsftpd: "530 Non-anonymous sessions must use encryption."
+      if (AsksForTls(r.last_reply)) {
+        return make(kFtpTlsRefused,
+                    "The FTP site requires TLS for the login of user " +
+                        Quoted(user_) + " (the site answered \"" +
+                        r.last_reply + "\"); set FTP_TLS to try or require.");
+      }
       return make(kFtpLoginRefused, "The FTP site refused the login of user " +
                                         Quoted(user_) +
                                         " (wrong user name or password).");
@@ -1058,10 +1102,19 @@ Completion CurlFtpComponent::Describe(const Request& r, CURLcode result,
                   with_reply("The FTP site refused to store " +
                              Quoted(r.remote_shown)));
     case CURLE_OPERATION_TIMEDOUT:
+      // libcurl reports the site's 421 (service not available) as a time-out.
+      if (reply == 421 || r.last_reply.rfind("421", 0) == 0) {
+        return make(kFtpCannotConnect, "The FTP site " + host_ +
+                                           " is not available now (the site "
+                                           "answered \"" +
+                                           r.last_reply + "\").");
+      }
       return make(kFtpTimedOut, "The FTP site did not answer within " +
                                     SecondsText(r.answer_seconds) +
                                     " seconds.");
     case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:  // a web site's HTTP/2 framing or stream broke off
+    case CURLE_HTTP2_STREAM:
     case CURLE_RECV_ERROR:
     case CURLE_SEND_ERROR:
     case CURLE_GOT_NOTHING:
@@ -1105,15 +1158,10 @@ Completion CurlFtpComponent::DescribeWeb(const Request& r, CURLcode result,
                 "The site " + base_ + " cannot be used now" + answered + ".",
                 true);
   }
-  // The site's root and folders: anything else but a missing folder means
-  // they are there (a site without listings answers 403 for a folder).
-  if ((error || redirect) && !transfer) {
-    if (reply == 404 && r.method == kFtpMethodChangeDirectory) {
-      return make(kFtpFolderNotFound, "Folder " + Quoted(r.folder.Display()) +
-                                          " not found on the FTP site.");
-    }
-    return make(0, "");
-  }
+  // The site's root and folders: any answer but a refused login or a
+  // failing server lets the files decide (a site without listings answers
+  // 403 or 404 for a folder whose files it serves).
+  if ((error || redirect) && !transfer) return make(0, "");
   if (redirect) {
     char* location = nullptr;
     curl_easy_getinfo(r.easy.get(), CURLINFO_REDIRECT_URL, &location);
@@ -1134,12 +1182,6 @@ Completion CurlFtpComponent::DescribeWeb(const Request& r, CURLcode result,
     }
     return make(kFtpFailed, "The site refused to send " +
                                 Quoted(r.remote_shown) + answered + ".");
-  }
-  if (result == CURLE_FILESIZE_EXCEEDED) {
-    return make(kFtpFailed, "File " + Quoted(r.remote_shown) +
-                                " is larger than " +
-                                std::to_string(size_limit() >> 20) +
-                                " MiB; a file that large is refused here.");
   }
   return Describe(r, result, reply);
 }
@@ -1167,6 +1209,12 @@ size_t CurlFtpComponent::OnWrite(char* data, size_t size, size_t count,
   auto* r = static_cast<Request*>(user);
   size_t total = size * count;
   size_t left = total;
+  if (r->limit > 0 &&
+      r->offset + r->received + static_cast<int64_t>(total) > r->limit) {
+    r->too_large = true;
+    return 0;  // makes libcurl end the transfer with a write error
+  }
+  r->received += static_cast<int64_t>(total);
   while (left > 0) {
     if (r->digest && left == total) r->digest->Update(data, total);
     ssize_t n = ::write(r->file.get(), data, left);
@@ -1187,6 +1235,21 @@ size_t CurlFtpComponent::OnListing(char* data, size_t size, size_t count,
   size_t total = size * count;
   if (r->listing.size() + total > kMaxListing) return 0;
   r->listing.append(data, total);
+  return total;
+}
+
+size_t CurlFtpComponent::OnReply(char* data, size_t size, size_t count,
+                                 void* user) {
+  auto* r = static_cast<Request*>(user);
+  size_t total = size * count;
+  // "421 Too many connections": printable text only, and not too much.
+  std::string line;
+  for (size_t i = 0; i < total && line.size() < 200; ++i) {
+    unsigned char c = static_cast<unsigned char>(data[i]);
+    if (c == '\r' || c == '\n') break;
+    line += c >= ' ' && c != 0x7f ? static_cast<char>(c) : '?';
+  }
+  if (!line.empty()) r->last_reply = std::move(line);
   return total;
 }
 

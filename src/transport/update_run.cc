@@ -106,9 +106,10 @@ bool AlternateDiffers(const CustomerUpdateInfo& c) {
 void RunOnSite(const RunContext& run, const Site& site, const Site* fallback) {
   run.log.Info(site.connect_line);
   int32_t level = fallback ? kLevelWarning : kLevelError;
-  run.site.set_failure_level(level);
-  bool connected = site.connect(run, level);
-  run.site.set_failure_level(kLevelError);
+  bool connected = [&] {
+    SessionScope scope(run.site, level);
+    return site.connect(run, level);
+  }();
   if (!connected && fallback) {
     run.log.Warning(
         "!!! Primary FTP site not reachable; trying the alternate FTP site.");

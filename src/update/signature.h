@@ -5,6 +5,7 @@
 #ifndef MVUPDATE_UPDATE_SIGNATURE_H_
 #define MVUPDATE_UPDATE_SIGNATURE_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,9 @@
 #include "system/install_settings.h"
 
 namespace mv {
+
+// The largest signature file read: minisign's are a few hundred bytes.
+inline constexpr int64_t kMaxSignatureBytes = 16 * 1024;
 
 // A minisign public key: the key line of a .pub file is the base64 of the
 // algorithm ("Ed"), an 8-byte key id and the 32-byte Ed25519 key.
@@ -56,19 +60,22 @@ enum class Verdict {
   kBadTrustedComment  // the trusted comment was changed
 };
 
-// Checks `data` against its signature file (nothing when there is none).
+// Checks `data` against its signature file (nothing when there is none)
+// with every key whose id the signature names. When none verifies,
+// `failed_key` gets the number (from 1) of the first key that failed.
 Verdict VerifySignature(std::string_view data,
                         const std::optional<std::string>& signature_text,
-                        const std::vector<PublicKey>& keys);
+                        const std::vector<PublicKey>& keys,
+                        int* failed_key = nullptr);
 
 // What a verdict means, for the Error line that stops a run.
 std::string DescribeVerdict(Verdict verdict);
 
 // Checks the update control file `path` against `path` + ".minisig" and the
 // keys pinned in `settings`. Without pinned keys it says, at Warning level,
-// that updates are not verified, and gives true. With them it gives true
-// only for a valid signature by a pinned key, and logs an Error line naming
-// the problem otherwise.
+// that updates are not verified, and gives true. With them (also when the
+// value holds no usable key) it gives true only for a valid signature by a
+// pinned key, and logs an Error line naming the problem otherwise.
 bool CheckControlFileSignature(const InstallSettings& settings,
                                const std::string& path, RunLog& log);
 

@@ -188,6 +188,9 @@ TEST(FtpSessionTest, FailuresTellWhatHappened) {
   FtpServer& site = Site();
   const std::string refused = "127.0.0.1:" + std::to_string(RefusingPort());
   SilentServer silent;  // accepts connections and says nothing
+  SilentServer busy({"421 Too many connections (8) from this IP"});
+  SilentServer tls_only(
+      {"220 FTP", "530 Non-anonymous sessions must use encryption."});
   site.Put("Merivane/Update/MVUpdate.dat", "x");
   const std::string nf = " not found on the FTP site.",
                     m = "Merivane\\Update\\MVUpdate.dat";
@@ -201,6 +204,12 @@ TEST(FtpSessionTest, FailuresTellWhatHappened) {
        "1002-The FTP site did not answer within 2 seconds."},
       {'C', site.host(), "no", "1006-The FTP site refused the login of user "
                                "\"merivane\" (wrong user name or password)."},
+      {'C', busy.host(), "p", "1005-The FTP site " + busy.host() + " is not "
+       "available now (the site answered \"421 Too many connections (8) from "
+       "this IP\")."},
+      {'C', tls_only.host(), "p", "1015-The FTP site requires TLS for the "
+       "login of user \"merivane\" (the site answered \"530 Non-anonymous "
+       "sessions must use encryption.\"); set FTP_TLS to try or require."},
       {'C', site.host() + "/x@y", "p",
        "1012-\"" + site.host() + "/x@y\" is not a valid FTP site address."},
       {'D', "Merivane\\Nope", "", "1007-Folder \"Merivane/Nope\"" + nf},
@@ -276,17 +285,35 @@ TEST(FtpSessionTest, WebSite) {
   EXPECT_EQ(ReadFile(web.Path("Merivane/C1001/Status 1.txt")), "report");
   s.in.window.lines.clear();
   EXPECT_FALSE(f.GetFile("M", "Nope.zip"));
-  EXPECT_FALSE(f.ChangeDirectory("Nope"));
+  // A folder the site answers 404 for: its files decide.
+  EXPECT_TRUE(f.ChangeDirectory("Nope"));
+  EXPECT_FALSE(f.GetFile("M", "x"));
+  EXPECT_FALSE(f.ChangeDirectory("..\\..\\..\\.."));  // above the site
+  EXPECT_TRUE(f.ChangeDirectory("\\Merivane\\C1001"));
   EXPECT_FALSE(f.GetFile("M", "..\\..\\moved\\x"));
+  // A file larger than the limit, sent without its size, is stopped and
+  // nothing of it kept.
+  web.Put("Merivane/Update/Big.dat", std::string((1 << 20) + 1, 'b'));
+  f.set_size_limit(1 << 20);
+  EXPECT_FALSE(f.GetFile("Big.dat", "\\chunked\\Merivane\\Update\\Big.dat"));
+  f.set_size_limit(0);
+  EXPECT_FALSE(fs::exists(".Big.dat.mvpartial"));
+  EXPECT_EQ(web.Log().back(), "GET /chunked/Merivane/Update/Big.dat 200");
+  for (const std::string& request : web.Log()) {
+    EXPECT_EQ(request.find(".."), std::string::npos) << request;
+  }
   f.Disconnect();
   EXPECT_FALSE(f.Connect(web.url(), web.user, "wrong"));
   EXPECT_EQ(s.in.window.lines,
             (Lines{"1008-File \"Merivane/C1001/Nope.zip\"" + nf,
-                   "1007-Folder \"Merivane/C1001/Nope\"" + nf,
+                   "1008-File \"Merivane/C1001/Nope/x\"" + nf,
+                   "1014-A name in \"..\" cannot be used on an FTP site.",
                    "1014-The site sends \"moved/x\" to \"https://127.0.0.2:" +
                        web.host().substr(10) +
                        "/\", which is not HTTPS on the same host; it is not "
                        "followed.",
+                   "1014-File \"/chunked/Merivane/Update/Big.dat\" is larger "
+                   "than 1 MiB; a file that large is refused here.",
                    "1006-The FTP site refused the login of user \"c1001\" "
                    "(wrong user name or password)."}));
   // Plain HTTP is said to be so, and refused when TLS is required; an
