@@ -308,7 +308,7 @@ TEST(FtpSessionTest, WebSite) {
             (Lines{"1008-File \"Merivane/C1001/Nope.zip\"" + nf,
                    "1008-File \"Merivane/C1001/Nope/x\"" + nf,
                    "1014-A name in \"..\" cannot be used on an FTP site.",
-                   "1014-The site sends \"moved/x\" to \"https://127.0.0.2:" +
+                   "1014-The site sends \"/moved/x\" to \"https://127.0.0.2:" +
                        web.host().substr(10) +
                        "/\", which is not HTTPS on the same host; it is not "
                        "followed.",
