@@ -163,16 +163,12 @@ bool CheckControlFileSignature(const InstallSettings& settings,
     return true;
   }
   std::string why = DescribeVerdict(verdict);
-  if (failed_key > 0) {
+  if (verdict == Verdict::kBadSignature && failed_key > 0) {
     // The key is named: two pinned keys may share an id.
-    std::string key = "key " + std::to_string(failed_key) + " of " +
-                      std::to_string(trusted.keys.size()) +
-                      " in UpdatePublicKeys";
-    why = verdict == Verdict::kBadSignature
-              ? "its signature does not match " + key +
-                    ": the file was changed after it was signed, or that "
-                    "key did not sign it"
-              : why + " (checked with " + key + ")";
+    why = "its signature does not match key " + std::to_string(failed_key) +
+          " of " + std::to_string(trusted.keys.size()) +
+          " in UpdatePublicKeys: the file was changed after it was signed, "
+          "or that key did not sign it";
   }
   log.Error("!!! The update control file was not used: " + why +
             ". Nothing was installed.");
