@@ -110,7 +110,7 @@ TEST(StartUpTest, DatabaseLoginFromTheConfigurationFile) {
        "password authentication failed for user \"site\""},
       {"", 0600, "role \"qorin\" is not permitted to log in"},
       // Only the whole password is masked: the message stays readable.
-      {"DatabaseUser=site\nDatabasePassword=p w;{x}}yp", 0600,
+      {"DatabaseUser=site\nDatabasePassword=pass;w}rd", 0600,
        "password authentication failed for user \"site\""},
   };
   for (const auto& [config, mode, shown] : cases) {
