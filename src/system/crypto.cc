@@ -125,10 +125,24 @@ BackgroundSha256::~BackgroundSha256() {
 }
 
 void BackgroundSha256::Update(const void* data, size_t size) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] { return queued_bytes_ < kMaxQueuedBytes; });
-  queue_.emplace_back(static_cast<const char*>(data), size);
-  queued_bytes_ += size;
+  std::string piece;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return queued_bytes_ < kMaxQueuedBytes; });
+    if (!spare_.empty()) {
+      piece = std::move(spare_.back());
+      spare_.pop_back();
+    }
+  }
+  // Into a buffer used before, outside the lock: a fresh buffer of this
+  // size is mapped anew and faults its pages in one by one, which cost as
+  // much as the digest itself.
+  piece.assign(static_cast<const char*>(data), size);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queued_bytes_ += size;
+    queue_.push_back(std::move(piece));
+  }
   changed_.notify_all();
 }
 
@@ -146,6 +160,7 @@ void BackgroundSha256::Work() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       queued_bytes_ -= piece.size();
+      spare_.push_back(std::move(piece));
     }
     changed_.notify_all();
   }

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace mv {
 
@@ -58,6 +59,7 @@ class BackgroundSha256 {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::string> queue_;
+  std::vector<std::string> spare_;  // digested buffers, for the next pieces
   size_t queued_bytes_ = 0;
   bool done_ = false;
   std::thread worker_;
