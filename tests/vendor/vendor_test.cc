@@ -1,0 +1,203 @@
+// mvupdate-vendor end to end: publishing into a folder and over FTP, FTPS
+// and HTTPS (the real minisign checks what it signed), lint's faults, and
+// the fleet's table, CSV and page.
+#include <gtest/gtest.h>
+#include <sodium.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "support/child_process.h"
+#include "support/ftp_server.h"
+#include "support/sandbox.h"
+#include "support/tls_site.h"
+#include "system/crypto.h"
+
+namespace mv {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Ran {
+  int status;
+  std::string out;  // standard output, then standard error
+};
+
+// Runs the tool with `env` ("NAME=value") added to the environment.
+Ran Vendor(const std::vector<std::string>& args,
+           const std::vector<std::string>& env = {}) {
+  std::vector<std::string> argv = {"env"};
+  argv.insert(argv.end(), env.begin(), env.end());
+  argv.push_back(MVUPDATE_VENDOR);
+  argv.insert(argv.end(), args.begin(), args.end());
+  ChildProcess tool(argv);
+  int status = tool.Wait();
+  return {status, tool.out() + tool.err()};
+}
+
+// True when the real minisign accepts the site's control file and
+// signature for `public_key`.
+bool MinisignVerifies(const std::string& update_folder,
+                      const std::string& public_key) {
+  std::string command = "minisign -Vq -P '" + public_key + "' -m '" +
+                        update_folder + "/MVUpdate.dat' >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+// A minisign key with the password "pw": minisign's own key pair, its
+// secret key encrypted here with cheap scrypt limits (minisign's own take a
+// GiB and seconds), checked by letting minisign sign with it.
+struct EncryptedKey {
+  MinisignKey plain;
+  TempFolder folder;
+  std::string secret = folder / "e.sec", public_key = plain.public_key();
+  EncryptedKey() {
+    std::vector<std::string> lines = ReadLines(plain.secret_key_file());
+    std::string key = *DecodeBase64(lines.at(1));
+    auto* bytes = reinterpret_cast<unsigned char*>(key.data());
+    // Algorithm, KDF, checksum algorithm, salt, limits; key number, secret
+    // key, checksum.
+    unsigned char* salt = bytes + 6;
+    unsigned char* keynum_sk = bytes + 54;
+    key.replace(2, 2, "Sc");
+    randombytes_buf(salt, 32);
+    const uint64_t ops = 1 << 19, mem = 1 << 24;
+    for (int i = 0; i < 8; ++i) {
+      bytes[38 + i] = static_cast<unsigned char>(ops >> (8 * i));
+      bytes[46 + i] = static_cast<unsigned char>(mem >> (8 * i));
+    }
+    crypto_generichash_state state;
+    crypto_generichash_init(&state, nullptr, 0, 32);
+    crypto_generichash_update(&state, bytes, 2);
+    crypto_generichash_update(&state, keynum_sk, 72);
+    crypto_generichash_final(&state, keynum_sk + 72, 32);
+    unsigned char stream[104];
+    EXPECT_EQ(crypto_pwhash_scryptsalsa208sha256(stream, sizeof stream, "pw", 2,
+                                                 salt, ops, mem),
+              0);
+    for (size_t i = 0; i < sizeof stream; ++i) keynum_sk[i] ^= stream[i];
+    std::string encoded(sodium_base64_ENCODED_LEN(key.size(), 1), '\0');
+    sodium_bin2base64(encoded.data(), encoded.size(), bytes, key.size(), 1);
+    encoded.resize(encoded.find('\0'));
+    WriteFile(secret, lines[0] + "\n" + encoded + "\n");
+    WriteFile(folder / "f", "f");
+    std::string sign = "echo pw | minisign -S -s '" + secret + "' -m '" +
+                       (folder / "f") + "' >/dev/null 2>&1";
+    EXPECT_EQ(std::system(sign.c_str()), 0) << "minisign refuses the key";
+  }
+};
+
+std::string Section(int n, const std::string& comment,
+                    const std::vector<std::pair<std::string, std::string>>&
+                        files,  // name, contents
+                    const std::string& run = "") {
+  std::string text =
+      "[UPDATE " + std::to_string(n) + "]\r\nUSERCOMMENT=" + comment + "\r\n";
+  for (const auto& [name, contents] : files) {
+    text += "SHA256 " + Sha256Of(contents) + " " + name + "\r\nDOWNLOAD " +
+            name + "\r\n";
+    if (name.ends_with(".zip")) text += "UNZIP " + name + " *.*\r\n";
+  }
+  return run.empty() ? text : text + "RUN " + run + "\r\n";
+}
+
+// Publishing adds a section and keeps every byte before it; the signature
+// is minisign's, with the update number and the expiry in its trusted
+// comment; a failed publish leaves the site as it was.
+TEST(VendorTest, PublishIntoAFolder) {
+  TempFolder site, files;
+  MinisignKey plain;
+  EncryptedKey encrypted;
+  const std::string update = site / "Merivane/Update",
+                    zip = MakeZip({{"a.txt", "a"}});
+  // Written by hand: lower case, a comment, no line end at the end.
+  const std::string body = "' by hand\r\n[UPDATE 4]\r\nRUN x",
+                    old = "lastupdate=4\r\n" + body;
+  WriteFile(update + "/MVUpdate.dat", old);
+  WriteFile(files / "Patch5.zip", zip);
+  WriteFile(files / "Setup5.sh", "#!/bin/sh\n");
+  WriteFile(files / "sub/Setup5.sh", "other\n");
+  const std::string section5 =
+      Section(5, "Two files",
+              {{"Patch5.zip", zip}, {"Setup5.sh", "#!/bin/sh\n"}}, "Setup5.sh");
+  const std::vector<std::string> publish5 = {
+      "publish",          site.path(), "--comment",
+      "Two files",        "--run",     "Setup5.sh",
+      "--valid-days",     "30",        files / "Patch5.zip",
+      files / "Setup5.sh"};
+  auto with = [](std::vector<std::string> args, std::vector<std::string> more) {
+    args.insert(args.begin() + 2, more.begin(), more.end());
+    return args;
+  };
+  const std::string pw = "MVUPDATE_VENDOR_KEY_PASSWORD=";
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> env;
+    int status;
+    std::string output;   // a part of it
+    std::string control;  // the control file afterwards
+    std::string signer;   // whose key minisign checks it with
+  } cases[] = {
+      {with(publish5, {"--dry-run"}),
+       {},
+       0,
+       "[UPDATE 5]\nUSERCOMMENT=Two files\n",
+       old,
+       ""},
+      {with(publish5, {"--secret-key", encrypted.secret}),
+       {pw + "wrong"},
+       1,
+       "e.sec: wrong password for the key",
+       old,
+       ""},
+      {with(publish5, {"--secret-key", encrypted.secret}),
+       {pw + "pw"},
+       0,
+       "published update 5",
+       "LASTUPDATE=5\r\n" + body + "\r\n" + section5,
+       encrypted.public_key},
+      // Another file under a name an earlier update uses.
+      {{"publish", site.path(), "--secret-key", plain.secret_key_file(),
+        "--comment", "x", files / "sub/Setup5.sh"},
+       {},
+       1,
+       "Setup5.sh exists with other contents",
+       "LASTUPDATE=5\r\n" + body + "\r\n" + section5,
+       encrypted.public_key},
+      {{"publish", site.path(), "--secret-key", plain.secret_key_file(),
+        "--comment", "x", "--run", "Patch5.zip", files / "Setup5.sh"},
+       {},
+       1,
+       "--run Patch5.zip is not one of the files",
+       "LASTUPDATE=5\r\n" + body + "\r\n" + section5,
+       encrypted.public_key},
+      // The same bytes again are not sent again, and are fine.
+      {{"publish", site.path(), "--secret-key", plain.secret_key_file(),
+        "--comment", "Again", files / "Setup5.sh"},
+       {},
+       0,
+       "published update 6",
+       "LASTUPDATE=6\r\n" + body + "\r\n" + section5 +
+           Section(6, "Again", {{"Setup5.sh", "#!/bin/sh\n"}}),
+       plain.public_key()},
+  };
+  for (const Case& c : cases) {
+    Ran ran = Vendor(c.args, c.env);
+    EXPECT_EQ(ran.status, c.status) << ran.out;
+    EXPECT_NE(ran.out.find(c.output), std::string::npos) << ran.out;
+    EXPECT_EQ(ReadFile(update + "/MVUpdate.dat"), c.control) << c.output;
+    EXPECT_TRUE(c.signer.empty() || MinisignVerifies(update, c.signer));
+  }
+  EXPECT_TRUE(
+      std::regex_search(ReadFile(update + "/MVUpdate.dat.minisig"),
+                        std::regex("\ntrusted comment: mvupdate update=6 "
+                                   "published=20[0-9-]{8}T[0-9:]{8}Z\n")));
+  // No temporary file is left behind.
+  for (const auto& e : fs::directory_iterator(update)) {
+    EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+  }
+}
+
+}  // namespace
+}  // namespace mv
