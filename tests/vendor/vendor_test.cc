@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <regex>
 
 #include "support/child_process.h"
@@ -196,6 +198,82 @@ TEST(VendorTest, PublishIntoAFolder) {
   // No temporary file is left behind.
   for (const auto& e : fs::directory_iterator(update)) {
     EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+  }
+}
+
+// Over FTP, FTPS and HTTPS (WebDAV PUT and MOVE), as a folder; over FTP
+// also a publish that breaks off between its files, which leaves the old
+// control file and signature in place, and goes through when repeated.
+TEST(VendorTest, PublishOverTheNetwork) {
+  MinisignKey key;
+  TempFolder files;
+  const std::string big(300 * 1024, 'b');
+  WriteFile(files / "Small.txt", "small");
+  WriteFile(files / "Big.bin", big);
+  FtpServer ftp;
+  ASSERT_TRUE(ftp.ok()) << ftp.error();
+  std::unique_ptr<TlsSite> ftps, https;
+  if (TlsSite::Unavailable(TlsSite::Kind::kFtp).empty()) {
+    ftps = std::make_unique<TlsSite>(TlsSite::Options{});
+  }
+  https = std::make_unique<TlsSite>(
+      TlsSite::Options{.kind = TlsSite::Kind::kHttps});
+  using Put = std::function<void(const std::string&, const std::string&)>;
+  struct Case {
+    std::string site, user, password;
+    std::function<std::string(const std::string&)> path;
+    Put put;  // writes a file into the site as its server's user
+  };
+  std::vector<Case> cases = {
+      {"ftp://" + ftp.host(), ftp.user(), ftp.password(),
+       [&](const std::string& rel) { return ftp.Path(rel); },
+       [&](const std::string& rel, const std::string& data) {
+         ftp.Put(rel, data);
+       }},
+      {https->url(), https->user, https->password,
+       [&](const std::string& rel) { return https->Path(rel); },
+       [&](const std::string& rel, const std::string& data) {
+         https->Put(rel, data);
+       }}};
+  if (ftps) {
+    cases.push_back({"ftps://" + ftps->host(), ftps->user, ftps->password,
+                     [&](const std::string& rel) { return ftps->Path(rel); },
+                     [&](const std::string& rel, const std::string& data) {
+                       ftps->Put(rel, data);
+                     }});
+  }
+  const std::string first = "LASTUPDATE=1\r\n[UPDATE 1]\r\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.site);
+    const std::string update = c.path("Merivane/Update");
+    c.put("Merivane/Update/MVUpdate.dat", first);
+    key.Sign(update + "/MVUpdate.dat");
+    c.put("Merivane/Update/MVUpdate.dat.minisig",
+          ReadFile(update + "/MVUpdate.dat.minisig"));
+    const std::vector<std::string> env = {
+        "MVUPDATE_VENDOR_USER=" + c.user,
+        "MVUPDATE_VENDOR_PASSWORD=" + c.password};
+    const std::vector<std::string> publish = {
+        "publish",         c.site,         "--ca-file",
+        TlsSite::CaFile(), "--secret-key", key.secret_key_file(),
+        "--comment",       "Net",          files / "Small.txt",
+        files / "Big.bin"};
+    if (c.site.starts_with("ftp:")) {
+      ftp.SetFault(FtpServer::Fault::kDrop);
+      Ran broken = Vendor(publish, env);
+      EXPECT_EQ(broken.status, 1) << broken.out;
+      EXPECT_EQ(ReadFile(update + "/MVUpdate.dat"), first);
+      EXPECT_TRUE(MinisignVerifies(update, key.public_key()));
+      ftp.SetFault(FtpServer::Fault::kNone);
+    }
+    Ran ran = Vendor(publish, env);
+    EXPECT_EQ(ran.status, 0) << ran.out;
+    std::string control = ReadFile(update + "/MVUpdate.dat");
+    EXPECT_EQ(control, "LASTUPDATE=2\r\n[UPDATE 1]\r\n" +
+                           Section(2, "Net",
+                                   {{"Small.txt", "small"}, {"Big.bin", big}}));
+    EXPECT_TRUE(ReadFile(update + "/Big.bin") == big);
+    EXPECT_TRUE(MinisignVerifies(update, key.public_key()));
   }
 }
 
