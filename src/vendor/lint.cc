@@ -95,7 +95,9 @@ void Linter::Header(size_t number, int32_t section) {
   if (previous_ && section <= *previous_) {
     Line(number, "section " + std::to_string(section) + " comes after " +
                      std::to_string(*previous_) + " and is never installed");
-  } else if (previous_ && section > *previous_ + 1) {
+  } else if (previous_ && section == *previous_ + 2) {
+    Line(number, "section " + std::to_string(section - 1) + " is missing");
+  } else if (previous_ && section > *previous_ + 2) {
     Line(number, "sections " + std::to_string(*previous_ + 1) + " to " +
                      std::to_string(section - 1) + " are missing");
   }

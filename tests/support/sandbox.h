@@ -104,6 +104,7 @@ class MinisignKey {
   void Sign(const std::string& file, bool legacy = false,
             const std::string& trusted_comment = "") const;
   const std::string& secret_key_file() const { return secret_key_file_; }
+  std::string public_key_file() const { return folder_ / "k.pub"; }
 
  private:
   TempFolder folder_;

@@ -277,5 +277,83 @@ TEST(VendorTest, PublishOverTheNetwork) {
   }
 }
 
+// Lint lists every fault of a site, one line each, and exits 1; a clean
+// site gives 0.
+TEST(VendorTest, LintFaults) {
+  TempFolder site;
+  MinisignKey key;
+  const std::string update = site / "Merivane/Update",
+                    control = update + "/MVUpdate.dat",
+                    at = site.path() + "/Merivane/Update/MVUpdate.dat";
+  WriteFile(update + "/A.zip", "a");
+  WriteFile(update + "/B.txt", "b");
+  WriteFile(site / "Merivane/C1001/MVControl.dat", "");
+  const std::string a = "SHA256 " + Sha256Of("a") + " A.zip\r\n",
+                    b = "SHA256 " + Sha256Of("b") + " B.txt\r\n",
+                    one = "[UPDATE 1]\r\n" + a + "DOWNLOAD A.zip\r\n",
+                    two = "[UPDATE 2]\r\n" + b + "{SERVER}\r\nFTPGET B.txt\r\n",
+                    good = "LASTUPDATE=2\r\n" + one + two;
+  enum Signing { kSigned, kStale, kUnsigned, kExpired };
+  struct Case {
+    std::string text;
+    Lines faults;
+    Signing signing = kSigned;
+    std::string folder = "";  // a customer folder without MVControl.dat
+  } cases[] = {
+      {good, {}},
+      {good + "DWONLOAD B.txt\r\n", {at + ":9: not a command: DWONLOAD B.txt"}},
+      {"LASTUPDATE=3\r\n' comment\r\n" + one + two,
+       {at + ":2: outside any section: ' comment",
+        at + ":1: LASTUPDATE=3 is not the highest section (2)"}},
+      {"LASTUPDATE=3\r\n" + one + "[UPDATE 3]\r\n",
+       {at + ":5: section 2 is missing"}},
+      {"LASTUPDATE=2\r\n" + two + one,
+       {at + ":6: section 1 comes after 2 and is never installed"}},
+      {good + "SHA256 " + Sha256Of("c") + " C.zip\r\nDOWNLOAD C.zip\r\n",
+       {at + ":10: DOWNLOAD C.zip: the site has no such file"}},
+      {good + "SHA256 " + Sha256Of("x") + " A.zip\r\nDOWNLOAD A.zip\r\n",
+       {at + ":10: DOWNLOAD A.zip: its digest is " + Sha256Of("a") +
+        ", not the " + Sha256Of("x") + " of its SHA256 line"}},
+      {good + "DOWNLOAD A.zip\r\n",
+       {at + ":9: DOWNLOAD A.zip: no SHA256 line before it"}},
+      {good,
+       {at + ".minisig: its signature does not match: the file was changed "
+             "after it was signed"},
+       kStale},
+      {good,
+       {at + ".minisig: missing: stores that pin a key install nothing"},
+       kUnsigned},
+      {good,
+       {at + ".minisig: The update control file's signature expired at "
+             "2020-02-01T00:00:00Z; the site may be stale or tampered with"},
+       kExpired},
+      {good,
+       {site.path() + "/Merivane/C1002/MVControl.dat: missing: the "
+                      "customer's runs stop"},
+       kSigned,
+       "C1002"},
+  };
+  for (const Case& c : cases) {
+    WriteFile(control, c.signing == kStale ? "LASTUPDATE=2\r\n" : c.text);
+    fs::remove(control + ".minisig");
+    if (c.signing != kUnsigned) {
+      key.Sign(control, false,
+               c.signing == kExpired ? "mvupdate update=2 published="
+                                       "2020-01-01T00:00:00Z expires="
+                                       "2020-02-01T00:00:00Z"
+                                     : "");
+    }
+    WriteFile(control, c.text);
+    if (!c.folder.empty())
+      fs::create_directories(site / ("Merivane/" + c.folder));
+    Ran ran =
+        Vendor({"lint", site.path(), "--public-key", key.public_key_file()});
+    EXPECT_EQ(ran.status, c.faults.empty() ? 0 : 1);
+    EXPECT_EQ(ran.out, c.faults.empty() ? "No faults.\n" : Joined(c.faults))
+        << c.text;
+    if (!c.folder.empty()) fs::remove_all(site / ("Merivane/" + c.folder));
+  }
+}
+
 }  // namespace
 }  // namespace mv
