@@ -5,6 +5,7 @@
 #include <sodium.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -353,6 +354,78 @@ TEST(VendorTest, LintFaults) {
         << c.text;
     if (!c.folder.empty()) fs::remove_all(site / ("Merivane/" + c.folder));
   }
+}
+
+// The local date and time `days` ago as status reports write it.
+std::string DaysAgo(int days) {
+  static const std::time_t now = std::time(nullptr);
+  std::time_t t = now - days * 86400;
+  std::tm local{};
+  localtime_r(&t, &local);
+  char text[32];
+  std::strftime(text, sizeof text, "%m/%d/%Y %H:%M:%S", &local);
+  return text;
+}
+
+// The fleet from generated report folders: the newest report of each
+// customer, rows behind the latest update or silent marked; the page as a
+// browser shows it.
+TEST(VendorTest, Fleet) {
+  TempFolder site, out;
+  WriteFile(site / "Merivane/Update/MVUpdate.dat", "LASTUPDATE=7\r\n");
+  auto report = [&](const std::string& customer, const std::string& stamp,
+                    int update, int days) {
+    WriteFile(site / ("Merivane/" + customer + "/Status " + stamp + ".txt"),
+              "CustomerNumber=" + customer +
+                  "\r\nDatabaseServer=SRV\\Q\r\n"
+                  "LocalComputerName=TILL, 1\r\nLastUpdateInstalled=" +
+                  std::to_string(update) +
+                  "\r\nLastUpdateInstalledOn=12/01/2026 10:00:00\r\n"
+                  "LastCommunication=" +
+                  DaysAgo(days) + "\r\n\r\n");
+  };
+  report("C1001", "261101120000", 5, 40);  // older: not the one shown
+  report("C1001", "261201120000", 7, 2);
+  report("C1002", "261201120000", 6, 1);
+  report("C1003", "261201120000", 7, 30);
+  WriteFile(site / "Merivane/C1004/MVControl.dat", "");
+  Ran ran = Vendor({"fleet", site.path(), "--csv", out / "fleet.csv", "--html",
+                    out / "fleet.html"});
+  EXPECT_EQ(ran.status, 0) << ran.out;
+  auto row = [](const std::string& customer, int update, int days,
+                const std::string& note) {
+    return customer + ",\"TILL, 1\",SRV\\Q," + std::to_string(update) +
+           ",12/01/2026 10:00:00," + DaysAgo(days) + "," +
+           std::to_string(days) + "," + note + "\r\n";
+  };
+  EXPECT_EQ(ReadFile(out / "fleet.csv"),
+            "Customer,Computer,Database server,Update,Installed,Last report,"
+            "Days since,Note\r\n" +
+                row("C1001", 7, 2, "") + row("C1002", 6, 1, "behind") +
+                row("C1003", 7, 30, "silent") + "C1004,,,,,,,no report\r\n");
+  EXPECT_NE(ran.out.find("C1002     TILL, 1   SRV\\Q"), std::string::npos)
+      << ran.out;
+  const std::string page = ReadFile(out / "fleet.html");
+  EXPECT_EQ(page.find("src="), std::string::npos);  // nothing from elsewhere
+  EXPECT_NE(page.find("<tr class=\"marked\"><td>C1002</td>"),
+            std::string::npos);
+
+  // The page in headless Chromium; the screenshot is kept for a person to
+  // look at (MVUPDATE_FLEET_SCREENSHOT names where).
+  if (std::system("command -v chromium >/dev/null") != 0) {
+    GTEST_SKIP() << "chromium is not installed";
+  }
+  TempFolder profile;
+  const char* keep = std::getenv("MVUPDATE_FLEET_SCREENSHOT");
+  const std::string png = keep ? keep : out / "fleet.png";
+  ChildProcess browser(
+      {"chromium", "--headless", "--no-sandbox", "--disable-gpu",
+       "--disable-quic", "--no-first-run", "--disable-background-networking",
+       "--disable-component-update", "--disable-sync",
+       "--user-data-dir=" + profile.path(), "--window-size=1000,360",
+       "--screenshot=" + png, "file://" + out / "fleet.html"});
+  EXPECT_EQ(browser.Wait(), 0) << browser.err();
+  EXPECT_EQ(ReadFile(png).substr(1, 3), "PNG");
 }
 
 }  // namespace
