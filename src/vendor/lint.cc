@@ -165,6 +165,7 @@ void Linter::Signature(const std::string& control,
 }
 
 void Linter::CustomerFolders() {
+  if (!site_.Lists()) return;  // said by the caller
   Result<std::vector<std::string>> folders = site_.Folders("Merivane");
   if (!folders.ok()) return Fault("Merivane", folders.failure().description());
   for (const std::string& folder : folders.value()) {

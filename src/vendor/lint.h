@@ -17,7 +17,8 @@ namespace mv {
 // missing, LASTUPDATE not the highest section, DOWNLOAD or FTPGET files
 // missing, without a SHA256 line or with another digest, a signature that
 // is missing, does not verify against `key` or has expired at `now`, a
-// customer folder without MVControl.dat. Failures to read the site are
+// customer folder without MVControl.dat (where the site gives listings).
+// Failures to read the site are
 // faults too.
 std::vector<std::string> LintSite(VendorSite& site,
                                   const std::optional<PublicKey>& key,

@@ -163,6 +163,10 @@ int RunLint(const Args& args, mv::VendorSite& site) {
   std::vector<std::string> faults = mv::LintSite(site, key, mv::UtcNow());
   for (const std::string& fault : faults) std::cout << fault << "\n";
   if (faults.empty()) std::cout << "No faults.\n";
+  if (!site.Lists()) {
+    std::cerr << "mvupdate-vendor: customer folders not checked: a web site "
+                 "gives no listing\n";
+  }
   return faults.empty() ? 0 : 1;
 }
 
@@ -255,5 +259,10 @@ int main(int argc, char** argv) {
   mv::Result<std::unique_ptr<mv::VendorSite>> site =
       mv::OpenVendorSite(args.positional[0], Login(args));
   if (!site.ok()) return Failed(site.failure().description());
+  if (mv::ToLowerAscii(args.positional[0].substr(0, 6)) == "ftp://") {
+    std::fprintf(stderr,
+                 "mvupdate-vendor: warning: ftp:// sends the login in clear; "
+                 "ftps:// protects it\n");
+  }
   return command->run(args, *site.value());
 }

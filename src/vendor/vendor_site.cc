@@ -62,7 +62,7 @@ class FolderSite : public VendorSite {
   Result<std::vector<std::string>> Files(const std::string& path) override {
     return List(path, false);
   }
-  bool Renames() const override { return true; }
+  bool Lists() const override { return true; }
 
  private:
   std::string Full(const std::string& path) const {
@@ -207,7 +207,7 @@ class CurlSite : public VendorSite {
   Result<std::vector<std::string>> Files(const std::string& path) override {
     return List(path, false);
   }
-  bool Renames() const override { return true; }
+  bool Lists() const override { return !web_; }
 
  private:
   std::string Url(const std::string& path) const {

@@ -40,9 +40,8 @@ class VendorSite {
   // The sub-folders (or the ordinary files) of a folder, in name order.
   virtual Result<std::vector<std::string>> Folders(const std::string& path) = 0;
   virtual Result<std::vector<std::string>> Files(const std::string& path) = 0;
-  // True when renames replace a file in one step, so that a temporary
-  // name is worth using.
-  virtual bool Renames() const = 0;
+  // False for a web site, which gives no listing of its folders.
+  virtual bool Lists() const = 0;
 };
 
 // The SHA-256 digest (hex) of a local file, read as a stream.
