@@ -22,6 +22,10 @@ class Linter {
   void Fault(const std::string& path, const std::string& why) {
     faults_.push_back(site_.Name(path) + ": " + why);
   }
+  // The site could not be read; the failure names the file.
+  void Unread(const Failure& failure) {
+    faults_.push_back(failure.description());
+  }
 
  private:
   void Line(size_t number, const std::string& why) {
@@ -130,7 +134,7 @@ std::optional<std::string> Linter::SiteDigest(const std::string& name) {
   Result<std::optional<std::string>> digest = site_.Digest(path);
   std::optional<std::string> value;
   if (!digest.ok()) {
-    Fault(path, digest.failure().description());
+    Unread(digest.failure());
   } else {
     value = digest.value();
   }
@@ -141,7 +145,7 @@ std::optional<std::string> Linter::SiteDigest(const std::string& name) {
 void Linter::Signature(const std::string& control,
                        const std::optional<PublicKey>& key) {
   Result<std::optional<std::string>> text = site_.Fetch(kSignaturePath);
-  if (!text.ok()) return Fault(kSignaturePath, text.failure().description());
+  if (!text.ok()) return Unread(text.failure());
   if (!text.value())
     return Fault(kSignaturePath,
                  "missing: stores that pin a key install nothing");
@@ -167,13 +171,13 @@ void Linter::Signature(const std::string& control,
 void Linter::CustomerFolders() {
   if (!site_.Lists()) return;  // said by the caller
   Result<std::vector<std::string>> folders = site_.Folders("Merivane");
-  if (!folders.ok()) return Fault("Merivane", folders.failure().description());
+  if (!folders.ok()) return Unread(folders.failure());
   for (const std::string& folder : folders.value()) {
     if (EqualsIgnoreCase(folder, "Update")) continue;
     std::string path = "Merivane/" + folder;
     Result<std::vector<std::string>> files = site_.Files(path);
     if (!files.ok()) {
-      Fault(path, files.failure().description());
+      Unread(files.failure());
       continue;
     }
     bool found = false;
@@ -193,7 +197,7 @@ std::vector<std::string> LintSite(VendorSite& site,
   Linter linter(site, now);
   Result<std::optional<std::string>> control = site.Fetch(kControlPath);
   if (!control.ok()) {
-    linter.Fault(kControlPath, control.failure().description());
+    linter.Unread(control.failure());
   } else if (!control.value()) {
     linter.Fault(kControlPath, "missing");
   } else {

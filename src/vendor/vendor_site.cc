@@ -32,23 +32,25 @@ class FolderSite : public VendorSite {
   Result<std::optional<std::string>> Fetch(const std::string& path) override {
     if (!PathExists(Full(path))) return std::optional<std::string>();
     Result<std::string> data = ReadWholeFile(Full(path));
-    if (!data.ok()) return data.failure();
+    if (!data.ok()) return Named(path, data.failure());
     return std::optional<std::string>(std::move(data.value()));
   }
   Result<std::optional<std::string>> Digest(const std::string& path) override {
     if (!PathExists(Full(path))) return std::optional<std::string>();
     Result<std::string> digest = FileDigest(Full(path));
-    if (!digest.ok()) return digest.failure();
+    if (!digest.ok()) return digest.failure();  // names the file
     return std::optional<std::string>(digest.value());
   }
   Status Put(const std::string& local_file, const std::string& path,
              Sha256* digest) override {
     if (Status st = MakeParent(path); !st.ok()) return st;
-    return CopyFile(local_file, Full(path), digest);
+    Status st = CopyFile(local_file, Full(path), digest);
+    return st.ok() ? st : Named(path, st.failure());
   }
   Status PutData(std::string_view data, const std::string& path) override {
     if (Status st = MakeParent(path); !st.ok()) return st;
-    return WriteFileAtomically(Full(path), data);
+    Status st = WriteFileAtomically(Full(path), data);
+    return st.ok() ? st : Named(path, st.failure());
   }
   Status Rename(const std::string& from, const std::string& to) override {
     std::error_code error;
@@ -67,6 +69,10 @@ class FolderSite : public VendorSite {
  private:
   std::string Full(const std::string& path) const {
     return path.empty() ? root_ : root_ + "/" + path;
+  }
+  // Every failure names the file it is about.
+  Failure Named(const std::string& path, const Failure& failure) const {
+    return Failure(failure.number(), Full(path) + ": " + failure.description());
   }
   Status MakeParent(const std::string& path) {
     std::error_code error;

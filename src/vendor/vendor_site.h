@@ -2,7 +2,7 @@
 // FTP or web server serves (Merivane/Update/..., Merivane/<customer>/...),
 // reached as a local folder or over ftp://, ftps:// (TLS required) or
 // https:// (WebDAV PUT and MOVE). Paths are relative to the site's root,
-// with "/" between folders.
+// with "/" between folders. A failure's description names the file.
 #ifndef MVUPDATE_VENDOR_VENDOR_SITE_H_
 #define MVUPDATE_VENDOR_VENDOR_SITE_H_
 
