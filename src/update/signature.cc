@@ -138,17 +138,22 @@ int64_t UtcNow() {
 
 std::optional<int64_t> ParseUtc(std::string_view text) {
   using namespace std::chrono;
-  int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, used = 0;
-  std::string copy(text);
-  if (text.size() != 20 ||
-      std::sscanf(copy.c_str(), "%4d-%2d-%2dT%2d:%2d:%2dZ%n", &y, &mo, &d, &h,
-                  &mi, &s, &used) != 6 ||
-      used != 20 || h > 23 || mi > 59 || s > 59) {
-    return std::nullopt;
+  constexpr std::string_view kForm = "0000-00-00T00:00:00Z";
+  if (text.size() != kForm.size()) return std::nullopt;
+  for (size_t i = 0; i < kForm.size(); ++i) {
+    bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kForm[i] == '0' ? !digit : text[i] != kForm[i]) return std::nullopt;
   }
-  year_month_day date{year{y}, month(static_cast<unsigned>(mo)),
-                      day(static_cast<unsigned>(d))};
-  if (!date.ok()) return std::nullopt;
+  auto number = [text](size_t at, size_t length) {
+    int n = 0;
+    for (size_t i = at; i < at + length; ++i) n = n * 10 + (text[i] - '0');
+    return n;
+  };
+  int h = number(11, 2), mi = number(14, 2), s = number(17, 2);
+  year_month_day date{year{number(0, 4)},
+                      month(static_cast<unsigned>(number(5, 2))),
+                      day(static_cast<unsigned>(number(8, 2)))};
+  if (!date.ok() || h > 23 || mi > 59 || s > 59) return std::nullopt;
   return sys_days{date}.time_since_epoch() / std::chrono::seconds(1) +
          h * 3600 + mi * 60 + s;
 }
