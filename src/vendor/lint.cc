@@ -112,6 +112,7 @@ void Linter::Header(size_t number, int32_t section) {
 
 void Linter::Fetched(size_t number, const std::string& keyword,
                      const std::string& name) {
+  if (name.empty()) return Line(number, keyword + " without a file name");
   auto stated = digests_.find(ToUpperAscii(name));
   std::optional<std::string> actual = SiteDigest(name);
   if (!actual) {

@@ -110,7 +110,9 @@ std::string NewControlFile(const std::optional<std::string>& old,
   if (end != std::string::npos) {
     rest = old->substr(end + (old->compare(end, 2, "\r\n") == 0 ? 2 : 1));
   }
-  if (!rest.empty() && rest.back() != '\r' && rest.back() != '\n') {
+  // A line ends at CR (or CR LF) only: a lone LF would join the last
+  // line and the new header into one line.
+  if (!rest.empty() && rest.back() != '\r' && !rest.ends_with("\r\n")) {
     rest += "\r\n";
   }
   std::string bom =

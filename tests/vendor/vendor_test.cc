@@ -114,8 +114,9 @@ TEST(VendorTest, PublishIntoAFolder) {
   EncryptedKey encrypted;
   const std::string update = site / "Merivane/Update",
                     zip = MakeZip({{"a.txt", "a"}});
-  // Written by hand: lower case, a comment, no line end at the end.
-  const std::string body = "' by hand\r\n[UPDATE 4]\r\nRUN x",
+  // Written by hand: lower case, a comment, a lone LF (part of its line)
+  // and no line end at the end.
+  const std::string body = "' by hand\r\n[UPDATE 4]\r\nRUN x\n",
                     old = "lastupdate=4\r\n" + body;
   WriteFile(update + "/MVUpdate.dat", old);
   WriteFile(files / "Patch5.zip", zip);
