@@ -1,5 +1,6 @@
 #include "vendor/publish.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <ostream>
@@ -47,6 +48,9 @@ Result<int32_t> NextUpdate(const std::vector<std::string>& lines) {
       highest = std::max(highest, *n);
     }
   }
+  if (highest == INT32_MAX) {
+    return Failure(kOverflow, kControlPath + " has no update number left");
+  }
   return highest + 1;
 }
 
@@ -67,6 +71,12 @@ Result<std::vector<Upload>> Uploads(const PublishRequest& request) {
                      local +
                          ": a published file's name may not begin with "
                          "a dot or hold blanks or line ends");
+    }
+    if (ToUpperAscii(name).starts_with("MVUPDATE.DAT")) {
+      return Failure(kBadFileName,
+                     local +
+                         ": the control file and its signature are "
+                         "written by publish itself");
     }
     if (seen[ToUpperAscii(name)]) {
       return Failure(kBadFileName, name + " is named twice");
