@@ -156,20 +156,20 @@ class CurlSite : public VendorSite {
   }
   Result<std::optional<std::string>> Fetch(const std::string& path) override {
     std::string data;
-    Easy e = Request(path);
-    curl_easy_setopt(e.get(), CURLOPT_WRITEFUNCTION, &AppendTo);
-    curl_easy_setopt(e.get(), CURLOPT_WRITEDATA, &data);
-    Result<bool> found = PerformAllowingAbsence(e.get(), path);
+    CURL* e = Request(path);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &AppendTo);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &data);
+    Result<bool> found = PerformAllowingAbsence(e, path);
     if (!found.ok()) return found.failure();
     if (!found.value()) return std::optional<std::string>();
     return std::optional<std::string>(std::move(data));
   }
   Result<std::optional<std::string>> Digest(const std::string& path) override {
     Sha256 digest;
-    Easy e = Request(path);
-    curl_easy_setopt(e.get(), CURLOPT_WRITEFUNCTION, &DigestInto);
-    curl_easy_setopt(e.get(), CURLOPT_WRITEDATA, &digest);
-    Result<bool> found = PerformAllowingAbsence(e.get(), path);
+    CURL* e = Request(path);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &DigestInto);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &digest);
+    Result<bool> found = PerformAllowingAbsence(e, path);
     if (!found.ok()) return found.failure();
     if (!found.value()) return std::optional<std::string>();
     return std::optional<std::string>(digest.HexDigest());
@@ -191,21 +191,21 @@ class CurlSite : public VendorSite {
   Status Rename(const std::string& from, const std::string& to) override {
     Slist list;
     if (web_) {
-      Easy e = Request(from);
-      curl_easy_setopt(e.get(), CURLOPT_CUSTOMREQUEST, "MOVE");
+      CURL* e = Request(from);
+      curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, "MOVE");
       list.reset(
           curl_slist_append(nullptr, ("Destination: " + Url(to)).c_str()));
       list.reset(curl_slist_append(list.release(), "Overwrite: T"));
-      curl_easy_setopt(e.get(), CURLOPT_HTTPHEADER, list.get());
-      return Perform(e.get(), to);
+      curl_easy_setopt(e, CURLOPT_HTTPHEADER, list.get());
+      return Perform(e, to);
     }
     // RNFR and RNTO after logging in, on a request that transfers nothing.
-    Easy e = Request("");
-    curl_easy_setopt(e.get(), CURLOPT_NOBODY, 1L);
+    CURL* e = Request("");
+    curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
     list.reset(curl_slist_append(nullptr, ("RNFR " + from).c_str()));
     list.reset(curl_slist_append(list.release(), ("RNTO " + to).c_str()));
-    curl_easy_setopt(e.get(), CURLOPT_POSTQUOTE, list.get());
-    return Perform(e.get(), to);
+    curl_easy_setopt(e, CURLOPT_POSTQUOTE, list.get());
+    return Perform(e, to);
   }
   Result<std::vector<std::string>> Folders(const std::string& path) override {
     return List(path, true);
@@ -233,9 +233,15 @@ class CurlSite : public VendorSite {
     return url;
   }
 
-  Easy Request(const std::string& path) const {
-    Easy e(curl_easy_init());
-    CURL* h = e.get();
+  // One handle for every request, so that the login's connection is kept
+  // between them (thousands of customer folders are read one by one).
+  CURL* Request(const std::string& path) {
+    if (easy_) {
+      curl_easy_reset(easy_.get());
+    } else {
+      easy_.reset(curl_easy_init());
+    }
+    CURL* h = easy_.get();
     std::string url = Url(path);
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -269,7 +275,7 @@ class CurlSite : public VendorSite {
                          static_cast<long>(CURLFTPAUTH_TLS));
       }
     }
-    return e;
+    return h;
   }
 
   Status Perform(CURL* e, const std::string& path) const {
@@ -292,12 +298,12 @@ class CurlSite : public VendorSite {
   }
 
   Status Upload(Source source, const std::string& path, curl_off_t size) {
-    Easy e = Request(path);
-    curl_easy_setopt(e.get(), CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(e.get(), CURLOPT_READFUNCTION, &ReadSource);
-    curl_easy_setopt(e.get(), CURLOPT_READDATA, &source);
-    if (size >= 0) curl_easy_setopt(e.get(), CURLOPT_INFILESIZE_LARGE, size);
-    return Perform(e.get(), path);
+    CURL* e = Request(path);
+    curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
+    curl_easy_setopt(e, CURLOPT_READFUNCTION, &ReadSource);
+    curl_easy_setopt(e, CURLOPT_READDATA, &source);
+    if (size >= 0) curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, size);
+    return Perform(e, path);
   }
 
   // A listing: over FTP the LIST lines (folders begin with "d"); a web site
@@ -309,10 +315,10 @@ class CurlSite : public VendorSite {
                          "or its ftp:// or ftps:// address");
     }
     std::string text;
-    Easy e = Request(path.empty() ? "" : path + "/");
-    curl_easy_setopt(e.get(), CURLOPT_WRITEFUNCTION, &AppendTo);
-    curl_easy_setopt(e.get(), CURLOPT_WRITEDATA, &text);
-    if (Status st = Perform(e.get(), path); !st.ok()) return st.failure();
+    CURL* e = Request(path.empty() ? "" : path + "/");
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &AppendTo);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &text);
+    if (Status st = Perform(e, path); !st.ok()) return st.failure();
     std::vector<std::string> names;
     for (std::string_view line : SplitLines(text)) {
       line = TrimWhitespace(line);
@@ -337,6 +343,7 @@ class CurlSite : public VendorSite {
   bool web_;
   bool tls_;
   SiteLogin login_;
+  Easy easy_;
 };
 
 }  // namespace
