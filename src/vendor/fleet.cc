@@ -126,6 +126,22 @@ std::string Html(const std::string& text) {
   return out;
 }
 
+// The newest status report of a customer folder; nothing when it has none.
+Result<std::optional<std::string>> NewestReport(VendorSite& site,
+                                                const std::string& path) {
+  Result<std::vector<std::string>> files = site.Files(path);
+  if (!files.ok()) return files.failure();
+  std::string newest;
+  for (const std::string& name : files.value()) {
+    if (IsStatusReport(name) &&
+        (newest.empty() || name.substr(7, 12) > newest.substr(7, 12))) {
+      newest = name;
+    }
+  }
+  if (newest.empty()) return std::optional<std::string>();
+  return site.Fetch(path + "/" + newest);
+}
+
 }  // namespace
 
 Result<std::vector<FleetRow>> ReadFleet(VendorSite& site,
@@ -138,31 +154,18 @@ Result<std::vector<FleetRow>> ReadFleet(VendorSite& site,
   rows.reserve(folders.value().size());
   for (const std::string& folder : folders.value()) {
     if (EqualsIgnoreCase(folder, "Update")) continue;
-    std::string path = "Merivane/" + folder;
-    Result<std::vector<std::string>> files = site.Files(path);
-    if (!files.ok()) return files.failure();
-    std::string newest;
-    for (const std::string& name : files.value()) {
-      if (IsStatusReport(name) &&
-          (newest.empty() || name.substr(7, 12) > newest.substr(7, 12))) {
-        newest = name;
-      }
-    }
-    std::optional<std::string> text;
-    if (!newest.empty()) {
-      Result<std::optional<std::string>> fetched =
-          site.Fetch(path + "/" + newest);
-      if (!fetched.ok()) return fetched.failure();
-      text = fetched.value();
-    }
-    if (!text) {
+    Result<std::optional<std::string>> text =
+        NewestReport(site, "Merivane/" + folder);
+    if (!text.ok() || !text.value()) {
+      // One customer's folder that cannot be read does not hide the rest.
       FleetRow row;
       row.customer = folder;
-      row.note = "no report";
+      row.note = text.ok() ? "no report" : "unreadable";
       rows.push_back(std::move(row));
       continue;
     }
-    rows.push_back(ReadReport(folder, *text, latest, behind_days, today));
+    rows.push_back(
+        ReadReport(folder, *text.value(), latest, behind_days, today));
   }
   return rows;
 }

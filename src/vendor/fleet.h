@@ -27,7 +27,8 @@ struct FleetRow {
 
 // One row per customer folder below Merivane (all but Update), in folder
 // order, reading one report per folder. `latest` is the site's LASTUPDATE;
-// rows behind it or silent for more than `behind_days` are marked.
+// rows behind it or silent for more than `behind_days` are marked, and so
+// are folders without a report or whose report cannot be read.
 Result<std::vector<FleetRow>> ReadFleet(VendorSite& site,
                                         std::optional<int32_t> latest,
                                         int behind_days, const DateTime& now);
