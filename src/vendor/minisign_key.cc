@@ -69,7 +69,7 @@ Result<SecretKey> SecretKey::Read(
     const std::function<std::optional<std::string>()>& password) {
   if (sodium_init() < 0) return Failure(kCannotCreateObject, "libsodium");
   Result<std::string> text = ReadWholeFile(path);
-  if (!text.ok()) return text.failure();
+  if (!text.ok()) return KeyFailure(path, text.failure().description());
   std::vector<std::string_view> lines = SplitLines(text.value());
   std::optional<std::string> bytes;
   if (lines.size() >= 2) bytes = DecodeBase64(lines[1]);
