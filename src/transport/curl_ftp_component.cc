@@ -241,6 +241,15 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
   // Explicit TLS (AUTH TLS), then PBSZ and PROT P for the data connections.
   curl_easy_setopt(e, CURLOPT_USE_SSL, use_ssl_);
   curl_easy_setopt(e, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+  if (!web_) {
+    // Sites at their defaults accept a data connection only when its TLS
+    // session resumes the login's. A TLS 1.3 session resumes once (each
+    // resumption needs a ticket of its own, which an upload never reads),
+    // a TLS 1.2 session as often as there are data connections.
+    curl_easy_setopt(e, CURLOPT_SSLVERSION,
+                     static_cast<long>(CURL_SSLVERSION_TLSv1_2) |
+                         static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
+  }
   if (std::string ca = FtpCaFile(); !ca.empty()) {
     curl_easy_setopt(e, CURLOPT_CAINFO, ca.c_str());
   }

@@ -398,8 +398,12 @@ TEST(FtpSessionTest, FtpOverTls) {
     EXPECT_EQ(f.Encrypted(), tls);
     EXPECT_EQ(std::ranges::count(log, "USER c1001") > 0, ok);
     if (!ok) continue;
+    // Every data connection resumes the login's TLS session, not the one
+    // before it.
     EXPECT_TRUE(f.GetFile("a.txt", "Merivane\\Update\\a.txt"));
     EXPECT_TRUE(f.PutFile("a.txt", "b.txt"));
+    EXPECT_TRUE(f.GetFile("b.txt", "b.txt"));
+    EXPECT_TRUE(f.PutFile("b.txt", "c.txt"));
     log = ftp.Log();
     EXPECT_EQ(std::ranges::count(log, "PROT P") > 0, tls);
     EXPECT_EQ(std::ranges::count(log, "AUTH TLS") > 0, tls || !c.tls);
