@@ -12,6 +12,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <optional>
 #include <string>
@@ -264,6 +265,39 @@ size_t RemoveLeftoverTempFiles(std::string_view folder, bool recursive) {
   std::string path(folder);
   int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   return fd < 0 ? 0 : RemoveLeftoversIn(fd, recursive, 0);
+}
+
+std::vector<PartialDownload> ListPartialDownloads(std::string_view folder) {
+  constexpr std::string_view kSuffix = ".mvpartial";
+  std::vector<PartialDownload> found;
+  std::string path(folder);
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+  if (!dir) return found;
+  time_t now = ::time(nullptr);
+  while (dirent* e = ::readdir(dir.get())) {
+    std::string_view name = e->d_name;
+    struct stat st;
+    if (name.size() <= kSuffix.size() + 1 || name[0] != '.' ||
+        !name.ends_with(kSuffix) ||
+        ::fstatat(::dirfd(dir.get()), e->d_name, &st, AT_SYMLINK_NOFOLLOW) !=
+            0 ||
+        !S_ISREG(st.st_mode)) {
+      continue;
+    }
+    found.push_back(
+        {path, std::string(name.substr(1, name.size() - kSuffix.size() - 1)),
+         static_cast<int64_t>(now - st.st_mtime)});
+  }
+  return found;
+}
+
+Status RemovePartialDownload(const PartialDownload& partial) {
+  std::string base = partial.folder + "/." + partial.name;
+  ::unlink((base + ".mvpartial-info").c_str());
+  if (::unlink((base + ".mvpartial").c_str()) != 0) {
+    return ErrnoFailure(base + ".mvpartial");
+  }
+  return Status::Ok();
 }
 
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
