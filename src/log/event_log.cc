@@ -73,8 +73,9 @@ void EventLog::WriteStats(std::string_view text) {
 }
 
 void EventLog::WriteStatsDetail(std::string_view text) {
-  // Appended rather than "\t" + string: g++ 12 at -O3 warns (-Wrestrict)
-  // about the insert at the front that the operator does.
+  // Appended rather than "\t" + string: g++ 12 at -O3 reports a false
+  // -Wrestrict for the insert at the front that the operator does (GCC bug
+  // 105329).
   std::string line = "\t";
   line += text;
   Write(line);
