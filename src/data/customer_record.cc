@@ -330,23 +330,23 @@ bool RepairCustomerInfoRecord(const InstallSettings& settings, RunLog& log,
   if (!settings.is_server()) return false;
   Repair r = OffThread(
       pump, [&] { return RepairRow(settings, stored, installed_on); });
-  std::string here = "update " + std::to_string(stored) + " installed here";
+  std::string n = "update " + std::to_string(stored);
   if (!r.status.ok()) {
     log.Warning(
         r.lagging
             ? "!!! The customer row still says update " +
-                  std::to_string(*r.lagging) + " although " + here +
-                  "; it could not be brought up to date (" +
+                  std::to_string(*r.lagging) + ", but " + n +
+                  " is installed here; it could not be brought up to date (" +
                   r.status.failure().Text() + "). The next run tries again."
-            : "!!! The customer row could not be checked against " + here +
-                  " (" + r.status.failure().Text() +
+            : "!!! The customer row could not be checked against " + n +
+                  ", installed here (" + r.status.failure().Text() +
                   "); if it lags behind, the next run brings it up to date.");
     return false;
   }
   if (!r.lagging) return false;
   log.Warning("!!! Repaired the customer row left behind: it said update " +
-              std::to_string(*r.lagging) + ", but " + here +
-              " (the database could not be reached when it was recorded).");
+              std::to_string(*r.lagging) + ", but " + n +
+              " is installed here.");
   return true;
 }
 

@@ -261,7 +261,7 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
         "but could not be recorded in the suite database (Quillmere on "
         "127.0.0.1): -2147467259-*", "   Update 2 installed.",
         "!!! Update 2 is installed*", "!!! The customer row could not be "
-        "checked against update 2 installed here (*", "[CUSTOMER FTP]", tail},
+        "checked against update 2, installed here (*", "[CUSTOMER FTP]", tail},
        3, 2, "C1001"},
       // A database that refuses the update: the same, and the report names
       // the update stored here, not the row's.
@@ -271,7 +271,7 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
         "but could not be recorded in the suite database (Quillmere on "
         "127.0.0.1): -2147467259-\\[42501] *permission denied*The next run "
         "records it.", "   Update 2 installed.", "!!! The customer row still "
-        "says update 0 although update 2 installed here; it could not be "
+        "says update 0, but update 2 is installed here; it could not be "
         "brought up to date (*", tail}, 2, 2, "C1001"},
       // A primary site that cannot be reached hands over to the alternate.
       {"127.0.0.1", false, [&] {
