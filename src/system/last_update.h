@@ -3,8 +3,11 @@
 // it, Reset Last Update lowers it. Beside it, "LastUpdateInstalledOn" holds
 // the local time at which that update was installed here
 // ("MM/DD/YYYY HH:NN:SS"), so that the customer row and the status report
-// can be given the true date when the database could not take it at once.
-// Older versions wrote no time; the number's key and format are unchanged.
+// can be given the true date when the database could not take it at once
+// (older versions wrote no time; the number's key and format are
+// unchanged), and "HighestUpdateAccepted": the highest update a verified
+// control file announced here, which only rises, so that an older signed
+// control file is refused.
 #ifndef MVUPDATE_SYSTEM_LAST_UPDATE_H_
 #define MVUPDATE_SYSTEM_LAST_UPDATE_H_
 
@@ -29,6 +32,10 @@ std::optional<DateTime> ReadLastUpdateInstalledOn(const SettingsStore& store);
 // cleared, so that it is never given as the time of `n`.
 Status StoreLastUpdateInstalled(SettingsStore& store, int32_t n,
                                 std::optional<DateTime> installed_on = {});
+
+// The highest update accepted from a verified control file; 0 when none.
+Result<int32_t> ReadHighestUpdateAccepted(const SettingsStore& store);
+Status StoreHighestUpdateAccepted(SettingsStore& store, int32_t n);
 
 }  // namespace mv
 
