@@ -16,8 +16,8 @@ Form::Form(Window& w, FormConfig config)
 std::string Form::RunLockFile() {
   // The folder as it is written on disk ("database", say), so that the lock
   // never makes a second one beside it.
-  return ResolveCase(JoinPath(registry_queries.GetInstallPath(),
-                              "\\Database\\MVUpdate.lock"));
+  return ResolveCase(
+      JoinPath(registry_queries.GetInstallPath(), "\\Database\\MVUpdate.lock"));
 }
 
 }  // namespace mv
