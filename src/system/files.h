@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,21 @@ Result<UniqueFd> CreateTempFile(int dir_fd, std::string_view base, mode_t mode,
 // (".<name>.mvpartial", ".<name>.mvpartial-info"), stays. Gives the number
 // removed.
 size_t RemoveLeftoverTempFiles(std::string_view folder, bool recursive);
+
+// A download's partial file in a folder (".<name>.mvpartial", beside its
+// note ".<name>.mvpartial-info"): the name of the file it becomes, and how
+// long ago it was last written.
+struct PartialDownload {
+  std::string folder;
+  std::string name;
+  int64_t idle_seconds = 0;
+};
+
+// The partial downloads of `folder` (none when it cannot be read).
+std::vector<PartialDownload> ListPartialDownloads(std::string_view folder);
+
+// Removes a partial download and its note.
+Status RemovePartialDownload(const PartialDownload& partial);
 
 // Copies a file, replacing the target. The copy is written under a temporary
 // name in the target's folder and renamed when complete, so a failed copy

@@ -29,15 +29,21 @@ Result<TextFile> TextFile::Open(std::string_view native, Mode mode) {
   std::string path = ResolveCase(native);
   // Open without truncating first: a file already open here must be refused
   // before its contents are touched. Without waiting: a FIFO under the name
-  // must not hold the run (it is refused below).
-  UniqueFd fd(::open(path.c_str(),
-                     O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                     0666));
+  // must not hold the run (it is refused below). Without following a link:
+  // one planted under the name would get the lines, written with this
+  // account's rights, wherever it leads.
+  UniqueFd fd(::open(
+      path.c_str(),
+      O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW,
+      0666));
+  if (!fd && errno == ELOOP) {
+    return Failure(kPathFileAccessError, path + " is a symbolic link");
+  }
   if (!fd) return Failure::FromErrno(errno, path);
   struct stat st;
   if (::fstat(fd.get(), &st) != 0) return Failure::FromErrno(errno, path);
-  if (S_ISDIR(st.st_mode) || S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode)) {
-    return Failure(kPathFileAccessError);
+  if (!S_ISREG(st.st_mode)) {
+    return Failure(kPathFileAccessError, path + " is not an ordinary file");
   }
   if (OpenFiles().count({st.st_dev, st.st_ino}) != 0) {
     return Failure(kFileAlreadyOpen);
