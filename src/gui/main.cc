@@ -6,7 +6,9 @@
 //   --screenshot FILE           after start-up, a picture of the window;
 //   --screenshot-transfer FILE  one in the middle of the first transfer of
 //                               Update System, pressed after start-up;
-//   --screenshot-update FILE    one after that run.
+//   --screenshot-update FILE    one after that run;
+//   --stop-during-transfer      presses Stop in the middle of that transfer
+//                               (after its picture).
 // The pictures are written as PNG, then the program ends.
 #include <QApplication>
 #include <QFileInfo>
@@ -58,12 +60,15 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   app.setApplicationName("mvupdate");
+  app.setOrganizationName("Merivane");
   QGuiApplication::setDesktopFileName("mvupdate");
 
   // QApplication has taken its own options (-platform and so on) already.
   QStringList args = QApplication::arguments().mid(1);
   // Start-up changes the current folder; fix the files' places now.
   QString after_start_up, mid_transfer, after_update;
+  const bool stop_during_transfer =
+      args.removeAll("--stop-during-transfer") > 0;
   for (qsizetype i = 0; i < args.size(); i += 2) {
     QString* file = args[i] == "--screenshot"            ? &after_start_up
                     : args[i] == "--screenshot-transfer" ? &mid_transfer
@@ -93,8 +98,13 @@ int main(int argc, char** argv) {
     if (args.isEmpty()) return;
     if (!after_start_up.isEmpty()) picture(after_start_up);
     if (!mid_transfer.isEmpty() || !after_update.isEmpty()) {
-      if (!mid_transfer.isEmpty()) {
-        window.at_transfer = [&] { picture(mid_transfer); };
+      if (!mid_transfer.isEmpty() || stop_during_transfer) {
+        window.at_transfer = [&] {
+          if (!mid_transfer.isEmpty()) picture(mid_transfer);
+          if (stop_during_transfer) {
+            window.findChild<QPushButton*>("cmdStop")->click();
+          }
+        };
       }
       window.findChild<QPushButton*>("cmdUpdate")->click();
       if (window.at_transfer) {

@@ -39,6 +39,7 @@ class Installer {
   std::optional<Failure> Header(const std::string& line);
   void Command(const std::string& line, const std::string& key);
   void Stop();
+  void StopAtRequest();
   std::optional<Failure> Record(int32_t n);
 
   const CommandContext& context_;
@@ -112,14 +113,32 @@ void Installer::Command(const std::string& line, const std::string& key) {
   bool runs = (!server_block_ && !client_block_) || (server_block_ && server) ||
               (client_block_ && !server);
   if (!runs) return;
+  // Between two commands is a safe place to stop: the section stays
+  // unrecorded, so the next run installs it from the start.
+  if (context_.window.StopRequested()) return StopAtRequest();
   std::string command = line;
   CommandContext context = context_;
   context.digests = &digests_;
   if (ExecuteCommandLine(context, command) == CommandResult::kFailed) {
     context_.log.Error("Command failed. ");
     context_.log.Info(command);
+    // A transfer cut off by the stop failed for that reason alone.
+    if (context_.window.StopRequested()) return StopAtRequest();
     if (!RecordFailedUpdates()) Stop();
   }
+}
+
+void Installer::StopAtRequest() {
+  stopped_ = true;
+  pending_ = false;
+  outcome_.not_installed = current_;
+  outcome_.stopped = true;
+  context_.log.Warning(
+      "!!! Stopped at the request of the person at the "
+      "window: update " +
+      std::to_string(current_) +
+      " was not installed; the next run installs it from "
+      "the start.");
 }
 
 // Updates build on each other: after a failed command neither the rest of

@@ -31,6 +31,8 @@ struct UpdateOutcome {
   int32_t first_installed = 0;           // from this one
   int32_t last_installed = 0;            // to this one
   std::optional<int32_t> not_installed;  // the one a failed command stopped
+  // The person stopped the run before `not_installed` was complete.
+  bool stopped = false;
 };
 
 // Installs, in file order, every section whose number is above the stored

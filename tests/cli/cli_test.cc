@@ -77,11 +77,14 @@ TEST(CliTest, FifosAreRefused) {
 TEST(CliTest, OutcomeAndAlternateSite) {
   Sandbox sb;
   WriteFile(sb.app() + "/Download/kept.txt", "");
-  const std::string failed = "Start-up failed: -2147467259-[01000] [unixODBC]";
+  const std::string failed =
+      "Start-up failed: -2147467259-The ODBC driver named in the connection "
+      "string is not installed. [01000] [unixODBC]";
   ChildProcess alternate({MVUPDATE_CLI, "update", "--alternate"});
   EXPECT_EQ(alternate.Wait(), 2);
   EXPECT_TRUE(alternate.err().ends_with(
-      "file not found; see the event log\nmvupdate-cli: update --alternate: "
+      "file not found; see the event log " + sb.event_log() +
+      "\nmvupdate-cli: update --alternate: "
       "no alternate FTP site is known (the customer record could not be read "
       "or names none); nothing was done\n"));
   EXPECT_TRUE(std::filesystem::exists(sb.app() + "/Download/kept.txt"));

@@ -187,8 +187,10 @@ TEST_F(FaultTest, KilledAndDatabaseStoppedBetweenUpdates) {
                            "/../Update/.MVUpdate.dat.mvtmp-"}) {
     WriteFile(Download() + name + std::to_string(killed) + "-0a1b2c", "left");
   }
-  Run(1, "-2147467259-[08001] connection to server", "2/1",
-      [&](ChildProcess& cli) {
+  Run(1,
+      "cannot be reached; check its name in the registry and that it is "
+      "running. [08001] connection to server",
+      "2/1", [&](ChildProcess& cli) {
         ASSERT_TRUE(Caught());
         pg_.Stop();
         cli.Wait();

@@ -290,7 +290,9 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
       at = std::find(at, lines.end(), l);
       ASSERT_NE(at, lines.end()) << "missing in order: " << l;
     }
-    EXPECT_EQ(form_->error_lines(), errors) << shown[1];
+    // A failed run ends its lines with its outcome, one Error line more.
+    EXPECT_EQ(form_->error_lines(), errors + (errors > 0)) << shown[1];
+    EXPECT_EQ(lines.back() == window_->outcome, errors > 0) << shown[1];
     EXPECT_EQ(window_->outcome.ends_with(
                   "update 2 was not installed; the next run tries it again"),
               stored == 1);
@@ -303,6 +305,56 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
                              fs::path(stor[0]).filename().string()));
     site_.Restart();
     pg_.Start();
+  }
+}
+
+// Stop between two commands of a section, and in the middle of a download:
+// the update is not recorded, a cut-off download keeps its partial file, the
+// status report still goes up, and the list ends with what happened.
+TEST_F(UpdateRunTest, StopBetweenCommandsAndDuringATransfer) {
+  const std::string partial = "/Download/.Patch1.zip.mvpartial";
+  // clang-format off
+  const std::tuple<std::function<void()>, std::string, bool> cases[] = {
+      {[&] { window_->stop_when = [w = window_.get()] {
+         return std::count(w->history.begin(), w->history.end(),
+                           "COMMAND: UNZIP Patch1.zip *.*") > 0; }; },
+       "COMMAND: UNZIP Patch1.zip *.*", false},
+      {[&] {
+         WriteFile(site_.Path("Merivane/Update/Patch1.zip"),
+                   std::string(1 << 20, 'x'));
+         site_.SetFault(FtpServer::Fault::kStall);
+         window_->stop_when = [w = window_.get()] {
+           return w->progress_total == 1 << 20; }; },
+       "1017-Stopped at the request of the person at the window.", true},
+  };
+  // clang-format on
+  for (const auto& [arrange, before, cut_off] : cases) {
+    PublishSite();
+    std::unique_ptr<Sandbox> sb = Installation("127.0.0.1");
+    Lines lines = Run(*sb, false, arrange);
+    const Lines shown = {
+        before,
+        "!!! Stopped at the request of the person at the window: update 1 was "
+        "not installed; the next run installs it from the start.",
+        "Update complete.."};
+    auto at = lines.begin();
+    for (const std::string& l : shown) {
+      at = std::find(at, lines.end(), l);
+      ASSERT_NE(at, lines.end()) << "missing in order: " << l;
+    }
+    EXPECT_TRUE(
+        window_->outcome.starts_with("Update System stopped at your request"));
+    EXPECT_TRUE(window_->outcome.ends_with(
+        "update 1 was not installed; the next run tries it again"));
+    EXPECT_EQ(lines.back(), window_->outcome);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "COMMAND: RUN setup.sh "
+                         "marker1.txt"),
+              0);
+    EXPECT_EQ(ReadLastUpdateInstalled(form_->settings_store).value(), 0);
+    EXPECT_EQ(fs::exists(sb->app() + partial), cut_off);
+    EXPECT_EQ(site_.Arguments("STOR").size(), 1u);
+    site_.Restart();
   }
 }
 
