@@ -643,34 +643,42 @@ void MainWindow::closeEvent(QCloseEvent* event) {
   }
   // Ending the program in the middle of a command could leave a half
   // installed update: the window asks whether to stop at the next safe
-  // point or to let the command finish, and closes when it has ended.
+  // point or to let the command finish, and closes when it has ended. The
+  // question does not block (a nested event loop inside the command's own
+  // wait would not paint it); the command goes on while it is open.
   event->ignore();
-  QMessageBox ask(this);
-  ask.setIcon(QMessageBox::Question);
-  ask.setWindowTitle(kCaption);
-  ask.setTextFormat(Qt::PlainText);
-  ask.setText(QString("%1 is still running.").arg(running_));
-  ask.setInformativeText(
+  if (findChild<QMessageBox*>("closeQuestion") != nullptr) return;
+  auto* ask = new QMessageBox(this);
+  ask->setObjectName("closeQuestion");
+  ask->setAttribute(Qt::WA_DeleteOnClose);
+  ask->setIcon(QMessageBox::Question);
+  ask->setWindowTitle(kCaption);
+  ask->setTextFormat(Qt::PlainText);
+  ask->setText(QString("%1 is still running.").arg(running_));
+  ask->setInformativeText(
       "Stop it where that leaves nothing half done, or let it finish? The "
       "window closes when it has ended; how it ended is shown at the next "
       "start.");
   QPushButton* stop =
-      ask.addButton("&Stop, then close", QMessageBox::AcceptRole);
+      ask->addButton("&Stop, then close", QMessageBox::AcceptRole);
   QPushButton* wait =
-      ask.addButton("Close when &finished", QMessageBox::AcceptRole);
-  ask.addButton("&Keep the window", QMessageBox::RejectRole);
-  ask.setDefaultButton(wait);
-  ask.exec();
-  if (ask.clickedButton() != stop && ask.clickedButton() != wait) return;
-  if (!command_running()) {
-    close();  // it ended while the question was open
-    return;
-  }
-  close_pending_ = true;
-  if (ask.clickedButton() == stop) RequestStop();
-  Note(QString("The window closes when %1 has %2.")
-           .arg(running_, stop_requested_ ? "stopped" : "finished"),
-       0);
+      ask->addButton("Close when &finished", QMessageBox::AcceptRole);
+  ask->addButton("&Keep the window", QMessageBox::RejectRole);
+  ask->setDefaultButton(wait);
+  connect(ask, &QMessageBox::buttonClicked, this,
+          [this, stop, wait](QAbstractButton* answer) {
+            if (answer != stop && answer != wait) return;
+            if (!command_running()) {
+              close();  // it ended while the question was open
+              return;
+            }
+            close_pending_ = true;
+            if (answer == stop) RequestStop();
+            Note(QString("The window closes when %1 has %2.")
+                     .arg(running_, stop_requested_ ? "stopped" : "finished"),
+                 0);
+          });
+  ask->open();
 }
 
 void MainWindow::AddLine(std::string_view text) {

@@ -68,10 +68,10 @@ bool FtpSession::Attempt(FtpMethod method, double limit_seconds,
     window_.DoEvents();
     if (transfer_done_) break;
     ShowWait(method);
-    // A stop cuts off what fetches: a download keeps its partial file for
-    // the next run. The status report's upload and the logout are short
-    // and tell the site how the run ended; they are left to finish.
-    if (method != kFtpMethodDisconnect && method != kFtpMethodPutFile &&
+    // A stop cuts off a login and a download (which keeps its partial file
+    // for the next run). The status report's way to the site and the
+    // logout are short and tell the site how the run ended; they finish.
+    if ((method == kFtpMethodConnect || method == kFtpMethodGetFile) &&
         window_.StopRequested()) {
       component_->Abort();
       TransferDone(method, kFtpStopped,

@@ -89,6 +89,19 @@ class Command {
     return context_.settings.App(tail);
   }
 
+  // One file copied on a worker thread (an update file may be large)
+  // while the window goes on; `name` is what the status bar calls it.
+  Status CopyAside(const std::string& name, const std::string& from,
+                   const std::string& to, Sha256* digest = nullptr) {
+    return RunFileStep(
+        context_.window, log_, "Copying",
+        [&](RunLog&, FileProgress& progress) {
+          progress.Report(name, 1, 1, 0, -1);
+          return CopyFile(from, to, digest);
+        },
+        false);
+  }
+
   void Download(const std::string& arg);
   void ChangeDirectory(const std::string& arg);
   void Run(const std::string& arg);
@@ -208,12 +221,13 @@ void Command::Download(const std::string& arg) {
     }
     // The server passes each update file on to its clients through its
     // shared Update folder; the copy is tried even after a failed fetch.
-    Check(CopyFile(NativePath(arg), target));
+    Check(CopyAside(arg, NativePath(arg), target));
   } else {
     Sha256 digest;
-    Check(CopyFile(NativePath("\\\\" + context_.settings.server_name +
-                              "\\MVUpdate\\" + arg),
-                   target, &digest));
+    Check(CopyAside(arg,
+                    NativePath("\\\\" + context_.settings.server_name +
+                               "\\MVUpdate\\" + arg),
+                    target, &digest));
     if (error_flag_) {
       FailedLine("Download to Client: Failed. ");
       error_flag_ = false;

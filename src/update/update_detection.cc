@@ -119,13 +119,17 @@ void Installer::Command(const std::string& line, const std::string& key) {
   std::string command = line;
   CommandContext context = context_;
   context.digests = &digests_;
-  if (ExecuteCommandLine(context, command) == CommandResult::kFailed) {
+  const bool failed =
+      ExecuteCommandLine(context, command) == CommandResult::kFailed;
+  if (failed) {
     context_.log.Error("Command failed. ");
     context_.log.Info(command);
-    // A transfer cut off by the stop failed for that reason alone.
-    if (context_.window.StopRequested()) return StopAtRequest();
-    if (!RecordFailedUpdates()) Stop();
   }
+  // A stop that came while the command ran may have cut it short (a
+  // download, the wait after RUN): the section is not recorded even when
+  // this was its last command.
+  if (context_.window.StopRequested()) return StopAtRequest();
+  if (failed && !RecordFailedUpdates()) Stop();
 }
 
 void Installer::StopAtRequest() {

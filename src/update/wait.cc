@@ -107,8 +107,11 @@ void FileProgress::Show(Window& window) {
   }
   meter_.Note(done, total);
   window.ShowProgress(done, total);
+  // A step that counts no bytes (a copy) names the file alone.
+  const bool counted = total >= 0 || done > 0;
   window.ShowActivity(verb_ + " " + std::to_string(item) + " of " +
-                      std::to_string(items) + ": " + meter_.Text());
+                      std::to_string(items) + ": " +
+                      (counted ? meter_.Text() : name));
 }
 
 }  // namespace mv

@@ -403,12 +403,12 @@ class MainWindowTest : public QObject {
       w->show();
       commands->during = [&] {
         QTimer::singleShot(0, [&] {
-          auto* ask =
-              qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+          auto* ask = w->findChild<QMessageBox*>("closeQuestion");
           for (QAbstractButton* b : ask->buttons())
             if (b->text() == answer) b->click();
         });
         w->close();
+        QTRY_VERIFY(!w->findChild<QMessageBox*>("closeQuestion"));
         QVERIFY(w->isVisible());
         QCOMPARE(w->StopRequested(), stops);
         w->ShowOutcome("Update System finished with errors: " +
