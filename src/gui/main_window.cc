@@ -320,6 +320,7 @@ class NoteLabel : public QLabel {
   }
 
   void SetNote(const QString& text) {
+    if (text == full_ && !text.isEmpty()) return;  // progress repeats itself
     full_ = text;
     updateGeometry();
     setToolTip(text);

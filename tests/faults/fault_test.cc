@@ -188,8 +188,8 @@ TEST_F(FaultTest, KilledAndDatabaseStoppedBetweenUpdates) {
     WriteFile(Download() + name + std::to_string(killed) + "-0a1b2c", "left");
   }
   Run(1,
-      "cannot be reached; check its name in the registry and that it is "
-      "running. [08001] connection to server",
+      "-2147467259-The database server cannot be reached; check its name in "
+      "the registry and that it is running. [08001] connection to server",
       "2/1", [&](ChildProcess& cli) {
         ASSERT_TRUE(Caught());
         pg_.Stop();

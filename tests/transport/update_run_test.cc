@@ -127,11 +127,12 @@ TEST_F(UpdateRunTest, ServerThenClient) {
       "   Update one", "COMMAND: DOWNLOAD Patch1.zip",
       "COMMAND: UNZIP Patch1.zip *.*", dest + app + "/Download",
       "ZIPFILE          : Patch1.zip", "FILESPEC         : *.*",
+      "   2 of 2: readme.txt",
       "COMMAND: DOWNLOAD setup.sh", "COMMAND: RUN setup.sh marker1.txt",
       "   Update 1 installed.", "   Installing update 2...",
       "COMMAND: " + Digest("Patch2.zip"), "COMMAND: DOWNLOAD Patch2.zip",
       "COMMAND: UNZIP Patch2.zip *.*", dest + app + "/Download",
-      "ZIPFILE          : Patch2.zip",
+      "ZIPFILE          : Patch2.zip", "FILESPEC         : *.*",
       "   Update 2 installed.", "Processing of update control file complete.",
       "[CUSTOMER FTP]", " ", "Update complete..", " "};
   // clang-format on
@@ -183,12 +184,12 @@ TEST_F(UpdateRunTest, ServerThenClient) {
       "COMMAND: " + Digest("setup.sh"), "COMMAND: USERCOMMENT=Update one",
       "   Update one", "COMMAND: DOWNLOAD Patch1.zip",
       "COMMAND: UNZIP Patch1.zip *.*", dest + capp + "/Update",
-      "ZIPFILE          : Patch1.zip", "   Update 1 installed.",
-      "   Installing update 2...", "COMMAND: " + Digest("Patch2.zip"),
+      "ZIPFILE          : Patch1.zip", "FILESPEC         : *.*",
+      "   Update 1 installed.", "   Installing update 2...", "COMMAND: " + Digest("Patch2.zip"),
       "COMMAND: DOWNLOAD Patch2.zip", "COMMAND: UNZIP Patch2.zip *.*",
       dest + capp + "/Update",
       "ZIPFILE          : Patch2.zip", "FILESPEC         : *.*",
-      "COMMAND: USERCOMMENT=Client two", "   Update 2 installed.",
+      "   1 of 1: Bin/core.txt", "COMMAND: USERCOMMENT=Client two", "   Update 2 installed.",
       "Processing of update control file complete.", "Update complete..",
       " "}));
   // clang-format on
@@ -323,8 +324,8 @@ TEST_F(UpdateRunTest, StopBetweenCommandsAndDuringATransfer) {
          WriteFile(site_.Path("Merivane/Update/Patch1.zip"),
                    std::string(1 << 20, 'x'));
          site_.SetFault(FtpServer::Fault::kStall);
-         window_->stop_when = [w = window_.get()] {
-           return w->progress_total == 1 << 20; }; },
+         window_->stop_when = [w = window_.get(), pressed = false]() mutable {
+           return pressed = pressed || w->progress_total == 1 << 20; }; },
        "1017-Stopped at the request of the person at the window.", true},
   };
   // clang-format on
@@ -340,7 +341,8 @@ TEST_F(UpdateRunTest, StopBetweenCommandsAndDuringATransfer) {
     auto at = lines.begin();
     for (const std::string& l : shown) {
       at = std::find(at, lines.end(), l);
-      ASSERT_NE(at, lines.end()) << "missing in order: " << l;
+      ASSERT_NE(at, lines.end()) << "missing in order: " << l << "\n"
+                                 << Joined(lines);
     }
     EXPECT_TRUE(
         window_->outcome.starts_with("Update System stopped at your request"));
