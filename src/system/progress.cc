@@ -55,13 +55,14 @@ void ProgressMeter::Note(int64_t done, int64_t total, Clock::time_point now) {
 }
 
 std::string ProgressMeter::Text(Clock::time_point now) const {
+  const auto still = now - last_change_;
+  const bool stalled = still >= std::chrono::seconds(kStallSeconds);
+  // Before the first count the name says enough, until the wait is long.
+  if (!noted_ && !stalled) return name_;
   std::string text = name_.empty() ? "" : name_ + ": ";
   text += ByteText(done_);
   if (total_ >= 0) text += " of " + ByteText(total_);
-  const auto still = now - last_change_;
-  if (still >= std::chrono::seconds(kStallSeconds)) {
-    return text + ", " + WaitingText(waiting_for_, still);
-  }
+  if (stalled) return text + ", " + WaitingText(waiting_for_, still);
   const double elapsed = Seconds(last_change_ - start_).count();
   if (elapsed < 1 || done_ <= 0) return text;
   const double rate = static_cast<double>(done_) / elapsed;

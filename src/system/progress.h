@@ -25,8 +25,9 @@ std::string ByteText(int64_t bytes);
 std::string DurationText(int64_t seconds);
 
 // Turns the byte counts of one file's transfer, extraction or copy into
-// "Patch1.zip: 12.0 MB of 64.0 MB, 4.1 MB/s, 13 s left". Rate and time
-// left appear once a second of data has been seen; a step that has moved no
+// "Patch1.zip: 12.0 MB of 64.0 MB, 4.1 MB/s, 13 s left"; before the first
+// count, the name alone. Rate and time left appear once a second of data
+// has been seen; a step that has moved no
 // byte for kStallSeconds reads "Patch1.zip: 12.0 MB of 64.0 MB, waiting
 // for the site (12 s)" (`waiting_for` names what it waits for).
 class ProgressMeter {

@@ -28,9 +28,9 @@ void FtpSession::SetComponent(std::unique_ptr<FtpComponent> component) {
         TransferDone(method, code, text);
       });
   component_->SetProgressHandler([this](int64_t done, int64_t total) {
-    window_.ShowProgress(done, total);
     meter_.Note(done, total);
     if (transferring_) window_.ShowActivity(meter_.Text());
+    window_.ShowProgress(done, total);
   });
 }
 

@@ -276,6 +276,9 @@ TEST(TextTest, ProgressTexts) {
           {15000ms, 30 << 20, -1, "Patch1.zip: 30.0 MB, 2.0 MB/s"}};
   ProgressMeter meter;
   meter.Start("Patch1.zip", t0);
+  EXPECT_EQ(meter.Text(t0 + 1s), "Patch1.zip");
+  EXPECT_EQ(meter.Text(t0 + 3s),
+            "Patch1.zip: 0 bytes, waiting for the site (3 s)");
   for (auto [at, done, total, text] : steps) {
     if (done != 16 << 20 || at == 2000ms) meter.Note(done, total, t0 + at);
     EXPECT_EQ(meter.Text(t0 + at), text) << at.count();
