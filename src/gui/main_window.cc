@@ -596,7 +596,10 @@ void MainWindow::RequestStop() {
 
 bool MainWindow::GoToError(bool forward) {
   const int n = output_->count();
-  const int from = output_->currentRow();
+  // Nothing chosen yet: forward starts at the top, backward at the end.
+  const int from = output_->currentRow() >= 0 ? output_->currentRow()
+                   : forward                  ? -1
+                                              : n;
   for (int step = 1; step <= n; ++step) {
     int row = forward ? from + step : from - step;
     row = ((row % n) + n) % n;
