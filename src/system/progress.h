@@ -73,8 +73,7 @@ auto WhilePumping(
     const std::function<void(std::chrono::steady_clock::duration)>& tick = {})
     -> decltype(work()) {
   if (pump == nullptr) return work();
-  // A quick step (a refused connection, a small file) is looked at after
-  // 1 ms; a slow one every 10 ms.
+  // Then a step is looked at after 1 ms, doubling to every 10 ms.
   constexpr std::chrono::milliseconds kFirstPoll(1), kPoll(10);
   std::optional<decltype(work())> result;
   std::exception_ptr thrown;
@@ -88,6 +87,14 @@ auto WhilePumping(
     }
     done.store(true, std::memory_order_release);
   });
+  // Most steps are quick (a small file, a refused connection): they are
+  // looked at every 50 us for their first millisecond, which the window
+  // does not notice, before the window's events are let through.
+  for (auto quick = start + kFirstPoll;
+       !done.load(std::memory_order_acquire) &&
+       std::chrono::steady_clock::now() < quick;) {
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+  }
   try {
     for (std::chrono::milliseconds poll = kFirstPoll;
          !done.load(std::memory_order_acquire);
