@@ -252,7 +252,7 @@ TEST_F(UpdateRunTest, PublishedByTheVendorToolThenRolledBack) {
                 "update 2 announced, 3 seen; the site may be stale or "
                 "tampered with. Nothing was installed."),
             lines.end());
-  EXPECT_EQ(form_->error_lines(), 1);
+  EXPECT_EQ(form_->error_lines(), 2);  // the refusal, the outcome line
   EXPECT_EQ(ReadLastUpdateInstalled(form_->settings_store).value(), 3);
 }
 
