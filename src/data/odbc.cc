@@ -51,7 +51,7 @@ std::string OneLine(std::string_view text) {
 // The diagnostic records of `handle` as one failure.
 Failure Diagnose(SQLSMALLINT type, SQLHANDLE handle,
                  const std::vector<std::string>& secrets) {
-  std::string description;
+  std::string description, explained;
   // A handful of records tells the story; a driver that keeps answering
   // must not make the text endless.
   for (SQLSMALLINT rec = 1; rec <= 8; ++rec) {
@@ -73,6 +73,10 @@ Failure Diagnose(SQLSMALLINT type, SQLHANDLE handle,
     }
     if (!SQL_SUCCEEDED(r)) break;
     message.resize(std::strlen(message.c_str()));
+    if (rec == 1) {
+      explained =
+          ExplainDatabaseFailure(reinterpret_cast<char*>(state), message);
+    }
     if (!description.empty()) description += " ";
     description += "[";
     description += reinterpret_cast<char*>(state);
@@ -82,6 +86,7 @@ Failure Diagnose(SQLSMALLINT type, SQLHANDLE handle,
   if (description.empty()) {
     description = "The ODBC call failed without a diagnostic record.";
   }
+  if (!explained.empty()) description = explained + " " + description;
   return Failure(kDatabaseError, MaskSecrets(description, secrets));
 }
 
@@ -94,6 +99,51 @@ SQLCHAR* SqlText(std::string_view sql) {
 }
 
 }  // namespace
+
+std::string ExplainDatabaseFailure(std::string_view sqlstate,
+                                   std::string_view message) {
+  struct Case {
+    std::string_view state;  // SQLSTATE, or "" for any
+    std::string_view clue;   // part of the message in lower case, or ""
+    std::string_view sentence;
+  };
+  static constexpr std::string_view kTimedOut =
+      "The database did not answer in time (timed out): the server may be "
+      "busy, out of reach, or waiting on a lock another program holds.";
+  static constexpr std::string_view kLogin =
+      "The database refused the login; check the user name and password.";
+  static constexpr std::string_view kUnreachable =
+      "The database server cannot be reached; check its name in the "
+      "registry and that it is running.";
+  static constexpr std::string_view kDriver =
+      "The ODBC driver named in the connection string is not installed.";
+  // Drivers differ in the states they give: the message settles it where
+  // a state is used for several causes.
+  static constexpr Case kCases[] = {
+      {"HYT00", "", kTimedOut},
+      {"HYT01", "", kTimedOut},
+      {"57014", "", kTimedOut},
+      {"28000", "", kLogin},
+      {"28P01", "", kLogin},
+      {"", "password authentication failed", kLogin},
+      {"", "login failed", kLogin},
+      {"", "timeout expired", kTimedOut},
+      {"IM002", "", kDriver},
+      {"01000", "can't open lib", kDriver},
+      {"IM003", "", kDriver},
+      {"08001", "", kUnreachable},
+      {"08004", "", kUnreachable},
+      {"08S01", "", kUnreachable},
+      {"08006", "", kUnreachable},
+  };
+  const std::string lower = ToLowerAscii(message);
+  for (const Case& c : kCases) {
+    if (!c.state.empty() && c.state != sqlstate) continue;
+    if (!c.clue.empty() && lower.find(c.clue) == std::string::npos) continue;
+    return std::string(c.sentence);
+  }
+  return "";
+}
 
 std::vector<std::string> ConnectionStringSecrets(std::string_view cs) {
   std::vector<std::string> secrets;

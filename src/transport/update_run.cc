@@ -113,7 +113,7 @@ void RunOnSite(const RunContext& run, const Site& site, const Site* fallback) {
     SessionScope scope(run.site, level);
     return site.connect(run, level);
   }();
-  if (!connected && fallback) {
+  if (!connected && fallback && !run.window.StopRequested()) {
     run.log.Warning(
         "!!! Primary FTP site not reachable; trying the alternate FTP site.");
     return RunOnSite(run, *fallback, nullptr);
