@@ -103,14 +103,19 @@ void PrintUsage() {
       "\n"
       "Commands:\n";
   for (const CliCommand& c : kCommands) {
-    std::string head = "  " + std::string(c.name);
+    // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict, GCC
+    // bug 105329) on a literal added to a string.
+    std::string head = "  ";
+    head += c.name;
     if (!c.synopsis.empty()) {
       head += ' ';
       head += c.synopsis;
     }
     if (head.size() > 18) head += "\n";
     head.resize(head.size() > 18 ? head.size() + 20 : 20, ' ');
-    text += head + std::string(c.summary) + "\n";
+    text += head;
+    text += c.summary;
+    text += '\n';
   }
   text +=
       "\n"
@@ -130,15 +135,18 @@ void PrintUsage() {
       "names; section [mvupdate], keys below. The environment variable\n"
       "MVUPDATE_<KEY> wins over a key (ODBCSYSINI: ODBCSYSINI); the database\n"
       "login is read from the file only. See mvupdate.conf(5).\n";
-  std::string line = " ";
+  // The keys wrapped at 76 columns, each line indented by one blank.
+  size_t column = 1;
+  text += ' ';
   for (std::string_view key : mv::ConfigKeys()) {
-    if (line.size() + 1 + key.size() > 76) {
-      text += line + "\n";
-      line = " ";
+    if (column + 1 + key.size() > 76) {
+      text += "\n ";
+      column = 1;
     }
-    (line += ' ') += key;
+    (text += ' ') += key;
+    column += 1 + key.size();
   }
-  text += line + "\n";
+  text += '\n';
   std::fputs(text.c_str(), stdout);
 }
 

@@ -25,16 +25,19 @@ std::string ByteText(int64_t bytes) {
 }
 
 std::string DurationText(int64_t seconds) {
-  seconds = std::max<int64_t>(seconds, 0);
-  if (seconds < 60) return std::to_string(seconds) + " s";
-  if (seconds < 3600) {
-    std::string text = std::to_string(seconds / 60) + " min";
-    if (seconds % 60 != 0) text += " " + std::to_string(seconds % 60) + " s";
-    return text;
-  }
-  std::string text = std::to_string(seconds / 3600) + " h";
-  if (seconds % 3600 / 60 != 0) {
-    text += " " + std::to_string(seconds % 3600 / 60) + " min";
+  // Formatted in one call: GCC 12 at -O3 warns falsely (-Wrestrict, GCC bug
+  // 105329) on the concatenations this was written with.
+  const long long s = std::max<int64_t>(seconds, 0);
+  char text[64];
+  if (s < 60) {
+    std::snprintf(text, sizeof text, "%lld s", s);
+  } else if (s < 3600) {
+    std::snprintf(text, sizeof text, s % 60 ? "%lld min %lld s" : "%lld min",
+                  s / 60, s % 60);
+  } else {
+    std::snprintf(text, sizeof text,
+                  s % 3600 / 60 ? "%lld h %lld min" : "%lld h", s / 3600,
+                  s % 3600 / 60);
   }
   return text;
 }
