@@ -271,10 +271,6 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   return MatchFrom(pattern, name);
 }
 
-bool HasWildcards(std::string_view name) {
-  return name.find_first_of("*?") != std::string_view::npos;
-}
-
 Status CheckShareReachable(std::string_view native) {
   std::string share = UncShareFolder(native);
   if (share.empty()) return Status::Ok();
