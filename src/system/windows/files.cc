@@ -206,7 +206,7 @@ Result<bool> Folder::OpenChild(const std::string& name, bool make, bool& made,
     return ErrnoFailure(LastErrno(), path);
   }
   // A junction or symbolic link would take what is written elsewhere.
-  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+  if (IsReparsePoint(wide)) return false;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return ErrnoFailure(ENOTDIR, path);
   }

@@ -81,8 +81,20 @@ HANDLE HandleOf(int fd) {
 
 bool IsReparsePoint(const std::wstring& path) {
   DWORD attributes = ::GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return true;
+  // Asked of the entry itself, not of what it leads to.
+  UniqueHandle h(::CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr));
+  FILE_ATTRIBUTE_TAG_INFO tag = {};
+  return h &&
+         ::GetFileInformationByHandleEx(h.get(), FileAttributeTagInfo, &tag,
+                                        sizeof tag) &&
+         ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+          tag.ReparseTag != 0);
 }
 
 }  // namespace mv
