@@ -1,11 +1,10 @@
 #include "cli/console_window.h"
 
-#include <unistd.h>
-
 #include <string>
 #include <thread>
 
 #include "system/display_text.h"
+#include "system/file_io.h"
 
 namespace mv {
 
@@ -32,7 +31,7 @@ void ConsoleWindow::ShowOutcome(std::string_view text) {
 }
 
 void ConsoleWindow::Beep() {
-  if (::isatty(::fileno(err_))) {
+  if (IsTerminal(err_)) {
     std::fputc('\a', err_);
     std::fflush(err_);
   }

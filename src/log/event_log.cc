@@ -1,10 +1,9 @@
 #include "log/event_log.h"
 
-#include <unistd.h>
-
 #include <string>
 
 #include "system/date_time.h"
+#include "system/file_io.h"
 #include "system/files.h"
 #include "system/paths.h"
 #include "system/text.h"
@@ -41,7 +40,7 @@ Result<TextFile> EventLog::OpenFile() {
 
 void EventLog::Write(std::string_view line) {
   if (clear_file_) {
-    ::unlink(ResolveCase(file_).c_str());
+    RemoveFile(ResolveCase(file_));
     clear_file_ = false;
   }
   Result<TextFile> file = OpenFile();

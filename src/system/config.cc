@@ -1,14 +1,12 @@
 #include "system/config.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
 
 #include "system/failure.h"
+#include "system/file_io.h"
+#include "system/process.h"
 #include "system/text.h"
 #include "system/unique_fd.h"
 
@@ -42,14 +40,8 @@ constexpr std::string_view kKeys[] = {
 };
 
 // What a file that is not a regular one is, for the Warning line.
-std::string KindOf(mode_t mode) {
-  std::string_view kind = S_ISDIR(mode)    ? "a folder"
-                          : S_ISFIFO(mode) ? "a FIFO"
-                          : S_ISSOCK(mode) ? "a socket"
-                          : S_ISCHR(mode)  ? "a character device"
-                          : S_ISBLK(mode)  ? "a block device"
-                                           : "something else";
-  return "is " + std::string(kind) + ", not a regular file";
+std::string KindOf(const FileFacts& facts) {
+  return "is " + std::string(facts.kind) + ", not a regular file";
 }
 
 // "<tag> <path>: <why>; the built-in values are used."
@@ -70,7 +62,7 @@ std::shared_ptr<const ConfigFile> Load() {
       ConfigFilePath(), NonEmptyEnv("MVUPDATE_CONFIG").has_value()));
   std::optional<std::string> odbc = file->Get("ODBCSYSINI");
   if (odbc && !odbc->empty() && !NonEmptyEnv("ODBCSYSINI")) {
-    ::setenv("ODBCSYSINI", odbc->c_str(), 1);
+    SetEnvironmentValue("ODBCSYSINI", *odbc);
   }
   return file;
 }
@@ -83,38 +75,37 @@ std::shared_ptr<const ConfigFile> current;
 std::span<const std::string_view> ConfigKeys() { return kKeys; }
 
 std::string ConfigFilePath() {
-  return NonEmptyEnv("MVUPDATE_CONFIG").value_or(MVUPDATE_DEFAULT_CONFIG);
+  return NonEmptyEnv("MVUPDATE_CONFIG").value_or(DefaultConfigFile());
 }
 
 ConfigFile ConfigFile::Read(const std::string& path, bool named) {
   ConfigFile config;
-  UniqueFd fd(
-      ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  struct stat st;
-  if (!fd || ::fstat(fd.get(), &st) != 0) {
-    int err = errno;
+  UniqueFd fd;
+  FileFacts st;
+  int err = OpenFile(path, FileOpen::kReadNoWait, fd);
+  if (err == 0) err = FactsOfFd(fd.get(), st);
+  if (err != 0) {
     if (err != ENOENT || named) {
       config.warnings_.push_back(
           Unusable(path, Failure::FromErrno(err, path).Text()));
     }
     return config;
   }
-  if (!S_ISREG(st.st_mode)) {
-    config.warnings_.push_back(Unusable(path, KindOf(st.st_mode), " "));
+  if (!st.ordinary) {
+    config.warnings_.push_back(Unusable(path, KindOf(st), " "));
     return config;
   }
   std::string text;
   char buffer[4096];
   for (;;) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
+    size_t n = 0;
+    if (int err = ReadFd(fd.get(), buffer, sizeof buffer, n); err != 0) {
       config.warnings_.push_back(
-          Unusable(path, Failure::FromErrno(errno, path).Text()));
+          Unusable(path, Failure::FromErrno(err, path).Text()));
       return config;
     }
-    text.append(buffer, static_cast<size_t>(n));
+    if (n == 0) break;
+    text.append(buffer, n);
   }
   Result<IniDocument> doc = IniDocument::Parse(text, path);
   if (!doc.ok()) {
@@ -134,7 +125,7 @@ ConfigFile ConfigFile::Read(const std::string& path, bool named) {
     }
   }
   // Group and owner may read the database password, nobody else.
-  if (config.Get("DatabasePassword") && (st.st_mode & S_IROTH) != 0) {
+  if (config.Get("DatabasePassword") && st.readable_by_others) {
     config.warnings_.push_back(
         std::string(kTag) + path +
         " holds DatabasePassword and every user of this machine may read "

@@ -1,9 +1,6 @@
 #include "transport/curl_ftp_component.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -16,10 +13,13 @@
 #include <string>
 
 #include "system/crypto.h"
+#include "system/date_time.h"
 #include "system/deployment.h"
 #include "system/failure.h"
+#include "system/file_io.h"
 #include "system/files.h"
 #include "system/paths.h"
+#include "system/process.h"
 #include "system/text.h"
 #include "system/unique_fd.h"
 
@@ -181,7 +181,7 @@ std::string HttpDate(int64_t time) {
   std::time_t t = static_cast<std::time_t>(time);
   std::tm tm;
   char text[64];
-  if (!::gmtime_r(&t, &tm)) return "";
+  if (!ToUtcTime(t, tm)) return "";
   std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
   return text;
 }
@@ -195,8 +195,7 @@ size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 // libcurl opens its sockets without close-on-exec; a program that RUN starts
 // must never inherit the logged-in control connection.
 int CloseOnExec(void*, curl_socket_t fd, curlsocktype) {
-  int flags = ::fcntl(fd, F_GETFD);
-  if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  KeepFromChildPrograms(static_cast<uint64_t>(fd));
   return CURL_SOCKOPT_OK;
 }
 
@@ -590,11 +589,13 @@ int CurlFtpComponent::StartDigest(Request& r) {
   for (int64_t at = 0; at < r.offset;) {
     size_t want = static_cast<size_t>(
         std::min<int64_t>(r.offset - at, static_cast<int64_t>(buf.size())));
-    ssize_t n = ::pread(r.file.get(), buf.data(), want, at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : EIO;
-    r.digest->Update(buf.data(), static_cast<size_t>(n));
-    at += n;
+    size_t n = 0;
+    if (int err = ReadFdAt(r.file.get(), buf.data(), want, at, n); err != 0) {
+      return err;
+    }
+    if (n == 0) return EIO;
+    r.digest->Update(buf.data(), n);
+    at += static_cast<int64_t>(n);
   }
   return 0;
 }
@@ -607,36 +608,32 @@ void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
   PartialInfo now{r->info.source, size, time};
   std::optional<PartialInfo> before = ReadPartialInfo(r->info_path);
   bool resume = now.Known() && before && *before == now;
-  struct stat st;
+  FileFacts st;
   // Only a partial file of our own is continued: an ordinary file with no
   // other name. Anything else under the name (a link, a file linked from
   // elsewhere) is removed, never followed or truncated, and the download
   // starts in a new file.
   if (resume) {
-    r->file =
-        UniqueFd(::open(r->temp_path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
-    resume = r->file && ::fstat(r->file.get(), &st) == 0 &&
-             S_ISREG(st.st_mode) && st.st_nlink == 1;
-  }
-  if (!resume) {
-    r->file.Close();
-    ::unlink(r->temp_path.c_str());
-    r->file = UniqueFd(
-        ::open(r->temp_path.c_str(),
-               O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666));
+    resume = OpenFile(r->temp_path, FileOpen::kReadWrite, r->file) == 0 &&
+             FactsOfFd(r->file.get(), st) == 0 && st.ordinary && st.links == 1;
   }
   int err = 0;
-  if (!r->file || ::fstat(r->file.get(), &st) != 0) {
-    err = errno;
-  } else if (resume && st.st_size <= size) {
-    r->offset = st.st_size;
-  } else if (st.st_size != 0 && ::ftruncate(r->file.get(), 0) != 0) {
+  if (!resume) {
+    r->file.Close();
+    RemoveFile(r->temp_path);
+    err = OpenFile(r->temp_path, FileOpen::kCreateNew, r->file);
+  }
+  if (err == 0) err = FactsOfFd(r->file.get(), st);
+  if (err != 0) {
+  } else if (resume && st.size <= size) {
+    r->offset = st.size;
+  } else if (st.size != 0) {
     // Only a partial file longer than the remote one is cut: ext4 writes
     // out a file truncated to nothing when it is closed, which would halve
     // the speed of every fresh download.
-    err = errno;
+    err = TruncateFd(r->file.get(), 0);
   }
-  if (err == 0 && ::lseek(r->file.get(), r->offset, SEEK_SET) < 0) err = errno;
+  if (err == 0) err = SeekFd(r->file.get(), r->offset);
   if (err == 0 && compute_sha256_) err = StartDigest(*r);
   if (err == 0 && r->offset == 0) {
     Status written = WriteFileAtomically(r->info_path, now.Serialize());
@@ -695,26 +692,20 @@ void CurlFtpComponent::PutFile(std::string_view local_file,
       &file);
   if (!r) return;
   std::string native = ResolvePath(local_file);
-  r->file = UniqueFd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st;
-  int err = 0;
-  if (!r->file) {
-    err = errno;
-  } else if (::fstat(r->file.get(), &st) != 0) {
-    err = errno;
-  } else if (!S_ISREG(st.st_mode)) {
-    err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  }
+  FileFacts st;
+  int err = OpenFile(native, FileOpen::kRead, r->file);
+  if (err == 0) err = FactsOfFd(r->file.get(), st);
+  if (err == 0 && !st.ordinary) err = st.folder ? EISDIR : EINVAL;
   if (err != 0) {
     pending_.push_back(
         LocalFailure(kFtpMethodPutFile, err, local_file, native, false));
     return;
   }
-  r->total = st.st_size;
+  r->total = st.size;
   CURL* e = r->easy.get();
   curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
   curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE,
-                   static_cast<curl_off_t>(st.st_size));
+                   static_cast<curl_off_t>(st.size));
   curl_easy_setopt(e, CURLOPT_READFUNCTION, &CurlFtpComponent::OnRead);
   curl_easy_setopt(e, CURLOPT_READDATA, r.get());
   curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, kBufferBytes);
@@ -838,7 +829,7 @@ void CurlFtpComponent::Finish(CURLcode result) {
   // kept is dropped and the whole file fetched.
   if (web_ && r->method == kFtpMethodGetFile && result == CURLE_RANGE_ERROR &&
       r->offset > 0) {
-    ::unlink(r->info_path.c_str());
+    RemoveFile(r->info_path);
     r->offset = 0;
     r->file.Close();
     StartFetch(std::move(r));
@@ -918,11 +909,11 @@ void CurlFtpComponent::CompleteDownload(Request& r, Completion& done) {
   if (done.code == 0) {
     if (r.file.Close() != 0) {
       err = errno;
-    } else if (::rename(r.temp_path.c_str(), r.target_path.c_str()) != 0) {
-      err = errno;
+    } else {
+      err = RenameFile(r.temp_path, r.target_path);
     }
     if (err == 0) {
-      ::unlink(r.info_path.c_str());
+      RemoveFile(r.info_path);
       if (r.digest) sha256_ = r.digest->HexDigest();
       return;
     }
@@ -930,8 +921,8 @@ void CurlFtpComponent::CompleteDownload(Request& r, Completion& done) {
   }
   r.file.Close();
   if (r.local_errno != 0 || err != 0) {
-    ::unlink(r.temp_path.c_str());
-    ::unlink(r.info_path.c_str());
+    RemoveFile(r.temp_path);
+    RemoveFile(r.info_path);
   }
 }
 
@@ -1141,17 +1132,10 @@ size_t CurlFtpComponent::OnWrite(char* data, size_t size, size_t count,
                                  void* user) {
   auto* r = static_cast<Request*>(user);
   size_t total = size * count;
-  size_t left = total;
-  while (left > 0) {
-    if (r->digest && left == total) r->digest->Update(data, total);
-    ssize_t n = ::write(r->file.get(), data, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      r->local_errno = errno;
-      return 0;  // makes libcurl end the transfer with a write error
-    }
-    data += n;
-    left -= static_cast<size_t>(n);
+  if (r->digest) r->digest->Update(data, total);
+  if (int err = WriteFd(r->file.get(), data, total); err != 0) {
+    r->local_errno = err;
+    return 0;  // makes libcurl end the transfer with a write error
   }
   return total;
 }
@@ -1168,14 +1152,12 @@ size_t CurlFtpComponent::OnListing(char* data, size_t size, size_t count,
 size_t CurlFtpComponent::OnRead(char* data, size_t size, size_t count,
                                 void* user) {
   auto* r = static_cast<Request*>(user);
-  for (;;) {
-    ssize_t n = ::read(r->file.get(), data, size * count);
-    if (n >= 0) return static_cast<size_t>(n);
-    if (errno != EINTR) {
-      r->local_errno = errno;
-      return CURL_READFUNC_ABORT;
-    }
+  size_t n = 0;
+  if (int err = ReadFd(r->file.get(), data, size * count, n); err != 0) {
+    r->local_errno = err;
+    return CURL_READFUNC_ABORT;
   }
+  return n;
 }
 
 int CurlFtpComponent::OnProgress(void* user, curl_off_t dltotal,

@@ -3,7 +3,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,36 +19,18 @@
 #include <string>
 #include <vector>
 
+#include "system/file_io.h"
 #include "system/paths.h"
 #include "system/unique_fd.h"
 
 namespace mv {
 
-namespace {
+// Makes a new, empty file in the folder `dir_fd` that is to replace `base`
+// there (see Folder::CreateTempFile).
+Result<UniqueFd> CreateTempFile(int dir_fd, std::string_view base, mode_t mode,
+                                std::string& name);
 
-bool MatchFrom(std::string_view p, std::string_view n) {
-  // Iterative glob with one back-tracking point for the last "*".
-  size_t pi = 0, ni = 0, star = std::string_view::npos, mark = 0;
-  while (ni < n.size()) {
-    if (pi < p.size() && p[pi] == '*') {
-      star = pi++;
-      mark = ni;
-    } else if (pi < p.size() &&
-               (p[pi] == '?' ||
-                std::tolower(static_cast<unsigned char>(p[pi])) ==
-                    std::tolower(static_cast<unsigned char>(n[ni])))) {
-      ++pi;
-      ++ni;
-    } else if (star != std::string_view::npos) {
-      pi = star + 1;
-      ni = ++mark;
-    } else {
-      return false;
-    }
-  }
-  while (pi < p.size() && p[pi] == '*') ++pi;
-  return pi == p.size();
-}
+namespace {
 
 Failure ErrnoFailure(const std::string& native) {
   return Failure::FromErrno(errno, native);
@@ -70,35 +54,6 @@ Status WriteAll(int fd, const char* data, size_t size,
     size -= static_cast<size_t>(n);
   }
   return Status::Ok();
-}
-
-// What a file that is not an ordinary one is, for failure texts.
-std::string_view KindOf(mode_t mode) {
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISSOCK(mode)) return "a socket";
-  if (S_ISCHR(mode)) return "a character device";
-  if (S_ISBLK(mode)) return "a block device";
-  return "not an ordinary file";
-}
-
-Failure NotOrdinary(const std::string& native, mode_t mode) {
-  return Failure(kPathFileAccessError,
-                 std::string(DescribeFailure(kPathFileAccessError)) + " (" +
-                     native + " is " + std::string(KindOf(mode)) +
-                     ", not an ordinary file)");
-}
-
-// Opens a file for reading without waiting for a writer (FIFO) or a
-// carrier (terminal); gives the failure for anything but an ordinary file.
-Result<UniqueFd> OpenOrdinaryFile(const std::string& path) {
-  UniqueFd fd(
-      ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd) return ErrnoFailure(path);
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return ErrnoFailure(path);
-  if (!S_ISREG(st.st_mode)) return NotOrdinary(path, st.st_mode);
-  return fd;
 }
 
 // The folder of a native path, for opening it.
@@ -153,45 +108,6 @@ Result<std::string> FollowLinks(std::string native) {
   return Failure::FromErrno(ELOOP, native);
 }
 
-// The process id of a temporary file name of this utility, or nothing.
-std::optional<pid_t> TempFileOwner(std::string_view name) {
-  if (name.size() < 2 || name[0] != '.') return std::nullopt;
-  auto digits = [](std::string_view text) {
-    return !text.empty() && text.size() < 10 &&
-           std::all_of(text.begin(), text.end(),
-                       [](char c) { return c >= '0' && c <= '9'; });
-  };
-  auto hex = [](std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-      return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
-    });
-  };
-  std::string_view pid, rest;
-  if (name.starts_with(".mvunzip-")) {
-    std::string_view tail = name.substr(9);
-    size_t dash = tail.find('-');
-    if (dash == std::string_view::npos || !digits(tail.substr(dash + 1))) {
-      return std::nullopt;
-    }
-    pid = tail.substr(0, dash);
-  } else {
-    for (std::string_view mark : {".mvtmp-", ".part-"}) {
-      size_t at = name.rfind(mark);
-      if (at == std::string_view::npos || at == 0) continue;
-      std::string_view tail = name.substr(at + mark.size());
-      size_t dash = tail.find('-');
-      pid = tail.substr(0, dash);
-      rest = dash == std::string_view::npos ? "" : tail.substr(dash + 1);
-      bool ok =
-          mark == ".part-" ? digits(rest) : (dash == tail.npos || hex(rest));
-      if (!ok) pid = {};
-      break;
-    }
-  }
-  if (!digits(pid)) return std::nullopt;
-  return static_cast<pid_t>(std::stol(std::string(pid)));
-}
-
 bool Runs(pid_t pid) { return ::kill(pid, 0) == 0 || errno == EPERM; }
 
 size_t RemoveLeftoversIn(int dir_fd, bool recursive, int depth) {
@@ -219,7 +135,7 @@ size_t RemoveLeftoversIn(int dir_fd, bool recursive, int depth) {
       if (recursive && depth < 64) folders.emplace_back(name);
       continue;
     }
-    std::optional<pid_t> owner = TempFileOwner(name);
+    std::optional<int64_t> owner = TempFileOwner(name);
     if (owner && !Runs(*owner) &&
         ::unlinkat(::dirfd(dir.get()), e->d_name, 0) == 0) {
       ++removed;
@@ -264,11 +180,6 @@ size_t RemoveLeftoverTempFiles(std::string_view folder, bool recursive) {
   std::string path(folder);
   int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   return fd < 0 ? 0 : RemoveLeftoversIn(fd, recursive, 0);
-}
-
-bool WildcardMatch(std::string_view pattern, std::string_view name) {
-  if (pattern == "*.*") return true;
-  return MatchFrom(pattern, name);
 }
 
 Status CheckShareReachable(std::string_view native) {
@@ -462,6 +373,88 @@ bool PathExists(std::string_view native) {
   struct stat st;
   std::string path = ResolveCase(native);
   return ::lstat(path.c_str(), &st) == 0;
+}
+
+Result<Folder> Folder::Open(const std::string& native) {
+  Folder folder;
+  folder.fd_ =
+      UniqueFd(::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder.fd_) return ErrnoFailure(native);
+  folder.path_ = native;
+  return folder;
+}
+
+Result<bool> Folder::OpenChild(const std::string& name, bool make, bool& made,
+                               Folder& child) const {
+  std::string path = path_ + "/" + name;
+  made = false;
+  if (make) {
+    if (::mkdirat(fd_.get(), name.c_str(), 0777) == 0) {
+      made = true;
+    } else if (errno != EEXIST) {
+      return ErrnoFailure(path);
+    }
+  }
+  UniqueFd next(::openat(fd_.get(), name.c_str(),
+                         O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!next) {
+    int err = errno;
+    struct stat st;
+    if (::fstatat(fd_.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode)) {
+      return false;
+    }
+    return Failure::FromErrno(err == ELOOP ? ENOTDIR : err, path);
+  }
+  child.fd_ = std::move(next);
+  child.path_ = std::move(path);
+  return true;
+}
+
+Result<UniqueFd> Folder::CreateTempFile(std::string_view base, uint32_t mode,
+                                        std::string& name) const {
+  return mv::CreateTempFile(fd_.get(), base, static_cast<mode_t>(mode), name);
+}
+
+int Folder::Rename(const std::string& from, const std::string& to) const {
+  return ::renameat(fd_.get(), from.c_str(), fd_.get(), to.c_str()) == 0
+             ? 0
+             : errno;
+}
+
+void Folder::Remove(const std::string& name) const {
+  ::unlinkat(fd_.get(), name.c_str(), 0);
+}
+
+void Folder::Close() {
+  fd_.Close();
+  path_.clear();
+}
+
+std::vector<std::string> ListFolder(const std::string& native) {
+  std::vector<std::string> names;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(native.c_str()),
+                                          ::closedir);
+  while (dirent* e = dir ? ::readdir(dir.get()) : nullptr) {
+    std::string n = e->d_name;
+    if (n != "." && n != "..") names.push_back(std::move(n));
+  }
+  return names;
+}
+
+std::optional<uint64_t> FreeBytes(const std::string& native) {
+  struct statvfs fs;
+  if (::statvfs(native.c_str(), &fs) != 0) return std::nullopt;
+  return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
+std::optional<uint64_t> FileSizeLimit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 ||
+      limit.rlim_cur == RLIM_INFINITY) {
+    return std::nullopt;
+  }
+  return static_cast<uint64_t>(limit.rlim_cur);
 }
 
 }  // namespace mv

@@ -20,12 +20,12 @@ namespace mv {
 
 namespace {
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
 std::vector<pid_t>& Started() {
   static std::vector<pid_t> pids;
   return pids;
 }
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 bool IsExecutableFile(const std::string& path) {
   struct stat st;
@@ -112,63 +112,7 @@ Failure SpawnFailure(int err, const std::string& file) {
 
 }  // namespace
 
-std::vector<std::string> SplitCommandLine(std::string_view line) {
-  std::vector<std::string> args;
-  size_t i = 0;
-  while (i < line.size() && IsBlank(line[i])) ++i;
-  if (i == line.size()) return args;
-  // The program name: quoted up to the next quote, else up to a blank.
-  std::string program;
-  if (line[i] == '"') {
-    size_t close = line.find('"', i + 1);
-    program = std::string(line.substr(i + 1, close == std::string_view::npos
-                                                 ? std::string_view::npos
-                                                 : close - i - 1));
-    i = close == std::string_view::npos ? line.size() : close + 1;
-  } else {
-    size_t end = i;
-    while (end < line.size() && !IsBlank(line[end])) ++end;
-    program = std::string(line.substr(i, end - i));
-    i = end;
-  }
-  args.push_back(program);
-  for (;;) {
-    while (i < line.size() && IsBlank(line[i])) ++i;
-    if (i == line.size()) break;
-    std::string arg;
-    bool quoted = false;
-    while (i < line.size() && (quoted || !IsBlank(line[i]))) {
-      if (line[i] == '\\') {
-        size_t n = 0;
-        while (i < line.size() && line[i] == '\\') ++n, ++i;
-        if (i < line.size() && line[i] == '"') {
-          arg.append(n / 2, '\\');
-          if (n % 2 == 1) {
-            arg.push_back('"');
-            ++i;
-          }
-        } else {
-          arg.append(n, '\\');
-        }
-      } else if (line[i] == '"') {
-        // A doubled quote inside quotes is a literal quote.
-        if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
-          arg.push_back('"');
-          i += 2;
-        } else {
-          quoted = !quoted;
-          ++i;
-        }
-      } else {
-        arg.push_back(line[i++]);
-      }
-    }
-    args.push_back(std::move(arg));
-  }
-  return args;
-}
-
-Result<pid_t> StartProgram(std::string_view command_line) {
+Result<ProcessId> StartProgram(std::string_view command_line) {
   if (command_line.find('\0') != std::string_view::npos) {
     return Failure(kBadFileName);
   }
@@ -206,6 +150,16 @@ Result<pid_t> StartProgram(std::string_view command_line) {
   if (err != 0) return SpawnFailure(err, argv[0]);
   Started().push_back(pid);
   return pid;
+}
+
+void KeepFromChildPrograms(uint64_t socket) {
+  int fd = static_cast<int>(socket);
+  int flags = ::fcntl(fd, F_GETFD);
+  if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+}
+
+void SetEnvironmentValue(const std::string& name, const std::string& value) {
+  ::setenv(name.c_str(), value.c_str(), 1);
 }
 
 size_t ReapFinishedPrograms() {

@@ -1,0 +1,84 @@
+#include "system/files.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+namespace mv {
+
+namespace {
+
+bool MatchFrom(std::string_view p, std::string_view n) {
+  // Iterative glob with one back-tracking point for the last "*".
+  size_t pi = 0, ni = 0, star = std::string_view::npos, mark = 0;
+  while (ni < n.size()) {
+    if (pi < p.size() && p[pi] == '*') {
+      star = pi++;
+      mark = ni;
+    } else if (pi < p.size() &&
+               (p[pi] == '?' ||
+                std::tolower(static_cast<unsigned char>(p[pi])) ==
+                    std::tolower(static_cast<unsigned char>(n[ni])))) {
+      ++pi;
+      ++ni;
+    } else if (star != std::string_view::npos) {
+      pi = star + 1;
+      ni = ++mark;
+    } else {
+      return false;
+    }
+  }
+  while (pi < p.size() && p[pi] == '*') ++pi;
+  return pi == p.size();
+}
+
+}  // namespace
+
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+  if (pattern == "*.*") return true;
+  return MatchFrom(pattern, name);
+}
+
+bool HasWildcards(std::string_view name) {
+  return name.find_first_of("*?") != std::string_view::npos;
+}
+
+std::optional<int64_t> TempFileOwner(std::string_view name) {
+  if (name.size() < 2 || name[0] != '.') return std::nullopt;
+  auto digits = [](std::string_view text) {
+    return !text.empty() && text.size() < 10 &&
+           std::all_of(text.begin(), text.end(),
+                       [](char c) { return c >= '0' && c <= '9'; });
+  };
+  auto hex = [](std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+      return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+    });
+  };
+  std::string_view pid, rest;
+  if (name.starts_with(".mvunzip-")) {
+    std::string_view tail = name.substr(9);
+    size_t dash = tail.find('-');
+    if (dash == std::string_view::npos || !digits(tail.substr(dash + 1))) {
+      return std::nullopt;
+    }
+    pid = tail.substr(0, dash);
+  } else {
+    for (std::string_view mark : {".mvtmp-", ".part-"}) {
+      size_t at = name.rfind(mark);
+      if (at == std::string_view::npos || at == 0) continue;
+      std::string_view tail = name.substr(at + mark.size());
+      size_t dash = tail.find('-');
+      pid = tail.substr(0, dash);
+      rest = dash == std::string_view::npos ? "" : tail.substr(dash + 1);
+      bool ok =
+          mark == ".part-" ? digits(rest) : (dash == tail.npos || hex(rest));
+      if (!ok) pid = {};
+      break;
+    }
+  }
+  if (!digits(pid)) return std::nullopt;
+  return std::stoll(std::string(pid));
+}
+
+}  // namespace mv
