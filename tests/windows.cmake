@@ -18,3 +18,13 @@ target_compile_definitions(windows_system_test PRIVATE
 # Listed when ctest runs, inside the test run's Wine prefix.
 gtest_discover_tests(windows_system_test DISCOVERY_MODE PRE_TEST
   DISCOVERY_TIMEOUT 120)
+
+# The set-up program's round trip: built by scripts/package --windows from
+# this build's programs, installed, upgraded and uninstalled under Wine in a
+# prefix of its own (wineserver -w waits for every program of a prefix).
+add_test(NAME windows_installer_test
+  COMMAND /usr/bin/python3
+    ${PROJECT_SOURCE_DIR}/tests/packaging/windows_installer_test.py -v)
+set_tests_properties(windows_installer_test PROPERTIES
+  ENVIRONMENT "MVUPDATE_WINDOWS_BUILD=${CMAKE_BINARY_DIR}"
+  TIMEOUT 300 SKIP_RETURN_CODE 77)
