@@ -28,3 +28,18 @@ add_test(NAME windows_installer_test
 set_tests_properties(windows_installer_test PROPERTIES
   ENVIRONMENT "MVUPDATE_WINDOWS_BUILD=${CMAKE_BINARY_DIR}"
   TIMEOUT 300 SKIP_RETURN_CODE 77)
+
+# The Win32 window: the seam's table shared with the Qt window and its own
+# rows, on a virtual X display in a prefix of its own.
+add_executable(win32_window_test win32/window_test.cc)
+target_include_directories(win32_window_test PRIVATE
+  ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(win32_window_test PRIVATE mvwin32 gtest_main)
+add_dependencies(win32_window_test mvupdate)
+target_compile_definitions(win32_window_test PRIVATE
+  MVUPDATE_VERSION="${PROJECT_VERSION}"
+  MVUPDATE_WINDOW_EXE="Z:$<TARGET_FILE:mvupdate>")
+add_test(NAME win32_window_test
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win32/with-display
+    $<TARGET_FILE:win32_window_test>)
+set_tests_properties(win32_window_test PROPERTIES TIMEOUT 180)

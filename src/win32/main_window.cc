@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "system/display_text.h"
 
@@ -195,6 +196,7 @@ Win32Window::Win32Window() {
 }
 
 Win32Window::~Win32Window() {
+  owner_destroys_ = true;
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
   for (HFONT f : {font_, title_font_, list_font_}) DeleteObject(f);
   DeleteObject(grey_);
@@ -259,24 +261,34 @@ void Win32Window::CreateControls() {
                FALSE);
 }
 
-void Win32Window::Layout() {
+void Win32Window::LayoutStatusBar() {
   RECT client;
   GetClientRect(hwnd_, &client);
   const int width = client.right;
   SendMessageW(status_, WM_SIZE, 0, 0);
+  // The note takes what the progress leaves, and the whole bar without it.
+  const int text = progress_shown_ ? Scale(kProgressTextWidth) : 0;
+  const int bar = progress_shown_ ? Scale(kProgressBarWidth) : 0;
+  int parts[3] = {std::max(0, width - text - bar), std::max(0, width - bar),
+                  -1};
+  SendMessageW(status_, SB_SETPARTS, progress_shown_ ? 3 : 1,
+               reinterpret_cast<LPARAM>(parts));
+  RECT area;
+  SendMessageW(status_, SB_GETRECT, 2, reinterpret_cast<LPARAM>(&area));
+  InflateRect(&area, -Scale(2), -Scale(2));
+  MoveWindow(progress_bar_, area.left, area.top, area.right - area.left,
+             area.bottom - area.top, TRUE);
+  ShowWindow(progress_bar_, progress_shown_ ? SW_SHOWNA : SW_HIDE);
+}
+
+void Win32Window::Layout() {
+  RECT client;
+  GetClientRect(hwnd_, &client);
+  const int width = client.right;
+  LayoutStatusBar();
   RECT status;
   GetWindowRect(status_, &status);
   const int status_height = status.bottom - status.top;
-  // The status bar: the note takes what the progress leaves.
-  int parts[3] = {
-      std::max(0, width - Scale(kProgressTextWidth) - Scale(kProgressBarWidth)),
-      std::max(0, width - Scale(kProgressBarWidth)), -1};
-  SendMessageW(status_, SB_SETPARTS, 3, reinterpret_cast<LPARAM>(parts));
-  RECT bar;
-  SendMessageW(status_, SB_GETRECT, 2, reinterpret_cast<LPARAM>(&bar));
-  InflateRect(&bar, -Scale(2), -Scale(2));
-  MoveWindow(progress_bar_, bar.left, bar.top, bar.right - bar.left,
-             bar.bottom - bar.top, TRUE);
 
   const int margin = Scale(10), gap = Scale(6);
   int y = Scale(kBannerHeight);
@@ -441,8 +453,10 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       DestroyWindow(hwnd_);
       return 0;
     case WM_DESTROY:
+      // Closed by the person: the program ends. Destroyed by its owner
+      // (the destructor), the thread's loop goes on.
+      if (!owner_destroys_) PostQuitMessage(0);
       hwnd_ = nullptr;
-      PostQuitMessage(0);
       return 0;
   }
   return DefWindowProcW(hwnd_, message, wparam, lparam);
@@ -470,8 +484,6 @@ void Win32Window::OnCommand(int id) {
       break;
   }
 }
-
-void Win32Window::ClickUpdateSystem() { OnCommand(kUpdateId); }
 
 void Win32Window::RunCommand(const std::wstring& what,
                              const std::function<void()>& command) {
@@ -637,13 +649,41 @@ void Win32Window::ShowProgress(int64_t done, int64_t total) {
     SendMessageW(progress_bar_, PBM_SETPOS, static_cast<WPARAM>(steps), 0);
     text = Grouped(done) + L" of " + Grouped(total) + L" bytes";
   }
+  if (!progress_shown_) {
+    progress_shown_ = true;
+    LayoutStatusBar();
+  }
   SendMessageW(status_, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(text.c_str()));
-  ShowWindow(progress_bar_, SW_SHOWNA);
 }
 
 void Win32Window::HideProgress() {
+  if (!progress_shown_) return;
+  progress_shown_ = false;
   SendMessageW(status_, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(L""));
-  ShowWindow(progress_bar_, SW_HIDE);
+  LayoutStatusBar();
+}
+
+std::vector<std::wstring> Win32Window::ListLines() const {
+  std::vector<std::wstring> lines;
+  const LRESULT count = SendMessageW(output_, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    std::wstring line(
+        static_cast<size_t>(SendMessageW(output_, LB_GETTEXTLEN, i, 0)), L'\0');
+    SendMessageW(output_, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+std::wstring Win32Window::Note() const {
+  std::vector<wchar_t> text(
+      LOWORD(SendMessageW(status_, SB_GETTEXTLENGTHW, 0, 0)) + 1u);
+  SendMessageW(status_, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text.data()));
+  return text.data();
+}
+
+bool Win32Window::UseAlternateEnabled() const {
+  return IsWindowEnabled(use_alt_site_) != FALSE;
 }
 
 void Win32Window::DoEvents() {
@@ -651,6 +691,7 @@ void Win32Window::DoEvents() {
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
       // For the loop of main(), once the command has returned.
+      quitting_ = true;
       PostQuitMessage(static_cast<int>(msg.wParam));
       return;
     }
@@ -659,12 +700,15 @@ void Win32Window::DoEvents() {
 }
 
 void Win32Window::WaitForEvents(std::chrono::milliseconds bound) {
-  if (bound.count() > 0) {
+  const DWORD ms =
+      static_cast<DWORD>(std::min<int64_t>(bound.count(), INFINITE - 1));
+  if (bound.count() > 0 && quitting_) {
+    // The pending quit message would end every wait at once.
+    Sleep(ms);
+  } else if (bound.count() > 0) {
     // Returns when input or any other message arrives, or at the bound.
-    MsgWaitForMultipleObjectsEx(
-        0, nullptr,
-        static_cast<DWORD>(std::min<int64_t>(bound.count(), INFINITE - 1)),
-        QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    MsgWaitForMultipleObjectsEx(0, nullptr, ms, QS_ALLINPUT,
+                                MWMO_INPUTAVAILABLE);
   }
   DoEvents();
 }

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/commands.h"
 #include "system/window.h"
@@ -62,8 +63,11 @@ class Win32Window : public Window {
   void WaitForEvents(std::chrono::milliseconds bound) override;
   void ShowOutcome(std::string_view text) override;
 
-  // Presses a button as a click would (the documentation's pictures).
-  void ClickUpdateSystem();
+  // What the window shows now, as a person or a screen reader reads it.
+  std::vector<std::wstring> ListLines() const;
+  std::wstring Note() const;  // the status bar's
+  bool UseAlternateEnabled() const;
+  bool progress_shown() const { return progress_shown_; }
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam,
@@ -72,6 +76,7 @@ class Win32Window : public Window {
   void CreateControls();
   void MakeFonts();
   void Layout();
+  void LayoutStatusBar();
   int Scale(int pixels) const;
   void OnCommand(int id);
   void RunCommand(const std::wstring& what,
@@ -96,7 +101,10 @@ class Win32Window : public Window {
   bool outcome_shown_ = false;
   bool note_passing_ = false;
   bool close_pending_ = false;
+  bool owner_destroys_ = false;
+  bool quitting_ = false;  // WM_QUIT seen, kept for the loop of main()
   bool busy_ = false;
+  bool progress_shown_ = false;
   bool progress_marquee_ = false;
   int widest_line_ = 0;   // pixels, at the list font
   ULONGLONG pumped_ = 0;  // GetTickCount64 at the last pass for new lines

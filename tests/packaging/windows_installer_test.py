@@ -106,7 +106,7 @@ class WindowsInstallerTest(unittest.TestCase):
 
         r = self.wine(r"C:\Program Files\Qorin\MVUpdate\mvupdate-cli.exe",
                       "--version")
-        self.assertEqual((r.returncode, r.stdout.strip()),
+        self.assertEqual((r.returncode, r.stdout.split("\n")[0].strip()),
                          (0, f"mvupdate-cli {VERSION}"))
 
         # The uninstaller starts a copy of itself and returns at once.
