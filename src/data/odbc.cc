@@ -259,11 +259,6 @@ Status OdbcRows::Fetch() {
   return Status::Ok();
 }
 
-Status OdbcRows::Next() {
-  if (eof_) return Failure(kNoCurrentRecord);
-  return Fetch();
-}
-
 // ---------------------------------------------------------------------------
 // OdbcConnection
 

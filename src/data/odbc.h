@@ -51,8 +51,9 @@ struct OdbcParam {
 
 class OdbcHandle;
 
-// The rows of one query, positioned on a row until eof(). Columns of the
-// current row are read on first use, in column order, and kept. Must not
+// The result of one query, positioned on its first row (eof() when it has
+// none): the utility reads one row per query. Columns are read on first
+// use, in column order, and kept. Must not
 // outlive the connection that made it.
 class OdbcRows {
  public:
@@ -69,9 +70,6 @@ class OdbcRows {
   // The value of column `name` in the current row as text; nullopt for
   // NULL. A failure for an unknown name, at eof() or when the driver fails.
   Result<std::optional<std::string>> Get(std::string_view name);
-
-  // Moves to the next row.
-  Status Next();
 
  private:
   friend class OdbcConnection;

@@ -1,13 +1,7 @@
 // mvupdate: the update utility's window. Start-up runs right after the
 // window is shown, so that its lines appear in the list box as they are
 // logged; then the window waits for clicks. Closing it ends the program.
-//
-// Not listed in any help, used to keep the README's pictures current:
-//   --screenshot FILE           after start-up, a picture of the window;
-//   --screenshot-transfer FILE  one in the middle of the first transfer of
-//                               Update System, pressed after start-up;
-//   --screenshot-update FILE    one after that run.
-// The pictures are written as PNG, then the program ends.
+// The --screenshot options (see kUsage) keep the README's pictures current.
 #include <QApplication>
 #include <QFileInfo>
 #include <QPushButton>
@@ -27,8 +21,33 @@
 
 namespace {
 
+constexpr char kUsage[] =
+    "usage: mvupdate [--help | --version] [Qt options]\n"
+    "       mvupdate [--screenshot FILE] [--screenshot-transfer FILE]\n"
+    "                [--screenshot-update FILE]\n"
+    "\n"
+    "Shows the window of the Merivane update utility, runs its start-up and\n"
+    "waits for one of its buttons: Update System, Check System, Reset Last\n"
+    "Update (mvupdate-cli(1) runs them without a window). The configuration\n"
+    "file is described in mvupdate.conf(5). Qt's own options (-platform,\n"
+    "-display, ...) are accepted.\n"
+    "\n"
+    "  --help     print this text and exit\n"
+    "  --version  print the versions of the program and its libraries\n"
+    "\n"
+    "Pictures of the window, for the documentation (scripts/screenshot); the\n"
+    "pictures are written as PNG, then the program ends:\n"
+    "  --screenshot FILE           after start-up\n"
+    "  --screenshot-transfer FILE  in the middle of the first transfer of\n"
+    "                              Update System, pressed after start-up\n"
+    "  --screenshot-update FILE    after that run\n"
+    "\n"
+    "Exit status: 0 when the window was closed, 1 when a picture could not\n"
+    "be taken, 2 for an argument that is not understood.\n";
+
 int UsageError(const QString& why) {
-  std::fprintf(stderr, "mvupdate: %s\n", why.toLocal8Bit().constData());
+  std::fprintf(stderr, "mvupdate: %s (try --help)\n",
+               why.toLocal8Bit().constData());
   return 2;
 }
 
@@ -51,10 +70,18 @@ class PictureWindow : public mv::MainWindow {
 
 int main(int argc, char** argv) {
   // Answered before the application object exists, so without a display.
-  if (argc == 2 && std::string_view(argv[1]) == "--version") {
-    std::string text = mv::VersionText("mvupdate") + "Qt " + qVersion() + "\n";
-    std::fputs(text.c_str(), stdout);
-    return 0;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::string text =
+          mv::VersionText("mvupdate") + "Qt " + qVersion() + "\n";
+      std::fputs(text.c_str(), stdout);
+      return 0;
+    }
   }
   QApplication app(argc, argv);
   app.setApplicationName("mvupdate");

@@ -20,9 +20,6 @@ namespace mv {
 // a dot.
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 
-// True when `name` holds "*" or "?".
-bool HasWildcards(std::string_view name);
-
 // A path below the UNC root whose server or share folder is missing or
 // unreadable fails with 75, as an unshared folder does; other paths pass.
 Status CheckShareReachable(std::string_view native);

@@ -57,10 +57,6 @@ std::string RegistryQueries::GetInstallPath(std::string_view new_folder) {
   return cached_install_path_;
 }
 
-std::string RegistryQueries::ReadInstallPath() {
-  return StoredInstallPath().value_or(DefaultInstallPath());
-}
-
 std::optional<std::string> RegistryQueries::StoredInstallPath() {
   Result<bool> open = registry_.KeyExists(kKey);
   if (!open.ok() || !open.value()) return std::nullopt;

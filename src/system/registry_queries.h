@@ -29,8 +29,6 @@ class RegistryQueries {
   // blank value is filled in with the default folder; a value that is there
   // is never overwritten.
   std::string GetInstallPath(std::string_view new_folder = "");
-  // The stored folder (read whole, whatever its length), or the default.
-  std::string ReadInstallPath();
   // Empty on success, else the advice text.
   std::string WriteInstallPath(std::string_view folder);
   // Opens or creates "Software\<name>"; 0 on success.

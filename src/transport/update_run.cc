@@ -76,7 +76,10 @@ void InstallNewUpdates(const RunContext& run, std::string_view up_to_date) {
   CommandContext commands = run.commands();
   std::string control_file =
       UpdateControlFile(run.settings, run.server_flavour());
-  if (!CheckControlFileSignature(run.settings, control_file, run.log)) return;
+  if (!CheckControlFileSignature(run.settings, control_file, run.store, run.log,
+                                 UtcNow())) {
+    return;
+  }
   switch (CheckForNewUpdate(commands, run.store)) {
     case UpdateCheck::kNewUpdate: {
       UpdateOutcome outcome = ProcessUpdateControlFile(commands, run.store);

@@ -2,7 +2,9 @@
 installed by apt-get, its programs, examples, manual pages, configuration
 file and units checked in place, and purged whatever happened (skipped with
 the reason and exit status 77 without root or the Debian tools). DocsTest:
-the manual page, README and configuration file name all that --help names.
+the key table of mvupdate.conf(5), --help and the configuration file name
+the same keys, the manual pages every command and option, and the links of
+the README and docs/ lead to files that exist.
 """
 
 import os
@@ -73,17 +75,21 @@ class InstallTest(unittest.TestCase):
         conf = [line for line in read("/etc/qorin/mvupdate.conf").splitlines()
                 if line and line[0] != "#"]
         self.assertEqual(conf, ["[mvupdate]"])  # every key commented out
-        for program, last in [("mvupdate-cli", "ICU"), ("mvupdate", "Qt")]:
+        for program, last in [("mvupdate-cli", "ICU"), ("mvupdate", "Qt"),
+                              ("mvupdate-vendor", "ICU")]:
             lines = run(program, "--version").stdout.splitlines()
             self.assertEqual(lines[0], program + " " + VERSION)
             self.assertRegex(lines[-1], "^%s [0-9.]+$" % last)
-        for page in ["mvupdate-cli", "mvupdate", "mvupdate.conf"]:
+        for page in ["mvupdate-cli", "mvupdate", "mvupdate.conf",
+                     "mvupdate-vendor"]:
             self.assertEqual(run("man", "-w", page).returncode, 0, page)
         # The service runs the program installed and names its documentation.
         units = "/lib/systemd/system/mvupdate-update."
         service = settings(read(units + "service"))
         self.assertEqual(service["ExecStart"], "/usr/bin/mvupdate-cli update")
-        self.assertTrue(os.path.exists(service["Documentation"][7:]))
+        for page in service["Documentation"].split():
+            if page.startswith("file://"):
+                self.assertTrue(os.path.exists(page[7:]), page)
         self.assertFalse(os.path.lexists(
             "/etc/systemd/system/timers.target.wants/mvupdate-update.timer"))
         r = run("systemd-analyze", "verify", "--man=no", units + "service",
@@ -131,16 +137,43 @@ class DocsTest(unittest.TestCase):
     def test_every_command_and_key_is_documented(self):
         usage = run(BUILD + "/src/cli/mvupdate-cli", "--help").stdout
         commands = usage.split("Commands:\n")[1].split("\n\n")[0]
-        keys = usage.split("mvupdate.conf(5).\n")[1].split()
+        keys = sorted(usage.split("mvupdate.conf(5).\n")[1].split())
         man = read(BUILD + "/packaging/man/mvupdate-cli.1")
-        readme = read(SOURCE + "/README.md")
-        conf = read(BUILD + "/packaging/mvupdate.conf")
         for command in re.findall(r"^  (\w+)", commands, re.M):
             self.assertRegex(man, r"\n\.B[IR]? %s\b" % command)
-        for key in keys:
-            self.assertRegex(man, r"(\n\.B |\\fB)%s\b" % key)
-            self.assertTrue("`%s`" % key in readme, key)
-            self.assertRegex(conf, "\n#%s=" % key)
+        # mvupdate.conf(5) describes each key once: ".B KEY" or
+        # ".B KEY\fR, \fBOTHER" for a pair.
+        table = read(BUILD + "/packaging/man/mvupdate.conf.5").split(
+            "\n.SH KEYS\n")[1].split("\n.SH ")[0]
+        described = re.findall(r"^\.B (\w+)(?:\\fR, \\fB(\w+))?$", table, re.M)
+        self.assertEqual(sorted(k for pair in described for k in pair if k),
+                         keys)
+        conf = read(BUILD + "/packaging/mvupdate.conf")
+        self.assertEqual(sorted(re.findall(r"^#(\w+)=", conf, re.M)), keys)
+
+    def test_window_answers_without_a_display(self):
+        program = BUILD + "/src/gui/mvupdate"
+        if not os.path.exists(program):
+            self.skipTest("built without the window")
+        env = {k: v for k, v in os.environ.items()
+               if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        man = read(BUILD + "/packaging/man/mvupdate.1")
+        for option, first in [("--help", "usage: mvupdate "),
+                              ("--version", "mvupdate " + VERSION)]:
+            r = run(program, option, env=env)
+            self.assertEqual(r.returncode, 0, option + r.stderr)
+            self.assertTrue(r.stdout.startswith(first), r.stdout)
+        for option in set(re.findall(r"--[\w-]+", run(program, "--help").stdout)):
+            self.assertIn(option.replace("-", "\\-"), man)
+
+    def test_links_lead_to_files(self):
+        pages = [SOURCE + "/README.md"] + [
+            os.path.join(SOURCE, "docs", name)
+            for name in os.listdir(SOURCE + "/docs") if name.endswith(".md")]
+        for page in pages:
+            for target in re.findall(r"\]\(([^)#:]+)(?:#[^)]*)?\)", read(page)):
+                path = os.path.join(os.path.dirname(page), target)
+                self.assertTrue(os.path.exists(path), page + ": " + target)
 
 
 if __name__ == "__main__":

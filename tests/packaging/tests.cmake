@@ -1,4 +1,5 @@
-# The manual pages, the README and the configuration file against --help.
+# The manual pages, the configuration file and --help against each other, and
+# the links of the README and docs/.
 add_test(NAME package_docs_test
   COMMAND /usr/bin/python3 install_test.py -v DocsTest
   WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR})
