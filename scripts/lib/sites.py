@@ -181,7 +181,7 @@ http {{
     location / {{
       auth_basic "Merivane updates";
       auth_basic_user_file {d}/htpasswd;
-      dav_methods PUT;
+      dav_methods PUT MOVE;
       autoindex off;
     }}
     location /moved/ {{

@@ -39,10 +39,6 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   return MatchFrom(pattern, name);
 }
 
-bool HasWildcards(std::string_view name) {
-  return name.find_first_of("*?") != std::string_view::npos;
-}
-
 std::optional<int64_t> TempFileOwner(std::string_view name) {
   if (name.size() < 2 || name[0] != '.') return std::nullopt;
   auto digits = [](std::string_view text) {

@@ -76,7 +76,10 @@ void InstallNewUpdates(const RunContext& run, std::string_view up_to_date) {
   CommandContext commands = run.commands();
   std::string control_file =
       UpdateControlFile(run.settings, run.server_flavour());
-  if (!CheckControlFileSignature(run.settings, control_file, run.log)) return;
+  if (!CheckControlFileSignature(run.settings, control_file, run.store, run.log,
+                                 UtcNow())) {
+    return;
+  }
   switch (CheckForNewUpdate(commands, run.store)) {
     case UpdateCheck::kNewUpdate: {
       UpdateOutcome outcome = ProcessUpdateControlFile(commands, run.store);
@@ -214,8 +217,8 @@ void ClearFolder(const InstallSettings& settings, RunLog& log,
   Status st;
   // Only a work folder below a real installation path is cleared: an empty
   // installation path would otherwise point at a folder of the root.
-  if (settings.application_path.empty() ||
-      settings.application_path[0] != '/' || folder.empty() || folder == "/") {
+  if (!IsAbsolutePath(settings.application_path) || folder.empty() ||
+      IsRootFolder(folder)) {
     st = Failure(kPathNotFound);
   } else {
     st = DeleteFiles(native);

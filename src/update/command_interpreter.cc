@@ -311,6 +311,19 @@ bool NoteDigest(std::string_view line, Digests& digests) {
   return true;
 }
 
+std::optional<std::string_view> CommandKeyword(std::string_view key) {
+  // The keywords of Command::Run, in its order (the first match counts).
+  static constexpr std::string_view kKeywords[] = {
+      "'",      "USERCOMMENT=", "PROMPT=", "DOWNLOAD", "SHA256 ",
+      "FTPGET", "FTPPUT",       "CHDIR",   "MKDIR",    "RUN ",
+      "COPY",   "DELETE",       "UNZIP",   "ZIP"};
+  if (key.empty()) return key;
+  for (std::string_view keyword : kKeywords) {
+    if (key.substr(0, keyword.size()) == keyword) return keyword;
+  }
+  return std::nullopt;
+}
+
 CommandResult ExecuteCommandLine(const CommandContext& context,
                                  std::string& line) {
   context.log.Info("COMMAND: " + line);

@@ -3,6 +3,7 @@
 #define MVUPDATE_UPDATE_COMMAND_INTERPRETER_H_
 
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -34,6 +35,12 @@ struct CommandContext {
 // Reads a "SHA256 <64 hex digits> <file name>" line into `digests`; false
 // for a line of another kind or form.
 bool NoteDigest(std::string_view line, Digests& digests);
+
+// The keyword a command line starts with as the interpreter recognises it
+// (`key`: the line trimmed, without tabs, upper-cased): "" for a blank line,
+// "'" for a comment; nothing for a line the interpreter does not know and
+// passes over. For checking a control file before it is published.
+std::optional<std::string_view> CommandKeyword(std::string_view key);
 
 enum class CommandResult {
   kDone,  // also comments, blank lines and unknown keywords

@@ -1,9 +1,14 @@
 #include "update/signature.h"
 
+#include <chrono>
+#include <cstdio>
+
 #include "system/crypto.h"
 #include "system/files.h"
+#include "system/last_update.h"
 #include "system/paths.h"
 #include "system/text.h"
+#include "update/control_file.h"
 
 namespace mv {
 
@@ -109,8 +114,171 @@ std::string DescribeVerdict(Verdict verdict) {
   return "";
 }
 
+std::string FormatUtc(int64_t seconds) {
+  using namespace std::chrono;
+  sys_seconds t{std::chrono::seconds(seconds)};
+  sys_days day = floor<days>(t);
+  year_month_day date{day};
+  hh_mm_ss<std::chrono::seconds> time{t - day};
+  char text[32];
+  std::snprintf(
+      text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ",
+      static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+      static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+      static_cast<int>(time.minutes().count()),
+      static_cast<int>(time.seconds().count()));
+  return text;
+}
+
+int64_t UtcNow() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+std::optional<int64_t> ParseUtc(std::string_view text) {
+  using namespace std::chrono;
+  constexpr std::string_view kForm = "0000-00-00T00:00:00Z";
+  if (text.size() != kForm.size()) return std::nullopt;
+  for (size_t i = 0; i < kForm.size(); ++i) {
+    bool digit = text[i] >= '0' && text[i] <= '9';
+    if (kForm[i] == '0' ? !digit : text[i] != kForm[i]) return std::nullopt;
+  }
+  auto number = [text](size_t at, size_t length) {
+    int n = 0;
+    for (size_t i = at; i < at + length; ++i) n = n * 10 + (text[i] - '0');
+    return n;
+  };
+  int h = number(11, 2), mi = number(14, 2), s = number(17, 2);
+  year_month_day date{year{number(0, 4)},
+                      month(static_cast<unsigned>(number(5, 2))),
+                      day(static_cast<unsigned>(number(8, 2)))};
+  if (!date.ok() || h > 23 || mi > 59 || s > 59) return std::nullopt;
+  return sys_days{date}.time_since_epoch() / std::chrono::seconds(1) +
+         h * 3600 + mi * 60 + s;
+}
+
+std::string FormatTrustedClaims(const TrustedClaims& claims) {
+  std::string text = "mvupdate update=" + std::to_string(claims.update) +
+                     " published=" + FormatUtc(claims.published);
+  if (claims.expires) text += " expires=" + FormatUtc(*claims.expires);
+  return text;
+}
+
+Result<std::optional<TrustedClaims>> ParseTrustedClaims(
+    std::string_view comment) {
+  constexpr std::string_view kTool = "mvupdate ";
+  if (comment.substr(0, kTool.size()) != kTool) {
+    return std::optional<TrustedClaims>();
+  }
+  Failure unreadable(kInvalidArgument,
+                     "The update control file's trusted comment \"" +
+                         std::string(comment) + "\" cannot be read");
+  TrustedClaims claims;
+  bool has_update = false, has_published = false;
+  size_t pos = kTool.size();
+  while (pos < comment.size()) {
+    size_t end = comment.find(' ', pos);
+    if (end == std::string_view::npos) end = comment.size();
+    std::string_view field = comment.substr(pos, end - pos);
+    pos = end + 1;
+    size_t equals = field.find('=');
+    if (field.empty() || equals == std::string_view::npos) return unreadable;
+    std::string_view name = field.substr(0, equals),
+                     value = field.substr(equals + 1);
+    if (name == "update") {
+      Result<int32_t> n = ParseWholeNumber(value);
+      if (!n.ok() ||
+          value.find_first_not_of("-0123456789") != std::string_view::npos) {
+        return unreadable;
+      }
+      claims.update = n.value();
+      has_update = true;
+    } else if (name == "published" || name == "expires") {
+      std::optional<int64_t> t = ParseUtc(value);
+      if (!t) return unreadable;
+      if (name == "published") {
+        claims.published = *t;
+        has_published = true;
+      } else {
+        claims.expires = t;
+      }
+    }
+    // Fields a later version adds are signed too, and left alone here.
+  }
+  if (!has_update || !has_published) return unreadable;
+  return std::optional<TrustedClaims>(claims);
+}
+
+std::optional<std::string> StaleControlFile(
+    int32_t announced, int32_t highest,
+    const std::optional<TrustedClaims>& claims, int64_t now) {
+  constexpr std::string_view kWhy = "; the site may be stale or tampered with";
+  if (announced < highest) {
+    return "The update control file is older than one already seen: update " +
+           std::to_string(announced) + " announced, " +
+           std::to_string(highest) + " seen" + std::string(kWhy);
+  }
+  if (claims && claims->update != announced) {
+    return "The update control file announces update " +
+           std::to_string(announced) + " but was signed for update " +
+           std::to_string(claims->update) + std::string(kWhy);
+  }
+  if (claims && claims->expires && *claims->expires < now) {
+    return "The update control file's signature expired at " +
+           FormatUtc(*claims->expires) + std::string(kWhy);
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+// The number that line 1 announces, read as update detection reads it;
+// nothing when the file has no LASTUPDATE line (detection reports that).
+std::optional<int32_t> AnnouncedUpdate(const std::string& path) {
+  Result<ControlFileReader> reader = ControlFileReader::Open(path);
+  std::string first;
+  if (!reader.ok() || !reader.value().ReadLine(first) ||
+      ToUpperAscii(first.substr(0, 11)) != "LASTUPDATE=") {
+    return std::nullopt;
+  }
+  Result<int32_t> n = ControlNumber(MidFrom(first, 12));
+  if (!n.ok()) return std::nullopt;
+  return n.value();
+}
+
+// After the signature: refuses a file older than one accepted before, or
+// whose claims disagree with it, and remembers the newest accepted.
+bool CheckFreshness(const std::string& path, const std::string& signature,
+                    SettingsStore& store, RunLog& log, int64_t now) {
+  auto refuse = [&log](const std::string& why) {
+    log.Error("!!! " + why + ". Nothing was installed.");
+    return false;
+  };
+  std::optional<SignatureFile> file = ParseSignatureFile(signature);
+  Result<std::optional<TrustedClaims>> claims =
+      ParseTrustedClaims(file->trusted_comment);
+  if (!claims.ok()) return refuse(claims.failure().description());
+  std::optional<int32_t> announced = AnnouncedUpdate(path);
+  if (!announced) return true;
+  Result<int32_t> highest = ReadHighestUpdateAccepted(store);
+  if (!highest.ok()) return refuse(highest.failure().Text());
+  if (std::optional<std::string> why =
+          StaleControlFile(*announced, highest.value(), claims.value(), now)) {
+    return refuse(*why);
+  }
+  if (*announced > highest.value()) {
+    Status st = StoreHighestUpdateAccepted(store, *announced);
+    if (!st.ok()) return refuse(st.failure().Text());
+  }
+  return true;
+}
+
+}  // namespace
+
 bool CheckControlFileSignature(const InstallSettings& settings,
-                               const std::string& path, RunLog& log) {
+                               const std::string& path, SettingsStore& store,
+                               RunLog& log, int64_t now) {
   if (!settings.verifies_updates()) {
     log.Warning(
         "!!! Updates are not verified: no public key is pinned "
@@ -131,7 +299,8 @@ bool CheckControlFileSignature(const InstallSettings& settings,
   }
   if (verdict == Verdict::kVerified) {
     log.Info("The update control file is signed with a pinned key.");
-    return true;
+    return CheckFreshness(ResolveCase(path), signature.value(), store, log,
+                          now);
   }
   log.Error("!!! The update control file was not used: " +
             DescribeVerdict(verdict) + ". Nothing was installed.");

@@ -1,17 +1,23 @@
 // Signed control files: the update control file may come with a signature
 // file in minisign's format (MVUpdate.dat.minisig), made with the vendor's
 // Ed25519 key. An installation pins the vendor's public keys; a control file
-// is used only when a pinned key signed it.
+// is used only when a pinned key signed it, and only when it is not older
+// than one already accepted here (a mirror, the alternate site or anyone
+// who can write the server's share could otherwise serve an old signed file
+// and hold the installation back for ever).
 #ifndef MVUPDATE_UPDATE_SIGNATURE_H_
 #define MVUPDATE_UPDATE_SIGNATURE_H_
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "log/run_log.h"
+#include "system/failure.h"
 #include "system/install_settings.h"
+#include "system/settings_store.h"
 
 namespace mv {
 
@@ -64,13 +70,45 @@ Verdict VerifySignature(std::string_view data,
 // What a verdict means, for the Error line that stops a run.
 std::string DescribeVerdict(Verdict verdict);
 
+// Times in trusted comments: seconds since 1970 in UTC, written
+// "2026-12-07T10:00:00Z".
+std::string FormatUtc(int64_t seconds);
+std::optional<int64_t> ParseUtc(std::string_view text);
+int64_t UtcNow();
+
+// The trusted comment that the vendor's publishing tool signs:
+// "mvupdate update=5 published=<time>" and, when it expires,
+// " expires=<time>". It binds the signature to the update number that the
+// file announces, and optionally to a date after which it is refused.
+struct TrustedClaims {
+  int32_t update = 0;
+  int64_t published = 0;
+  std::optional<int64_t> expires;
+};
+std::string FormatTrustedClaims(const TrustedClaims& claims);
+// What a trusted comment claims: nothing for a comment that is not the
+// tool's (plain minisign writes "timestamp:... file:..."); a failure for
+// one that starts "mvupdate " but cannot be read, so that a damaged claim
+// is never taken for no claim.
+Result<std::optional<TrustedClaims>> ParseTrustedClaims(
+    std::string_view comment);
+
+// Why a verified control file is refused: it announces `announced` (its
+// LASTUPDATE) while `highest` was accepted before, or its claims disagree
+// with it or have expired at `now`. Nothing when it may be used.
+std::optional<std::string> StaleControlFile(
+    int32_t announced, int32_t highest,
+    const std::optional<TrustedClaims>& claims, int64_t now);
+
 // Checks the update control file `path` against `path` + ".minisig" and the
 // keys pinned in `settings`. Without pinned keys it says, at Warning level,
 // that updates are not verified, and gives true. With them it gives true
-// only for a valid signature by a pinned key, and logs an Error line naming
-// the problem otherwise.
+// only for a valid signature by a pinned key on a file that is not stale
+// (StaleControlFile, against the highest update accepted in `store`, which
+// it then raises), and logs an Error line naming the problem otherwise.
 bool CheckControlFileSignature(const InstallSettings& settings,
-                               const std::string& path, RunLog& log);
+                               const std::string& path, SettingsStore& store,
+                               RunLog& log, int64_t now);
 
 }  // namespace mv
 

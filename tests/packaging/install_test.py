@@ -75,11 +75,13 @@ class InstallTest(unittest.TestCase):
         conf = [line for line in read("/etc/qorin/mvupdate.conf").splitlines()
                 if line and line[0] != "#"]
         self.assertEqual(conf, ["[mvupdate]"])  # every key commented out
-        for program, last in [("mvupdate-cli", "ICU"), ("mvupdate", "Qt")]:
+        for program, last in [("mvupdate-cli", "ICU"), ("mvupdate", "Qt"),
+                              ("mvupdate-vendor", "ICU")]:
             lines = run(program, "--version").stdout.splitlines()
             self.assertEqual(lines[0], program + " " + VERSION)
             self.assertRegex(lines[-1], "^%s [0-9.]+$" % last)
-        for page in ["mvupdate-cli", "mvupdate", "mvupdate.conf"]:
+        for page in ["mvupdate-cli", "mvupdate", "mvupdate.conf",
+                     "mvupdate-vendor"]:
             self.assertEqual(run("man", "-w", page).returncode, 0, page)
         # The service runs the program installed and names its documentation.
         units = "/lib/systemd/system/mvupdate-update."

@@ -158,7 +158,7 @@ std::string Sha256Of(std::string_view data) {
   return digest.HexDigest();
 }
 
-MinisignKey::MinisignKey() {
+MinisignKey::MinisignKey() : secret_key_file_(folder_ / "k.sec") {
   std::string command = "minisign -G -W -p '" + (folder_ / "k.pub") + "' -s '" +
                         (folder_ / "k.sec") + "' >/dev/null";
   if (std::system(command.c_str()) == 0) {
@@ -168,10 +168,12 @@ MinisignKey::MinisignKey() {
   }
 }
 
-void MinisignKey::Sign(const std::string& file, bool legacy) const {
+void MinisignKey::Sign(const std::string& file, bool legacy,
+                       const std::string& trusted_comment) const {
   std::string command = "minisign -S " + std::string(legacy ? "-l " : "") +
-                        "-s '" + (folder_ / "k.sec") + "' -m '" + file +
-                        "' >/dev/null";
+                        "-s '" + secret_key_file_ + "' -m '" + file + "'";
+  if (!trusted_comment.empty()) command += " -t '" + trusted_comment + "'";
+  command += " >/dev/null";
   EXPECT_EQ(std::system(command.c_str()), 0) << command;
 }
 

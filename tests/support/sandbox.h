@@ -99,12 +99,17 @@ class MinisignKey {
   MinisignKey();
   // The key line of the public key file, as UpdatePublicKeys holds it.
   const std::string& public_key() const { return public_key_; }
-  // Writes `file`.minisig: prehashed, or over the file itself (legacy).
-  void Sign(const std::string& file, bool legacy = false) const;
+  // Writes `file`.minisig: prehashed, or over the file itself (legacy),
+  // with minisign's own trusted comment unless one is given.
+  void Sign(const std::string& file, bool legacy = false,
+            const std::string& trusted_comment = "") const;
+  const std::string& secret_key_file() const { return secret_key_file_; }
+  std::string public_key_file() const { return folder_ / "k.pub"; }
 
  private:
   TempFolder folder_;
   std::string public_key_;
+  std::string secret_key_file_;
 };
 
 using Lines = std::vector<std::string>;

@@ -12,6 +12,7 @@
 #include "app/commands.h"
 #include "app/form.h"
 #include "app/startup.h"
+#include "support/child_process.h"
 #include "support/ftp_server.h"
 #include "support/postgres_server.h"
 #include "support/recording_window.h"
@@ -219,6 +220,39 @@ TEST_F(UpdateRunTest, FromAWebSite) {
   // MVControl.dat and the report.
   EXPECT_EQ(
       std::distance(fs::directory_iterator(web.Path("Merivane/C1001")), {}), 2);
+}
+
+// What the vendor's tool publishes is installed; the site's older signed
+// pair put back afterwards (a stale mirror, a replay) is refused.
+TEST_F(UpdateRunTest, PublishedByTheVendorToolThenRolledBack) {
+  const std::string old = site_.Get("Merivane/Update/MVUpdate.dat"),
+                    old_signature =
+                        site_.Get("Merivane/Update/MVUpdate.dat.minisig");
+  TempFolder files;
+  WriteFile(files / "Note3.txt", "three");
+  ChildProcess tool({"env", "MVUPDATE_VENDOR_USER=" + site_.user(),
+                     "MVUPDATE_VENDOR_PASSWORD=" + site_.password(),
+                     MVUPDATE_VENDOR, "publish", "ftp://" + site_.host(),
+                     "--secret-key", vendor_.secret_key_file(), "--comment",
+                     "Three", "--valid-days", "7", files / "Note3.txt"});
+  ASSERT_EQ(tool.Wait(), 0) << tool.err();
+  std::unique_ptr<Sandbox> server = Installation("127.0.0.1");
+  Lines lines = Run(*server);
+  EXPECT_NE(std::ranges::find(lines, "   Update 3 installed."), lines.end());
+  EXPECT_EQ(form_->error_lines(), 0);
+  EXPECT_EQ(ReadFile(server->app() + "/Download/Note3.txt"), "three");
+
+  site_.Put("Merivane/Update/MVUpdate.dat", old);
+  site_.Put("Merivane/Update/MVUpdate.dat.minisig", old_signature);
+  lines = Run(*server);
+  EXPECT_NE(std::ranges::find(
+                lines,
+                "!!! The update control file is older than one already seen: "
+                "update 2 announced, 3 seen; the site may be stale or "
+                "tampered with. Nothing was installed."),
+            lines.end());
+  EXPECT_EQ(form_->error_lines(), 1);
+  EXPECT_EQ(ReadLastUpdateInstalled(form_->settings_store).value(), 3);
 }
 
 // Other runs: the lines shown in this order, the Error lines, the stored

@@ -363,49 +363,84 @@ TEST_F(UpdateTest, DigestsOfFetchedFiles) {
   }
 }
 
-// The update control file is used only when a pinned key signed it; the
-// real minisign writes the signatures.
+// The update control file is used only when a pinned key signed it and it
+// is not older than one accepted before; the real minisign writes the
+// signatures.
 TEST(SignatureTest, ControlFileCheckedAgainstPinnedKeys) {
   Installation in;
   MinisignKey a, b;
   const std::string file = in.Update() + "/MVUpdate.dat",
                     sig = file + ".minisig";
   const std::string used =
-                        "The update control file is signed with a pinned key.",
-                    no = "!!! The update control file was not used: ";
+      "The update control file is signed with a pinned key.";
+  const std::string no = "!!! The update control file was not used: ";
+  const std::string stale =
+      "; the site may be stale or tampered with. Nothing was installed.";
+  const std::string at = " published=2026-12-07T10:00:00Z";
+  const int64_t now = *ParseUtc("2026-12-08T00:00:00Z");
   enum Tamper { kNone, kFile, kComment, kJunk, kNoSignature };
   struct Case {
     std::string pinned;
     const MinisignKey* signer;
     bool legacy;
     Tamper tamper;
-    std::string line;
-  } cases[] = {
-      {"", &a, false, kNoSignature,
-       "!!! Updates are not verified: no public key is pinned "
-       "(UpdatePublicKeys in the registry)."},
-      {a.public_key(), &a, false, kNone, used},
-      {a.public_key(), &a, true, kNone, used},
-      {b.public_key() + " ; " + a.public_key(), &a, false, kNone, used},
-      {a.public_key(), &a, false, kFile,
-       no + "its signature does not match: the file was changed after it was "
-            "signed. Nothing was installed."},
-      {a.public_key(), &a, true, kComment,
-       no + "its trusted comment was changed after it was signed. Nothing "
-            "was installed."},
-      {a.public_key(), &b, false, kNone,
-       no + "it was signed with a key that is not pinned (UpdatePublicKeys). "
-            "Nothing was installed."},
-      {a.public_key(), &a, false, kNoSignature,
-       no + "it has no signature file (MVUpdate.dat.minisig). Nothing was "
-            "installed."},
-      {a.public_key(), &a, false, kJunk,
-       no + "its signature file is not a minisign signature. Nothing was "
-            "installed."},
+    Lines lines;
+    int announced = 1;         // LASTUPDATE of the signed file
+    std::string comment = "";  // "": minisign's own
+    int seen = 0;              // the highest update accepted before
   };
+  // clang-format off
+  const Case cases[] = {
+      {"", &a, false, kNoSignature,
+       {"!!! Updates are not verified: no public key is pinned "
+        "(UpdatePublicKeys in the registry)."},
+       3, "", 5},
+      {a.public_key(), &a, false, kNone, {used}},
+      {a.public_key(), &a, true, kNone, {used}},
+      {b.public_key() + " ; " + a.public_key(), &a, false, kNone, {used}},
+      {a.public_key(), &a, false, kFile,
+       {no + "its signature does not match: the file was changed after it "
+             "was signed. Nothing was installed."}},
+      {a.public_key(), &a, true, kComment,
+       {no + "its trusted comment was changed after it was signed. Nothing "
+             "was installed."}},
+      {a.public_key(), &b, false, kNone,
+       {no + "it was signed with a key that is not pinned (UpdatePublicKeys). "
+             "Nothing was installed."}},
+      {a.public_key(), &a, false, kNoSignature,
+       {no + "it has no signature file (MVUpdate.dat.minisig). Nothing was "
+             "installed."}},
+      {a.public_key(), &a, false, kJunk,
+       {no + "its signature file is not a minisign signature. Nothing was "
+             "installed."}},
+      // Rollback and freeze: an older file signed by plain minisign or by
+      // the vendor's tool; the same number again is fine (Reset Last Update).
+      {a.public_key(), &a, false, kNone,
+       {used, "!!! The update control file is older than one already seen: "
+              "update 3 announced, 5 seen" + stale},
+       3, "", 5},
+      {a.public_key(), &a, false, kNone, {used}, 5, "", 5},
+      {a.public_key(), &a, false, kNone, {used}, 6,
+       "mvupdate update=6" + at + " expires=2026-12-08T00:00:00Z", 5},
+      {a.public_key(), &a, true, kNone,
+       {used, "!!! The update control file announces update 6 but was "
+              "signed for update 3" + stale},
+       6, "mvupdate update=3" + at},
+      {a.public_key(), &a, false, kNone,
+       {used, "!!! The update control file's signature expired at "
+              "2026-12-07T23:59:59Z" + stale},
+       1, "mvupdate update=1" + at + " expires=2026-12-07T23:59:59Z"},
+      {a.public_key(), &a, false, kNone,
+       {used, "!!! The update control file's trusted comment \"mvupdate "
+              "update=1 expires=never\" cannot be read. Nothing was "
+              "installed."},
+       1, "mvupdate update=1 expires=never"},
+  };
+  // clang-format on
   for (const Case& c : cases) {
-    WriteFile(file, "LASTUPDATE=1\r\n[UPDATE 1]\r\n");
-    c.signer->Sign(file, c.legacy);
+    std::string n = std::to_string(c.announced);
+    WriteFile(file, "LASTUPDATE=" + n + "\r\n[UPDATE " + n + "]\r\n");
+    c.signer->Sign(file, c.legacy, c.comment);
     if (c.tamper == kFile) WriteFile(file, "LASTUPDATE=2\r\n[UPDATE 2]\r\n");
     std::string text = ReadFile(sig);
     if (c.tamper == kComment)
@@ -413,11 +448,19 @@ TEST(SignatureTest, ControlFileCheckedAgainstPinnedKeys) {
     WriteFile(sig, c.tamper == kJunk ? "junk\n" : text);
     if (c.tamper == kNoSignature) fs::remove(sig);
     in.settings.update_public_keys = c.pinned;
+    ASSERT_TRUE(StoreHighestUpdateAccepted(in.store, c.seen).ok());
     in.window.lines.clear();
-    EXPECT_EQ(CheckControlFileSignature(in.settings, file, in.log),
-              c.line == used || c.pinned.empty())
-        << c.line;
-    EXPECT_EQ(in.window.lines, Lines{c.line});
+    bool accepted = c.lines == Lines{used} || c.pinned.empty();
+    EXPECT_EQ(
+        CheckControlFileSignature(in.settings, file, in.store, in.log, now),
+        accepted)
+        << c.lines.back();
+    EXPECT_EQ(in.window.lines, c.lines);
+    // Only a verified file raises the number; nothing ever lowers it.
+    EXPECT_EQ(
+        ReadHighestUpdateAccepted(in.store).value(),
+        accepted && !c.pinned.empty() ? std::max(c.seen, c.announced) : c.seen)
+        << c.lines.back();
   }
 }
 

@@ -40,6 +40,12 @@ std::string FindWithoutCase(const std::string& folder,
 
 std::string DefaultConfigFile() { return MVUPDATE_DEFAULT_CONFIG; }
 
+bool IsAbsolutePath(std::string_view native) {
+  return !native.empty() && native[0] == '/';
+}
+
+bool IsRootFolder(std::string_view native) { return native == "/"; }
+
 std::string ResolveCase(std::string_view native) {
   if (native.empty()) return "";
   std::string done;  // resolved prefix

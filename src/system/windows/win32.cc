@@ -38,12 +38,14 @@ int ErrnoFromWin32(DWORD error) {
   switch (error) {
     case ERROR_SUCCESS:
       return 0;
+    // A missing folder on the way is ENOENT, as on POSIX: FromErrno tells
+    // a missing file (53) from a missing folder (76) by looking.
     case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
     case ERROR_INVALID_DRIVE:
     case ERROR_BAD_NETPATH:
     case ERROR_BAD_NET_NAME:
       return ENOENT;
-    case ERROR_PATH_NOT_FOUND:
     case ERROR_DIRECTORY:
       return ENOTDIR;
     case ERROR_ACCESS_DENIED:
