@@ -61,7 +61,7 @@ inline const std::vector<WindowContractRow>& WindowContractRows() {
        {{}, "", true, true}},
       {"progress hidden after it",
        [](Window& w) {
-         w.ShowProgress(-1, -1);
+         w.ShowProgress(2048, -1);  // size unknown
          w.HideProgress();
        },
        {}},
