@@ -43,3 +43,14 @@ add_test(NAME win32_window_test
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win32/with-display
     $<TARGET_FILE:win32_window_test>)
 set_tests_properties(win32_window_test PROPERTIES TIMEOUT 180)
+
+# The window driven by its keyboard alone through Update System against a
+# throwaway FTP site and suite database, on a virtual display with Wine:
+# scripts/screenshot --windows with this build's window, which checks that
+# the run installed and recorded both updates (its pictures are kept in the
+# build folder, to be looked at).
+add_test(NAME win32_window_run_test
+  COMMAND ${PROJECT_SOURCE_DIR}/scripts/lib/screenshot-windows
+    ${CMAKE_BINARY_DIR}/window-pictures)
+set_tests_properties(win32_window_run_test PROPERTIES
+  ENVIRONMENT "MVUPDATE_WINDOWS_BUILD=${CMAKE_BINARY_DIR}" TIMEOUT 600)
