@@ -1,8 +1,9 @@
 // The Win32 window under Wine (on a virtual X display): the seam's table
 // shared with the Qt window, then what only this window has to show: its
-// controls in tab order with their names, one command at a time with Enter
-// pressing the focused button, a bounded event wait that sleeps, and the
-// resources of mvupdate.exe (version, manifest) as Check System reads them.
+// controls in tab order with their names, its first size within a small
+// screen, one command at a time with Enter pressing the focused button, a
+// bounded event wait that sleeps, and the resources of mvupdate.exe (version,
+// manifest) as Check System reads them.
 #include <windows.h>
 
 #include <chrono>
@@ -96,6 +97,19 @@ TEST(Win32WindowTest, ControlsOneCommandAtATimeAndEnter) {
     w.WaitForEvents(std::chrono::milliseconds(200));
   };
   w.Show(SW_SHOWNORMAL);
+  // The screen (tests/win32/with-display) is smaller than the window's
+  // first size: the window fits its work area.
+  RECT frame;
+  GetWindowRect(w.hwnd(), &frame);
+  MONITORINFO screen{};
+  screen.cbSize = sizeof screen;
+  GetMonitorInfoW(MonitorFromWindow(w.hwnd(), MONITOR_DEFAULTTONEAREST),
+                  &screen);
+  RECT inside;
+  IntersectRect(&inside, &frame, &screen.rcWork);
+  EXPECT_TRUE(EqualRect(&inside, &frame))
+      << frame.left << "," << frame.top << " " << frame.right << ","
+      << frame.bottom;
   w.WaitForEvents(std::chrono::milliseconds(100));
   EXPECT_NE(w.Note().find(L"\"Update System\" was ignored"), std::wstring::npos)
       << Utf8(w.Note());
