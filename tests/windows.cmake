@@ -18,3 +18,19 @@ target_compile_definitions(windows_system_test PRIVATE
 # Listed when ctest runs, inside the test run's Wine prefix.
 gtest_discover_tests(windows_system_test DISCOVERY_MODE PRE_TEST
   DISCOVERY_TIMEOUT 120)
+
+# End to end under Wine: scripts/demo --windows on this build (a server
+# updating from pyftpdlib and recording in PostgreSQL through Wine's odbc32,
+# a client updating from the server's share through MVUPDATE_UNC_ROOT,
+# Check System on the test program files).
+add_test(NAME demo_full_run_on_windows
+  COMMAND /usr/bin/python3 -m unittest -v
+          demo_test.DemoTest.test_full_run_on_windows
+  WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/demo)
+set_tests_properties(demo_full_run_on_windows PROPERTIES
+  ENVIRONMENT "MVUPDATE_DEMO_BUILD_DIR=${CMAKE_BINARY_DIR}"
+  TIMEOUT 300)
+
+# The program half of bench/windows_bench (run by hand, never by CI).
+add_executable(get_file_bench ${PROJECT_SOURCE_DIR}/bench/get_file_bench.cc)
+target_link_libraries(get_file_bench PRIVATE mvcore)
