@@ -97,6 +97,12 @@ class DemoTest(unittest.TestCase):
         store's key, the set-up is a command script."""
         self.check_full_run("--windows")
 
+    def test_full_run_on_windows_over_https(self):
+        """The same from nginx over HTTPS: Schannel checks the site's
+        certificate against the sandbox's CA file."""
+        output = self.check_full_run("--windows", "--https")
+        self.assertIn("\nSession with the site: encrypted (TLS)\n", output)
+
     def check_full_run(self, *args):
         windows = "--windows" in args
         status, output = self.finish(self.start(*args))
@@ -136,6 +142,7 @@ class DemoTest(unittest.TestCase):
                            r"Merivane/C1001/Status \d{12}\.txt)\n", output)
         self.assertTrue(report and os.path.isfile(report.group(1)), output)
         self.assertFalse(os.path.exists(os.path.join(sb, "db", "data")))
+        return output
 
     def test_stopped_midway(self):
         for sig, expected_status, says in [
