@@ -19,6 +19,24 @@ target_compile_definitions(windows_system_test PRIVATE
 gtest_discover_tests(windows_system_test DISCOVERY_MODE PRE_TEST
   DISCOVERY_TIMEOUT 120)
 
+# End to end under Wine: scripts/demo --windows on this build (a server
+# updating from pyftpdlib and recording in PostgreSQL through Wine's odbc32,
+# a client updating from the server's share through MVUPDATE_UNC_ROOT,
+# Check System on the test program files).
+# The same from nginx over HTTPS.
+foreach(case full_run_on_windows full_run_on_windows_over_https)
+  add_test(NAME demo_${case}
+    COMMAND /usr/bin/python3 -m unittest -v demo_test.DemoTest.test_${case}
+    WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/demo)
+  set_tests_properties(demo_${case} PROPERTIES
+    ENVIRONMENT "MVUPDATE_DEMO_BUILD_DIR=${CMAKE_BINARY_DIR}"
+    TIMEOUT 300)
+endforeach()
+
+# The program half of bench/windows_bench (run by hand, never by CI).
+add_executable(get_file_bench ${PROJECT_SOURCE_DIR}/bench/get_file_bench.cc)
+target_link_libraries(get_file_bench PRIVATE mvcore)
+
 # The set-up program's round trip: built by scripts/package --windows from
 # this build's programs, installed, upgraded and uninstalled under Wine in a
 # prefix of its own (wineserver -w waits for every program of a prefix).
