@@ -53,6 +53,9 @@ VIAddVersionKey "FileVersion" "${VERSION}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 
+; The program's icon (makensis reads paths from the script's folder).
+!define MUI_ICON "..\..\src\win32\mvupdate.ico"
+!define MUI_UNICON "..\..\src\win32\mvupdate.ico"
 !define MUI_COMPONENTSPAGE_NODESC
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_COMPONENTS
