@@ -66,6 +66,7 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 
 Var TaskUser
 Var TaskPassword
+Var XmlText  ; XmlEscape's text, in and out
 
 Section "Merivane Update" SecProgram
   SectionIn RO
@@ -125,6 +126,29 @@ Section "-Task"
   Call WriteTask
 SectionEnd
 
+; XmlText with the characters that XML reserves written as references (an
+; install folder such as "C:\R&D" must not break the task's definition).
+Function XmlEscape
+  StrCpy $R0 ""
+  StrCpy $R1 0
+  ${Do}
+    StrCpy $R2 $XmlText 1 $R1
+    ${If} $R2 == ""
+      ${Break}
+    ${ElseIf} $R2 == "&"
+      StrCpy $R0 "$R0&amp;"
+    ${ElseIf} $R2 == "<"
+      StrCpy $R0 "$R0&lt;"
+    ${ElseIf} $R2 == ">"
+      StrCpy $R0 "$R0&gt;"
+    ${Else}
+      StrCpy $R0 "$R0$R2"
+    ${EndIf}
+    IntOp $R1 $R1 + 1
+  ${Loop}
+  StrCpy $XmlText $R0
+FunctionEnd
+
 ; Writes the task's definition (UTF-16, as schtasks reads it; one line per
 ; write, each within NSIS's string length) and registers it, replacing an
 ; earlier one. $0: "true" or "false" (enabled).
@@ -134,6 +158,12 @@ Function WriteTask
   ${Else}
     StrCpy $1 "Password"
   ${EndIf}
+  StrCpy $XmlText $INSTDIR
+  Call XmlEscape
+  StrCpy $4 $XmlText
+  StrCpy $XmlText $TaskUser
+  Call XmlEscape
+  StrCpy $5 $XmlText
   StrCpy $2 "$PLUGINSDIR\task.xml"
   InitPluginsDir
   FileOpen $3 $2 w
@@ -152,7 +182,7 @@ Function WriteTask
   FileWriteUTF16LE $3 '  </Triggers>$\r$\n'
   FileWriteUTF16LE $3 '  <Principals>$\r$\n'
   FileWriteUTF16LE $3 '    <Principal id="Author">$\r$\n'
-  FileWriteUTF16LE $3 '      <UserId>$TaskUser</UserId>$\r$\n'
+  FileWriteUTF16LE $3 '      <UserId>$5</UserId>$\r$\n'
   FileWriteUTF16LE $3 '      <LogonType>$1</LogonType>$\r$\n'
   FileWriteUTF16LE $3 '      <RunLevel>HighestAvailable</RunLevel>$\r$\n'
   FileWriteUTF16LE $3 '    </Principal>$\r$\n'
@@ -168,9 +198,9 @@ Function WriteTask
   FileWriteUTF16LE $3 '  </Settings>$\r$\n'
   FileWriteUTF16LE $3 '  <Actions Context="Author">$\r$\n'
   FileWriteUTF16LE $3 '    <Exec>$\r$\n'
-  FileWriteUTF16LE $3 '      <Command>"$INSTDIR\mvupdate-cli.exe"</Command>$\r$\n'
+  FileWriteUTF16LE $3 '      <Command>"$4\mvupdate-cli.exe"</Command>$\r$\n'
   FileWriteUTF16LE $3 '      <Arguments>update</Arguments>$\r$\n'
-  FileWriteUTF16LE $3 '      <WorkingDirectory>$INSTDIR</WorkingDirectory>$\r$\n'
+  FileWriteUTF16LE $3 '      <WorkingDirectory>$4</WorkingDirectory>$\r$\n'
   FileWriteUTF16LE $3 '    </Exec>$\r$\n'
   FileWriteUTF16LE $3 '  </Actions>$\r$\n'
   FileWriteUTF16LE $3 '</Task>$\r$\n'
