@@ -388,8 +388,17 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       Layout();
       return 0;
     case WM_GETMINMAXINFO: {
+      // The smallest size that shows every control, but never more than
+      // the screen's work area (a large scale on a small screen).
       auto* limits = reinterpret_cast<MINMAXINFO*>(lparam);
-      limits->ptMinTrackSize = {Scale(520), Scale(320)};
+      MONITORINFO screen{};
+      screen.cbSize = sizeof screen;
+      GetMonitorInfoW(MonitorFromWindow(hwnd_, MONITOR_DEFAULTTONEAREST),
+                      &screen);
+      const RECT& work = screen.rcWork;
+      limits->ptMinTrackSize = {
+          std::min<LONG>(Scale(520), work.right - work.left),
+          std::min<LONG>(Scale(320), work.bottom - work.top)};
       return 0;
     }
     case WM_DPICHANGED: {
