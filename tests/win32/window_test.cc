@@ -1,7 +1,8 @@
 // The Win32 window under Wine (on a virtual X display): the seam's table
 // shared with the Qt window, then what only this window has to show: its
 // controls in tab order with their names, its first size within a small
-// screen, one command at a time with Enter pressing the focused button, a
+// screen, one command at a time with Enter pressing the focused button,
+// closing during a command, a
 // bounded event wait that sleeps, and the resources of mvupdate.exe (version,
 // manifest) as Check System reads them.
 #include <windows.h>
@@ -77,7 +78,7 @@ std::vector<std::pair<HWND, std::string>> TabStops(HWND parent) {
   return stops;
 }
 
-TEST(Win32WindowTest, ControlsOneCommandAtATimeAndEnter) {
+TEST(Win32WindowTest, ControlsOneCommandAtATimeEnterAndClose) {
   RecordingCommands commands;
   Win32Window w;
   w.SetCommands(&commands);
@@ -116,6 +117,22 @@ TEST(Win32WindowTest, ControlsOneCommandAtATimeAndEnter) {
   SetFocus(update);
   SendMessageW(w.hwnd(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   EXPECT_EQ(commands.calls, (std::vector<std::string>{"Load", "UpdateSystem"}));
+
+  // Closed during a command, the window stays until the command has ended,
+  // then closes and ends the program's message loop.
+  HWND hwnd = w.hwnd();
+  commands.during = [&] {
+    SendMessageW(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+    EXPECT_NE(w.Note().find(L"closes when Check System has finished"),
+              std::wstring::npos)
+        << Utf8(w.Note());
+  };
+  SendMessageW(stops[2].first, BM_CLICK, 0, 0);
+  w.DoEvents();
+  EXPECT_FALSE(IsWindow(hwnd));
+  MSG quit;
+  EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
 }
 
 // The processor time this process has used (std::clock() is the wall
