@@ -91,6 +91,13 @@ TEST(Win32WindowTest, ControlsOneCommandAtATimeEnterAndClose) {
                        "Lines of the run"}));
   HWND update = stops[1].first;
 
+  // A double click on the banner (the first child) shows the FTP box.
+  HWND ftp = stops[4].first;
+  EXPECT_FALSE(GetWindowLongW(ftp, GWL_STYLE) & WS_VISIBLE);
+  SendMessageW(GetWindow(w.hwnd(), GW_CHILD), WM_LBUTTONDBLCLK, 0, 0);
+  w.DoEvents();
+  EXPECT_TRUE(GetWindowLongW(ftp, GWL_STYLE) & WS_VISIBLE);
+
   // A click that arrives while start-up waits for events starts nothing,
   // and the status bar says so; Enter on the focused button presses it.
   commands.during = [&] {
