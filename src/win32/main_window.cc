@@ -251,14 +251,18 @@ void Win32Window::CreateControls() {
       CreateWindowExW(0, PROGRESS_CLASSW, L"Transfer progress", WS_CHILD, 0, 0,
                       0, 0, status_, nullptr, instance, nullptr);
   SendMessageW(progress_bar_, PBM_SETRANGE32, 0, kProgressSteps);
-  for (HWND w : {title_, description_, use_alt_site_, update_, check_system_,
+  ApplyFonts(FALSE);
+}
+
+void Win32Window::ApplyFonts(BOOL redraw) {
+  for (HWND w : {description_, use_alt_site_, update_, check_system_,
                  reset_last_update_, update_from_ftp_, status_}) {
-    SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), redraw);
   }
   SendMessageW(title_, WM_SETFONT, reinterpret_cast<WPARAM>(title_font_),
-               FALSE);
+               redraw);
   SendMessageW(output_, WM_SETFONT, reinterpret_cast<WPARAM>(list_font_),
-               FALSE);
+               redraw);
 }
 
 void Win32Window::LayoutStatusBar() {
@@ -404,14 +408,10 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_DPICHANGED: {
       dpi_ = HIWORD(wparam);
       MakeFonts();
-      for (HWND w : {description_, use_alt_site_, update_, check_system_,
-                     reset_last_update_, update_from_ftp_, status_}) {
-        SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), TRUE);
-      }
-      SendMessageW(title_, WM_SETFONT, reinterpret_cast<WPARAM>(title_font_),
-                   TRUE);
-      SendMessageW(output_, WM_SETFONT, reinterpret_cast<WPARAM>(list_font_),
-                   TRUE);
+      ApplyFonts(TRUE);
+      // The lines' widths at the new font, for the horizontal scroll bar.
+      widest_line_ = 0;
+      for (const std::wstring& line : ListLines()) WidenList(line);
       const RECT* suggested = reinterpret_cast<RECT*>(lparam);
       SetWindowPos(hwnd_, nullptr, suggested->left, suggested->top,
                    suggested->right - suggested->left,

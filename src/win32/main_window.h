@@ -75,6 +75,7 @@ class Win32Window : public Window {
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
   void CreateControls();
   void MakeFonts();
+  void ApplyFonts(BOOL redraw);
   void Layout();
   void LayoutStatusBar();
   int Scale(int pixels) const;
