@@ -125,6 +125,13 @@ TEST(Win32WindowTest, ControlsOneCommandAtATimeEnterAndClose) {
   SendMessageW(w.hwnd(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   EXPECT_EQ(commands.calls, (std::vector<std::string>{"Load", "UpdateSystem"}));
 
+  // A line wider than the list can be scrolled to its end.
+  HWND list = stops[5].first;
+  w.AddLine(std::string(300, 'x') + " the end");
+  RECT area;
+  GetClientRect(list, &area);
+  EXPECT_GT(SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0), area.right);
+
   // Closed during a command, the window stays until the command has ended,
   // then closes and ends the program's message loop.
   HWND hwnd = w.hwnd();
