@@ -28,7 +28,8 @@ std::string EventLogPath(Form& form) {
 }
 
 // Takes the installation's run lock for one command. Gives false when
-// another process holds it: the command then does nothing but say so.
+// another process holds it or it cannot be taken: the command then does
+// nothing but say so.
 bool TakeRunLock(Form& form, RunLock& lock) {
   switch (lock.Acquire()) {
     case RunLock::Outcome::kTaken:
@@ -41,11 +42,12 @@ bool TakeRunLock(Form& form, RunLock& lock) {
           lock.holder() + "); nothing was done. Try again when it has ended.");
       return false;
     case RunLock::Outcome::kUnavailable:
-      form.log.Warning("!!! The run lock " + lock.path() + " cannot be used (" +
-                       lock.failure().Text() + "); going on without it.");
-      return true;
+      // Never without the lock: two runs at once would install twice.
+      form.log.Clear();
+      form.log.Error(RunLockProblem(lock));
+      return false;
   }
-  return true;
+  return false;
 }
 
 // Removes the temporary files that runs stopped on the way (killed, say)
@@ -131,9 +133,15 @@ void FormCommands::UpdateSystem() {
   } else if (!note.failed()) {
     done = "no new update to install";
   }
+  if (outcome.not_recorded) {
+    failed = "update " + std::to_string(*outcome.not_recorded) +
+             " is installed here but could not be recorded in the suite "
+             "database; the next run records it";
+  }
   if (outcome.not_installed) {
-    failed = "update " + std::to_string(*outcome.not_installed) +
-             " was not installed; the next run tries it again";
+    failed += (failed.empty() ? "" : "; ") + std::string("update ") +
+              std::to_string(*outcome.not_installed) +
+              " was not installed; the next run tries it again";
   }
   note.Show(done, failed);
 }

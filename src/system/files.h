@@ -93,6 +93,21 @@ std::optional<int64_t> TempFileOwner(std::string_view name);
 // removed.
 size_t RemoveLeftoverTempFiles(std::string_view folder, bool recursive);
 
+// A download's partial file in a folder (".<name>.mvpartial", beside its
+// note ".<name>.mvpartial-info"): the name of the file it becomes, and how
+// long ago it was last written.
+struct PartialDownload {
+  std::string folder;
+  std::string name;
+  int64_t idle_seconds = 0;
+};
+
+// The partial downloads of `folder` (none when it cannot be read).
+std::vector<PartialDownload> ListPartialDownloads(std::string_view folder);
+
+// Removes a partial download and its note.
+Status RemovePartialDownload(const PartialDownload& partial);
+
 // Copies a file, replacing the target. The copy is written under a temporary
 // name in the target's folder and renamed when complete, so a failed copy
 // never leaves a partial target; the source's permission bits are kept.

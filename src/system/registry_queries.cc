@@ -82,8 +82,11 @@ std::string RegistryQueries::WriteInstallPath(std::string_view folder) {
     }
   }
   // Stored without a terminating NUL: the length given is the text's.
-  registry_.SetValue(kKey,
-                     RegistryValue{"InstallPath", kRegSz, std::string(folder)});
+  Status st = registry_.SetValue(
+      kKey, RegistryValue{"InstallPath", kRegSz, std::string(folder)});
+  if (!st.ok()) {
+    return "The installation folder could not be saved: " + st.failure().Text();
+  }
   return "";
 }
 

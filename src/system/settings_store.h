@@ -10,6 +10,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "system/failure.h"
@@ -60,6 +61,11 @@ class SettingsStore {
                                  std::string_view default_value) const;
   Status SaveSetting(std::string_view application, std::string_view section,
                      std::string_view key, std::string_view value);
+  // Several keys of one section in one write: a reader sees all of them
+  // changed or none.
+  using KeyValues = std::vector<std::pair<std::string_view, std::string_view>>;
+  Status SaveSettings(std::string_view application, std::string_view section,
+                      const KeyValues& values);
 
  private:
   std::string folder_;

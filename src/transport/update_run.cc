@@ -132,13 +132,16 @@ void RunOnSite(const RunContext& run, const Site& site, const Site* fallback) {
     LogRunMessage(run, site.update_file_failed, kLevelError);
   }
   // The report and the vendor read the customer row: one that an earlier
-  // run could not update is brought up to the number stored here first.
+  // run could not update is brought up to the number stored here first,
+  // dated with the time that update was installed. The window runs while
+  // the database works.
   if (Result<int32_t> stored = ReadLastUpdateInstalled(run.store);
       stored.ok()) {
-    RepairCustomerInfoRecord(run.settings, run.log, stored.value());
+    RepairCustomerInfoRecord(run.settings, run.log, stored.value(),
+                             ReadLastUpdateInstalledOn(run.store), &run.window);
   }
-  std::string status_file =
-      WriteStatusFile(run.settings, run.customer, run.log, &run.window);
+  std::string status_file = WriteStatusFile(run.settings, run.customer,
+                                            run.store, run.log, &run.window);
   site.put_status_file(run, status_file);
   DisconnectFtpSite(run);
 }
@@ -158,6 +161,7 @@ void ServerRun(const RunContext& run, const Site& site) {
   std::string pattern = run.settings.App("\\Download\\*.*");
   if (site.log_clear_folder) run.log.Info("CLEAR FOLDER       : " + pattern);
   ClearFolder(run.settings, run.log, pattern);
+  RemoveStalePartialDownloads(run.settings, run.log);
   bool primary = &site == &PrimarySite();
   RunOnSite(
       run, site,

@@ -252,7 +252,18 @@ void Command::Copy(const std::string& arg) {
     a = std::string(MidFrom(a, static_cast<size_t>(p) + 1));
   }
   size_t s = a.find(' ');
-  if (s == std::string::npos) return;
+  if (s == std::string::npos) {
+    // The backslash that splits folder from pattern is the last one of the
+    // whole line, destination included: a destination with a backslash
+    // before its last character leaves nothing to copy to. Copying nothing
+    // while the update is recorded would leave it half installed.
+    if (arg.find(' ') != std::string::npos) {
+      FailedLine("!!! COPY " + arg +
+                 " copies nothing: a destination may hold no backslash but a "
+                 "last one.");
+    }
+    return;
+  }
   std::string pattern = a.substr(0, s);
   std::string destination = a.substr(s + 1);
   if (destination.empty() || destination.back() != '\\') destination += "\\";

@@ -73,6 +73,13 @@ std::string UpdateControlFile(const InstallSettings& settings,
 void ProcessCustomerControlFile(const InstallSettings& settings,
                                 bool server_flavour, RunLog& log);
 
+// Removes the partial downloads of the Download folder that will not be
+// resumed: those that no DOWNLOAD or FTPGET line of the control files in the
+// Update folder names any more (a file the vendor withdrew; judged only when
+// such a file can be read), and those not written for 7 days. One Warning
+// line each.
+void RemoveStalePartialDownloads(const InstallSettings& settings, RunLog& log);
+
 }  // namespace mv
 
 #endif  // MVUPDATE_UPDATE_CONTROL_FILE_H_

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "support/postgres_server.h"
@@ -95,7 +96,7 @@ TEST(StartUpTest, EventLogHoldsTheRunAsDetailLines) {
 // The database login from the configuration file: a role of the site's own
 // with blanks, ";" and braces in its password, the built-in login disabled.
 // A Warning line for a file all may read; the password is never shown.
-TEST(StartUpTest, DatabaseLoginFromTheConfigurationFile) {
+void DatabaseLoginCases() {
   PostgresServer& pg = PostgresServer::Get();
   pg.CreateCustomerTable({}, {{"C1", "h1", "h2", "u", "ftp-pw", "5", {}}});
   pg.ExecOrFail(
@@ -129,6 +130,19 @@ TEST(StartUpTest, DatabaseLoginFromTheConfigurationFile) {
   }
   pg.ExecOrFail("ALTER ROLE qorin LOGIN; DROP ROLE site;", "postgres");
   ReloadConfiguration();
+}
+
+// The ODBC driver manager reads ODBCSYSINI once, at a process's first call,
+// and the other cases point it at a folder without the driver: the cases
+// run in a fresh process of this program of their own.
+TEST(StartUpTest, DatabaseLoginFromTheConfigurationFile) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        DatabaseLoginCases();
+        std::exit(::testing::Test::HasFailure() ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

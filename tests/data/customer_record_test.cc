@@ -87,7 +87,11 @@ class CustomerRecordTest : public testing::Test {
         LoadCustomerInfo(in_.settings.connection_string, c, in_.log, true);
     std::string load_lines = Joined(in_.window.lines, 1);
     in_.window.lines.clear();
-    bool record_ok = UpdateCustomerInfoRecord(in_.settings, in_.log, 7);
+    Result<bool> recorded =
+        UpdateCustomerInfoRecord(in_.settings, in_.log, 7, Now());
+    // The failure as the installation logs it on a client.
+    if (!recorded.ok()) in_.log.Error(recorded.failure().Text());
+    bool record_ok = recorded.ok() && recorded.value();
     EXPECT_LT(std::chrono::steady_clock::now() - start,
               std::chrono::seconds(10));  // far below a statement time-out
     pg_.UseIn(in_.sb.env());
@@ -185,7 +189,8 @@ TEST_F(CustomerRecordTest, RecordUpdatesTheFirstRowOnly) {
     pg_.CreateCustomerTable(types, rows);
     // Numbers the rows in the order they were inserted.
     pg_.ExecOrFail("ALTER TABLE qorin.UpdateCustomerInfo ADD n serial");
-    EXPECT_TRUE(UpdateCustomerInfoRecord(in_.settings, in_.log, 7));
+    EXPECT_TRUE(
+        UpdateCustomerInfoRecord(in_.settings, in_.log, 7, Now()).value());
     EXPECT_EQ(in_.window.lines, Lines{});
     EXPECT_EQ(pg_.ExecOrFail(
                   "SELECT string_agg(CASE WHEN UpdateInstalled = 7 AND now() - "

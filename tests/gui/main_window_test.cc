@@ -252,7 +252,8 @@ class MainWindowTest : public QObject {
 
   // A statement waiting on a table that another session has locked: the
   // window keeps running its events and paints the lines logged before;
-  // the record is read once the lock is released.
+  // the record is read once the lock is released, and a row left behind is
+  // repaired with the time its update was installed, not the repair's.
   void DatabaseWaitKeepsTheWindowAlive() {
     PostgresServer& pg = PostgresServer::Get();
     ScopedEnv env;
@@ -260,25 +261,44 @@ class MainWindowTest : public QObject {
     env.Set("PGPASSWORD", "wzq");
     pg.CreateCustomerTable(
         {}, {{"C1001", "ftp.example", "", "c1001", "pw", "3", std::nullopt}});
-    ChildProcess locker({"/usr/lib/postgresql/15/bin/psql", "-h", "127.0.0.1",
-                         "-U", "qorin", "-d", "Quillmere", "-c",
-                         "BEGIN; LOCK TABLE qorin.UpdateCustomerInfo; "
-                         "SELECT pg_sleep(3); COMMIT;"});
     const std::string locks =
         "SELECT count(*) FROM pg_locks WHERE relation ="
         " 'qorin.updatecustomerinfo'::regclass";
-    QVERIFY(WaitUntil([&] { return pg.Exec(locks).value() == "1\n"; }));
     RunLog log(w.get());
-    for (int i = 0; i < 30; ++i) log.Info("line " + std::to_string(i));
-    PaintCounter paints;
-    w->findChild<QWidget*>("qt_scrollarea_viewport")
-        ->installEventFilter(&paints);
     CustomerUpdateInfo customer;
-    const bool read = LoadCustomerInfo(PostgresServer::ConnectionString(),
-                                       customer, log, false, w.get());
-    QCOMPARE(locker.Wait(), 0);
-    QVERIFY(read && customer.customer_number == "C1001");
-    QVERIFY(paints.count > 0);
+    InstallSettings server;
+    server.installation_type = InstallationType::kServer;
+    server.connection_string = PostgresServer::ConnectionString();
+    const std::function<bool()> steps[] = {
+        [&] {
+          return LoadCustomerInfo(server.connection_string, customer, log,
+                                  false, w.get()) &&
+                 customer.customer_number == "C1001";
+        },
+        [&] {
+          return RepairCustomerInfoRecord(
+              server, log, 5, DateTime{2026, 1, 2, 3, 4, 5}, w.get());
+        },
+    };
+    for (const std::function<bool()>& step : steps) {
+      ChildProcess locker({"/usr/lib/postgresql/15/bin/psql", "-h", "127.0.0.1",
+                           "-U", "qorin", "-d", "Quillmere", "-c",
+                           "BEGIN; LOCK TABLE qorin.UpdateCustomerInfo; "
+                           "SELECT pg_sleep(3); COMMIT;"});
+      QVERIFY(WaitUntil([&] { return pg.Exec(locks).value() == "1\n"; }));
+      for (int i = 0; i < 30; ++i) log.Info("line " + std::to_string(i));
+      PaintCounter paints;
+      w->findChild<QWidget*>("qt_scrollarea_viewport")
+          ->installEventFilter(&paints);
+      const bool done = step();
+      QCOMPARE(locker.Wait(), 0);
+      QVERIFY(done);
+      QVERIFY(paints.count > 0);
+    }
+    QCOMPARE(pg.Exec("SELECT UpdateInstalled, to_char(LastUpdatedDate, "
+                     "'MM/DD/YYYY HH24:MI:SS') FROM qorin.UpdateCustomerInfo")
+                 .value(),
+             "5|01/02/2026 03:04:05\n");
   }
 
   // Start-up runs, then the picture goes to a name relative to the starting

@@ -10,7 +10,8 @@ namespace {
 
 // Level 9 is below the gate: only its box shows. The event log makes its
 // folder, moves to a numbered file while its file is open in this process,
-// and loses lines it cannot write; the list box shows them all the same.
+// and loses lines it cannot write (a folder, a link); the list box shows them
+// all the same.
 TEST(RunLogTest, LevelsGatePrefixesStampsAndTheFile) {
   Installation in;
   std::filesystem::remove_all(in.sb.install() + "/Database");
@@ -27,8 +28,14 @@ TEST(RunLogTest, LevelsGatePrefixesStampsAndTheFile) {
   in.log.Info("i");
   in.event_log.set_file(in.sb.install());  // a folder
   in.log.Error("x");
+  // A link planted under the name during a run gets nothing.
+  const std::string link = in.sb.install() + "/Database/planted.log";
+  std::filesystem::create_symlink(in.sb.root() + "/target", link);
+  in.event_log.set_file(link);
+  in.log.Info("l");
+  EXPECT_FALSE(std::filesystem::exists(in.sb.root() + "/target"));
   EXPECT_EQ(in.window.lines,
-            (std::vector<std::string>{"e", "w", " ", "b", "i", "x"}));
+            (std::vector<std::string>{"e", "w", " ", "b", "i", "x", "l"}));
   EXPECT_EQ(in.log.error_lines(), 3);
   const std::regex stamp(R"(\d{1,2}/\d{1,2}/\d{4} \d{1,2}:\d{2}:\d{2} [AP]M)");
   EXPECT_EQ(std::regex_replace(ReadFile(in.sb.event_log()), stamp, "@"),

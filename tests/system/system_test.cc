@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "support/sandbox.h"
 #include "system/config.h"
@@ -16,6 +17,7 @@
 #include "system/os_info.h"
 #include "system/paths.h"
 #include "system/registry_queries.h"
+#include "system/run_lock.h"
 #include "system/text.h"
 
 namespace mv {
@@ -86,19 +88,29 @@ TEST(RegistryTest, QueriesBuffersAndMalformedFiles) {
   }
 }
 
-// Reads the stored update number, then stores 4: only its own line changes;
-// a file that cannot be parsed or written is kept.
+// Reads the stored update number, then stores 4 and the time it was
+// installed: only their own lines change; a file that cannot be parsed or
+// written is kept. Storing a number without a time (Reset Last Update)
+// clears the time, so that it is never taken for the new number's.
 TEST(SettingsStoreTest, ReadsAndStores) {
   struct Case {
     std::string file, written;  // "": no file; "": refused
     int32_t read;               // minus the failure number when it fails
     mode_t mode = 0644;
   } cases[] = {
-      {"", "[MVUpdate]\nLastUpdateInstalled=4\n", 0},
+      {"",
+       "[MVUpdate]\nLastUpdateInstalled=4\nLastUpdateInstalledOn=12/07/2026 "
+       "08:09:10\n",
+       0},
       {"[A]\nLastUpdateInstalled=5\n",
-       "[A]\nLastUpdateInstalled=5\n\n[MVUpdate]\nLastUpdateInstalled=4\n", 0},
+       "[A]\nLastUpdateInstalled=5\n\n[MVUpdate]\nLastUpdateInstalled=4\n"
+       "LastUpdateInstalledOn=12/07/2026 08:09:10\n",
+       0},
       {"; x\r\r\n[mvupdate]\r\r\n lastupdateinstalled = 7 \r\r\n",
-       "; x\n[mvupdate]\nLastUpdateInstalled=4\n", 7},
+       "; "
+       "x\n[mvupdate]\nLastUpdateInstalled=4\nLastUpdateInstalledOn=12/07/2026 "
+       "08:09:10\n",
+       7},
       {"[MVUpdate]\nLastUpdateInstalled=3\n", "", 3, 0444},
       {std::string("\x7f\x45\x4c\x46\0\0", 6), "", -75},
       {"[MVUpdate\nLastUpdateInstalled=3\n", "", -75},
@@ -111,8 +123,11 @@ TEST(SettingsStoreTest, ReadsAndStores) {
     SettingsStore store(tmp.path());
     Result<int32_t> r = ReadLastUpdateInstalled(store);
     EXPECT_EQ(r.ok() ? r.value() : -r.failure().number(), c.read);
-    EXPECT_EQ(StoreLastUpdateInstalled(store, 4).ok(), !c.written.empty());
+    const DateTime on{2026, 12, 7, 8, 9, 10};
+    EXPECT_EQ(StoreLastUpdateInstalled(store, 4, on).ok(), !c.written.empty());
     EXPECT_EQ(ReadFile(file), c.written.empty() ? c.file : c.written);
+    EXPECT_EQ(ReadLastUpdateInstalledOn(store),
+              c.written.empty() ? std::nullopt : std::optional(on));
   }
   // A settings file that is a link stays one: the file it leads to changes.
   TempFolder tmp;
@@ -123,7 +138,8 @@ TEST(SettingsStoreTest, ReadsAndStores) {
   EXPECT_TRUE(StoreLastUpdateInstalled(store, 4).ok());
   EXPECT_TRUE(fs::is_symlink(tmp / "Qorin/settings.ini"));
   EXPECT_EQ(ReadFile(tmp / "real/settings.ini"),
-            "[MVUpdate]\nLastUpdateInstalled=4\n");
+            "[MVUpdate]\nLastUpdateInstalled=4\nLastUpdateInstalledOn=\n");
+  EXPECT_EQ(ReadLastUpdateInstalledOn(store), std::nullopt);
 }
 
 // Operations in one folder, in order, and the catalogue numbers they give.
@@ -171,6 +187,41 @@ TEST(FilesTest, OperationsAndTheirFailures) {
   EXPECT_EQ(fs::status(tmp / "folder.dll/new").permissions(), fs::perms(0755));
   EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), {}), 6)
       << "a temporary file was left";
+}
+
+// Two runs at once, whatever stands at the lock's name: a link (dangling or
+// not) or anything but an ordinary file is replaced, never what a link led
+// to; the first run takes the lock and the second finds it held. A folder
+// that cannot be replaced stops both.
+TEST(RunLockTest, OddLockEntriesAndTwoRuns) {
+  TempFolder tmp;
+  const std::string lock = tmp / "Database/MVUpdate.lock";
+  WriteFile(tmp / "target", "kept");
+  const std::pair<std::string, std::function<void()>> cases[] = {
+      {"regular", [&] { WriteFile(lock, "1\n"); }},
+      {"link", [&] { fs::create_symlink(tmp / "target", lock); }},
+      {"dangling link", [&] { fs::create_symlink(tmp / "none", lock); }},
+      {"fifo", [&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0); }},
+      {"folder", [&] { fs::create_directories(lock); }},
+      {"no Database folder", [&] { fs::remove_all(tmp / "Database"); }},
+      {"full folder", [&] { WriteFile(lock + "/x", ""); }},
+  };
+  for (const auto& [kind, arrange] : cases) {
+    fs::remove_all(tmp / "Database");
+    fs::create_directories(tmp / "Database");
+    arrange();
+    RunLock first(lock), second(lock);
+    bool usable = kind != "full folder";
+    EXPECT_EQ(first.Acquire(), usable ? RunLock::Outcome::kTaken
+                                      : RunLock::Outcome::kUnavailable)
+        << kind;
+    EXPECT_EQ(second.Acquire(),
+              usable ? RunLock::Outcome::kHeld : RunLock::Outcome::kUnavailable)
+        << kind;
+    EXPECT_EQ(fs::is_regular_file(fs::symlink_status(lock)), usable) << kind;
+    EXPECT_EQ(ReadFile(tmp / "target"), "kept");
+    EXPECT_FALSE(fs::exists(tmp / "none"));
+  }
 }
 
 // Links planted under the names a write might use, the old predictable ones

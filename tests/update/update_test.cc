@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <zip.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -171,6 +172,13 @@ TEST_F(UpdateTest, KeywordsAndTheirLines) {
       {'S', "COPY   *.ini Bin  ", 'D', {copy}},
       {'S', "COPY " + in_.Download() + "/Drop\\c.txt Bin", 'D', {copy}},
       {'S', "COPY Drop\\*.dll No\\", 'F', {copy, missing, missing}},
+      // A destination with a backslash before its end leaves no blank.
+      {'S', "COPY Drop\\*.* ..\\Bin\\", 'F', {copy, "!!! COPY Drop\\*.* "
+       "..\\Bin\\ copies nothing: a destination may hold no backslash but a "
+       "last one."}},
+      {'S', "COPY C:\\Drop\\*.dll D:\\Bin", 'F', {copy, "!!! COPY C:\\Drop"
+       "\\*.dll D:\\Bin copies nothing: a destination may hold no backslash "
+       "but a last one."}},
       // A server fetches from the site and passes the file on to Update, a
       // client copies it from the server's share; each extracts into its
       // own work folder.
@@ -202,7 +210,7 @@ TEST_F(UpdateTest, KeywordsAndTheirLines) {
     EXPECT_EQ(Run(line), std::pair(result, lines)) << line;
   }
   // Only real failures count as errors.
-  EXPECT_EQ(in_.log.error_lines(), 16);
+  EXPECT_EQ(in_.log.error_lines(), 18);
   // The wait after RUN leaves the processor idle.
   EXPECT_GE(std::chrono::steady_clock::now() - start,
             std::chrono::milliseconds(300));
@@ -241,7 +249,8 @@ TEST_F(UpdateTest, DetectionAndSectionsInstalled) {
                         "installed from it.",
                     kNo9 =
                         "!!! The update control file announces update 9 "
-                        "but holds no [UPDATE 9] section.";
+                        "but holds no [UPDATE 9] section; update 9 is not "
+                        "installed.";
   struct Case {
     std::string stored, text, after, shown;
   } cases[] = {
@@ -263,9 +272,11 @@ TEST_F(UpdateTest, DetectionAndSectionsInstalled) {
       // Read by its fixed position, the header names update 0.
       {"8", "LASTUPDATE=9\r[UPDATE9]", "8", kNo9},
       {"8", "LASTUPDATE=9\r  [UPDATE 9]", "8", kNo9},
+      // The sections below a missing announced one install.
+      {"4", "LASTUPDATE=9\r[UPDATE 5]\r[UPDATE 6]", "6", kNo9},
       // Nothing to delete is no failure; 7 is not above 8.
       {"6", "LASTUPDATE=8\r[UPDATE 8]\rDELETE no.*\r[UPDATE 7]\rMKDIR 7", "8",
-       "53-File not found"},
+       "   Update 8 installed."},
       // A failed command stops its section and the later ones, unrecorded.
       {"6",
        "LASTUPDATE=9\r[UPDATE 7]\r[UPDATE 8]\rRUN no.exe\rMKDIR 8\r"
@@ -280,8 +291,10 @@ TEST_F(UpdateTest, DetectionAndSectionsInstalled) {
   const std::string file = UpdateControlFile(in_.settings, true);
   for (const Case& c : cases) {
     fs::remove_all(in_.sb.config_home());
-    if (!c.stored.empty())
-      in_.store.SaveSetting("Qorin", kSection, kKey, c.stored);
+    if (!c.stored.empty()) {
+      ASSERT_TRUE(
+          in_.store.SaveSetting("Qorin", kSection, kKey, c.stored).ok());
+    }
     fs::remove(file);
     if (!c.text.empty()) WriteFile(file, c.text + "\r");
     in_.window.lines.clear();
@@ -309,6 +322,44 @@ TEST_F(UpdateTest, DetectionAndSectionsInstalled) {
   EXPECT_TRUE(
       in_.Shown("76-Path not found (no home folder for the settings store)"));
   EXPECT_FALSE(in_.Shown("   Installing update 2..."));
+}
+
+// Partial downloads that will not be resumed go at the start of a run:
+// those of files no control file of the Update folder fetches any more, and
+// those not written for 7 days. Without a control file only age counts.
+TEST_F(UpdateTest, StalePartialDownloads) {
+  WriteFile(in_.Update() + "/MVUpdate.dat",
+            "LASTUPDATE=2\r\n[UPDATE 2]\r\nDOWNLOAD Patch2.zip\r\n"
+            "\tftpget sub\\Tool.exe\r\n");
+  const std::tuple<std::string, int, bool> cases[] = {
+      {"Patch2.zip", 0, true},     {"PATCH2.ZIP", 6, true},
+      {"Tool.exe", 0, true},       {"Patch2.zip.old", 0, false},
+      {"Withdrawn.zip", 0, false}, {"Patch2x.zip", 8, false},
+  };
+  for (bool with_control_file : {true, false}) {
+    if (!with_control_file) fs::remove(in_.Update() + "/MVUpdate.dat");
+    in_.window.lines.clear();
+    for (const auto& [name, days, kept] : cases) {
+      std::string part = in_.Download() + "/." + name + ".mvpartial";
+      WriteFile(part, "part");
+      WriteFile(part + "-info", "info");
+      fs::last_write_time(part, fs::file_time_type::clock::now() -
+                                    std::chrono::hours(24 * days));
+    }
+    RemoveStalePartialDownloads(in_.settings, in_.log);
+    for (const auto& [name, days, kept] : cases) {
+      std::string part = in_.Download() + "/." + name + ".mvpartial";
+      bool stays = with_control_file ? kept : days < 7;
+      EXPECT_EQ(fs::exists(part), stays) << name;
+      EXPECT_EQ(fs::exists(part + "-info"), stays) << name;
+      EXPECT_EQ(in_.Shown("!!! Removed the partial download of " + name +
+                          (with_control_file && !kept
+                               ? " (no control file names it any more)."
+                               : " (not written for 7 days).")),
+                !stays)
+          << name;
+    }
+  }
 }
 
 // What DOWNLOAD and FTPGET fetch must match the digest a SHA256 line of

@@ -153,9 +153,14 @@ size_t RemoveLeftoversIn(int dir_fd, bool recursive, int depth) {
 
 Result<UniqueFd> CreateTempFile(int dir_fd, std::string_view base, mode_t mode,
                                 std::string& name) {
-  // The name stays within the 255 bytes a file name may have.
-  std::string prefix = "." + std::string(base.substr(0, 200)) + ".mvtmp-" +
-                       std::to_string(::getpid()) + "-";
+  // The name stays within the 255 bytes a file name may have. Appended piece
+  // by piece: a literal + std::string makes g++ 12 at -O3 report a false
+  // -Wrestrict (GCC bug 105329).
+  std::string prefix = ".";
+  prefix += base.substr(0, 200);
+  prefix += ".mvtmp-";
+  prefix += std::to_string(::getpid());
+  prefix += '-';
   for (int attempt = 0; attempt < 100; ++attempt) {
     unsigned char random[6];
     if (::getrandom(random, sizeof random, 0) != sizeof random) {

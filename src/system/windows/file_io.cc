@@ -44,6 +44,11 @@ int Describe(HANDLE h, FileFacts& facts) {
   facts.size = static_cast<int64_t>(
       (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
   facts.links = info.nNumberOfLinks;
+  // FILETIME counts 100 ns steps since 1601.
+  uint64_t written =
+      (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+      info.ftLastWriteTime.dwLowDateTime;
+  facts.modified = static_cast<int64_t>(written / 10000000) - 11644473600LL;
   facts.device = info.dwVolumeSerialNumber;
   facts.file_id =
       (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
@@ -84,7 +89,7 @@ int OpenFile(std::string_view native, FileOpen how, UniqueFd& fd) {
     case FileOpen::kWriteNoWait:
       access = GENERIC_WRITE;
       disposition = OPEN_ALWAYS;
-      flags = FILE_ATTRIBUTE_NORMAL;
+      flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
       crt = _O_WRONLY;
       break;
     case FileOpen::kCreateNew:
@@ -98,7 +103,7 @@ int OpenFile(std::string_view native, FileOpen how, UniqueFd& fd) {
   UniqueHandle h(::CreateFileW(Widen(native).c_str(), access, kShareAll,
                                nullptr, disposition, flags, nullptr));
   if (!h) return LastErrno();
-  if (how == FileOpen::kReadWrite) {
+  if (how == FileOpen::kReadWrite || how == FileOpen::kWriteNoWait) {
     FileFacts facts;
     if (Describe(h.get(), facts) == 0 && facts.link) return ELOOP;
   }
@@ -201,6 +206,13 @@ int SetModifiedTime(int fd, int64_t unix_time) {
 
 int RemoveFile(std::string_view native) {
   return ::DeleteFileW(Widen(native).c_str()) ? 0 : LastErrno();
+}
+
+int RemoveEntry(std::string_view native) {
+  std::wstring wide = Widen(native);
+  if (::DeleteFileW(wide.c_str())) return 0;
+  // A folder, or a link to one (removed itself, not what it leads to).
+  return ::RemoveDirectoryW(wide.c_str()) ? 0 : LastErrno();
 }
 
 int RenameFile(std::string_view from, std::string_view to) {
