@@ -84,13 +84,27 @@ class CommandNote {
     form.log.ForgetFirstError();
   }
   bool failed() const { return form_.error_lines() > errors_; }
-  void Show(const std::string& done = "", const std::string& failed = "") {
-    std::string note = what_ + " finished";
-    if (this->failed()) {
+  // A command that failed or was stopped also ends its lines with the
+  // note, so that the list's last line never says the opposite.
+  void Show(const std::string& done = "", const std::string& failed = "",
+            bool stopped = false) {
+    std::string note =
+        what_ + (stopped ? " stopped at your request" : " finished");
+    const bool errors = this->failed();
+    if (errors) {
       note += " with errors: " + (done.empty() ? "" : done + "; ") +
               (failed.empty() ? "first error: " + FirstError() : failed);
-    } else if (!done.empty()) {
-      note += ": " + done;
+    } else {
+      std::string said = done;
+      if (stopped && !failed.empty()) {
+        said += (said.empty() ? "" : "; ") + failed;
+      }
+      if (!said.empty()) note += ": " + said;
+    }
+    if (errors) {
+      form_.log.LogMessage(kLevelError, note, kStampedLine);
+    } else if (stopped) {
+      form_.log.LogMessage(kLevelWarning, note, kStampedLine);
     }
     form_.window.ShowOutcome(note);
   }
@@ -104,13 +118,41 @@ class CommandNote {
 
 }  // namespace
 
+// What start-up's failure note says first: a registry file that was
+// missing or names no database server (every later problem follows from
+// it, the installation folder first), else the first Error line.
+std::string StartUpCause(Form& form, bool registry_missing,
+                         const std::string& first_error) {
+  const std::string& file = form.registry.file();
+  Result<std::string> server = form.registry_queries.GetDBServerName();
+  if (file.empty() || (!registry_missing && server.ok())) return first_error;
+  const std::string example = MVUPDATE_EXAMPLES_DIR "/registry.reg";
+  if (registry_missing) {
+    return "the registry file " + file + " was not found. Copy the example " +
+           example +
+           " there (or point MVUPDATE_REGISTRY at the suite's) and set its "
+           "values";
+  }
+  return "the registry file " + file + " names no database server (" +
+         server.failure().Text() + "). Set its values as the example " +
+         example + " shows";
+}
+
 void FormCommands::Load() {
   CommandNote note(form_, "Start-up");
+  const std::string& registry = form_.registry.file();
+  const bool registry_missing = !registry.empty() && !PathExists(registry);
   StartUp(form_);
   if (!note.failed()) return note.Show();
-  // Each later command empties the list; the cause stays on top of it.
+  // Each later command empties the list; the cause stays on top of it. The
+  // event log is pointed to only when there is one to read.
+  std::string log = EventLogPath(form_);
   std::string failed =
-      "Start-up failed: " + note.FirstError() + "; see the event log";
+      "Start-up failed: " +
+      StartUpCause(form_, registry_missing, note.FirstError()) +
+      (PathExists(log) ? "; see the event log " + log
+                       : "; no event log was written");
+  form_.log.LogMessage(kLevelError, failed, kStampedLine);
   form_.log.set_heading(failed);
   form_.window.ShowOutcome(failed);
 }
@@ -138,12 +180,13 @@ void FormCommands::UpdateSystem() {
              " is installed here but could not be recorded in the suite "
              "database; the next run records it";
   }
+  const bool stopped = outcome.stopped || form_.window.StopRequested();
   if (outcome.not_installed) {
     failed += (failed.empty() ? "" : "; ") + std::string("update ") +
               std::to_string(*outcome.not_installed) +
               " was not installed; the next run tries it again";
   }
-  note.Show(done, failed);
+  note.Show(done, failed, stopped);
 }
 
 void FormCommands::CheckSystem() {

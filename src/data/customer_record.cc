@@ -1,13 +1,10 @@
 #include "data/customer_record.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <exception>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -15,6 +12,7 @@
 #include "data/odbc.h"
 #include "system/date_time.h"
 #include "system/deployment.h"
+#include "system/progress.h"
 #include "system/text.h"
 
 namespace mv {
@@ -39,44 +37,23 @@ constexpr char kRecordQuery[] =
 // instead of holding the run.
 constexpr int kQuerySeconds = 30;
 
-// How long the calling thread waits for window events between two looks at
-// the database worker: 1 ms at first, doubled up to 10 ms, so that a quick
-// call (a refused connection, a one-row update) is not held for a whole
-// interval, and a slow one costs a look every 10 ms.
-constexpr std::chrono::milliseconds kFirstWorkerPoll(1);
-constexpr std::chrono::milliseconds kWorkerPoll(10);
-
 // Runs `work` on a thread of its own while the calling thread waits in
 // `pump`, running the window's events, and gives what `work` gave; without a
 // pump, runs it right here. `work` touches neither the log nor the window:
-// its ODBC handles are made, used and freed on the worker alone.
+// its ODBC handles are made, used and freed on the worker alone. A call that
+// takes longer than a second says so in the status bar.
 template <typename Work>
 auto OffThread(EventPump* pump, Work work) -> decltype(work()) {
-  if (pump == nullptr) return work();
-  std::optional<decltype(work())> result;
-  std::exception_ptr thrown;
-  std::atomic<bool> done{false};
-  std::thread worker([&] {
-    try {
-      result.emplace(work());
-    } catch (...) {
-      thrown = std::current_exception();
-    }
-    done.store(true, std::memory_order_release);
-  });
-  try {
-    for (std::chrono::milliseconds poll = kFirstWorkerPoll;
-         !done.load(std::memory_order_acquire);
-         poll = std::min(poll * 2, kWorkerPoll)) {
-      pump->WaitForEvents(poll);
-    }
-  } catch (...) {
-    worker.join();
-    throw;
-  }
-  worker.join();
-  if (thrown) std::rethrow_exception(thrown);
-  return std::move(*result);
+  bool said = false;
+  auto result =
+      WhilePumping(pump, work, [&](std::chrono::steady_clock::duration waited) {
+        std::string text = WaitingText("the database", waited);
+        if (text.empty()) return;
+        pump->ShowActivity(text);
+        said = true;
+      });
+  if (said) pump->ShowActivity("");
+  return result;
 }
 
 Result<OdbcConnection> Connect(const std::string& connection_string) {

@@ -54,7 +54,7 @@ std::string OneLine(std::string_view text) {
 // The diagnostic records of `handle` as one failure.
 Failure Diagnose(SQLSMALLINT type, SQLHANDLE handle,
                  const std::vector<std::string>& secrets) {
-  std::string description;
+  std::string description, explained;
   // A handful of records tells the story; a driver that keeps answering
   // must not make the text endless.
   for (SQLSMALLINT rec = 1; rec <= 8; ++rec) {
@@ -75,6 +75,11 @@ Failure Diagnose(SQLSMALLINT type, SQLHANDLE handle,
     }
     if (!SQL_SUCCEEDED(r)) break;
     message.resize(std::u16string_view(message.c_str()).size());
+    if (rec == 1) {
+      explained = ExplainDatabaseFailure(
+          Utf16ToUtf8(reinterpret_cast<const char16_t*>(state)),
+          Utf16ToUtf8(message));
+    }
     if (!description.empty()) description += " ";
     description += "[";
     description += Utf16ToUtf8(reinterpret_cast<const char16_t*>(state));
@@ -84,6 +89,7 @@ Failure Diagnose(SQLSMALLINT type, SQLHANDLE handle,
   if (description.empty()) {
     description = "The ODBC call failed without a diagnostic record.";
   }
+  if (!explained.empty()) description = explained + " " + description;
   return Failure(kDatabaseError, MaskSecrets(description, secrets));
 }
 
@@ -92,6 +98,51 @@ Failure Diagnose(const OdbcHandle& h, const std::vector<std::string>& s) {
 }
 
 }  // namespace
+
+std::string ExplainDatabaseFailure(std::string_view sqlstate,
+                                   std::string_view message) {
+  struct Case {
+    std::string_view state;  // SQLSTATE, or "" for any
+    std::string_view clue;   // part of the message in lower case, or ""
+    std::string_view sentence;
+  };
+  static constexpr std::string_view kTimedOut =
+      "The database did not answer in time (timed out): the server may be "
+      "busy, out of reach, or waiting on a lock another program holds.";
+  static constexpr std::string_view kLogin =
+      "The database refused the login; check the user name and password.";
+  static constexpr std::string_view kUnreachable =
+      "The database server cannot be reached; check its name in the "
+      "registry and that it is running.";
+  static constexpr std::string_view kDriver =
+      "The ODBC driver named in the connection string is not installed.";
+  // Drivers differ in the states they give: the message settles it where
+  // a state is used for several causes.
+  static constexpr Case kCases[] = {
+      {"HYT00", "", kTimedOut},
+      {"HYT01", "", kTimedOut},
+      {"57014", "", kTimedOut},
+      {"28000", "", kLogin},
+      {"28P01", "", kLogin},
+      {"", "password authentication failed", kLogin},
+      {"", "login failed", kLogin},
+      {"", "timeout expired", kTimedOut},
+      {"IM002", "", kDriver},
+      {"01000", "can't open lib", kDriver},
+      {"IM003", "", kDriver},
+      {"08001", "", kUnreachable},
+      {"08004", "", kUnreachable},
+      {"08S01", "", kUnreachable},
+      {"08006", "", kUnreachable},
+  };
+  const std::string lower = ToLowerAscii(message);
+  for (const Case& c : kCases) {
+    if (!c.state.empty() && c.state != sqlstate) continue;
+    if (!c.clue.empty() && lower.find(c.clue) == std::string::npos) continue;
+    return std::string(c.sentence);
+  }
+  return "";
+}
 
 std::vector<std::string> ConnectionStringSecrets(std::string_view cs) {
   std::vector<std::string> secrets;

@@ -17,6 +17,7 @@ target_sources(mvcore PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/os_info.cc
   ${CMAKE_CURRENT_LIST_DIR}/paths.cc
   ${CMAKE_CURRENT_LIST_DIR}/process.cc
+  ${CMAKE_CURRENT_LIST_DIR}/progress.cc
   ${CMAKE_CURRENT_LIST_DIR}/registry.cc
   ${CMAKE_CURRENT_LIST_DIR}/registry_queries.cc
   ${CMAKE_CURRENT_LIST_DIR}/settings_store.cc

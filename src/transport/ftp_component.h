@@ -57,6 +57,7 @@ enum FtpErrorCode : int16_t {
   kFtpFailed = 1014,          // any other failure of the FTP request
   kFtpTlsRefused = 1015,      // TLS required, and the site does not offer it
   kFtpTlsFailed = 1016,       // the site's certificate or TLS did not work
+  kFtpStopped = 1017,         // the person at the window stopped the run
 };
 
 // The value of State() while a login is established.

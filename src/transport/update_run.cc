@@ -110,7 +110,7 @@ void RunOnSite(const RunContext& run, const Site& site, const Site* fallback) {
   run.site.set_failure_level(level);
   bool connected = site.connect(run, level);
   run.site.set_failure_level(kLevelError);
-  if (!connected && fallback) {
+  if (!connected && fallback && !run.window.StopRequested()) {
     run.log.Warning(
         "!!! Primary FTP site not reachable; trying the alternate FTP site.");
     return RunOnSite(run, *fallback, nullptr);

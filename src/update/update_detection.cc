@@ -40,6 +40,7 @@ class Installer {
   std::optional<Failure> Header(const std::string& line);
   void Command(const std::string& line, const std::string& key);
   void Stop();
+  void StopAtRequest();
   std::optional<Failure> Record(int32_t n);
   void NotRecorded(int32_t n, const Failure& failure);
 
@@ -114,14 +115,36 @@ void Installer::Command(const std::string& line, const std::string& key) {
   bool runs = (!server_block_ && !client_block_) || (server_block_ && server) ||
               (client_block_ && !server);
   if (!runs) return;
+  // Between two commands is a safe place to stop: the section stays
+  // unrecorded, so the next run installs it from the start.
+  if (context_.window.StopRequested()) return StopAtRequest();
   std::string command = line;
   CommandContext context = context_;
   context.digests = &digests_;
-  if (ExecuteCommandLine(context, command) == CommandResult::kFailed) {
+  const bool failed =
+      ExecuteCommandLine(context, command) == CommandResult::kFailed;
+  if (failed) {
     context_.log.Error("Command failed. ");
     context_.log.Info(command);
-    if (!RecordFailedUpdates()) Stop();
   }
+  // A stop that came while the command ran may have cut it short (a
+  // download, the wait after RUN): the section is not recorded even when
+  // this was its last command.
+  if (context_.window.StopRequested()) return StopAtRequest();
+  if (failed && !RecordFailedUpdates()) Stop();
+}
+
+void Installer::StopAtRequest() {
+  stopped_ = true;
+  pending_ = false;
+  outcome_.not_installed = current_;
+  outcome_.stopped = true;
+  context_.log.Warning(
+      "!!! Stopped at the request of the person at the "
+      "window: update " +
+      std::to_string(current_) +
+      " was not installed; the next run installs it from "
+      "the start.");
 }
 
 // Updates build on each other: after a failed command neither the rest of

@@ -35,6 +35,8 @@ struct UpdateOutcome {
   // The last update installed and stored here that the suite database
   // refused to record (the next server run records it).
   std::optional<int32_t> not_recorded;
+  // The person stopped the run before `not_installed` was complete.
+  bool stopped = false;
 };
 
 // Installs, in file order, every section whose number is above the stored

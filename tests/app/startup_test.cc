@@ -46,7 +46,8 @@ std::string Expected(const Sandbox& sb, const Sandbox::Options& o,
          "\n \n[MODE SETTINGS]\nSQL DATABASE TYPE: " + type +
          "\nSERVER NAME      : " + server_name +
          "\nINSTALLATION TYPE: " + kind + "\n \n" + ftp +
-         "[CUSTOMER FTP]\n-2147467259-[01000] [unixODBC][Driver Manager]Can't "
+         "[CUSTOMER FTP]\n-2147467259-The ODBC driver named in the connection "
+         "string is not installed. [01000] [unixODBC][Driver Manager]Can't "
          "open lib 'SQL Server' : file not found\n***Error SQL DB*** Could not "
          "load customer information.\n";
 }

@@ -192,8 +192,9 @@ TEST_F(FaultTest, KilledAndDatabaseStoppedBetweenUpdates) {
   }
   Run(1,
       "!!! Update 2 is installed on this machine but could not be recorded "
-      "in the suite database (Quillmere on 127.0.0.1): -2147467259-[08001] "
-      "connection to server",
+      "in the suite database (Quillmere on 127.0.0.1): -2147467259-The "
+      "database server cannot be reached; check its name in the registry and "
+      "that it is running. [08001] connection to server",
       "2/1", [&](ChildProcess& cli) {
         ASSERT_TRUE(Caught());
         pg_.Stop();

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <regex>
+#include <thread>
 
 #include "support/installation.h"
 
@@ -46,6 +47,36 @@ TEST(RunLogTest, LevelsGatePrefixesStampsAndTheFile) {
     boxes += box.caption + ":" + box.prompt + ";";
   }
   EXPECT_EQ(boxes, "Merivane Message:m;Merivane Error:b;");
+  // Errors and Warnings reach the list marked, their text unchanged.
+  using Marked = std::pair<LineMark, std::string>;
+  EXPECT_EQ(in.window.marked, (std::vector<Marked>{{LineMark::kError, "e"},
+                                                   {LineMark::kWarning, "w"},
+                                                   {LineMark::kError, "b"},
+                                                   {LineMark::kError, "x"}}));
+}
+
+// Lines logged on a worker thread reach the list, the file and the error
+// count in order once moved; a step line takes the place of the one before
+// it unless another line came between.
+TEST(RunLogTest, WorkerLinesAndStepLines) {
+  Installation in;
+  LineQueue queue;
+  RunLog worker;
+  worker.set_queue(&queue);
+  std::thread([&] {
+    worker.ShowStep("1 of 3");
+    worker.ShowStep("2 of 3");
+    worker.Error("bad entry");
+    worker.ShowStep("3 of 3");
+    worker.Info("done");
+  }).join();
+  EXPECT_TRUE(in.window.lines.empty());
+  queue.MoveTo(in.log);
+  EXPECT_EQ(in.window.lines, (std::vector<std::string>{"2 of 3", "bad entry",
+                                                       "3 of 3", "done"}));
+  EXPECT_EQ(in.log.error_lines(), 1);
+  EXPECT_NE(ReadFile(in.sb.event_log()).find("*****ERROR::bad entry"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "system/last_update.h"
 #include "system/os_info.h"
 #include "system/paths.h"
+#include "system/progress.h"
 #include "system/registry_queries.h"
 #include "system/run_lock.h"
 #include "system/text.h"
@@ -296,6 +297,46 @@ TEST(TextTest, HelpersDatesAndSystemNames) {
   EXPECT_EQ(GetLocalComputerName(), std::string(50, 'n'));
   env.Set("MVUPDATE_COMPUTERNAME", std::string(51, 'n'));
   EXPECT_EQ(GetLocalComputerName(), "");  // does not fit the 51-byte buffer
+}
+
+// Byte counts, durations and a file's progress as the status bar words them.
+TEST(TextTest, ProgressTexts) {
+  const std::pair<int64_t, const char*> bytes[] = {
+      {0, "0 bytes"},
+      {1023, "1023 bytes"},
+      {1536, "1.5 KB"},
+      {519'307'264, "495.2 MB"},
+      {int64_t{5} << 40, "5.0 TB"}};
+  for (auto [n, text] : bytes) EXPECT_EQ(ByteText(n), text);
+  const std::pair<int64_t, const char*> seconds[] = {
+      {-1, "0 s"},        {59, "59 s"},        {60, "1 min"},
+      {125, "2 min 5 s"}, {3780, "1 h 3 min"}, {7200, "2 h"}};
+  for (auto [n, text] : seconds) EXPECT_EQ(DurationText(n), text);
+  using namespace std::chrono_literals;
+  const auto t0 = ProgressMeter::Clock::time_point();
+  // At, bytes done, total, text then.
+  const std::tuple<std::chrono::milliseconds, int64_t, int64_t, const char*>
+      steps[] = {
+          {0ms, 0, 64 << 20, "Patch1.zip: 0 bytes of 64.0 MB"},
+          {500ms, 1 << 20, 64 << 20, "Patch1.zip: 1.0 MB of 64.0 MB"},
+          {2000ms, 16 << 20, 64 << 20,
+           "Patch1.zip: 16.0 MB of 64.0 MB, 8.0 MB/s, 6 s left"},
+          // Nothing more for 12 s: a stall, and what it waits for.
+          {14000ms, 16 << 20, 64 << 20,
+           "Patch1.zip: 16.0 MB of 64.0 MB, waiting for the site (12 s)"},
+          {15000ms, 30 << 20, -1, "Patch1.zip: 30.0 MB, 2.0 MB/s"}};
+  ProgressMeter meter;
+  meter.Start("Patch1.zip", t0);
+  EXPECT_EQ(meter.Text(t0 + 1s), "Patch1.zip");
+  EXPECT_EQ(meter.Text(t0 + 3s),
+            "Patch1.zip: 0 bytes, waiting for the site (3 s)");
+  for (auto [at, done, total, text] : steps) {
+    if (done != 16 << 20 || at == 2000ms) meter.Note(done, total, t0 + at);
+    EXPECT_EQ(meter.Text(t0 + at), text) << at.count();
+  }
+  EXPECT_EQ(WaitingText("the database", 999ms), "");
+  EXPECT_EQ(WaitingText("the database", 8500ms),
+            "waiting for the database (8 s)");
 }
 
 // Each value from the file, and from the environment, which wins over it.

@@ -129,11 +129,12 @@ TEST_F(UpdateRunTest, ServerThenClient) {
       "   Update one", "COMMAND: DOWNLOAD Patch1.zip",
       "COMMAND: UNZIP Patch1.zip *.*", dest + app + "/Download",
       "ZIPFILE          : Patch1.zip", "FILESPEC         : *.*",
+      "   2 of 2: readme.txt",
       "COMMAND: DOWNLOAD setup.sh", "COMMAND: RUN setup.sh marker1.txt",
       "   Update 1 installed.", "   Installing update 2...",
       "COMMAND: " + Digest("Patch2.zip"), "COMMAND: DOWNLOAD Patch2.zip",
       "COMMAND: UNZIP Patch2.zip *.*", dest + app + "/Download",
-      "ZIPFILE          : Patch2.zip",
+      "ZIPFILE          : Patch2.zip", "FILESPEC         : *.*",
       "   Update 2 installed.", "Processing of update control file complete.",
       "[CUSTOMER FTP]", " ", "Update complete..", " "};
   // clang-format on
@@ -185,12 +186,12 @@ TEST_F(UpdateRunTest, ServerThenClient) {
       "COMMAND: " + Digest("setup.sh"), "COMMAND: USERCOMMENT=Update one",
       "   Update one", "COMMAND: DOWNLOAD Patch1.zip",
       "COMMAND: UNZIP Patch1.zip *.*", dest + capp + "/Update",
-      "ZIPFILE          : Patch1.zip", "   Update 1 installed.",
-      "   Installing update 2...", "COMMAND: " + Digest("Patch2.zip"),
+      "ZIPFILE          : Patch1.zip", "FILESPEC         : *.*",
+      "   Update 1 installed.", "   Installing update 2...", "COMMAND: " + Digest("Patch2.zip"),
       "COMMAND: DOWNLOAD Patch2.zip", "COMMAND: UNZIP Patch2.zip *.*",
       dest + capp + "/Update",
       "ZIPFILE          : Patch2.zip", "FILESPEC         : *.*",
-      "COMMAND: USERCOMMENT=Client two", "   Update 2 installed.",
+      "   1 of 1: Bin/core.txt", "COMMAND: USERCOMMENT=Client two", "   Update 2 installed.",
       "Processing of update control file complete.", "Update complete..",
       " "}));
   // clang-format on
@@ -252,7 +253,7 @@ TEST_F(UpdateRunTest, PublishedByTheVendorToolThenRolledBack) {
                 "update 2 announced, 3 seen; the site may be stale or "
                 "tampered with. Nothing was installed."),
             lines.end());
-  EXPECT_EQ(form_->error_lines(), 1);
+  EXPECT_EQ(form_->error_lines(), 2);  // the refusal, the outcome line
   EXPECT_EQ(ReadLastUpdateInstalled(form_->settings_store).value(), 3);
 }
 
@@ -343,7 +344,9 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
       });
       ASSERT_NE(at, lines.end()) << "missing in order: " << l;
     }
-    EXPECT_EQ(form_->error_lines(), errors) << shown[1];
+    // A failed run ends its lines with its outcome, one Error line more.
+    EXPECT_EQ(form_->error_lines(), errors + (errors > 0)) << shown[1];
+    EXPECT_EQ(lines.back() == window_->outcome, errors > 0) << shown[1];
     EXPECT_EQ(window_->outcome.ends_with(
                   "update 2 was not installed; the next run tries it again"),
               stored == 1);
@@ -373,6 +376,57 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
     }
     site_.Restart();
     pg_.Start();
+  }
+}
+
+// Stop between two commands of a section, and in the middle of a download:
+// the update is not recorded, a cut-off download keeps its partial file, the
+// status report still goes up, and the list ends with what happened.
+TEST_F(UpdateRunTest, StopBetweenCommandsAndDuringATransfer) {
+  const std::string partial = "/Download/.Patch1.zip.mvpartial";
+  // clang-format off
+  const std::tuple<std::function<void()>, std::string, bool> cases[] = {
+      {[&] { window_->stop_when = [w = window_.get()] {
+         return std::count(w->history.begin(), w->history.end(),
+                           "COMMAND: UNZIP Patch1.zip *.*") > 0; }; },
+       "COMMAND: UNZIP Patch1.zip *.*", false},
+      {[&] {
+         WriteFile(site_.Path("Merivane/Update/Patch1.zip"),
+                   std::string(1 << 20, 'x'));
+         site_.SetFault(FtpServer::Fault::kStall);
+         window_->stop_when = [w = window_.get(), pressed = false]() mutable {
+           return pressed = pressed || w->progress_total == 1 << 20; }; },
+       "1017-Stopped at the request of the person at the window.", true},
+  };
+  // clang-format on
+  for (const auto& [arrange, before, cut_off] : cases) {
+    PublishSite();
+    std::unique_ptr<Sandbox> sb = Installation("127.0.0.1");
+    Lines lines = Run(*sb, false, arrange);
+    const Lines shown = {
+        before,
+        "!!! Stopped at the request of the person at the window: update 1 was "
+        "not installed; the next run installs it from the start.",
+        "Update complete.."};
+    auto at = lines.begin();
+    for (const std::string& l : shown) {
+      at = std::find(at, lines.end(), l);
+      ASSERT_NE(at, lines.end()) << "missing in order: " << l << "\n"
+                                 << Joined(lines);
+    }
+    EXPECT_TRUE(
+        window_->outcome.starts_with("Update System stopped at your request"));
+    EXPECT_TRUE(window_->outcome.ends_with(
+        "update 1 was not installed; the next run tries it again"));
+    EXPECT_EQ(lines.back(), window_->outcome);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                         "COMMAND: RUN setup.sh "
+                         "marker1.txt"),
+              0);
+    EXPECT_EQ(ReadLastUpdateInstalled(form_->settings_store).value(), 0);
+    EXPECT_EQ(fs::exists(sb->app() + partial), cut_off);
+    EXPECT_EQ(site_.Arguments("STOR").size(), 1u);
+    site_.Restart();
   }
 }
 

@@ -168,10 +168,13 @@ TEST_F(UpdateTest, KeywordsAndTheirLines) {
        {"Run data.bin", "70-Permission denied", shell}},
       // COPY splits folder, pattern and destination.
       {'S', "COPY", 'F', {copy, "5-Invalid procedure call or argument"}},
-      {'S', "COPY Drop\\*.dll Bin\\", 'D', {copy}},
-      {'S', "COPY   *.ini Bin  ", 'D', {copy}},
-      {'S', "COPY " + in_.Download() + "/Drop\\c.txt Bin", 'D', {copy}},
-      {'S', "COPY Drop\\*.dll No\\", 'F', {copy, missing, missing}},
+      // Each file named as it is copied, the last line staying.
+      {'S', "COPY Drop\\*.dll Bin\\", 'D', {copy, "   2 of 2: a.dll"}},
+      {'S', "COPY   *.ini Bin  ", 'D', {copy, "   1 of 1: site.ini"}},
+      {'S', "COPY " + in_.Download() + "/Drop\\c.txt Bin", 'D',
+       {copy, "   1 of 1: c.txt"}},
+      {'S', "COPY Drop\\*.dll No\\", 'F',
+       {copy, "   2 of 2: a.dll", missing, missing}},
       // A destination with a backslash before its end leaves no blank.
       {'S', "COPY Drop\\*.* ..\\Bin\\", 'F', {copy, "!!! COPY Drop\\*.* "
        "..\\Bin\\ copies nothing: a destination may hold no backslash but a "
@@ -188,11 +191,13 @@ TEST_F(UpdateTest, KeywordsAndTheirLines) {
       {'S', "ZIP ..\\Z.zip *.dll", 'D', {"Zip ..\\Z.zip *.dll",
        "Zip Files      : ..\\Z.zip", "File Spec      : *.dll",
        "!!! Could not remove the zip file. "}},
-      {'S', "UNZIP P.zip *.*", 'D', {unzip, dest + in_.Download(), zip, patterns}},
+      {'S', "UNZIP P.zip *.*", 'D',
+       {unzip, dest + in_.Download(), zip, patterns, "   1 of 1: z"}},
       {'S', "UNZIP P.zip *.no", 'N',
        {"Unzip P.zip *.no", dest + in_.Download(), zip,
         "FILESPEC         : *.no", " 7"}},
-      {'C', "UNZIP P.zip *.*", 'D', {unzip, dest + in_.Update(), zip, patterns}},
+      {'C', "UNZIP P.zip *.*", 'D',
+       {unzip, dest + in_.Update(), zip, patterns, "   1 of 1: z"}},
       {'C', "DOWNLOAD P.zip", 'D', {"Download to Client"}},
       {'C', "DOWNLOAD No.zip", 'F',
        {"Download to Client", gone, "Download to Client: Failed. "}},
