@@ -150,7 +150,7 @@ void FtpServer::ClearCommands() const {
 }
 
 void FtpServer::SetFault(Fault fault, int64_t after_bytes, bool once) const {
-  const char* kinds[] = {"", "stall ", "drop "};
+  const char* kinds[] = {"", "stall ", "drop ", "cut "};
   std::string text = kinds[static_cast<int>(fault)];
   if (fault != Fault::kNone) text += std::to_string(after_bytes);
   if (once) text += " once";

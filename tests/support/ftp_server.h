@@ -28,9 +28,9 @@ class FtpServer {
   };
 
   // What the data connection does after `after_bytes` of the next
-  // transfers: stop sending or reading but stay open, or reset and answer
-  // "426".
-  enum class Fault { kNone, kStall, kDrop };
+  // transfers: stop sending or reading but stay open, reset and answer
+  // "426", or (uploads only) keep no more of what arrives and answer "226".
+  enum class Fault { kNone, kStall, kDrop, kCut };
 
   // Starts the server; check ok().
   FtpServer() : FtpServer(Options()) {}
