@@ -5,6 +5,8 @@
 
 #include "app/form.h"
 #include "app/startup.h"
+#include "system/config.h"
+#include "system/deployment.h"
 #include "system/files.h"
 #include "system/paths.h"
 #include "system/run_lock.h"
@@ -159,6 +161,14 @@ void FormCommands::Load() {
 
 void FormCommands::UpdateSystem() {
   CommandNote note(form_, "Update System");
+  // Neither the site nor the database is reached on a configuration that
+  // cannot be used as written.
+  if (!Configuration()->errors().empty() ||
+      !CheckDeploymentValues().errors.empty()) {
+    form_.log.Clear();
+    LogConfigurationProblems(form_.log);
+    return note.Show("", "nothing was done: mend the configuration first");
+  }
   RunLock lock(form_.RunLockFile());
   if (!TakeRunLock(form_, lock)) return note.Show();
   RemoveLeftovers(form_);

@@ -6,6 +6,7 @@
 
 #include "data/customer_record.h"
 #include "system/config.h"
+#include "system/deployment.h"
 #include "system/files.h"
 #include "system/os_info.h"
 #include "system/paths.h"
@@ -68,7 +69,7 @@ void StartUp(Form& form) {
   // The file was read before the event log existed; its problems are
   // logged now, so that they reach the list and the event log.
   std::shared_ptr<const ConfigFile> config = Configuration();
-  for (const std::string& line : config->warnings()) form.log.Warning(line);
+  bool usable = LogConfigurationProblems(form.log);
   InitDirectories(form);
   LoadInstallSettings(form);
   InstallSettings& s = form.settings;
@@ -77,13 +78,24 @@ void StartUp(Form& form) {
                         ";database=" + s.database_name;
   InitMode(s, form.log);
   InitFTPControl(form.session, s, form.log, form.make_ftp_component);
-  if (!LoadCustomerInfo(s.connection_string, form.customer, form.log, true,
-                        &form.window)) {
+  // A configuration that cannot be trusted does not reach the database.
+  if (usable && !LoadCustomerInfo(s.connection_string, form.customer, form.log,
+                                  true, &form.window)) {
     form.log.LogMessage(
         kLevelError, "***Error SQL DB*** Could not load customer information.",
         kStampedLine);
   }
   ShowAlternateSiteChoice(form);
+}
+
+bool LogConfigurationProblems(RunLog& log) {
+  std::shared_ptr<const ConfigFile> config = Configuration();
+  DeploymentCheck values = CheckDeploymentValues();
+  for (const std::string& line : config->warnings()) log.Warning(line);
+  for (const std::string& line : values.warnings) log.Warning(line);
+  for (const std::string& line : config->errors()) log.Error(line);
+  for (const std::string& line : values.errors) log.Error(line);
+  return config->errors().empty() && values.errors.empty();
 }
 
 void InitErrorLogging(Form& form, bool start_afresh) {

@@ -13,6 +13,12 @@ namespace mv {
 
 void StartUp(Form& form);
 
+// Logs what is wrong with the configuration file and the deployment values:
+// Warning lines for values replaced, Error lines for a file or an FTP_TLS
+// that cannot be used. False when there is an Error: then no command may
+// use the network or the database.
+bool LogConfigurationProblems(RunLog& log);
+
 // Starts the event log; `start_afresh` (the run lock was taken) removes the
 // file first, which is left as it is while another process holds the lock.
 void InitErrorLogging(Form& form, bool start_afresh);

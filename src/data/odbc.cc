@@ -158,6 +158,7 @@ std::vector<std::string> ConnectionStringSecrets(std::string_view cs) {
     std::string_view key = TrimWhitespace(cs.substr(pos, eq - pos));
     size_t v = eq + 1;
     std::string value;
+    std::string_view braced;  // the value as written, braces and all
     size_t end;
     if (v < cs.size() && cs[v] == '{') {
       // {value}, where "}}" stands for one "}".
@@ -174,6 +175,7 @@ std::vector<std::string> ConnectionStringSecrets(std::string_view cs) {
         }
         value.push_back(cs[end++]);
       }
+      braced = cs.substr(v, end - v);
       end = cs.find(';', end);
     } else {
       end = cs.find(';', v);
@@ -181,6 +183,8 @@ std::vector<std::string> ConnectionStringSecrets(std::string_view cs) {
           cs.substr(v, end == std::string_view::npos ? end : end - v));
     }
     if (EqualsIgnoreCase(key, "pwd") || EqualsIgnoreCase(key, "password")) {
+      // As the driver may quote it: braced as written, and bare.
+      if (!braced.empty()) secrets.emplace_back(braced);
       secrets.push_back(value);
       std::string trimmed(TrimWhitespace(value));
       if (trimmed != value) secrets.push_back(trimmed);
@@ -189,17 +193,19 @@ std::vector<std::string> ConnectionStringSecrets(std::string_view cs) {
     pos = end + 1;
   }
   // Drivers split malformed strings (an unbalanced brace, say) in their own
-  // ways, so also take every "pwd=" or "password=" wherever it stands, up to
-  // the next ";" or "}".
+  // ways, so also take every bare "pwd=" or "password=" value wherever it
+  // stands, up to the next ";". A braced value was taken whole above: a
+  // piece of it would mask that piece anywhere in a message ("pass" of
+  // "pass;word" in "password authentication failed") and so reveal it.
   std::string lower = ToLowerAscii(cs);
   for (std::string_view key : {"pwd=", "password="}) {
     for (size_t at = lower.find(key); at != std::string::npos;
          at = lower.find(key, at + 1)) {
       size_t v = at + key.size();
-      size_t end = cs.find_first_of(";}", v);
+      if (v < cs.size() && cs[v] == '{') continue;
+      size_t end = cs.find(';', v);
       std::string value(cs.substr(
           v, end == std::string_view::npos ? std::string_view::npos : end - v));
-      if (!value.empty() && value.front() == '{') value.erase(0, 1);
       if (std::find(secrets.begin(), secrets.end(), value) == secrets.end()) {
         secrets.push_back(value);
       }

@@ -37,11 +37,14 @@ struct FileFacts {
   bool folder = false;
   int64_t size = 0;
   bool readable_by_others = false;  // by users other than owner and group
-  bool stream = false;              // a FIFO or a socket
-  bool link = false;                // a symbolic link or another kind of link
-  uint64_t links = 1;               // the names the file has
-  int64_t modified = 0;             // last written, seconds since 1970 (UTC)
-  uint64_t device = 0;              // with file_id: which file it is
+  // Users other than the owner and the administrators (root) may change the
+  // file, or replace the files of a folder.
+  bool others_may_write = false;
+  bool stream = false;   // a FIFO or a socket
+  bool link = false;     // a symbolic link or another kind of link
+  uint64_t links = 1;    // the names the file has
+  int64_t modified = 0;  // last written, seconds since 1970 (UTC)
+  uint64_t device = 0;   // with file_id: which file it is
   uint64_t file_id = 0;
   std::string_view kind;  // "a folder", "a FIFO", ... for messages
 };

@@ -107,4 +107,19 @@ Status RemovePartialDownload(const PartialDownload& partial) {
   return Status::Ok();
 }
 
+std::string SizeText(int64_t bytes) {
+  if (bytes > 0 && bytes % (1 << 20) == 0) {
+    return std::to_string(bytes >> 20) + " MiB";
+  }
+  if (bytes > 0 && bytes % 1024 == 0)
+    return std::to_string(bytes >> 10) + " KiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+Failure TooLarge(std::string_view native, int64_t max_bytes) {
+  return Failure(kOverflow, std::string(native) + " is larger than " +
+                                SizeText(max_bytes) +
+                                "; a file that large is refused");
+}
+
 }  // namespace mv

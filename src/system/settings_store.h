@@ -30,6 +30,9 @@ class IniDocument {
   // The keys of `section` with the numbers of their lines, in file order.
   std::vector<std::pair<size_t, std::string>> Keys(
       std::string_view section) const;
+  // The keys of every other section, the same way.
+  std::vector<std::pair<size_t, std::string>> KeysOutside(
+      std::string_view section) const;
   void Set(std::string_view section, std::string_view key,
            std::string_view value);
 

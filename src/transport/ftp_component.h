@@ -125,8 +125,9 @@ class FtpComponent {
   // try again.
   bool last_failure_transient() const { return last_transient_; }
 
-  // Files larger than this are refused where the protocol can tell before
-  // they are written (0: no limit): control files from a web site.
+  // GetFile refuses files larger than this (0: no limit): at once when the
+  // site tells the size first, else once more has arrived; nothing of such
+  // a file is kept.
   void set_size_limit(int64_t bytes) { size_limit_ = bytes; }
   int64_t size_limit() const { return size_limit_; }
 

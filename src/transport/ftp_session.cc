@@ -119,7 +119,8 @@ bool FtpSession::RunMethod(FtpMethod method, double limit_seconds,
           ")");
     });
     window_.ShowActivity("");
-    pause *= 2;
+    // Doubling, but never more than a minute between two tries.
+    pause = std::min(pause * 2, std::chrono::milliseconds(60000));
   }
 }
 

@@ -17,6 +17,10 @@
 
 namespace mv {
 
+// The largest control file (customer or update) taken from a site or a
+// share: a larger one is refused, whatever the way it comes.
+inline constexpr int64_t kMaxControlFileBytes = 1 << 20;
+
 // Reads a control file line by line. Lines are byte strings (Windows code
 // page or UTF-8) and are passed on unchanged. A line ends at CR, CR LF or
 // LF (control files saved on any system); the end does not belong to the

@@ -111,6 +111,9 @@ void DatabaseLoginCases() {
       {"DatabaseUser=site\nDatabasePassword=p w;{x}y", 0600,
        "password authentication failed for user \"site\""},
       {"", 0600, "role \"qorin\" is not permitted to log in"},
+      // Only the whole password is masked: the message stays readable.
+      {"DatabaseUser=site\nDatabasePassword=pass;w}rd", 0600,
+       "password authentication failed for user \"site\""},
   };
   for (const auto& [config, mode, shown] : cases) {
     Sandbox sb({.db_server = "127.0.0.1"});

@@ -321,5 +321,49 @@ TEST_F(FaultTest, NoPasswordInARefusedLogin) {
   EXPECT_GE(site_.Count("PASS"), 1);
 }
 
+// A configuration that cannot be used as written, and a login that would
+// smuggle FTP commands in, stop Update System before anything reaches the
+// site: exit status 1, no USER line, no file deleted.
+TEST_F(FaultTest, UnsafeConfigurationOrLogin) {
+  Publish();
+  const std::string conf = sb_.root() + "/mvupdate.conf";
+  const std::string tls = "***Configuration*** FTP_TLS=";
+  struct Case {
+    std::string text;  // of the configuration file
+    mode_t mode;
+    std::string password;  // of the customer row
+    std::string error;
+  } cases[] = {
+      {"[mvupdate]\nFTP_TLS=required\n", 0644, "", tls + "required is none"},
+      {"[mvupdate]\nFTP_TLS=yes\n", 0644, "", tls + "yes is none"},
+      {"[mvupdate]\nFTP_TLS=1\n", 0644, "", tls + "1 is none"},
+      {"[mvupdate]\nFTP_TLS=\"require\"\n", 0644, "", tls},
+      {"[mvupdate]\nFTP_TLS=require ; TLS!\n", 0644, "", tls},
+      {"[mvupdate]\nFTP_TLS require\n", 0644, "", "***Configuration*** 75-"},
+      {"FTP_TLS=require\n", 0644, "", "***Configuration*** 75-"},
+      {"[mvupdate]\nFTP_TSL=require\n", 0644, "",
+       "***Configuration*** " + conf + " line 2: unknown key"},
+      {"[mvupdate]\nFTP_TLS=require\n", 0664, "",
+       "***Configuration*** " + conf + " may be changed"},
+      {"[mvupdate]\nFTP_TLS=require\n", 0646, "",
+       "***Configuration*** " + conf + " may be changed"},
+      {"", 0644, "pw\r\nDELE Merivane/C1001/MVControl.dat",
+       "!!! The customer record's Password holds a line break"},
+  };
+  for (const Case& c : cases) {
+    WriteFile(conf, c.text);
+    ::chmod(conf.c_str(), c.mode);
+    sb_.env().Set("MVUPDATE_CONFIG", conf);
+    if (!c.password.empty()) {
+      pg_.ExecOrFail("UPDATE UpdateCustomerInfo SET Password = E'" +
+                     c.password + "'");
+    }
+    site_.ClearCommands();
+    Run(1, c.error, "0/0");
+    EXPECT_EQ(site_.Count("USER"), 0) << c.error;
+    EXPECT_EQ(site_.Count("DELE"), 0) << c.error;
+  }
+}
+
 }  // namespace
 }  // namespace mv

@@ -87,6 +87,11 @@ TEST(RegistryTest, QueriesBuffersAndMalformedFiles) {
     EXPECT_EQ(q.GetDatabaseName(), c.database);
     EXPECT_EQ(ReadFile(file), c.written.empty() ? c.text : c.written);
   }
+  // UpdatePublicKeys of another type pins no usable key, which is not the
+  // same as no key.
+  WriteFile(file, head + "\"UpdatePublicKeys\"=hex:00,41\r\n");
+  Registry reg(file);
+  EXPECT_EQ(RegistryQueries(reg).GetUpdatePublicKeys(), "(not a string value)");
 }
 
 // Reads the stored update number, then stores 4 and the time it was
@@ -386,45 +391,126 @@ TEST(ConfigTest, FileAndEnvironment) {
   ReloadConfiguration();
 }
 
-// A missing file that nobody named says nothing. Any other problem is one
-// Warning line naming the file (and the line), and no value of the file is
-// used. An unknown key is reported and ignored; a password that group and
-// owner alone may read is not reported.
+// A missing file that nobody named says nothing, one that was named a
+// Warning. A file that exists but cannot be used as a whole is an Error
+// naming the file (and the line), and no value of it is used; one that
+// others may change keeps the values that choose no file, library or
+// security setting. A BOM and CR LF line ends are fine; a password that
+// group and owner alone may read is not reported.
 TEST(ConfigTest, FilesThatCannotBeUsed) {
   TempFolder tmp;
-  const std::string c = tmp / "c", used = "; the built-in values are used.",
-                    values = "[mvupdate]\nFTP_TIMEOUT=7\n";
+  const std::string c = tmp / "c",
+                    stops =
+                        "; no command that uses the network or "
+                        "the database runs until it is mended.",
+                    values = "[mvupdate]\nFTP_TIMEOUT=7\nFTP_TLS=off\n";
   ::mkfifo((tmp / "fifo").c_str(), 0644);
   fs::create_directory(tmp / "dir");
-  const std::tuple<std::string, std::string, mode_t, std::string, std::string>
-      cases[] = {
-          {tmp / "none", "", 0, "", ""},
-          {tmp / "none", "", 0, tmp / "none: 53-File not found" + used, ""},
-          {tmp / "fifo", "", 0,
-           tmp / "fifo is a FIFO, not a regular file" + used, ""},
-          {tmp / "dir", "", 0,
-           tmp / "dir is a folder, not a regular file" + used, ""},
-          {c, values, 0, c + ": 70-Permission denied" + used, ""},
-          {c, values + "[x\n", 0644,
-           "75-Path/File access error (" + c +
-               " line 3: malformed section header)" + used,
-           ""},
-          {c, values + "FTP_TIMOUT=8\n", 0644,
-           c + " line 3: unknown key \"FTP_TIMOUT\"; it is ignored.", "7"},
-          {c, values + "DatabasePassword=pw\n", 0640, "", "7"},
-      };
+  fs::create_directory(tmp / "open");
+  ::chmod((tmp / "open").c_str(), 0777);
+  const std::string open = tmp / "open/c";
+  struct Case {
+    std::string path, text;
+    mode_t mode;
+    std::string warning, error, timeout, tls;
+  } cases[] = {
+      {tmp / "none", "", 0, "", "", "", ""},
+      {tmp / "none", "", 0,
+       tmp / "none: 53-File not found; the built-in values are used.", "", "",
+       ""},
+      {tmp / "fifo", "", 0, "", tmp / "fifo is a FIFO, not a regular file", "",
+       ""},
+      {tmp / "dir", "", 0, "", tmp / "dir is a folder, not a regular file", "",
+       ""},
+      {c, values, 0, "", c + ": 70-Permission denied", "", ""},
+      {c, values + "[x\n", 0644, "",
+       "75-Path/File access error (" + c + " line 4: malformed section header)",
+       "", ""},
+      {c, values + "FTP_TLS require\n", 0644, "",
+       "75-Path/File access error (" + c + " line 4: expected key=value)", "",
+       ""},
+      {c, "FTP_TLS=require\n", 0644, "",
+       "75-Path/File access error (" + c + " line 1: value outside a section)",
+       "", ""},
+      {c, values + "FTP_TIMOUT=8\n", 0644, "",
+       c + " line 4: unknown key \"FTP_TIMOUT\"", "", ""},
+      {c, values + "[other]\nFTP_TLS=off\n", 0644, "",
+       c + " line 5: key \"FTP_TLS\" is outside the [mvupdate] section", "",
+       ""},
+      {c, values + std::string(1 << 20, '#'), 0644, "",
+       c + " is larger than 1 MiB, too large for a configuration file", "", ""},
+      {c, "\xEF\xBB\xBF[mvupdate]\r\nFTP_TIMEOUT=7\r\nFTP_TLS=off\r\n", 0644,
+       "", "", "7", "off"},
+      {c, values + "DatabasePassword=pw\n", 0640, "", "", "7", "off"},
+      {c, values, 0664, "",
+       c + " may be changed by other users than its owner and root; its keys "
+           "that choose files, libraries, sites, TLS and the database login "
+           "are ignored (let only its owner write it: chmod go-w)",
+       "7", ""},
+      {c, values, 0646, "", c + " may be changed", "7", ""},
+      {open, values, 0644, "", open + "'s folder may be changed", "7", ""},
+  };
   int i = 0;
-  for (const auto& [path, text, mode, warning, timeout] : cases) {
-    if (path == c) WriteFile(c, text);
-    ::chmod(c.c_str(), mode);
+  for (const Case& k : cases) {
+    if (k.path == c || k.path == open) WriteFile(k.path, k.text);
+    ::chmod(k.path.c_str(), k.mode);
     std::optional<ScopedUnprivileged> nobody;
-    if (path == c && mode == 0) nobody.emplace();
-    ConfigFile file = ConfigFile::Read(path, i++ > 0);
-    std::string warned;
+    if (k.path == c && k.mode == 0) nobody.emplace();
+    ConfigFile file = ConfigFile::Read(k.path, i++ > 0);
+    std::string warned, failed;
     for (const std::string& w : file.warnings()) warned += w;
-    EXPECT_EQ(warned, warning.empty() ? "" : "***Configuration*** " + warning);
-    EXPECT_EQ(file.Get("ftp_timeout").value_or(""), timeout) << warned;
+    for (const std::string& e : file.errors()) failed += e;
+    EXPECT_EQ(warned,
+              k.warning.empty() ? "" : "***Configuration*** " + k.warning);
+    EXPECT_TRUE(k.error.empty() ||
+                failed.starts_with("***Configuration*** " + k.error))
+        << failed;
+    EXPECT_EQ(failed.empty() || failed.ends_with(stops), true);
+    EXPECT_EQ(failed.empty(), k.error.empty()) << failed;
+    EXPECT_EQ(file.Get("ftp_timeout").value_or(""), k.timeout) << failed;
+    EXPECT_EQ(file.Get("FTP_TLS").value_or(""), k.tls) << failed;
   }
+}
+
+// FTP_TLS takes its three values only (blanks around and any case); any
+// other is an Error and taken as require. Numbers past their bounds are cut
+// to them, others give the built-in value, each with a Warning.
+TEST(ConfigTest, ValuesOutOfBounds) {
+  ScopedEnv env;
+  const std::tuple<std::string, std::string, std::string, std::string> cases[] =
+      {
+          {"FTP_TLS", " Require ", "", ""},
+          {"FTP_TLS", "OFF", "", ""},
+          {"FTP_TLS", "required", "",
+           "MVUPDATE_FTP_TLS=required is none of try, require and off"},
+          {"FTP_TLS", "\"require\"", "", "is none of"},
+          {"FTP_TLS", "yes", "", "is none of"},
+          {"FTP_TLS", "require ; note", "", "is none of"},
+          {"RUN_WAIT_SECONDS", "inf", "is not a number of seconds", ""},
+          {"RUN_WAIT_SECONDS", "1e30", "=1e30 is more than a day; 86400", ""},
+          {"FTP_TIMEOUT", "nan", "is not a number of seconds", ""},
+          {"FTP_RETRIES", "100", "=100 is more than 10; 10 is used.", ""},
+          {"FTP_RETRIES", "99999999999999999999", "is more than 10", ""},
+          {"FTP_RETRIES", "-1", "is not a whole number", ""},
+      };
+  for (const auto& [key, value, warning, error] : cases) {
+    env.Set("MVUPDATE_" + key, value);
+    DeploymentCheck check = CheckDeploymentValues();
+    std::string warned, failed;
+    for (const std::string& w : check.warnings) warned += w;
+    for (const std::string& e : check.errors) failed += e;
+    EXPECT_NE(warned.find(warning), std::string::npos) << value << warned;
+    EXPECT_EQ(warned.empty(), warning.empty()) << warned;
+    EXPECT_EQ(failed.empty(), error.empty()) << failed;
+    EXPECT_NE(failed.find(error), std::string::npos) << failed;
+    env.Set("MVUPDATE_" + key, std::nullopt);
+  }
+  env.Set("MVUPDATE_FTP_TLS", "sometimes");
+  EXPECT_EQ(FtpTls(), TlsMode::kRequire);
+  env.Set("MVUPDATE_RUN_WAIT_SECONDS", "1e30");
+  EXPECT_EQ(RunWaitSeconds(), 86400);
+  env.Set("MVUPDATE_FTP_RETRIES", "100");
+  EXPECT_EQ(FtpRetries(), 10);
 }
 
 }  // namespace

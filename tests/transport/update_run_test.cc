@@ -19,6 +19,7 @@
 #include "support/recording_window.h"
 #include "support/tls_site.h"
 #include "system/last_update.h"
+#include "system/paths.h"
 
 namespace mv {
 namespace {
@@ -201,27 +202,31 @@ TEST_F(UpdateRunTest, ServerThenClient) {
   EXPECT_TRUE(site_.Commands().empty());
 }
 
-// The same updates from a web site over HTTPS: the server installs them
-// and leaves its report in the customer's folder (its clients take them
-// from its share, as from any server).
+// The same updates from a web site over HTTPS, HTTP/1.1 and HTTP/2: the
+// server installs them and leaves its report in the customer's folder (its
+// clients take them from its share, as from any server).
 TEST_F(UpdateRunTest, FromAWebSite) {
-  TlsSite web({.kind = TlsSite::Kind::kHttps});
-  ASSERT_TRUE(web.ok()) << web.error();
-  Publish([&](const std::string& rel) { return web.Path(rel); });
-  std::unique_ptr<Sandbox> server = Installation("127.0.0.1");
-  server->env().Set("MVUPDATE_FTP_CA_FILE", TlsSite::CaFile());
-  pg_.CreateCustomerTable({}, {{"C1001", web.url(), web.url(), web.user,
-                                web.password, "0", std::nullopt}});
-  Lines lines = Run(*server);
-  for (const char* line : {"The session with the FTP site is encrypted (TLS).",
-                           "   Update 2 installed.", "Update complete.."}) {
-    EXPECT_NE(std::ranges::find(lines, line), lines.end()) << line;
+  for (bool http2 : {false, true}) {
+    TlsSite web({.kind = TlsSite::Kind::kHttps, .http2 = http2});
+    ASSERT_TRUE(web.ok()) << web.error();
+    Publish([&](const std::string& rel) { return web.Path(rel); });
+    std::unique_ptr<Sandbox> server = Installation("127.0.0.1");
+    server->env().Set("MVUPDATE_FTP_CA_FILE", TlsSite::CaFile());
+    pg_.CreateCustomerTable({}, {{"C1001", web.url(), web.url(), web.user,
+                                  web.password, "0", std::nullopt}});
+    Lines lines = Run(*server);
+    for (const char* line :
+         {"The session with the FTP site is encrypted (TLS).",
+          "   Update 2 installed.", "Update complete.."}) {
+      EXPECT_NE(std::ranges::find(lines, line), lines.end()) << line;
+    }
+    EXPECT_EQ(form_->error_lines(), 0);
+    EXPECT_EQ(ReadFile(server->app() + "/Download/marker1.txt"), "set up\n");
+    // MVControl.dat and the report.
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(web.Path("Merivane/C1001")), {}),
+        2);
   }
-  EXPECT_EQ(form_->error_lines(), 0);
-  EXPECT_EQ(ReadFile(server->app() + "/Download/marker1.txt"), "set up\n");
-  // MVControl.dat and the report.
-  EXPECT_EQ(
-      std::distance(fs::directory_iterator(web.Path("Merivane/C1001")), {}), 2);
 }
 
 // What the vendor's tool publishes is installed; the site's older signed
@@ -325,6 +330,28 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
        {"!!! The update control file was not used: it has no signature file "
         "(MVUpdate.dat.minisig). Nothing was installed.", tail}, 1, 0,
        "C1001"},
+      // Control and signature files too large for what they are, from the
+      // site and from the share: nothing of them is used.
+      {"127.0.0.1", false, [&] {
+         site_.Put("Merivane/Update/MVUpdate.dat",
+                   std::string((1 << 20) + 1, 'x')); },
+       {"1014-File \"Merivane/Update/MVUpdate.dat\" is larger than 1 MiB; a "
+        "file that large is refused here.",
+        "!!! Could not get file (MVUpdate.dat).", tail}, 2, 0, "C1001"},
+      {"127.0.0.1", false, [&] {
+         site_.Put("Merivane/Update/MVUpdate.dat.minisig",
+                   std::string(20000, 's')); },
+       {"1014-File \"Merivane/Update/MVUpdate.dat.minisig\" is larger than "
+        "16 KiB; a file that large is refused here.",
+        "!!! The update control file was not used: it has no signature file "
+        "(MVUpdate.dat.minisig). Nothing was installed.", tail}, 2, 0,
+       "C1001"},
+      {"TILL3", false, [&] {
+         WriteFile(NativePath("\\\\127.0.0.1\\MVUpdate\\MVUpdate.dat"),
+                   std::string((2 << 20), 'x')); },
+       {"Copy to client from server.", "6-*/MVUpdate/MVUpdate.dat is larger "
+        "than 1 MiB; a file that large is refused",
+        "Getting of update control file complete.", " "}, 1, 0, ""},
       // A client whose server does not share its Update folder.
       {"TILL3", false, [] {},
        {"Copy to client from server.", "!!! Could not copy file from server, "

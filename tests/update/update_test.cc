@@ -17,6 +17,7 @@
 
 #include "support/child_process.h"
 #include "support/installation.h"
+#include "system/crypto.h"
 #include "system/last_update.h"
 #include "system/process.h"
 #include "system/text.h"
@@ -427,6 +428,18 @@ TEST(SignatureTest, ControlFileCheckedAgainstPinnedKeys) {
   MinisignKey a, b;
   const std::string file = in.Update() + "/MVUpdate.dat",
                     sig = file + ".minisig";
+  // b's key under a's key id.
+  std::string twin = [&] {
+    std::string bytes = DecodeBase64(a.public_key()).value();
+    bytes.replace(10, 32, DecodeBase64(b.public_key()).value().substr(10));
+    std::string text(
+        sodium_base64_encoded_len(bytes.size(), sodium_base64_VARIANT_ORIGINAL),
+        '\0');
+    sodium_bin2base64(text.data(), text.size(),
+                      reinterpret_cast<const unsigned char*>(bytes.data()),
+                      bytes.size(), sodium_base64_VARIANT_ORIGINAL);
+    return std::string(text.c_str());
+  }();
   const std::string used =
       "The update control file is signed with a pinned key.";
   const std::string no = "!!! The update control file was not used: ";
@@ -455,8 +468,22 @@ TEST(SignatureTest, ControlFileCheckedAgainstPinnedKeys) {
       {a.public_key(), &a, true, kNone, {used}},
       {b.public_key() + " ; " + a.public_key(), &a, false, kNone, {used}},
       {a.public_key(), &a, false, kFile,
-       {no + "its signature does not match: the file was changed after it "
-             "was signed. Nothing was installed."}},
+       {no + "its signature does not match key 1 of 1 in UpdatePublicKeys: "
+             "the file was changed after it was signed, or that key did not "
+             "sign it. Nothing was installed."}},
+      // Another key with a's id is tried too; the one that failed is named.
+      {twin + " ; " + a.public_key(), &a, false, kNone, {used}},
+      {b.public_key() + ";" + twin, &a, false, kNone,
+       {no + "its signature does not match key 2 of 2 in UpdatePublicKeys: "
+             "the file was changed after it was signed, or that key did not "
+             "sign it. Nothing was installed."}},
+      // A registry value of another type, or nothing that is a key.
+      {"(not a string value)", &a, false, kNone,
+       {no + "UpdatePublicKeys holds no minisign public key. Nothing was "
+             "installed."}},
+      {"junk ; ", &a, false, kNone,
+       {no + "UpdatePublicKeys holds no minisign public key. Nothing was "
+             "installed."}},
       {a.public_key(), &a, true, kComment,
        {no + "its trusted comment was changed after it was signed. Nothing "
              "was installed."}},

@@ -70,6 +70,11 @@ void Describe(const struct stat& st, FileFacts& facts) {
   facts.folder = S_ISDIR(st.st_mode);
   facts.size = st.st_size;
   facts.readable_by_others = (st.st_mode & S_IROTH) != 0;
+  // Its group or everybody may write it; a folder with the sticky bit lets
+  // nobody replace another's file.
+  facts.others_may_write =
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
+      !(S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0);
   facts.link = S_ISLNK(st.st_mode);
   facts.stream = S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
   facts.modified = static_cast<int64_t>(st.st_mtime);

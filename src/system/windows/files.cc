@@ -97,14 +97,17 @@ Status ReplaceFile(const std::string& target, Fill fill) {
 
 // Copies the rest of `in` to `out` (when given), feeding `digest`.
 Status Pour(int in, const std::string& from, int out, const std::string& to,
-            Sha256* digest) {
+            Sha256* digest, int64_t max_bytes = 0) {
   std::vector<char> buf(1 << 16);
+  int64_t copied = 0;  // a file that grows while copied is caught too
   for (;;) {
     size_t n = 0;
     if (int err = ReadFd(in, buf.data(), buf.size(), n); err != 0) {
       return ErrnoFailure(err, from);
     }
     if (n == 0) return Status::Ok();
+    copied += static_cast<int64_t>(n);
+    if (max_bytes > 0 && copied > max_bytes) return TooLarge(from, max_bytes);
     if (digest) digest->Update(buf.data(), n);
     if (out < 0) continue;
     if (int err = WriteFd(out, buf.data(), n); err != 0) {
@@ -256,7 +259,7 @@ size_t RemoveLeftoverTempFiles(std::string_view folder, bool recursive) {
 }
 
 Status CopyFile(std::string_view from_native, std::string_view to_native,
-                Sha256* digest) {
+                Sha256* digest, int64_t max_bytes) {
   if (Status s = CheckUsablePath(from_native); !s.ok()) return s;
   if (Status s = CheckUsablePath(to_native); !s.ok()) return s;
   std::string from(from_native), to(to_native);
@@ -271,8 +274,13 @@ Status CopyFile(std::string_view from_native, std::string_view to_native,
     }
     if (target.folder) return Failure(kPathFileAccessError);
   }
-  return ReplaceFile(to,
-                     [&](int out) { return Pour(in, from, out, to, digest); });
+  FileFacts source;
+  if (int err = FactsOfFd(in, source); err != 0) return ErrnoFailure(err, from);
+  if (max_bytes > 0 && source.size > max_bytes) {
+    return TooLarge(from, max_bytes);
+  }
+  return ReplaceFile(
+      to, [&](int out) { return Pour(in, from, out, to, digest, max_bytes); });
 }
 
 Result<std::vector<std::string>> ListFiles(std::string_view pattern_native) {
@@ -327,7 +335,7 @@ Status WriteFileAtomically(std::string_view native, std::string_view contents,
   });
 }
 
-Result<std::string> ReadWholeFile(std::string_view native) {
+Result<std::string> ReadWholeFile(std::string_view native, int64_t max_bytes) {
   if (Status s = CheckUsablePath(native); !s.ok()) return s.failure();
   std::string path(native);
   Result<UniqueFd> opened = OpenOrdinaryFile(path);
@@ -342,6 +350,9 @@ Result<std::string> ReadWholeFile(std::string_view native) {
     }
     if (n == 0) return out;
     out.append(buf.data(), n);
+    if (max_bytes > 0 && std::ssize(out) > max_bytes) {
+      return TooLarge(path, max_bytes);
+    }
   }
 }
 
