@@ -18,7 +18,11 @@ set(MV_CONF_PROTECTION [=[
 # The installer lets Administrators and SYSTEM change this folder and other
 # users only read it. A file that holds DatabasePassword must not be
 # readable by every user: take the read access of Users away (Properties,
-# Security) and give it to the account of the nightly task.]=])
+# Security) and give it to the account of the nightly task. When users
+# other than its owner, SYSTEM and Administrators may change the file or
+# delete the files of this folder, the keys that choose files, sites, TLS
+# and the database login are ignored and no command reaches the network or
+# the database.]=])
 
 file(READ ${source}/packaging/mvupdate.conf.in text)
 string(CONFIGURE "${text}" text @ONLY)

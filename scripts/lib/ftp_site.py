@@ -3,8 +3,8 @@ tests/support/ftp_server.h).
 
 ftp_site.py --port PORT --root DIR --user USER --password PASS --state DIR
 prints "PORT <n>" once it listens (PORT 0: a free one), appends each command
-to STATE/commands.log and reads STATE/fault ("stall N", "drop N", with
-"once" after it for the next transfer only) before each data transfer.
+to STATE/commands.log and reads STATE/fault ("stall N", "drop N", "cut N",
+with "once" after it for the next transfer only) before each data transfer.
 """
 
 import argparse
@@ -19,6 +19,7 @@ warnings.simplefilter("ignore", DeprecationWarning)
 
 from pyftpdlib.authorizers import DummyAuthorizer  # noqa: E402
 from pyftpdlib.handlers import DTPHandler, FTPHandler  # noqa: E402
+from pyftpdlib.ioloop import RetryError  # noqa: E402
 from pyftpdlib.log import logger  # noqa: E402
 from pyftpdlib.servers import FTPServer  # noqa: E402
 
@@ -34,13 +35,13 @@ def read_fault():
         if words[2:] == ["once"]:
             os.unlink(path)
         kind, after = words[0], int(words[1])
-        return (kind, after) if kind in ("stall", "drop") else (None, 0)
+        return (kind, after) if kind in ("stall", "drop", "cut") else (None, 0)
     except (OSError, ValueError, IndexError):
         return None, 0
 
 
 class FaultyDTPHandler(DTPHandler):
-    """A data channel that can stall or drop mid-transfer."""
+    """A data channel that can stall, drop or cut an upload mid-transfer."""
 
     def __init__(self, sock, cmd_channel):
         self.fault, self.fault_after = read_fault()
@@ -64,7 +65,7 @@ class FaultyDTPHandler(DTPHandler):
             self.close()
 
     def send(self, data):
-        if self.fault is None or self.receive:
+        if self.fault in (None, "cut") or self.receive:
             return DTPHandler.send(self, data)
         room = self.fault_after - self.tot_bytes_sent
         if not self.faulted and room <= 0:
@@ -74,7 +75,16 @@ class FaultyDTPHandler(DTPHandler):
         return DTPHandler.send(self, data[:room])
 
     def handle_read(self):
-        if (self.fault is not None and not self.faulted and
+        if self.fault == "cut" and self.tot_bytes_received >= self.fault_after:
+            # Reads on but keeps no more, and answers 226 at the end all the
+            # same: a server that takes a reset connection for the upload's
+            # end.
+            try:
+                self.recv(self.ac_in_buffer_size)
+            except RetryError:
+                pass
+            return
+        if (self.fault not in (None, "cut") and not self.faulted and
                 self.tot_bytes_received >= self.fault_after):
             self.inject()
             return

@@ -8,9 +8,10 @@
     sites.py proftpd DIR ROOT USER PASSWORD [--cert PREFIX] [--no-tls]
         ProFTPD (needs root) serving ROOT to one virtual user, with explicit
         TLS offered; every command received goes to DIR/commands.log.
-    sites.py nginx DIR ROOT USER PASSWORD [--cert PREFIX] [--plain]
+    sites.py nginx DIR ROOT USER PASSWORD [--cert PREFIX] [--plain] [--http2]
         nginx serving ROOT over HTTPS (or HTTP) with basic authentication and
-        PUT; DIR/access.log lists the requests.
+        PUT, and again below /chunked/ without sizes (chunked answers);
+        --http2 speaks HTTP/2 over TLS. DIR/access.log lists the requests.
 
 --cert names the certificate and key files without their endings
 (CERTS/server, the default, is CERTS/server.pem and CERTS/server.key);
@@ -115,7 +116,7 @@ def wait_for_port(port, proc, seconds=15):
     return False
 
 
-def proftpd_config(d, root, user, password, cert, tls, port, rate):
+def proftpd_config(d, root, user, password, cert, tls, port, rate, http2):
     nobody = pwd.getpwnam("nobody")
     hashed = subprocess.run(["openssl", "passwd", "-1", password], check=True,
                             capture_output=True, text=True).stdout.strip()
@@ -145,14 +146,14 @@ def proftpd_config(d, root, user, password, cert, tls, port, rate):
             "TLSEngine on", "TLSRequired off",
             f"TLSECCertificateFile {cert}.pem",
             f"TLSECCertificateKeyFile {cert}.key",
-            "TLSOptions NoSessionReuseRequired", f"TLSLog {d}/tls.log",
+            f"TLSLog {d}/tls.log",
         ]
     with open(f"{d}/proftpd.conf", "w") as f:
         f.write("\n".join(lines) + "\n")
     return port, ["proftpd", "-n", "-q", "-c", f"{d}/proftpd.conf"]
 
 
-def nginx_config(d, root, user, password, cert, tls, port, rate):
+def nginx_config(d, root, user, password, cert, tls, port, rate, http2):
     hashed = subprocess.run(["openssl", "passwd", "-apr1", password],
                             check=True, capture_output=True,
                             text=True).stdout.strip()
@@ -163,7 +164,8 @@ def nginx_config(d, root, user, password, cert, tls, port, rate):
                     for k in ("client_body", "proxy", "fastcgi", "uwsgi",
                               "scgi"))
     user_line = "user root;\n" if os.geteuid() == 0 else ""
-    listen = f"127.0.0.1:{port}" + (" ssl" if tls else "")
+    listen = (f"127.0.0.1:{port}" + (" ssl" if tls else "") +
+              (" http2" if http2 else ""))
     ssl = (f"    ssl_certificate {cert}.pem;\n"
            f"    ssl_certificate_key {cert}.key;\n") if tls else ""
     with open(f"{d}/nginx.conf", "w") as f:
@@ -185,6 +187,14 @@ http {{
       dav_methods PUT MOVE;
       autoindex off;
     }}
+    location /chunked/ {{
+      alias {root}/;
+      auth_basic "Merivane updates";
+      auth_basic_user_file {d}/htpasswd;
+      sub_filter_types *;
+      sub_filter_once off;
+      sub_filter "never-in-a-file" "";
+    }}
     location /moved/ {{
       return 302 https://127.0.0.2:{port}/;
     }}
@@ -194,12 +204,12 @@ http {{
     return port, ["nginx", "-p", d, "-c", f"{d}/nginx.conf"]
 
 
-def serve(kind, d, root, user, password, cert, tls, port, rate,
+def serve(kind, d, root, user, password, cert, tls, port, rate, http2,
           until_signal):
     os.makedirs(d, exist_ok=True)
     make = proftpd_config if kind == "proftpd" else nginx_config
     port, argv = make(d, root, user, password, cert, tls,
-                      port or free_port(), rate)
+                      port or free_port(), rate, http2)
     with open(f"{d}/server.out", "w") as out:
         proc = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT,
                                 stdin=subprocess.DEVNULL,
@@ -245,7 +255,7 @@ def main(argv):
         rate = int(rest[rest.index("--rate") + 1]) if "--rate" in rest else 0
         return serve(kind, os.path.abspath(d), os.path.abspath(root), user,
                      password, os.path.abspath(cert), tls, port, rate,
-                     "--until-signal" in rest)
+                     "--http2" in rest, "--until-signal" in rest)
     sys.stderr.write(__doc__)
     return 2
 

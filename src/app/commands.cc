@@ -5,6 +5,8 @@
 
 #include "app/form.h"
 #include "app/startup.h"
+#include "system/config.h"
+#include "system/deployment.h"
 #include "system/files.h"
 #include "system/paths.h"
 #include "system/run_lock.h"
@@ -28,7 +30,8 @@ std::string EventLogPath(Form& form) {
 }
 
 // Takes the installation's run lock for one command. Gives false when
-// another process holds it: the command then does nothing but say so.
+// another process holds it or it cannot be taken: the command then does
+// nothing but say so.
 bool TakeRunLock(Form& form, RunLock& lock) {
   switch (lock.Acquire()) {
     case RunLock::Outcome::kTaken:
@@ -41,11 +44,12 @@ bool TakeRunLock(Form& form, RunLock& lock) {
           lock.holder() + "); nothing was done. Try again when it has ended.");
       return false;
     case RunLock::Outcome::kUnavailable:
-      form.log.Warning("!!! The run lock " + lock.path() + " cannot be used (" +
-                       lock.failure().Text() + "); going on without it.");
-      return true;
+      // Never without the lock: two runs at once would install twice.
+      form.log.Clear();
+      form.log.Error(RunLockProblem(lock));
+      return false;
   }
-  return true;
+  return false;
 }
 
 // Removes the temporary files that runs stopped on the way (killed, say)
@@ -82,13 +86,27 @@ class CommandNote {
     form.log.ForgetFirstError();
   }
   bool failed() const { return form_.error_lines() > errors_; }
-  void Show(const std::string& done = "", const std::string& failed = "") {
-    std::string note = what_ + " finished";
-    if (this->failed()) {
+  // A command that failed or was stopped also ends its lines with the
+  // note, so that the list's last line never says the opposite.
+  void Show(const std::string& done = "", const std::string& failed = "",
+            bool stopped = false) {
+    std::string note =
+        what_ + (stopped ? " stopped at your request" : " finished");
+    const bool errors = this->failed();
+    if (errors) {
       note += " with errors: " + (done.empty() ? "" : done + "; ") +
               (failed.empty() ? "first error: " + FirstError() : failed);
-    } else if (!done.empty()) {
-      note += ": " + done;
+    } else {
+      std::string said = done;
+      if (stopped && !failed.empty()) {
+        said += (said.empty() ? "" : "; ") + failed;
+      }
+      if (!said.empty()) note += ": " + said;
+    }
+    if (errors) {
+      form_.log.LogMessage(kLevelError, note, kStampedLine);
+    } else if (stopped) {
+      form_.log.LogMessage(kLevelWarning, note, kStampedLine);
     }
     form_.window.ShowOutcome(note);
   }
@@ -102,19 +120,55 @@ class CommandNote {
 
 }  // namespace
 
+// What start-up's failure note says first: a registry file that was
+// missing or names no database server (every later problem follows from
+// it, the installation folder first), else the first Error line.
+std::string StartUpCause(Form& form, bool registry_missing,
+                         const std::string& first_error) {
+  const std::string& file = form.registry.file();
+  Result<std::string> server = form.registry_queries.GetDBServerName();
+  if (file.empty() || (!registry_missing && server.ok())) return first_error;
+  const std::string example = MVUPDATE_EXAMPLES_DIR "/registry.reg";
+  if (registry_missing) {
+    return "the registry file " + file + " was not found. Copy the example " +
+           example +
+           " there (or point MVUPDATE_REGISTRY at the suite's) and set its "
+           "values";
+  }
+  return "the registry file " + file + " names no database server (" +
+         server.failure().Text() + "). Set its values as the example " +
+         example + " shows";
+}
+
 void FormCommands::Load() {
   CommandNote note(form_, "Start-up");
+  const std::string& registry = form_.registry.file();
+  const bool registry_missing = !registry.empty() && !PathExists(registry);
   StartUp(form_);
   if (!note.failed()) return note.Show();
-  // Each later command empties the list; the cause stays on top of it.
+  // Each later command empties the list; the cause stays on top of it. The
+  // event log is pointed to only when there is one to read.
+  std::string log = EventLogPath(form_);
   std::string failed =
-      "Start-up failed: " + note.FirstError() + "; see the event log";
+      "Start-up failed: " +
+      StartUpCause(form_, registry_missing, note.FirstError()) +
+      (PathExists(log) ? "; see the event log " + log
+                       : "; no event log was written");
+  form_.log.LogMessage(kLevelError, failed, kStampedLine);
   form_.log.set_heading(failed);
   form_.window.ShowOutcome(failed);
 }
 
 void FormCommands::UpdateSystem() {
   CommandNote note(form_, "Update System");
+  // Neither the site nor the database is reached on a configuration that
+  // cannot be used as written.
+  if (!Configuration()->errors().empty() ||
+      !CheckDeploymentValues().errors.empty()) {
+    form_.log.Clear();
+    LogConfigurationProblems(form_.log);
+    return note.Show("", "nothing was done: mend the configuration first");
+  }
   RunLock lock(form_.RunLockFile());
   if (!TakeRunLock(form_, lock)) return note.Show();
   RemoveLeftovers(form_);
@@ -131,11 +185,18 @@ void FormCommands::UpdateSystem() {
   } else if (!note.failed()) {
     done = "no new update to install";
   }
-  if (outcome.not_installed) {
-    failed = "update " + std::to_string(*outcome.not_installed) +
-             " was not installed; the next run tries it again";
+  if (outcome.not_recorded) {
+    failed = "update " + std::to_string(*outcome.not_recorded) +
+             " is installed here but could not be recorded in the suite "
+             "database; the next run records it";
   }
-  note.Show(done, failed);
+  const bool stopped = outcome.stopped || form_.window.StopRequested();
+  if (outcome.not_installed) {
+    failed += (failed.empty() ? "" : "; ") + std::string("update ") +
+              std::to_string(*outcome.not_installed) +
+              " was not installed; the next run tries it again";
+  }
+  note.Show(done, failed, stopped);
 }
 
 void FormCommands::CheckSystem() {

@@ -14,8 +14,10 @@ Form::Form(Window& w, FormConfig config)
       make_ftp_component(std::move(config.make_ftp_component)) {}
 
 std::string Form::RunLockFile() {
-  return JoinPath(registry_queries.GetInstallPath(),
-                  "\\Database\\MVUpdate.lock");
+  // The folder as it is written on disk ("database", say), so that the lock
+  // never makes a second one beside it.
+  return ResolveCase(
+      JoinPath(registry_queries.GetInstallPath(), "\\Database\\MVUpdate.lock"));
 }
 
 }  // namespace mv

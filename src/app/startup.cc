@@ -6,6 +6,7 @@
 
 #include "data/customer_record.h"
 #include "system/config.h"
+#include "system/deployment.h"
 #include "system/files.h"
 #include "system/os_info.h"
 #include "system/paths.h"
@@ -55,11 +56,20 @@ std::string DatabaseLogin(const ConfigFile& config) {
 
 void StartUp(Form& form) {
   form.log.set_verbosity(2);
-  InitErrorLogging(form);
+  // Start-up's own steps (starting the event log afresh, making folders) run
+  // under the run lock, so that they never clear or disturb a command of
+  // another process. It is let go when start-up ends: an idle window holds
+  // no lock.
+  RunLock lock(form.RunLockFile());
+  RunLock::Outcome taken = lock.Acquire();
+  InitErrorLogging(form, taken == RunLock::Outcome::kTaken);
+  if (taken == RunLock::Outcome::kUnavailable) {
+    form.log.Error(RunLockProblem(lock));
+  }
   // The file was read before the event log existed; its problems are
   // logged now, so that they reach the list and the event log.
   std::shared_ptr<const ConfigFile> config = Configuration();
-  for (const std::string& line : config->warnings()) form.log.Warning(line);
+  bool usable = LogConfigurationProblems(form.log);
   InitDirectories(form);
   LoadInstallSettings(form);
   InstallSettings& s = form.settings;
@@ -68,8 +78,9 @@ void StartUp(Form& form) {
                         ";database=" + s.database_name;
   InitMode(s, form.log);
   InitFTPControl(form.session, s, form.log, form.make_ftp_component);
-  if (!LoadCustomerInfo(s.connection_string, form.customer, form.log, true,
-                        &form.window)) {
+  // A configuration that cannot be trusted does not reach the database.
+  if (usable && !LoadCustomerInfo(s.connection_string, form.customer, form.log,
+                                  true, &form.window)) {
     form.log.LogMessage(
         kLevelError, "***Error SQL DB*** Could not load customer information.",
         kStampedLine);
@@ -77,14 +88,29 @@ void StartUp(Form& form) {
   ShowAlternateSiteChoice(form);
 }
 
-void InitErrorLogging(Form& form) {
+bool LogConfigurationProblems(RunLog& log) {
+  std::shared_ptr<const ConfigFile> config = Configuration();
+  DeploymentCheck values = CheckDeploymentValues();
+  for (const std::string& line : config->warnings()) log.Warning(line);
+  for (const std::string& line : values.warnings) log.Warning(line);
+  for (const std::string& line : config->errors()) log.Error(line);
+  for (const std::string& line : values.errors) log.Error(line);
+  return config->errors().empty() && values.errors.empty();
+}
+
+void InitErrorLogging(Form& form, bool start_afresh) {
   std::string install = form.registry_queries.GetInstallPath();
   form.event_log = std::make_unique<EventLog>(install);
   form.event_log->set_file(JoinPath(install, "\\Database\\MVUpEvents.log"));
-  // Each run starts the event log afresh, unless another process is in the
-  // middle of a command and writing to it.
-  form.event_log->set_clear_file(!RunLock(form.RunLockFile()).HeldByOther());
+  form.event_log->set_clear_file(start_afresh);
   form.log.set_event_log(form.event_log.get());
+}
+
+std::string RunLockProblem(const RunLock& lock) {
+  return "!!! The run lock " + lock.path() + " cannot be taken (" +
+         lock.failure().Text() +
+         "); no command runs until it can. Remove the file (as its owner or "
+         "as root) and try again.";
 }
 
 void InitDirectories(Form& form) {

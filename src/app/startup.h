@@ -4,16 +4,31 @@
 #ifndef MVUPDATE_APP_STARTUP_H_
 #define MVUPDATE_APP_STARTUP_H_
 
+#include <string>
+
 #include "app/form.h"
+#include "system/run_lock.h"
 
 namespace mv {
 
 void StartUp(Form& form);
 
-void InitErrorLogging(Form& form);
+// Logs what is wrong with the configuration file and the deployment values:
+// Warning lines for values replaced, Error lines for a file or an FTP_TLS
+// that cannot be used. False when there is an Error: then no command may
+// use the network or the database.
+bool LogConfigurationProblems(RunLog& log);
+
+// Starts the event log; `start_afresh` (the run lock was taken) removes the
+// file first, which is left as it is while another process holds the lock.
+void InitErrorLogging(Form& form, bool start_afresh);
 void InitDirectories(Form& form);
 void LoadInstallSettings(Form& form);
 void InitMode(InstallSettings& settings, RunLog& log);
+
+// The Error line for a run lock that cannot be taken (not held by another
+// run: a file of another account, an odd entry that cannot be replaced).
+std::string RunLockProblem(const RunLock& lock);
 
 // Enables "Use Alternate" when the customer record names an alternate site,
 // once the record has been read from the table.

@@ -1,5 +1,6 @@
 #include "cli/console_window.h"
 
+#include <cstdlib>
 #include <string>
 #include <thread>
 
@@ -8,8 +9,34 @@
 
 namespace mv {
 
+namespace {
+
+// Whether `file` is a terminal that should get colour (NO_COLOR unset, a
+// TERM other than "dumb").
+bool TakesColour(std::FILE* file) {
+  if (!IsTerminal(file)) return false;
+  const char* no_colour = std::getenv("NO_COLOR");
+  const char* term = std::getenv("TERM");
+  return (no_colour == nullptr || *no_colour == '\0') && term != nullptr &&
+         std::string_view(term) != "dumb";
+}
+
+}  // namespace
+
+ConsoleWindow::ConsoleWindow(std::FILE* out, std::FILE* err)
+    : out_(out), err_(err), colour_(TakesColour(out)) {}
+
 void ConsoleWindow::AddLine(std::string_view text) {
+  AddMarkedLine(text, LineMark::kNone);
+}
+
+void ConsoleWindow::AddMarkedLine(std::string_view text, LineMark mark) {
   std::string line = ToDisplayUtf8(text);
+  if (colour_ && mark != LineMark::kNone) {
+    // Bold red for errors, yellow for warnings; reset before the line end.
+    line = (mark == LineMark::kError ? "\033[1;31m" : "\033[33m") + line +
+           "\033[0m";
+  }
   line.push_back('\n');
   std::fwrite(line.data(), 1, line.size(), out_);
   std::fflush(out_);

@@ -1,6 +1,7 @@
 // The window seam on a terminal: list lines go to standard output as they
 // are added, message boxes and the outcome of each command to standard
-// error.
+// error. On a terminal, Error lines are red and Warning lines yellow (their
+// text unchanged); into a file or a pipe everything goes plain.
 #ifndef MVUPDATE_CLI_CONSOLE_WINDOW_H_
 #define MVUPDATE_CLI_CONSOLE_WINDOW_H_
 
@@ -12,9 +13,10 @@ namespace mv {
 
 class ConsoleWindow : public Window {
  public:
-  ConsoleWindow(std::FILE* out, std::FILE* err) : out_(out), err_(err) {}
+  ConsoleWindow(std::FILE* out, std::FILE* err);
 
   void AddLine(std::string_view text) override;
+  void AddMarkedLine(std::string_view text, LineMark mark) override;
   void ClearLines() override {}
   // A terminal cannot rewrite a line: the new text is printed again.
   void ReplaceLastLine(std::string_view text) override;
@@ -39,6 +41,7 @@ class ConsoleWindow : public Window {
  private:
   std::FILE* out_;
   std::FILE* err_;
+  bool colour_;  // standard output is a terminal that takes colour
   bool use_alternate_ = false;
   bool update_from_ftp_ = false;
   bool use_alternate_enabled_ = false;

@@ -1,13 +1,10 @@
 #include "data/customer_record.h"
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <exception>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -15,6 +12,7 @@
 #include "data/odbc.h"
 #include "system/date_time.h"
 #include "system/deployment.h"
+#include "system/progress.h"
 #include "system/text.h"
 
 namespace mv {
@@ -39,44 +37,23 @@ constexpr char kRecordQuery[] =
 // instead of holding the run.
 constexpr int kQuerySeconds = 30;
 
-// How long the calling thread waits for window events between two looks at
-// the database worker: 1 ms at first, doubled up to 10 ms, so that a quick
-// call (a refused connection, a one-row update) is not held for a whole
-// interval, and a slow one costs a look every 10 ms.
-constexpr std::chrono::milliseconds kFirstWorkerPoll(1);
-constexpr std::chrono::milliseconds kWorkerPoll(10);
-
 // Runs `work` on a thread of its own while the calling thread waits in
 // `pump`, running the window's events, and gives what `work` gave; without a
 // pump, runs it right here. `work` touches neither the log nor the window:
-// its ODBC handles are made, used and freed on the worker alone.
+// its ODBC handles are made, used and freed on the worker alone. A call that
+// takes longer than a second says so in the status bar.
 template <typename Work>
 auto OffThread(EventPump* pump, Work work) -> decltype(work()) {
-  if (pump == nullptr) return work();
-  std::optional<decltype(work())> result;
-  std::exception_ptr thrown;
-  std::atomic<bool> done{false};
-  std::thread worker([&] {
-    try {
-      result.emplace(work());
-    } catch (...) {
-      thrown = std::current_exception();
-    }
-    done.store(true, std::memory_order_release);
-  });
-  try {
-    for (std::chrono::milliseconds poll = kFirstWorkerPoll;
-         !done.load(std::memory_order_acquire);
-         poll = std::min(poll * 2, kWorkerPoll)) {
-      pump->WaitForEvents(poll);
-    }
-  } catch (...) {
-    worker.join();
-    throw;
-  }
-  worker.join();
-  if (thrown) std::rethrow_exception(thrown);
-  return std::move(*result);
+  bool said = false;
+  auto result =
+      WhilePumping(pump, work, [&](std::chrono::steady_clock::duration waited) {
+        std::string text = WaitingText("the database", waited);
+        if (text.empty()) return;
+        pump->ShowActivity(text);
+        said = true;
+      });
+  if (said) pump->ShowActivity("");
+  return result;
 }
 
 Result<OdbcConnection> Connect(const std::string& connection_string) {
@@ -173,16 +150,18 @@ bool LoadFailed(RunLog& log, const Failure& failure) {
   return false;
 }
 
-// The statement that records an update (number and date as the first two
-// parameters) in the row whose seven values were read as `v`. The table has no
+// The statement that records an update (number and, `with_date`, date as the
+// first parameters; an unknown date is NULL) in the row whose seven values
+// were read as `v`. The table has no
 // key, so the row is found by all its values; NULLs are matched with IS NULL in
 // the text rather than through a parameter, whose type some servers cannot
 // infer. Rows identical in all seven columns cannot be told apart and are
 // updated together.
-std::string RecordStatement(const std::vector<std::optional<std::string>>& v) {
-  std::string sql =
-      "UPDATE UpdateCustomerInfo SET UpdateInstalled = ?, LastUpdatedDate = ? "
-      "WHERE ";
+std::string RecordStatement(const std::vector<std::optional<std::string>>& v,
+                            bool with_date) {
+  std::string sql = "UPDATE UpdateCustomerInfo SET UpdateInstalled = ?, ";
+  sql += with_date ? "LastUpdatedDate = ? WHERE "
+                   : "LastUpdatedDate = NULL WHERE ";
   for (size_t i = 0; i < std::size(kColumns); ++i) {
     if (i > 0) sql += " AND ";
     sql += std::string(kColumns[i]) + (v[i] ? " = ?" : " IS NULL");
@@ -213,16 +192,20 @@ Result<std::optional<RowImage>> ReadRowImage(OdbcConnection& db) {
   return std::optional<RowImage>(std::move(image));
 }
 
-Status RecordUpdate(OdbcConnection& db, const RowImage& row, int32_t n) {
+Status RecordUpdate(OdbcConnection& db, const RowImage& row, int32_t n,
+                    std::optional<DateTime> installed_on) {
   std::vector<OdbcParam> params = {
-      OdbcParam::Like(row.columns[kUpdateInstalledColumn], std::to_string(n)),
-      OdbcParam::Text(FormatMmDdYyyy(Now()))};
+      OdbcParam::Like(row.columns[kUpdateInstalledColumn], std::to_string(n))};
+  if (installed_on) {
+    params.push_back(OdbcParam::Text(FormatMmDdYyyy(*installed_on)));
+  }
   for (size_t i = 0; i < row.values.size(); ++i) {
     if (row.values[i]) {
       params.push_back(OdbcParam::Like(row.columns[i], *row.values[i]));
     }
   }
-  Result<int64_t> count = db.Execute(RecordStatement(row.values), params);
+  Result<int64_t> count =
+      db.Execute(RecordStatement(row.values, installed_on.has_value()), params);
   if (!count.ok()) return count.failure();
   if (count.value() == 0) {
     return Failure(kDatabaseError,
@@ -234,21 +217,41 @@ Status RecordUpdate(OdbcConnection& db, const RowImage& row, int32_t n) {
 
 // Records update `n` in the first row: false when the table has none. A
 // client installation reads the row but leaves it as it is.
-Result<bool> RecordInFirstRow(const InstallSettings& settings, int32_t n) {
+Result<bool> RecordInFirstRow(const InstallSettings& settings, int32_t n,
+                              const DateTime& installed_on) {
   Result<OdbcConnection> db = Connect(settings.connection_string);
   if (!db.ok()) return db.failure();
   Result<std::optional<RowImage>> row = ReadRowImage(db.value());
   if (!row.ok()) return row.failure();
   if (!row.value()) return false;
   if (!settings.is_server()) return true;
-  Status st = RecordUpdate(db.value(), *row.value(), n);
+  Status st = RecordUpdate(db.value(), *row.value(), n, installed_on);
   if (!st.ok()) return st.failure();
   return true;
 }
 
-bool RecordFailed(RunLog& log, const Failure& failure) {
-  log.Error(failure.Text());
-  return false;
+// What a repair came to: the number the row held when it lagged, and the
+// failure that stopped the repair, if any.
+struct Repair {
+  std::optional<int32_t> lagging;
+  Status status;
+};
+
+Repair RepairRow(const InstallSettings& settings, int32_t stored,
+                 std::optional<DateTime> installed_on) {
+  Result<OdbcConnection> db = Connect(settings.connection_string);
+  if (!db.ok()) return {std::nullopt, db.failure()};
+  Result<std::optional<RowImage>> row = ReadRowImage(db.value());
+  if (!row.ok()) return {std::nullopt, row.failure()};
+  if (!row.value()) return {};
+  // A NULL number reads as 1000 (see ReadCustomer): never below `stored`.
+  const std::optional<std::string>& text =
+      row.value()->values[kUpdateInstalledColumn];
+  Result<int32_t> in_row = text ? ParseWholeNumber(*text)
+                                : Result<int32_t>(Failure(kInvalidUseOfNull));
+  if (!in_row.ok() || in_row.value() >= stored) return {};
+  return {in_row.value(),
+          RecordUpdate(db.value(), *row.value(), stored, installed_on)};
 }
 
 }  // namespace
@@ -284,39 +287,43 @@ bool LoadCustomerInfo(const std::string& connection_string,
   return found.value();
 }
 
-bool UpdateCustomerInfoRecord(const InstallSettings& settings, RunLog& log,
-                              int32_t n, EventPump* pump) {
-  Result<bool> found =
-      OffThread(pump, [&] { return RecordInFirstRow(settings, n); });
-  if (!found.ok()) return RecordFailed(log, found.failure());
-  if (!found.value()) {
+Result<bool> UpdateCustomerInfoRecord(const InstallSettings& settings,
+                                      RunLog& log, int32_t n,
+                                      const DateTime& installed_on,
+                                      EventPump* pump) {
+  Result<bool> found = OffThread(
+      pump, [&] { return RecordInFirstRow(settings, n, installed_on); });
+  if (found.ok() && !found.value()) {
     log.Warning("!!! Entry in UpdateCustomerInfo Table does NOT exist. ");
     log.Warning(std::string("  ") + kRecordQuery);
-    return false;
   }
-  return true;
+  return found;
 }
 
 bool RepairCustomerInfoRecord(const InstallSettings& settings, RunLog& log,
-                              int32_t stored) {
+                              int32_t stored,
+                              std::optional<DateTime> installed_on,
+                              EventPump* pump) {
   if (!settings.is_server()) return false;
-  Result<OdbcConnection> db = Connect(settings.connection_string);
-  if (!db.ok()) return false;
-  Result<std::optional<RowImage>> row = ReadRowImage(db.value());
-  if (!row.ok() || !row.value()) return false;
-  // A NULL number reads as 1000 (see ReadCustomer): never below `stored`.
-  const std::optional<std::string>& text =
-      row.value()->values[kUpdateInstalledColumn];
-  Result<int32_t> in_row = text ? ParseWholeNumber(*text)
-                                : Result<int32_t>(Failure(kInvalidUseOfNull));
-  if (!in_row.ok() || in_row.value() >= stored) return false;
-  log.Warning("!!! Repairing the customer row left behind: it says update " +
-              std::to_string(in_row.value()) + ", but update " +
-              std::to_string(stored) +
-              " is installed here (the database could not be reached when it "
-              "was recorded).");
-  Status st = RecordUpdate(db.value(), *row.value(), stored);
-  if (!st.ok()) return RecordFailed(log, st.failure());
+  Repair r = OffThread(
+      pump, [&] { return RepairRow(settings, stored, installed_on); });
+  std::string n = "update " + std::to_string(stored);
+  if (!r.status.ok()) {
+    log.Warning(
+        r.lagging
+            ? "!!! The customer row still says update " +
+                  std::to_string(*r.lagging) + ", but " + n +
+                  " is installed here; it could not be brought up to date (" +
+                  r.status.failure().Text() + "). The next run tries again."
+            : "!!! The customer row could not be checked against " + n +
+                  ", installed here (" + r.status.failure().Text() +
+                  "); if it lags behind, the next run brings it up to date.");
+    return false;
+  }
+  if (!r.lagging) return false;
+  log.Warning("!!! Repaired the customer row left behind: it said update " +
+              std::to_string(*r.lagging) + ", but " + n +
+              " is installed here.");
   return true;
 }
 

@@ -4,6 +4,7 @@
 #define MVUPDATE_DATA_CUSTOMER_RECORD_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "log/run_log.h"
@@ -29,7 +30,7 @@ struct CustomerUpdateInfo {
   bool has_alternate() const;
 };
 
-// The database calls of the two functions below run on a worker thread
+// The database calls of the functions below run on a worker thread
 // while the calling thread waits in `pump`, so that a window keeps handling
 // its events and painting its list however long the server takes (a locked
 // table holds a statement for up to 30 seconds). Lines are logged on the
@@ -43,22 +44,31 @@ bool LoadCustomerInfo(const std::string& connection_string,
                       CustomerUpdateInfo& customer, RunLog& log,
                       bool show_details, EventPump* pump = nullptr);
 
-// Records update `n` and the present date in the first row of the table
-// (server installations only; a client reads the row and leaves it). The
-// table has no key: the row is found by all seven values just read, so
-// other rows are never changed, but rows identical in all seven columns are
-// updated together. True when the row was saved (or, on a client, found).
-bool UpdateCustomerInfoRecord(const InstallSettings& settings, RunLog& log,
-                              int32_t n, EventPump* pump = nullptr);
+// Records update `n`, installed here at `installed_on`, in the first row of
+// the table (server installations only; a client reads the row and leaves
+// it). The table has no key: the row is found by all seven values just
+// read, so other rows are never changed, but rows identical in all seven
+// columns are updated together. True when the row was saved (or, on a
+// client, found); false when the table has no row, with two Warning lines.
+// A database failure is given back unlogged: the caller says what it means
+// for the update.
+Result<bool> UpdateCustomerInfoRecord(const InstallSettings& settings,
+                                      RunLog& log, int32_t n,
+                                      const DateTime& installed_on,
+                                      EventPump* pump = nullptr);
 
 // Brings a row left behind up to date: when its UpdateInstalled is lower
 // than `stored`, the number of the last update installed on this machine
 // (an update recorded while the database could not be reached), records
-// `stored` with a Warning line that says so. Never lowers the row; server
-// installations only. A database that cannot be reached is left for the
-// next run without a line. True when the row was repaired.
+// `stored` and the time it was installed here (NULL when that is not
+// known, never the time of the repair) with a Warning line that says so.
+// Never lowers the row; server installations only. A repair that fails is a
+// Warning line saying that the row may still lag, and why. True when the row
+// was repaired.
 bool RepairCustomerInfoRecord(const InstallSettings& settings, RunLog& log,
-                              int32_t stored);
+                              int32_t stored,
+                              std::optional<DateTime> installed_on,
+                              EventPump* pump = nullptr);
 
 }  // namespace mv
 

@@ -54,7 +54,7 @@ std::string OneLine(std::string_view text) {
 // The diagnostic records of `handle` as one failure.
 Failure Diagnose(SQLSMALLINT type, SQLHANDLE handle,
                  const std::vector<std::string>& secrets) {
-  std::string description;
+  std::string description, explained;
   // A handful of records tells the story; a driver that keeps answering
   // must not make the text endless.
   for (SQLSMALLINT rec = 1; rec <= 8; ++rec) {
@@ -75,6 +75,11 @@ Failure Diagnose(SQLSMALLINT type, SQLHANDLE handle,
     }
     if (!SQL_SUCCEEDED(r)) break;
     message.resize(std::u16string_view(message.c_str()).size());
+    if (rec == 1) {
+      explained = ExplainDatabaseFailure(
+          Utf16ToUtf8(reinterpret_cast<const char16_t*>(state)),
+          Utf16ToUtf8(message));
+    }
     if (!description.empty()) description += " ";
     description += "[";
     description += Utf16ToUtf8(reinterpret_cast<const char16_t*>(state));
@@ -84,6 +89,7 @@ Failure Diagnose(SQLSMALLINT type, SQLHANDLE handle,
   if (description.empty()) {
     description = "The ODBC call failed without a diagnostic record.";
   }
+  if (!explained.empty()) description = explained + " " + description;
   return Failure(kDatabaseError, MaskSecrets(description, secrets));
 }
 
@@ -92,6 +98,51 @@ Failure Diagnose(const OdbcHandle& h, const std::vector<std::string>& s) {
 }
 
 }  // namespace
+
+std::string ExplainDatabaseFailure(std::string_view sqlstate,
+                                   std::string_view message) {
+  struct Case {
+    std::string_view state;  // SQLSTATE, or "" for any
+    std::string_view clue;   // part of the message in lower case, or ""
+    std::string_view sentence;
+  };
+  static constexpr std::string_view kTimedOut =
+      "The database did not answer in time (timed out): the server may be "
+      "busy, out of reach, or waiting on a lock another program holds.";
+  static constexpr std::string_view kLogin =
+      "The database refused the login; check the user name and password.";
+  static constexpr std::string_view kUnreachable =
+      "The database server cannot be reached; check its name in the "
+      "registry and that it is running.";
+  static constexpr std::string_view kDriver =
+      "The ODBC driver named in the connection string is not installed.";
+  // Drivers differ in the states they give: the message settles it where
+  // a state is used for several causes.
+  static constexpr Case kCases[] = {
+      {"HYT00", "", kTimedOut},
+      {"HYT01", "", kTimedOut},
+      {"57014", "", kTimedOut},
+      {"28000", "", kLogin},
+      {"28P01", "", kLogin},
+      {"", "password authentication failed", kLogin},
+      {"", "login failed", kLogin},
+      {"", "timeout expired", kTimedOut},
+      {"IM002", "", kDriver},
+      {"01000", "can't open lib", kDriver},
+      {"IM003", "", kDriver},
+      {"08001", "", kUnreachable},
+      {"08004", "", kUnreachable},
+      {"08S01", "", kUnreachable},
+      {"08006", "", kUnreachable},
+  };
+  const std::string lower = ToLowerAscii(message);
+  for (const Case& c : kCases) {
+    if (!c.state.empty() && c.state != sqlstate) continue;
+    if (!c.clue.empty() && lower.find(c.clue) == std::string::npos) continue;
+    return std::string(c.sentence);
+  }
+  return "";
+}
 
 std::vector<std::string> ConnectionStringSecrets(std::string_view cs) {
   std::vector<std::string> secrets;
@@ -107,6 +158,7 @@ std::vector<std::string> ConnectionStringSecrets(std::string_view cs) {
     std::string_view key = TrimWhitespace(cs.substr(pos, eq - pos));
     size_t v = eq + 1;
     std::string value;
+    std::string_view braced;  // the value as written, braces and all
     size_t end;
     if (v < cs.size() && cs[v] == '{') {
       // {value}, where "}}" stands for one "}".
@@ -123,6 +175,7 @@ std::vector<std::string> ConnectionStringSecrets(std::string_view cs) {
         }
         value.push_back(cs[end++]);
       }
+      braced = cs.substr(v, end - v);
       end = cs.find(';', end);
     } else {
       end = cs.find(';', v);
@@ -130,6 +183,8 @@ std::vector<std::string> ConnectionStringSecrets(std::string_view cs) {
           cs.substr(v, end == std::string_view::npos ? end : end - v));
     }
     if (EqualsIgnoreCase(key, "pwd") || EqualsIgnoreCase(key, "password")) {
+      // As the driver may quote it: braced as written, and bare.
+      if (!braced.empty()) secrets.emplace_back(braced);
       secrets.push_back(value);
       std::string trimmed(TrimWhitespace(value));
       if (trimmed != value) secrets.push_back(trimmed);
@@ -138,17 +193,19 @@ std::vector<std::string> ConnectionStringSecrets(std::string_view cs) {
     pos = end + 1;
   }
   // Drivers split malformed strings (an unbalanced brace, say) in their own
-  // ways, so also take every "pwd=" or "password=" wherever it stands, up to
-  // the next ";" or "}".
+  // ways, so also take every bare "pwd=" or "password=" value wherever it
+  // stands, up to the next ";". A braced value was taken whole above: a
+  // piece of it would mask that piece anywhere in a message ("pass" of
+  // "pass;word" in "password authentication failed") and so reveal it.
   std::string lower = ToLowerAscii(cs);
   for (std::string_view key : {"pwd=", "password="}) {
     for (size_t at = lower.find(key); at != std::string::npos;
          at = lower.find(key, at + 1)) {
       size_t v = at + key.size();
-      size_t end = cs.find_first_of(";}", v);
+      if (v < cs.size() && cs[v] == '{') continue;
+      size_t end = cs.find(';', v);
       std::string value(cs.substr(
           v, end == std::string_view::npos ? std::string_view::npos : end - v));
-      if (!value.empty() && value.front() == '{') value.erase(0, 1);
       if (std::find(secrets.begin(), secrets.end(), value) == secrets.end()) {
         secrets.push_back(value);
       }

@@ -5,9 +5,11 @@
 //
 // Every failure of the driver manager or the driver becomes a Failure with
 // the number kDatabaseError and a description holding each diagnostic record
-// as "[SQLSTATE] message". Passwords named in the connection string (keys
-// "pwd" and "password") are masked in every such description, so a failure
-// text can be logged as it is.
+// as "[SQLSTATE] message", led by a sentence a person can act on when the
+// first record says what went wrong in terms one can name (timed out,
+// login refused, server unreachable, driver missing). Passwords named in the
+// connection string (keys "pwd" and "password") are masked in every such
+// description, so a failure text can be logged as it is.
 #ifndef MVUPDATE_DATA_ODBC_H_
 #define MVUPDATE_DATA_ODBC_H_
 
@@ -118,6 +120,11 @@ class OdbcConnection {
 // The values of the keys "pwd" and "password" of a connection string
 // (";"-separated key=value pairs, a value may be wrapped in braces).
 std::vector<std::string> ConnectionStringSecrets(std::string_view cs);
+
+// The sentence that leads a database failure whose first diagnostic record
+// has `sqlstate` and `message`; empty when neither says anything plainer.
+std::string ExplainDatabaseFailure(std::string_view sqlstate,
+                                   std::string_view message);
 
 // `text` with every occurrence of each non-empty secret replaced by "****".
 std::string MaskSecrets(std::string text,

@@ -24,7 +24,7 @@ namespace {
 constexpr char kUsage[] =
     "usage: mvupdate [--help | --version] [Qt options]\n"
     "       mvupdate [--screenshot FILE] [--screenshot-transfer FILE]\n"
-    "                [--screenshot-update FILE]\n"
+    "                [--screenshot-update FILE] [--stop-during-transfer]\n"
     "\n"
     "Shows the window of the Merivane update utility, runs its start-up and\n"
     "waits for one of its buttons: Update System, Check System, Reset Last\n"
@@ -41,6 +41,7 @@ constexpr char kUsage[] =
     "  --screenshot-transfer FILE  in the middle of the first transfer of\n"
     "                              Update System, pressed after start-up\n"
     "  --screenshot-update FILE    after that run\n"
+    "  --stop-during-transfer      press Stop in the middle of that transfer\n"
     "\n"
     "Exit status: 0 when the window was closed, 1 when a picture could not\n"
     "be taken, 2 for an argument that is not understood.\n";
@@ -85,12 +86,15 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   app.setApplicationName("mvupdate");
+  app.setOrganizationName("Merivane");
   QGuiApplication::setDesktopFileName("mvupdate");
 
   // QApplication has taken its own options (-platform and so on) already.
   QStringList args = QApplication::arguments().mid(1);
   // Start-up changes the current folder; fix the files' places now.
   QString after_start_up, mid_transfer, after_update;
+  const bool stop_during_transfer =
+      args.removeAll("--stop-during-transfer") > 0;
   for (qsizetype i = 0; i < args.size(); i += 2) {
     QString* file = args[i] == "--screenshot"            ? &after_start_up
                     : args[i] == "--screenshot-transfer" ? &mid_transfer
@@ -120,8 +124,13 @@ int main(int argc, char** argv) {
     if (args.isEmpty()) return;
     if (!after_start_up.isEmpty()) picture(after_start_up);
     if (!mid_transfer.isEmpty() || !after_update.isEmpty()) {
-      if (!mid_transfer.isEmpty()) {
-        window.at_transfer = [&] { picture(mid_transfer); };
+      if (!mid_transfer.isEmpty() || stop_during_transfer) {
+        window.at_transfer = [&] {
+          if (!mid_transfer.isEmpty()) picture(mid_transfer);
+          if (stop_during_transfer) {
+            window.findChild<QPushButton*>("cmdStop")->click();
+          }
+        };
       }
       window.findChild<QPushButton*>("cmdUpdate")->click();
       if (window.at_transfer) {

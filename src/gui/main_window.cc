@@ -11,10 +11,14 @@
 #include <QLocale>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QProgressBar>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
+#include <QSettings>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStyleOptionComplex>
 #include <QStyledItemDelegate>
@@ -57,6 +61,19 @@ constexpr int kSidewaysChars = 4;
 // than the groove.
 constexpr QRgb kHandle = 0x7a7a7a;
 constexpr QRgb kHandlePressed = 0x505050;
+// Error and Warning lines on the list's white: both read at more than 7:1.
+constexpr QRgb kErrorText = 0xa00000;
+constexpr QRgb kWarningText = 0x6b4400;
+// The keyboard focus: a frame of this colour and width around the control.
+constexpr QRgb kFocusFrame = 0x0040c0;
+constexpr int kFocusWidth = 2;
+// The window's first size, when the screen has room for it.
+constexpr QSize kFirstSize(720, 540);
+// Where the outcome of a run whose window was closed waits for the next
+// start (QSettings of the program, per user).
+constexpr char kUnseenOutcomeKey[] = "window/unseenOutcome";
+// The item data role that holds a line's mark.
+constexpr int kMarkRole = Qt::UserRole;
 
 QString FromBytes(std::string_view bytes) {
   return QString::fromStdString(ToDisplayUtf8(bytes));
@@ -132,9 +149,10 @@ class OutputList : public QListWidget {
             [this, bar](int value) { follow_ = value == bar->maximum(); });
   }
 
-  void Add(const QString& line) {
+  void Add(const QString& line, LineMark mark = LineMark::kNone) {
     Widen(line);
-    addItem(line);
+    auto* row = new QListWidgetItem(line, this);
+    Mark(row, mark);
   }
 
   void ReplaceLast(const QString& line) {
@@ -142,7 +160,13 @@ class OutputList : public QListWidget {
     // Rows are laid out again when lines are added; a wider last line
     // needs it now.
     if (Widen(line)) scheduleDelayedItemsLayout();
-    item(count() - 1)->setText(line);
+    QListWidgetItem* last = item(count() - 1);
+    last->setText(line);
+    Mark(last, LineMark::kNone);
+  }
+
+  static LineMark MarkOf(const QListWidgetItem* row) {
+    return static_cast<LineMark>(row->data(kMarkRole).toInt());
   }
 
   void Clear() {
@@ -156,6 +180,8 @@ class OutputList : public QListWidget {
     if (event->type() == QEvent::FontChange) {
       horizontalScrollBar()->setSingleStep(
           fontMetrics().horizontalAdvance(QString(kSidewaysChars, 'x')));
+      const int side = fontMetrics().height();
+      setIconSize({side, side});
     }
   }
 
@@ -194,8 +220,94 @@ class OutputList : public QListWidget {
     return true;
   }
 
+  // Error and Warning lines get an icon, a colour and a description for
+  // screen readers; their text stays as logged. Every row has an icon (a
+  // blank one for plain lines), so that columns line up across them.
+  void Mark(QListWidgetItem* row, LineMark mark) {
+    static const QIcon blank = [] {
+      QPixmap none(16, 16);
+      none.fill(Qt::transparent);
+      return QIcon(none);
+    }();
+    row->setData(kMarkRole, static_cast<int>(mark));
+    switch (mark) {
+      case LineMark::kError:
+        row->setIcon(style()->standardIcon(QStyle::SP_MessageBoxCritical));
+        row->setForeground(QColor(kErrorText));
+        row->setData(Qt::AccessibleDescriptionRole, "Error");
+        break;
+      case LineMark::kWarning:
+        row->setIcon(style()->standardIcon(QStyle::SP_MessageBoxWarning));
+        row->setForeground(QColor(kWarningText));
+        row->setData(Qt::AccessibleDescriptionRole, "Warning");
+        break;
+      case LineMark::kNone:
+        row->setIcon(blank);
+        row->setData(Qt::ForegroundRole, QVariant());
+        row->setData(Qt::AccessibleDescriptionRole, QVariant());
+        break;
+    }
+  }
+
   WidestLineDelegate* widths_;
   bool follow_ = true;
+};
+
+// A frame drawn around whichever control of the window has the keyboard
+// focus, plainer to see than the style's own hint. It lets every click
+// through.
+class FocusFrame : public QWidget {
+ public:
+  explicit FocusFrame(QWidget* window) : QWidget(window) {
+    setObjectName("focusFrame");
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+    hide();
+    connect(qApp, &QApplication::focusChanged, this,
+            [this](QWidget*, QWidget* now) { Follow(now); });
+  }
+
+  void Follow(QWidget* target) {
+    if (target_ != target) {
+      if (target_) target_->removeEventFilter(this);
+      if (target) target->installEventFilter(this);
+    }
+    target_ = target;
+    if (target == nullptr || target->window() != parentWidget() ||
+        !target->isVisible()) {
+      hide();
+      return;
+    }
+    const int m = kFocusWidth + 1;
+    QRect area(target->mapTo(parentWidget(), QPoint(0, 0)), target->size());
+    setGeometry(area.adjusted(-m, -m, m, m));
+    raise();
+    show();
+  }
+
+  void Refresh() { Follow(target_); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == target_ &&
+        (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
+         event->type() == QEvent::Hide || event->type() == QEvent::Show)) {
+      Refresh();
+    }
+    return false;
+  }
+
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    QPen pen(QColor(kFocusFrame), kFocusWidth);
+    pen.setJoinStyle(Qt::MiterJoin);
+    painter.setPen(pen);
+    const qreal half = kFocusWidth / 2.0;
+    painter.drawRect(QRectF(rect()).adjusted(half, half, -half, -half));
+  }
+
+ private:
+  QPointer<QWidget> target_;
 };
 
 // A one-line note that never pushes its neighbours aside: cut with "..."
@@ -208,7 +320,9 @@ class NoteLabel : public QLabel {
   }
 
   void SetNote(const QString& text) {
+    if (text == full_ && !text.isEmpty()) return;  // progress repeats itself
     full_ = text;
+    updateGeometry();
     setToolTip(text);
     setAccessibleDescription(text);
     Elide();
@@ -217,6 +331,14 @@ class NoteLabel : public QLabel {
   QSize minimumSizeHint() const override {
     return {0, QLabel::minimumSizeHint().height()};
   }
+  // The width the whole text wants, for a label that is given what it
+  // asks for when there is room.
+  QSize sizeHint() const override {
+    const int margins = contentsMargins().left() + contentsMargins().right();
+    return {fontMetrics().horizontalAdvance(full_) + margins,
+            QLabel::sizeHint().height()};
+  }
+  const QString& full() const { return full_; }
 
  protected:
   void resizeEvent(QResizeEvent* event) override {
@@ -238,7 +360,18 @@ MainWindow::MainWindow() {
   setWindowTitle(kCaption);
   setWindowIcon(ProgramIcon());
   BuildControls();
-  resize(720, 540);
+  FitToScreen();
+}
+
+void MainWindow::FitToScreen() {
+  // At 200 % on a small screen the first size would be larger than the
+  // screen; the window then takes the screen's free area, less room for
+  // the window manager's frame, and never asks for a minimum beyond it.
+  QScreen* where = screen() ? screen() : QGuiApplication::primaryScreen();
+  if (where == nullptr) return resize(kFirstSize);
+  const QSize room = where->availableGeometry().size() - QSize(16, 40);
+  setMinimumSize(minimumSizeHint().boundedTo(room));
+  resize(kFirstSize.boundedTo(room).expandedTo(minimumSize()));
 }
 
 MainWindow::~MainWindow() {
@@ -316,6 +449,17 @@ void MainWindow::BuildControls() {
     b->setMinimumHeight(b->sizeHint().height() + 6);
   }
   row->addStretch(1);
+  stop_ = new QPushButton("&Stop", central);
+  stop_->setObjectName("cmdStop");
+  stop_->setToolTip(
+      "Stop the running command where that leaves nothing "
+      "half done (Esc)");
+  stop_->setEnabled(false);
+  row->addWidget(stop_);
+  // Enter presses the button that has the focus, as Space does.
+  for (QPushButton* b : {update_, check_system_, reset_last_update_, stop_}) {
+    b->setAutoDefault(true);
+  }
   body->addLayout(row);
   // The window is never so small that the description is cut: it gets the
   // height it needs at the narrowest the row of controls allows.
@@ -325,6 +469,9 @@ void MainWindow::BuildControls() {
   output_ = new OutputList(central);
   output_->setObjectName("lstOutput");
   output_->setAccessibleName("Lines of the run");
+  output_->setAccessibleDescription(
+      "Error and Warning lines are marked; F8 goes to the next Error line, "
+      "Shift+F8 to the one before.");
   QFont fixed = PointFont("Courier New", 8.25);
   fixed.setStyleHint(QFont::TypeWriter);
   fixed.setFixedPitch(true);
@@ -346,17 +493,36 @@ void MainWindow::BuildControls() {
   note_timer_->setSingleShot(true);
   connect(note_timer_, &QTimer::timeout, this,
           [this] { note_->SetNote(outcome_); });
-  progress_text_ = new QLabel(this);
+  progress_text_ = new NoteLabel(this);
+  progress_text_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
   progress_text_->setObjectName("progressText");
+  progress_text_->setAccessibleName("Progress");
   progress_bar_ = new QProgressBar(this);
   progress_bar_->setObjectName("progressBar");
   progress_bar_->setAccessibleName("Transfer progress");
   progress_bar_->setTextVisible(false);
   progress_bar_->setFixedWidth(140);
+  marks_ = new QLabel(this);
+  marks_->setObjectName("markCount");
+  marks_->setToolTip("F8: next Error line, Shift+F8: the one before");
+  statusBar()->addPermanentWidget(marks_);
   statusBar()->addPermanentWidget(progress_text_);
   statusBar()->addPermanentWidget(progress_bar_);
+  marks_->hide();
   progress_text_->hide();
   progress_bar_->hide();
+
+  // The chosen box only counts while it can be chosen.
+  SetUseAlternateEnabled(false);
+
+  new FocusFrame(this);
+  connect(stop_, &QPushButton::clicked, this, [this] { RequestStop(); });
+  auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+  connect(escape, &QShortcut::activated, this, [this] { RequestStop(); });
+  auto* next = new QShortcut(QKeySequence(Qt::Key_F8), this);
+  connect(next, &QShortcut::activated, this, [this] { GoToError(true); });
+  auto* back = new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F8), this);
+  connect(back, &QShortcut::activated, this, [this] { GoToError(false); });
 
   connect(update_, &QPushButton::clicked, this, [this] {
     RunCommand("Update System", [this] { commands_->UpdateSystem(); });
@@ -371,6 +537,21 @@ void MainWindow::BuildControls() {
 
 void MainWindow::RunLoad() {
   RunCommand("Start-up", [this] { commands_->Load(); });
+  ShowUnseenOutcome();
+}
+
+void MainWindow::ShowUnseenOutcome() {
+  QSettings settings;
+  const QString unseen = settings.value(kUnseenOutcomeKey).toString();
+  if (unseen.isEmpty()) return;
+  settings.remove(kUnseenOutcomeKey);
+  const QString line =
+      "The last run ended after its window was closed: " + unseen;
+  output_->Add(line,
+               unseen.contains("error") ? LineMark::kError : LineMark::kNone);
+  CountMarks();
+  outcome_ = line;
+  Note(outcome_, 0);
 }
 
 void MainWindow::RunCommand(const QString& what,
@@ -386,13 +567,59 @@ void MainWindow::RunCommand(const QString& what,
     return;
   }
   running_ = what;
+  stop_requested_ = false;
+  stop_->setEnabled(true);
   outcome_shown_ = false;
   outcome_ = what + " is running...";
   Note(outcome_, 0);
   command();
   running_.clear();
+  stop_->setEnabled(false);
+  ShowActivity("");
+  HideProgress();
   if (!outcome_shown_) ShowOutcome((what + " finished").toStdString());
-  if (close_pending_) close();
+  if (close_pending_) {
+    // The window goes before anyone can read how the command ended: the
+    // next start shows it.
+    QSettings().setValue(kUnseenOutcomeKey, outcome_);
+    close();
+    close_pending_ = false;
+  }
+}
+
+void MainWindow::RequestStop() {
+  if (!command_running() || stop_requested_) return;
+  stop_requested_ = true;
+  stop_->setEnabled(false);
+  Note(QString("Stopping %1 at the next safe point...").arg(running_), 0);
+}
+
+bool MainWindow::GoToError(bool forward) {
+  const int n = output_->count();
+  // Nothing chosen yet: forward starts at the top, backward at the end.
+  const int from = output_->currentRow() >= 0 ? output_->currentRow()
+                   : forward                  ? -1
+                                              : n;
+  for (int step = 1; step <= n; ++step) {
+    int row = forward ? from + step : from - step;
+    row = ((row % n) + n) % n;
+    if (OutputList::MarkOf(output_->item(row)) != LineMark::kError) continue;
+    output_->setCurrentRow(row);
+    output_->scrollToItem(output_->item(row));
+    return true;
+  }
+  Note("There is no Error line in the list.", kNoteMs);
+  return false;
+}
+
+void MainWindow::CountMarks() {
+  if (errors_ == 0 && warnings_ == 0) return marks_->hide();
+  marks_->setText(QString("%1 error%2, %3 warning%4")
+                      .arg(errors_)
+                      .arg(errors_ == 1 ? "" : "s")
+                      .arg(warnings_)
+                      .arg(warnings_ == 1 ? "" : "s"));
+  marks_->show();
 }
 
 void MainWindow::Note(const QString& text, int ms) {
@@ -414,23 +641,68 @@ void MainWindow::ShowOutcome(std::string_view text) {
 void MainWindow::RevealUpdateFromFtp() { update_from_ftp_->setVisible(true); }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (command_running()) {
-    // Ending the program in the middle of a command could leave a half
-    // installed update; the window closes as soon as the command ends.
-    event->ignore();
-    close_pending_ = true;
-    Note(QString("The window closes when %1 has finished.").arg(running_), 0);
+  if (!command_running() || close_pending_) {
+    event->setAccepted(!command_running());
     return;
   }
-  event->accept();
+  // Ending the program in the middle of a command could leave a half
+  // installed update: the window asks whether to stop at the next safe
+  // point or to let the command finish, and closes when it has ended. The
+  // question does not block (a nested event loop inside the command's own
+  // wait would not paint it); the command goes on while it is open.
+  event->ignore();
+  if (findChild<QMessageBox*>("closeQuestion") != nullptr) return;
+  auto* ask = new QMessageBox(this);
+  ask->setObjectName("closeQuestion");
+  ask->setAttribute(Qt::WA_DeleteOnClose);
+  ask->setIcon(QMessageBox::Question);
+  ask->setWindowTitle(kCaption);
+  ask->setTextFormat(Qt::PlainText);
+  ask->setText(QString("%1 is still running.").arg(running_));
+  ask->setInformativeText(
+      "Stop it where that leaves nothing half done, or let it finish? The "
+      "window closes when it has ended; how it ended is shown at the next "
+      "start.");
+  QPushButton* stop =
+      ask->addButton("&Stop, then close", QMessageBox::AcceptRole);
+  QPushButton* wait =
+      ask->addButton("Close when &finished", QMessageBox::AcceptRole);
+  ask->addButton("&Keep the window", QMessageBox::RejectRole);
+  ask->setDefaultButton(wait);
+  connect(ask, &QMessageBox::buttonClicked, this,
+          [this, stop, wait](QAbstractButton* answer) {
+            if (answer != stop && answer != wait) return;
+            if (!command_running()) {
+              close();  // it ended while the question was open
+              return;
+            }
+            close_pending_ = true;
+            if (answer == stop) RequestStop();
+            Note(QString("The window closes when %1 has %2.")
+                     .arg(running_, stop_requested_ ? "stopped" : "finished"),
+                 0);
+          });
+  ask->open();
 }
 
 void MainWindow::AddLine(std::string_view text) {
-  output_->Add(FromBytes(text));
+  AddMarkedLine(text, LineMark::kNone);
+}
+
+void MainWindow::AddMarkedLine(std::string_view text, LineMark mark) {
+  output_->Add(FromBytes(text), mark);
+  if (mark != LineMark::kNone) {
+    ++(mark == LineMark::kError ? errors_ : warnings_);
+    CountMarks();
+  }
   ShowNewLines();
 }
 
-void MainWindow::ClearLines() { output_->Clear(); }
+void MainWindow::ClearLines() {
+  output_->Clear();
+  errors_ = warnings_ = 0;
+  CountMarks();
+}
 
 void MainWindow::ReplaceLastLine(std::string_view text) {
   output_->ReplaceLast(FromBytes(text));
@@ -484,7 +756,9 @@ void MainWindow::SetBusy(bool busy) {
 void MainWindow::Beep() { QApplication::beep(); }
 
 bool MainWindow::UseAlternateTicked() const {
-  return use_alt_site_->isChecked();
+  // A box ticked while an alternate site was known does not count once
+  // none is.
+  return use_alt_site_->isChecked() && use_alt_site_->isEnabled();
 }
 
 bool MainWindow::UpdateFromFtpTicked() const {
@@ -493,14 +767,20 @@ bool MainWindow::UpdateFromFtpTicked() const {
 
 void MainWindow::SetUseAlternateEnabled(bool enabled) {
   use_alt_site_->setEnabled(enabled);
+  use_alt_site_->setToolTip(
+      enabled ? "Update from the alternate FTP site"
+              : "No alternate FTP site is known: the customer record names "
+                "none, or it could not be read from the database.");
 }
 
 void MainWindow::ShowProgress(int64_t done, int64_t total) {
   QLocale locale;
   if (total < 0) {
     progress_bar_->setRange(0, 0);  // size unknown: busy indicator
-    progress_text_->setText(
-        QString("%1 bytes").arg(locale.toString(qlonglong(done))));
+    if (activity_.isEmpty()) {
+      progress_text_->SetNote(
+          QString("%1 bytes").arg(locale.toString(qlonglong(done))));
+    }
   } else {
     const int64_t clamped = std::clamp<int64_t>(done, 0, total);
     const int steps =
@@ -510,17 +790,29 @@ void MainWindow::ShowProgress(int64_t done, int64_t total) {
                                static_cast<double>(total) * kProgressSteps);
     progress_bar_->setRange(0, kProgressSteps);
     progress_bar_->setValue(steps);
-    progress_text_->setText(QString("%1 of %2 bytes")
-                                .arg(locale.toString(qlonglong(done)),
-                                     locale.toString(qlonglong(total))));
+    if (activity_.isEmpty()) {
+      progress_text_->SetNote(QString("%1 of %2 bytes")
+                                  .arg(locale.toString(qlonglong(done)),
+                                       locale.toString(qlonglong(total))));
+    }
   }
   progress_text_->show();
   progress_bar_->show();
 }
 
 void MainWindow::HideProgress() {
-  progress_text_->hide();
+  if (activity_.isEmpty()) progress_text_->hide();
   progress_bar_->hide();
+}
+
+void MainWindow::ShowActivity(std::string_view text) {
+  activity_ = FromBytes(text);
+  if (activity_.isEmpty()) {
+    if (!progress_bar_->isVisible()) progress_text_->hide();
+    return;
+  }
+  progress_text_->SetNote(activity_);
+  progress_text_->show();
 }
 
 void MainWindow::DoEvents() { QCoreApplication::processEvents(); }

@@ -4,9 +4,13 @@
 // clicks of its three buttons into calls on a Commands. Only one command
 // runs at a time: a click that arrives while one runs (the core lets window
 // events through while it waits) is not acted on, and the status bar says
-// so. The status bar holds a note on the left (the outcome of the last
-// command, or a passing remark) and, while a file is transferred, its
-// progress on the right.
+// so. Stop (or Esc) asks the running command to stop where that leaves
+// nothing half done; closing the window during a command asks whether to
+// stop or to wait, and an outcome the window did not live to show is shown
+// at the next start. The status bar holds a note on the left (the outcome of
+// the last command, or a passing remark), the count of Error and Warning
+// lines (F8 goes to the next Error line), and, during a long step, what it
+// is doing and its progress on the right.
 #ifndef MVUPDATE_GUI_MAIN_WINDOW_H_
 #define MVUPDATE_GUI_MAIN_WINDOW_H_
 
@@ -61,6 +65,15 @@ class MainWindow : public QMainWindow, public Window {
   void DoEvents() override;
   void WaitForEvents(std::chrono::milliseconds bound) override;
   void ShowOutcome(std::string_view text) override;
+  void AddMarkedLine(std::string_view text, LineMark mark) override;
+  void ShowActivity(std::string_view text) override;
+  bool StopRequested() const override { return stop_requested_; }
+
+  // Asks the running command to stop at its next safe point (Stop, Esc).
+  void RequestStop();
+  // Selects the next (or previous) Error line of the list, wrapping around;
+  // false when there is none.
+  bool GoToError(bool forward);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -75,10 +88,17 @@ class MainWindow : public QMainWindow, public Window {
   // Shows `text` in the status bar's note for `ms` milliseconds, then the
   // outcome again; 0 keeps it until the next note.
   void Note(const QString& text, int ms);
+  void CountMarks();
+  // Sizes the window to fit the screen it opens on.
+  void FitToScreen();
+  // Shows the outcome of a run whose window closed before it ended.
+  void ShowUnseenOutcome();
 
   Commands* commands_ = nullptr;
   QString running_;  // name of the running command, empty when idle
   bool close_pending_ = false;
+  bool stop_requested_ = false;
+  QString activity_;  // what the long step going on is doing
   bool busy_ = false;
   QElapsedTimer pumped_;  // since the list last went through the event loop
   QString outcome_;       // the note that stays
@@ -89,11 +109,14 @@ class MainWindow : public QMainWindow, public Window {
   QPushButton* update_ = nullptr;
   QPushButton* check_system_ = nullptr;
   QPushButton* reset_last_update_ = nullptr;
+  QPushButton* stop_ = nullptr;
   QCheckBox* update_from_ftp_ = nullptr;
   OutputList* output_ = nullptr;
   NoteLabel* note_ = nullptr;
   QTimer* note_timer_ = nullptr;
-  QLabel* progress_text_ = nullptr;
+  NoteLabel* progress_text_ = nullptr;
+  QLabel* marks_ = nullptr;
+  int errors_ = 0, warnings_ = 0;
   QProgressBar* progress_bar_ = nullptr;
 };
 

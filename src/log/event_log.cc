@@ -24,7 +24,9 @@ Result<TextFile> EventLog::OpenFile() {
       // the file's path writes it, so that the installation gets the folder
       // it names.
       std::string folder = ParentFolder(file_);
-      MakeFolder(EqualsIgnoreCase(folder, log_folder_) ? folder : log_folder_);
+      // A folder that cannot be made shows as the failure of the open below.
+      (void)MakeFolder(EqualsIgnoreCase(folder, log_folder_) ? folder
+                                                             : log_folder_);
       return TextFile::Open(file_, TextFile::Mode::kAppend);
     }
     case kFileAlreadyOpen:
@@ -40,13 +42,26 @@ Result<TextFile> EventLog::OpenFile() {
 
 void EventLog::Write(std::string_view line) {
   if (clear_file_) {
-    RemoveFile(ResolveCase(file_));
+    // Whatever stands under the name goes: the file of the last run, or a
+    // link (the link itself, not what it leads to), a FIFO, an empty folder.
+    RemoveEntry(ResolveCase(file_));
     clear_file_ = false;
   }
   Result<TextFile> file = OpenFile();
-  if (!file.ok()) return;  // the line is lost; nothing is reported
-  file.value().WriteLine(line);
-  file.value().Close();
+  if (!file.ok()) {
+    // The line is lost. A file that is no ordinary file (a link planted
+    // during the run) is named once on the console; the list shows every
+    // line all the same.
+    if (!refusal_reported_ && file.failure().number() == kPathFileAccessError) {
+      refusal_reported_ = true;
+      std::fprintf(stderr, "mvupdate: event log not written: %s\n",
+                   file.failure().Text().c_str());
+    }
+    return;
+  }
+  // A line that cannot be written is lost as well.
+  (void)file.value().WriteLine(line);
+  (void)file.value().Close();
 }
 
 void EventLog::WriteStats(std::string_view text) {
@@ -54,8 +69,9 @@ void EventLog::WriteStats(std::string_view text) {
 }
 
 void EventLog::WriteStatsDetail(std::string_view text) {
-  // Appended rather than "\t" + string: g++ 12 at -O3 warns (-Wrestrict)
-  // about the insert at the front that the operator does.
+  // Appended rather than "\t" + string: g++ 12 at -O3 reports a false
+  // -Wrestrict for the insert at the front that the operator does (GCC bug
+  // 105329).
   std::string line = "\t";
   line += text;
   Write(line);

@@ -1,6 +1,8 @@
 // The event log file: appends time-stamped and detail lines to a text file,
 // opening and closing it for every line so that it can be read while the
-// utility runs. It never reports a failure; a line it cannot write is lost.
+// utility runs. It never follows a link at its name. It reports no failure
+// to its caller; a line it cannot write is lost (a file that is no ordinary
+// file is named once on standard error).
 #ifndef MVUPDATE_LOG_EVENT_LOG_H_
 #define MVUPDATE_LOG_EVENT_LOG_H_
 
@@ -47,6 +49,7 @@ class EventLog {
   std::string file_;
   int16_t rollover_count_ = 0;
   bool clear_file_ = false;
+  bool refusal_reported_ = false;
 };
 
 }  // namespace mv

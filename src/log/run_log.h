@@ -6,8 +6,10 @@
 #define MVUPDATE_LOG_RUN_LOG_H_
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "log/event_log.h"
 #include "system/window.h"
@@ -39,12 +41,37 @@ struct LineOptions {
 // A time-stamped line of the event log file, listed too.
 inline constexpr LineOptions kStampedLine{true, false, false};
 
+class RunLog;
+
+// Lines logged on a worker thread wait here until the window's thread logs
+// them for real: the list and the event log belong to that thread.
+class LineQueue {
+ public:
+  enum class Kind { kMessage, kShow, kReplaceLast };
+  void Push(Kind kind, int32_t level, std::string_view text,
+            LineOptions options = {});
+  // Logs the waiting lines into `log`, in the order they came.
+  void MoveTo(RunLog& log);
+
+ private:
+  struct Entry {
+    Kind kind;
+    int32_t level;
+    std::string text;
+    LineOptions options;
+  };
+  std::mutex mutex_;
+  std::vector<Entry> entries_;
+};
+
 class RunLog {
  public:
   // `list` may be null: lines then go to the event log file only.
   explicit RunLog(ListBox* list = nullptr) : list_(list) {}
 
   void set_event_log(EventLog* event_log) { event_log_ = event_log; }
+  // Hands every line to `queue` instead (a log used on a worker thread).
+  void set_queue(LineQueue* queue) { queue_ = queue; }
   EventLog* event_log() const { return event_log_; }
   void set_verbosity(int16_t verbosity) { verbosity_ = verbosity; }
   int16_t verbosity() const { return verbosity_; }
@@ -65,6 +92,10 @@ class RunLog {
   void Show(std::string_view text);
   void ReplaceLast(std::string_view text);
   void Clear();
+  // A list line that says how far a step has come ("   3 of 120:
+  // Bin/Core.dll"): it takes the place of the step's previous such line
+  // when no other line came between.
+  void ShowStep(std::string_view text);
   // A line that every Clear() leaves at the top of the list ("" for none),
   // so that a problem that outlives the command which met it stays in view.
   void set_heading(std::string text) { heading_ = std::move(text); }
@@ -87,6 +118,8 @@ class RunLog {
 
   ListBox* list_;
   EventLog* event_log_ = nullptr;
+  LineQueue* queue_ = nullptr;
+  bool step_last_ = false;  // the list's last line is a ShowStep line
   int16_t verbosity_ = 2;
   int error_lines_ = 0;
   std::string first_error_;

@@ -10,8 +10,8 @@
 // A deployment value or stand-in is taken from the environment variable
 // MVUPDATE_<key> when that is set, else from the file, else the built-in
 // value applies. The file is read once per process, at first use; what went
-// wrong reading it is kept as Warning lines for start-up to log, because the
-// event log does not exist yet when the file is read.
+// wrong reading it is kept as Error and Warning lines for start-up to log,
+// because the event log does not exist yet when the file is read.
 #ifndef MVUPDATE_SYSTEM_CONFIG_H_
 #define MVUPDATE_SYSTEM_CONFIG_H_
 
@@ -36,7 +36,7 @@ class ConfigFile {
 
   // Reads `path`. A missing file is reported only when `named` (the
   // administrator named it in MVUPDATE_CONFIG); a file that cannot be read
-  // or parsed, or is not a regular file, is reported and not used. The
+  // or parsed, or is not a regular file, is an error and not used. The
   // file is opened without blocking, so a FIFO there cannot hold the
   // program.
   static ConfigFile Read(const std::string& path, bool named);
@@ -46,10 +46,20 @@ class ConfigFile {
 
   // The Warning lines of reading it; none when all was well.
   const std::vector<std::string>& warnings() const { return warnings_; }
+  // The Error lines of reading it: the file exists but cannot be used as a
+  // whole (unreadable, not a regular file, over 1 MiB, a line that is no
+  // key=value, a key outside [mvupdate], an unknown key), or others than
+  // its owner and root may change it or its folder. Commands that use the
+  // network or the database do not run while there are any.
+  const std::vector<std::string>& errors() const { return errors_; }
 
  private:
   std::optional<IniDocument> doc_;
   std::vector<std::string> warnings_;
+  std::vector<std::string> errors_;
+  // Others may change the file: the keys that choose files, libraries,
+  // sites, TLS and the database login are not taken from it.
+  bool guarded_ignored_ = false;
 };
 
 // The file read: the one MVUPDATE_CONFIG names, else the built-in one.

@@ -1,5 +1,6 @@
 #include "system/crypto.h"
 
+#include <cstdlib>
 #include <mutex>
 #include <vector>
 
@@ -20,28 +21,6 @@ const unsigned char* Bytes(std::string_view s) {
   return reinterpret_cast<const unsigned char*>(s.data());
 }
 
-}  // namespace
-
-Sha256::Sha256() {
-  InitSodiumOnce();
-  crypto_hash_sha256_init(&state_);
-}
-
-void Sha256::Update(const void* data, size_t size) {
-  crypto_hash_sha256_update(&state_, static_cast<const unsigned char*>(data),
-                            size);
-}
-
-std::string Sha256::HexDigest() {
-  unsigned char digest[crypto_hash_sha256_BYTES];
-  crypto_hash_sha256_final(&state_, digest);
-  char hex[2 * crypto_hash_sha256_BYTES + 1];
-  sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
-  return hex;
-}
-
-namespace {
-
 // Enough to keep the digest busy while the network goes on; bounded so that
 // a slow digest does not fill the memory with a whole file.
 constexpr size_t kMaxQueuedBytes = 8 << 20;
@@ -60,10 +39,24 @@ BackgroundSha256::~BackgroundSha256() {
 }
 
 void BackgroundSha256::Update(const void* data, size_t size) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  changed_.wait(lock, [&] { return queued_bytes_ < kMaxQueuedBytes; });
-  queue_.emplace_back(static_cast<const char*>(data), size);
-  queued_bytes_ += size;
+  std::string piece;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return queued_bytes_ < kMaxQueuedBytes; });
+    if (!spare_.empty()) {
+      piece = std::move(spare_.back());
+      spare_.pop_back();
+    }
+  }
+  // Into a buffer used before, outside the lock: a fresh buffer of this
+  // size is mapped anew and faults its pages in one by one, which cost as
+  // much as the digest itself.
+  piece.assign(static_cast<const char*>(data), size);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queued_bytes_ += size;
+    queue_.push_back(std::move(piece));
+  }
   changed_.notify_all();
 }
 
@@ -81,6 +74,7 @@ void BackgroundSha256::Work() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       queued_bytes_ -= piece.size();
+      spare_.push_back(std::move(piece));
     }
     changed_.notify_all();
   }
@@ -117,6 +111,8 @@ bool VerifyEd25519(std::string_view signature, std::string_view message,
 
 std::optional<std::string> DecodeBase64(std::string_view text) {
   text = TrimWhitespace(text);
+  // libsodium must not be given the null buffer of an empty vector.
+  if (text.empty()) return std::string();
   std::vector<unsigned char> out(text.size());
   size_t length = 0;
   const char* end = nullptr;

@@ -1,6 +1,7 @@
-// The cryptography the utility uses, all of it from libsodium: SHA-256 and
-// BLAKE2b-512 digests computed as data streams by, Ed25519 signature
-// checks, and the text forms (hex, base64) that control files and key files
+// The cryptography the utility uses: SHA-256 from the system's library
+// (libcrypto's EVP interface, which uses the processor's SHA instructions;
+// BCrypt on Windows), and from libsodium BLAKE2b-512, Ed25519 signature
+// checks and the text forms (hex, base64) that control files and key files
 // carry. Nothing here is written by hand.
 #ifndef MVUPDATE_SYSTEM_CRYPTO_H_
 #define MVUPDATE_SYSTEM_CRYPTO_H_
@@ -10,11 +11,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace mv {
 
@@ -22,13 +25,17 @@ namespace mv {
 class Sha256 {
  public:
   Sha256();
+  ~Sha256();
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
   void Update(const void* data, size_t size);
   void Update(std::string_view data) { Update(data.data(), data.size()); }
   // The digest as 64 lower-case hex digits; the object is used up.
   std::string HexDigest();
 
  private:
-  crypto_hash_sha256_state state_;
+  struct State;  // the library's digest context
+  std::unique_ptr<State> state_;
 };
 
 // A SHA-256 digest computed on a thread of its own, so that a large file is
@@ -52,6 +59,7 @@ class BackgroundSha256 {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::string> queue_;
+  std::vector<std::string> spare_;  // digested buffers, for the next pieces
   size_t queued_bytes_ = 0;
   bool done_ = false;
   std::thread worker_;

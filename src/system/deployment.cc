@@ -1,7 +1,11 @@
 #include "system/deployment.h"
 
+#include <cerrno>
+#include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "system/config.h"
 #include "system/text.h"
@@ -16,25 +20,68 @@ std::string Value(const char* key, const char* built_in) {
   return DeploymentSetting(key).value_or(built_in);
 }
 
-// A positive number from the environment or the file, else the built-in
-// value.
-double Seconds(const char* name, const char* built_in) {
+// Seconds and retries have bounds: a value past them waits or retries for
+// days.
+constexpr double kMaxSeconds = 24 * 60 * 60;
+constexpr long kMaxRetries = 10;
+
+// The environment variable or configuration key that gave `key`'s value,
+// for the Warning line.
+std::string Origin(const char* key) {
+  std::string env = "MVUPDATE_" + std::string(key);
+  const char* set = std::getenv(env.c_str());
+  return set && *set ? env : key;
+}
+
+// A number of seconds from the environment or the file: more than 0 and
+// at most a day; a larger one is cut to a day, anything else gives the
+// built-in value. `note` gets what was done about it.
+double Seconds(const char* name, const char* built_in,
+               std::string* note = nullptr) {
   std::string text = Value(name, built_in);
   char* end = nullptr;
   double v = std::strtod(text.c_str(), &end);
-  if (end == text.c_str() || *end != '\0' || !(v > 0)) {
+  if (end != text.c_str() && *end == '\0' && std::isfinite(v) &&
+      v > kMaxSeconds) {
+    if (note) {
+      *note = Origin(name) + "=" + text + " is more than a day; " +
+              std::to_string(static_cast<long>(kMaxSeconds)) +
+              " seconds are used.";
+    }
+    return kMaxSeconds;
+  }
+  if (end == text.c_str() || *end != '\0' || !(v > 0) || !std::isfinite(v)) {
+    if (note) {
+      *note = Origin(name) + "=" + text +
+              " is not a number of seconds; the built-in " + built_in +
+              " is used.";
+    }
     v = std::strtod(built_in, nullptr);
   }
   return v;
 }
 
-// A whole number from 0 up from the environment or the file, else the
-// built-in value.
-int Count(const char* name, const char* built_in) {
+// A whole number from 0 to 10 from the environment or the file; a larger
+// one is cut to 10, anything else gives the built-in value.
+int Count(const char* name, const char* built_in, std::string* note = nullptr) {
   std::string text = Value(name, built_in);
   char* end = nullptr;
+  errno = 0;
   long v = std::strtol(text.c_str(), &end, 10);
-  if (end == text.c_str() || *end != '\0' || v < 0 || v > 100) {
+  bool number = end != text.c_str() && *end == '\0' && v >= 0;
+  if (number && (v > kMaxRetries || errno == ERANGE)) {
+    if (note) {
+      *note = Origin(name) + "=" + text + " is more than " +
+              std::to_string(kMaxRetries) + "; " + std::to_string(kMaxRetries) +
+              " is used.";
+    }
+    return static_cast<int>(kMaxRetries);
+  }
+  if (!number) {
+    if (note) {
+      *note = Origin(name) + "=" + text +
+              " is not a whole number; the built-in " + built_in + " is used.";
+    }
     v = std::strtol(built_in, nullptr, 10);
   }
   return static_cast<int>(v);
@@ -84,11 +131,50 @@ bool RecordFailedUpdates() {
   return YesNo("RECORD_FAILED_UPDATES", MVUPDATE_RECORD_FAILED_UPDATES);
 }
 
-TlsMode FtpTls() {
-  std::string mode = Value("FTP_TLS", MVUPDATE_FTP_TLS);
+namespace {
+
+std::optional<TlsMode> ParseTlsMode(std::string_view text) {
+  std::string_view mode = TrimSpacesAndTabs(text);
+  if (EqualsIgnoreCase(mode, "try")) return TlsMode::kTry;
   if (EqualsIgnoreCase(mode, "require")) return TlsMode::kRequire;
   if (EqualsIgnoreCase(mode, "off")) return TlsMode::kOff;
-  return TlsMode::kTry;
+  return std::nullopt;
+}
+
+}  // namespace
+
+TlsMode FtpTls() {
+  // A value that is none of the three stops the commands at start-up
+  // (CheckDeploymentValues); should a site be used anyway, it is with the
+  // strictest.
+  return ParseTlsMode(Value("FTP_TLS", MVUPDATE_FTP_TLS))
+      .value_or(TlsMode::kRequire);
+}
+
+DeploymentCheck CheckDeploymentValues() {
+  DeploymentCheck check;
+  std::string tls = Value("FTP_TLS", MVUPDATE_FTP_TLS);
+  if (!ParseTlsMode(tls)) {
+    check.errors.push_back(
+        "***Configuration*** " + Origin("FTP_TLS") + "=" + tls +
+        " is none of try, require and off; no command that uses the network "
+        "or the database runs until it is mended.");
+  }
+  std::string note;
+  static constexpr std::pair<const char*, const char*> kSeconds[] = {
+      {"FTP_TIMEOUT", MVUPDATE_FTP_TIMEOUT},
+      {"FTP_STALL_SECONDS", MVUPDATE_FTP_STALL_SECONDS},
+      {"RUN_WAIT_SECONDS", MVUPDATE_RUN_WAIT_SECONDS},
+      {"DB_LOGIN_TIMEOUT", MVUPDATE_DB_LOGIN_TIMEOUT}};
+  for (const auto& [key, built_in] : kSeconds) {
+    note.clear();
+    Seconds(key, built_in, &note);
+    if (!note.empty()) check.warnings.push_back("***Configuration*** " + note);
+  }
+  note.clear();
+  Count("FTP_RETRIES", MVUPDATE_FTP_RETRIES, &note);
+  if (!note.empty()) check.warnings.push_back("***Configuration*** " + note);
+  return check;
 }
 
 std::string FtpCaFile() { return Value("FTP_CA_FILE", MVUPDATE_FTP_CA_FILE); }

@@ -6,6 +6,7 @@
 #define MVUPDATE_SYSTEM_DEPLOYMENT_H_
 
 #include <string>
+#include <vector>
 
 namespace mv {
 
@@ -26,9 +27,12 @@ int FtpRetries();
 // MVUPDATE_RECORD_FAILED_UPDATES: record an update even when one of its
 // commands failed (the rule of earlier versions).
 bool RecordFailedUpdates();
-// MVUPDATE_FTP_TLS: whether FTP sessions use TLS.
+// MVUPDATE_FTP_TLS: whether FTP sessions use TLS: exactly "try",
+// "require" or "off" (any case, blanks around); any other value is an
+// error of CheckDeploymentValues and is taken as "require".
 enum class TlsMode {
-  kTry,      // when the site offers it; otherwise plain, with a warning
+  kTry,      // when the site offers it; plain, with a warning, only when
+             // it refuses AUTH TLS (a certificate that fails is an error)
   kRequire,  // a site without TLS, or with a certificate that does not
              // verify, fails before the login is sent
   kOff,
@@ -39,6 +43,17 @@ TlsMode FtpTls();
 std::string FtpCaFile();
 // MVUPDATE_DB_LOGIN_TIMEOUT: limit of connecting to the suite database.
 double DatabaseLoginTimeoutSeconds();
+
+// Seconds are more than 0 and at most a day, retries at most 10: a value
+// past the bound is cut to it, one that is no number gives the built-in
+// value. CheckDeploymentValues says so (warnings), and names an FTP_TLS
+// that is none of its three values (errors: commands that use the network
+// or the database must not run).
+struct DeploymentCheck {
+  std::vector<std::string> errors;
+  std::vector<std::string> warnings;
+};
+DeploymentCheck CheckDeploymentValues();
 
 }  // namespace mv
 

@@ -68,8 +68,9 @@ class Failure {
 Failure ParseFailure(std::string_view origin, size_t line,
                      std::string_view why);
 
-// Success, or the failure that ended an operation.
-class Status {
+// Success, or the failure that ended an operation. Neither this nor Result
+// may be dropped unread: a failure nobody looks at is reported as success.
+class [[nodiscard]] Status {
  public:
   Status() = default;
   Status(Failure failure) : failure_(std::move(failure)) {}  // NOLINT
@@ -84,7 +85,7 @@ class Status {
 
 // A value, or the failure that prevented it.
 template <typename T>
-class Result {
+class [[nodiscard]] Result {
  public:
   Result(T value) : v_(std::move(value)) {}            // NOLINT
   Result(Failure failure) : v_(std::move(failure)) {}  // NOLINT

@@ -20,7 +20,7 @@ enum class FileOpen {
   kReadNoWait,   // the same, without waiting for a FIFO's writer
   kReadWrite,    // an existing file, for both; never through a link
   kWriteNoWait,  // for writing, made when missing, not truncated; without
-                 // waiting for a FIFO's reader
+                 // waiting for a FIFO's reader; never through a link
   kCreateNew,    // a new file for both; an existing name or link fails
 };
 
@@ -37,10 +37,14 @@ struct FileFacts {
   bool folder = false;
   int64_t size = 0;
   bool readable_by_others = false;  // by users other than owner and group
-  bool stream = false;              // a FIFO or a socket
-  bool link = false;                // a symbolic link or another kind of link
-  uint64_t links = 1;               // the names the file has
-  uint64_t device = 0;              // with file_id: which file it is
+  // Users other than the owner and the administrators (root) may change the
+  // file, or replace the files of a folder.
+  bool others_may_write = false;
+  bool stream = false;   // a FIFO or a socket
+  bool link = false;     // a symbolic link or another kind of link
+  uint64_t links = 1;    // the names the file has
+  int64_t modified = 0;  // last written, seconds since 1970 (UTC)
+  uint64_t device = 0;   // with file_id: which file it is
   uint64_t file_id = 0;
   std::string_view kind;  // "a folder", "a FIFO", ... for messages
 };
@@ -64,6 +68,9 @@ int SeekFd(int fd, int64_t at);
 int SetModifiedTime(int fd, int64_t unix_time);
 
 int RemoveFile(std::string_view native);
+// Removes whatever stands under the name: a file, a link (the link itself,
+// not what it leads to), a FIFO, an empty folder.
+int RemoveEntry(std::string_view native);
 // Replaces `to` by `from` in one step.
 int RenameFile(std::string_view from, std::string_view to);
 

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <ctime>
 #include <string>
+
+#include "system/file_io.h"
 
 namespace mv {
 
@@ -75,6 +78,48 @@ std::optional<int64_t> TempFileOwner(std::string_view name) {
   }
   if (!digits(pid)) return std::nullopt;
   return std::stoll(std::string(pid));
+}
+
+std::vector<PartialDownload> ListPartialDownloads(std::string_view folder) {
+  constexpr std::string_view kSuffix = ".mvpartial";
+  std::vector<PartialDownload> found;
+  std::string path(folder);
+  int64_t now = static_cast<int64_t>(std::time(nullptr));
+  for (const std::string& name : ListFolder(path)) {
+    FileFacts facts;
+    if (name.size() <= kSuffix.size() + 1 || name[0] != '.' ||
+        !name.ends_with(kSuffix) ||
+        FactsOfEntry(path + "/" + name, facts) != 0 || !facts.ordinary) {
+      continue;
+    }
+    found.push_back({path, name.substr(1, name.size() - kSuffix.size() - 1),
+                     now - facts.modified});
+  }
+  return found;
+}
+
+Status RemovePartialDownload(const PartialDownload& partial) {
+  std::string base = partial.folder + "/." + partial.name;
+  RemoveFile(base + ".mvpartial-info");
+  if (int err = RemoveFile(base + ".mvpartial"); err != 0) {
+    return Failure::FromErrno(err, base + ".mvpartial");
+  }
+  return Status::Ok();
+}
+
+std::string SizeText(int64_t bytes) {
+  if (bytes > 0 && bytes % (1 << 20) == 0) {
+    return std::to_string(bytes >> 20) + " MiB";
+  }
+  if (bytes > 0 && bytes % 1024 == 0)
+    return std::to_string(bytes >> 10) + " KiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+Failure TooLarge(std::string_view native, int64_t max_bytes) {
+  return Failure(kOverflow, std::string(native) + " is larger than " +
+                                SizeText(max_bytes) +
+                                "; a file that large is refused");
 }
 
 }  // namespace mv

@@ -93,15 +93,32 @@ std::optional<int64_t> TempFileOwner(std::string_view name);
 // removed.
 size_t RemoveLeftoverTempFiles(std::string_view folder, bool recursive);
 
+// A download's partial file in a folder (".<name>.mvpartial", beside its
+// note ".<name>.mvpartial-info"): the name of the file it becomes, and how
+// long ago it was last written.
+struct PartialDownload {
+  std::string folder;
+  std::string name;
+  int64_t idle_seconds = 0;
+};
+
+// The partial downloads of `folder` (none when it cannot be read).
+std::vector<PartialDownload> ListPartialDownloads(std::string_view folder);
+
+// Removes a partial download and its note.
+Status RemovePartialDownload(const PartialDownload& partial);
+
 // Copies a file, replacing the target. The copy is written under a temporary
 // name in the target's folder and renamed when complete, so a failed copy
 // never leaves a partial target; the source's permission bits are kept.
 // Copying a file onto itself leaves it untouched. The bytes copied are fed
 // to `digest` when one is given. A symbolic link at the target is replaced
 // by the copy; what it leads to is left alone. Only an ordinary file is
-// copied; anything else (a FIFO, a device) is refused with 75.
+// copied; anything else (a FIFO, a device) is refused with 75. With
+// `max_bytes`, a source larger than that is refused with 6 (TooLarge) and
+// nothing is kept: the bytes are counted as they are copied.
 Status CopyFile(std::string_view from_native, std::string_view to_native,
-                Sha256* digest = nullptr);
+                Sha256* digest = nullptr, int64_t max_bytes = 0);
 
 // Ordinary files (not folders, not hidden "." names) of the folder part of
 // `pattern_native` whose names match its last part; names only, in name
@@ -131,8 +148,17 @@ Status WriteFileAtomically(std::string_view native, std::string_view contents,
 
 // Reads a whole ordinary file. The file is opened without waiting (a FIFO
 // with no writer would hold the reader for ever) and anything but an
-// ordinary file is refused with 75, naming the file and what it is.
-Result<std::string> ReadWholeFile(std::string_view native);
+// ordinary file is refused with 75, naming the file and what it is. With
+// `max_bytes`, a larger file is refused with 6 (TooLarge) before it is
+// read whole.
+Result<std::string> ReadWholeFile(std::string_view native,
+                                  int64_t max_bytes = 0);
+
+// 6, "<native> is larger than <max_bytes>; ...": a file refused for its
+// size. Sizes are said in MiB or KiB when they are whole ones.
+Failure TooLarge(std::string_view native, int64_t max_bytes);
+// "1 MiB", "16 KiB", "100 bytes".
+std::string SizeText(int64_t bytes);
 
 // True when `native` names an existing folder.
 bool FolderExists(std::string_view native);

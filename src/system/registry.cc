@@ -317,7 +317,13 @@ void RegistryImage::AddKey(std::string_view path) {
   if (!TrimWhitespace(*last).empty()) lines_.push_back(eol);
   by_path_.emplace(ToUpperAscii(path), keys_.size());
   keys_.push_back(RegistryKey{std::string(path), {}});
-  lines_.push_back("[" + std::string(path) + "]" + eol);
+  // Appended: "[" + std::string makes g++ 12 at -O3 report a false
+  // -Wrestrict (GCC bug 105329).
+  std::string header = "[";
+  header += path;
+  header += ']';
+  header += eol;
+  lines_.push_back(std::move(header));
   index_.push_back(KeyIndex{lines_.size() - 1, {}, {}});
 }
 

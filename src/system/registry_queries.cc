@@ -82,8 +82,11 @@ std::string RegistryQueries::WriteInstallPath(std::string_view folder) {
     }
   }
   // Stored without a terminating NUL: the length given is the text's.
-  registry_.SetValue(kKey,
-                     RegistryValue{"InstallPath", kRegSz, std::string(folder)});
+  Status st = registry_.SetValue(
+      kKey, RegistryValue{"InstallPath", kRegSz, std::string(folder)});
+  if (!st.ok()) {
+    return "The installation folder could not be saved: " + st.failure().Text();
+  }
   return "";
 }
 
@@ -110,6 +113,10 @@ Result<std::string> RegistryQueries::GetDBServerName() {
 std::string RegistryQueries::GetUpdatePublicKeys() {
   auto value = registry_.QueryValue(kKey, "UpdatePublicKeys");
   if (!value.ok() || !value.value()) return "";
+  // A value of another type pins something, but no key: it is given as a
+  // text that is no key, so that updates are refused, never taken
+  // unverified.
+  if (value.value()->type != kRegSz) return "(not a string value)";
   std::string data = value.value()->data;
   return data.substr(0, data.find('\0'));
 }

@@ -25,14 +25,12 @@ class RunLock {
   RunLock(const RunLock&) = delete;
   RunLock& operator=(const RunLock&) = delete;
 
-  // Takes the lock without waiting.
+  // Takes the lock without waiting. It never fails open: a link or anything
+  // but an ordinary file at the path is replaced (a missing folder made),
+  // and a file that cannot be opened (another account's) is kUnavailable.
   Outcome Acquire();
   // Gives the lock up (also when the object goes).
   void Release() { fd_.Close(); }
-
-  // True when another process holds the lock now; does not take it, so a
-  // look never stands in the way of a run that starts at the same moment.
-  bool HeldByOther() const;
 
   // "process 1234, started 12/7/2026 3:04:05 AM" after kHeld.
   const std::string& holder() const { return holder_; }

@@ -74,6 +74,18 @@ std::vector<std::pair<size_t, std::string>> IniDocument::Keys(
   return keys;
 }
 
+std::vector<std::pair<size_t, std::string>> IniDocument::KeysOutside(
+    std::string_view section) const {
+  std::vector<std::pair<size_t, std::string>> keys;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const Line& l = lines_[i];
+    if (!l.key.empty() && !EqualsIgnoreCase(l.section, section)) {
+      keys.emplace_back(i + 1, l.key);
+    }
+  }
+  return keys;
+}
+
 void IniDocument::Set(std::string_view section, std::string_view key,
                       std::string_view value) {
   std::string text = std::string(key) + "=" + std::string(value);

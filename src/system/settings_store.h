@@ -10,6 +10,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "system/failure.h"
@@ -28,6 +29,9 @@ class IniDocument {
   const std::string* Find(std::string_view section, std::string_view key) const;
   // The keys of `section` with the numbers of their lines, in file order.
   std::vector<std::pair<size_t, std::string>> Keys(
+      std::string_view section) const;
+  // The keys of every other section, the same way.
+  std::vector<std::pair<size_t, std::string>> KeysOutside(
       std::string_view section) const;
   void Set(std::string_view section, std::string_view key,
            std::string_view value);
@@ -60,6 +64,11 @@ class SettingsStore {
                                  std::string_view default_value) const;
   Status SaveSetting(std::string_view application, std::string_view section,
                      std::string_view key, std::string_view value);
+  // Several keys of one section in one write: a reader sees all of them
+  // changed or none.
+  using KeyValues = std::vector<std::pair<std::string_view, std::string_view>>;
+  Status SaveSettings(std::string_view application, std::string_view section,
+                      const KeyValues& values);
 
  private:
   std::string folder_;

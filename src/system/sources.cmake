@@ -4,6 +4,14 @@ if(NOT TARGET PkgConfig::SODIUM)  # Windows: cmake/WindowsDependencies.cmake
 endif()
 find_package(Threads REQUIRED)
 target_link_libraries(mvcore PUBLIC PkgConfig::SODIUM Threads::Threads)
+# SHA-256 from libcrypto's EVP interface (BCrypt on Windows): sha256.cc in
+# system/posix/ and system/windows/.
+if(WIN32)
+  target_link_libraries(mvcore PUBLIC bcrypt)
+else()
+  find_package(OpenSSL REQUIRED COMPONENTS Crypto)
+  target_link_libraries(mvcore PUBLIC OpenSSL::Crypto)
+endif()
 
 target_sources(mvcore PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/config.cc
@@ -17,6 +25,7 @@ target_sources(mvcore PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/os_info.cc
   ${CMAKE_CURRENT_LIST_DIR}/paths.cc
   ${CMAKE_CURRENT_LIST_DIR}/process.cc
+  ${CMAKE_CURRENT_LIST_DIR}/progress.cc
   ${CMAKE_CURRENT_LIST_DIR}/registry.cc
   ${CMAKE_CURRENT_LIST_DIR}/registry_queries.cc
   ${CMAKE_CURRENT_LIST_DIR}/settings_store.cc

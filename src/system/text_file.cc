@@ -25,13 +25,20 @@ Result<TextFile> TextFile::Open(std::string_view native, Mode mode) {
   std::string path = ResolveCase(native);
   // Open without truncating first: a file already open here must be refused
   // before its contents are touched. Without waiting: a FIFO under the name
-  // must not hold the run (it is refused below).
+  // must not hold the run (it is refused below). Without following a link:
+  // one planted under the name would get the lines, written with this
+  // account's rights, wherever it leads.
   UniqueFd fd;
   FileFacts st;
   int err = OpenFile(path, FileOpen::kWriteNoWait, fd);
+  if (err == ELOOP) {
+    return Failure(kPathFileAccessError, path + " is a symbolic link");
+  }
   if (err == 0) err = FactsOfFd(fd.get(), st);
   if (err != 0) return Failure::FromErrno(err, path);
-  if (st.folder || st.stream) return Failure(kPathFileAccessError);
+  if (!st.ordinary) {
+    return Failure(kPathFileAccessError, path + " is not an ordinary file");
+  }
   if (OpenFiles().count({st.device, st.file_id}) != 0) {
     return Failure(kFileAlreadyOpen);
   }

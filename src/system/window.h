@@ -11,6 +11,10 @@
 
 namespace mv {
 
+// How a list line is marked: Error and Warning lines stand out from the
+// rest without any change to their text.
+enum class LineMark { kNone, kWarning, kError };
+
 // The list box and the message box: where the run log shows its lines.
 class ListBox {
  public:
@@ -19,6 +23,11 @@ class ListBox {
   // Lines are byte strings (UTF-8 or the Windows code page); front ends
   // decode them for display.
   virtual void AddLine(std::string_view text) = 0;
+  // A line with its mark; a list that cannot mark lines just adds it.
+  virtual void AddMarkedLine(std::string_view text, LineMark mark) {
+    (void)mark;
+    AddLine(text);
+  }
   virtual void ClearLines() = 0;
   // Overwrites the text of the last line (adds one when the box is empty).
   virtual void ReplaceLastLine(std::string_view text) = 0;
@@ -37,6 +46,14 @@ class EventPump {
   // Blocks until a window event arrives or `bound` has passed, running the
   // events that arrived. Never spins.
   virtual void WaitForEvents(std::chrono::milliseconds bound) = 0;
+
+  // What the long step going on is doing, in words, beside its progress
+  // ("Patch1.zip: 12.0 MB of 64.0 MB, 4.1 MB/s, 13 s left", "waiting for
+  // the database (8 s)"); empty when nothing is going on.
+  virtual void ShowActivity(std::string_view text) { (void)text; }
+  // True once the person asked the running command to stop. The command
+  // looks at it only where stopping leaves nothing half done.
+  virtual bool StopRequested() const { return false; }
 };
 
 class Window : public ListBox, public EventPump {

@@ -7,14 +7,19 @@
 #include "data/customer_record.h"
 #include "log/run_log.h"
 #include "system/install_settings.h"
+#include "system/settings_store.h"
 
 namespace mv {
 
 // Reloads `customer` from the database (the window waiting in `pump`) and
 // writes "Status YYMMDDhhmmss.txt" into <app>/Download. Gives the report's
-// bare name.
+// bare name. The report names the update the row holds, unless the row
+// cannot be read or lags behind the number stored here in `store`: then it
+// names the stored number and the time it was installed here. A date that
+// is not known is written "unknown", never as the date type's zero.
 std::string WriteStatusFile(const InstallSettings& settings,
-                            CustomerUpdateInfo& customer, RunLog& log,
+                            CustomerUpdateInfo& customer,
+                            const SettingsStore& store, RunLog& log,
                             EventPump* pump = nullptr);
 
 }  // namespace mv

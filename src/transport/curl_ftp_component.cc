@@ -3,7 +3,6 @@
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <deque>
@@ -22,6 +21,9 @@
 #include "system/process.h"
 #include "system/text.h"
 #include "system/unique_fd.h"
+#include "transport/curl_failures.h"
+#include "transport/partial_download.h"
+#include "transport/site_address.h"
 
 namespace mv {
 
@@ -39,151 +41,21 @@ struct MultiCleanup {
 };
 using MultiHandle = std::unique_ptr<CURLM, MultiCleanup>;
 
+struct ShareCleanup {
+  void operator()(CURLSH* share) const { curl_share_cleanup(share); }
+};
+using ShareHandle = std::unique_ptr<CURLSH, ShareCleanup>;
+
 // Progress reaches the window at most this often.
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 // Large reads and writes keep the per-byte cost of a transfer low.
 constexpr long kBufferBytes = 512 * 1024;
 
-struct Completion {
-  int32_t method;
-  int16_t code;
-  std::string text;
-  int reply = 0;
-  bool transient = false;  // a network failure that may pass
-};
-
 // A listing larger than this is cut: folders of an update site are small.
 constexpr size_t kMaxListing = 4 * 1024 * 1024;
 
-// What a partial download records about the remote file it is a part of;
-// a later attempt continues it only when all of it still holds.
-struct PartialInfo {
-  std::string source;  // host and remote path
-  int64_t size = -1;
-  int64_t time = -1;
-
-  std::string Serialize() const {
-    return source + "\n" + std::to_string(size) + "\n" + std::to_string(time) +
-           "\n";
-  }
-  bool Known() const { return size >= 0 && time >= 0; }
-  bool operator==(const PartialInfo&) const = default;
-};
-
-std::optional<PartialInfo> ReadPartialInfo(const std::string& path) {
-  Result<std::string> text = ReadWholeFile(path);
-  if (!text.ok()) return std::nullopt;
-  std::vector<std::string_view> lines = SplitLines(text.value());
-  if (lines.size() != 3) return std::nullopt;
-  PartialInfo info;
-  info.source = lines[0];
-  char* end = nullptr;
-  std::string size(lines[1]), time(lines[2]);
-  info.size = std::strtoll(size.c_str(), &end, 10);
-  if (*end != '\0') return std::nullopt;
-  info.time = std::strtoll(time.c_str(), &end, 10);
-  if (*end != '\0') return std::nullopt;
-  return info;
-}
-
 long WholeSeconds(double seconds) {
   return std::max(1L, static_cast<long>(std::ceil(seconds)));
-}
-
-std::string Quoted(std::string_view text) {
-  std::string quoted = "\"";
-  quoted += text;
-  quoted += '"';
-  return quoted;
-}
-
-bool AllDigits(std::string_view text) {
-  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-    return std::isdigit(static_cast<unsigned char>(c));
-  });
-}
-
-// "name", "name:port", "[v6]" or "[v6]:port" with nothing that could
-// change the meaning of the URL built from it.
-bool ValidHost(std::string_view host) {
-  std::string_view port;
-  bool has_port = false;
-  if (!host.empty() && host.front() == '[') {
-    size_t close = host.find(']');
-    if (close == std::string_view::npos || close == 1) return false;
-    for (char c : host.substr(1, close - 1)) {
-      if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' &&
-          c != '.') {
-        return false;
-      }
-    }
-    std::string_view rest = host.substr(close + 1);
-    if (!rest.empty()) {
-      if (rest.front() != ':') return false;
-      has_port = true;
-      port = rest.substr(1);
-    }
-  } else {
-    size_t colon = host.find(':');
-    std::string_view name = host.substr(0, colon);
-    if (name.empty()) return false;
-    for (char c : name) {
-      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' &&
-          c != '-' && c != '_') {
-        return false;
-      }
-    }
-    if (colon != std::string_view::npos) {
-      has_port = true;
-      port = host.substr(colon + 1);
-    }
-  }
-  if (!has_port) return true;
-  if (!AllDigits(port) || port.size() > 5) return false;
-  long value = std::stol(std::string(port));
-  return value >= 1 && value <= 65535;
-}
-
-// A web site is named by its address; an FTP site by its host.
-bool IsWebAddress(std::string_view address) {
-  return EqualsIgnoreCase(address.substr(0, 8), "https://") ||
-         EqualsIgnoreCase(address.substr(0, 7), "http://");
-}
-
-// The base of a web site's URLs: "https://host[:port][/path]" without its
-// final "/", with nothing that could change the meaning of the URLs built
-// from it (no user name, query or blank); nothing when it is not such an
-// address.
-std::optional<std::string> WebBase(std::string_view address) {
-  bool https = EqualsIgnoreCase(address.substr(0, 8), "https://");
-  std::string_view rest = address.substr(https ? 8 : 7);
-  while (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
-  if (!ValidHost(rest.substr(0, rest.find('/')))) return std::nullopt;
-  for (char c : rest) {
-    if (static_cast<unsigned char>(c) <= ' ' || c == '?' || c == '#' ||
-        c == '@' || c == '\\' || c == '"' || c == 0x7f) {
-      return std::nullopt;
-    }
-  }
-  return (https ? "https://" : "http://") + std::string(rest);
-}
-
-// The host and port of a URL ("host:port" as written).
-std::string_view UrlHost(std::string_view url) {
-  size_t start = url.find("://");
-  if (start == std::string_view::npos) return {};
-  url.remove_prefix(start + 3);
-  return url.substr(0, url.find('/'));
-}
-
-// The HTTP date a validator of a file's time takes (If-Range).
-std::string HttpDate(int64_t time) {
-  std::time_t t = static_cast<std::time_t>(time);
-  std::tm tm;
-  char text[64];
-  if (!ToUtcTime(t, tm)) return "";
-  std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
-  return text;
 }
 
 struct SlistFree {
@@ -206,7 +78,8 @@ void InitCurlOnce() {
 
 class CurlFtpComponent final : public FtpComponent {
  public:
-  explicit CurlFtpComponent(MultiHandle multi) : multi_(std::move(multi)) {}
+  CurlFtpComponent(MultiHandle multi, ShareHandle share)
+      : multi_(std::move(multi)), share_(std::move(share)) {}
   ~CurlFtpComponent() override { Abort(); }
 
   int16_t State() const override { return state_; }
@@ -227,14 +100,9 @@ class CurlFtpComponent final : public FtpComponent {
   void Pump(std::chrono::milliseconds bound) override;
 
  private:
-  // One started method.
-  struct Request {
-    FtpMethod method;
+  // One started method, with what its failure's text names.
+  struct Request : RequestFacts {
     EasyHandle easy;
-    RemotePath folder;         // the folder a directory change or transfer uses
-    std::string remote;        // the remote file name as given
-    std::string remote_shown;  // the remote file's resolved path
-    std::string local;         // the local file name as given
     // GetFile: first a probe of the remote file's size and time, then the
     // fetch into the partial file, renamed to the target when complete.
     bool probe = false;
@@ -242,7 +110,6 @@ class CurlFtpComponent final : public FtpComponent {
     UniqueFd file;
     std::string temp_path;
     std::string info_path;
-    std::string target_path;
     PartialInfo info;
     int64_t offset = 0;  // bytes of the partial file kept from before
     std::unique_ptr<BackgroundSha256> digest;
@@ -251,15 +118,11 @@ class CurlFtpComponent final : public FtpComponent {
     std::unique_ptr<curl_slist, SlistFree> headers;
     // ListNames: the listing as received.
     std::string listing;
-    int local_errno = 0;  // why the local file could not be used
+    int64_t received = 0;  // GetFile: bytes received by this attempt
     // Movement, for progress and stall detection.
-    double stall_seconds = 0;
-    double answer_seconds = 0;
     int64_t moved = 0;
     int64_t total = -1;
     Clock::time_point last_motion;
-    bool stalled = false;
-    char error[CURL_ERROR_SIZE] = "";
   };
 
   // Queues a Done for a method that could not start; false when `method`
@@ -285,9 +148,6 @@ class CurlFtpComponent final : public FtpComponent {
   void Start(std::unique_ptr<Request> request, const std::string& url);
   void CollectFinished();
   void Finish(CURLcode result);
-  Completion Describe(const Request& r, CURLcode result, long reply) const;
-  Completion LocalFailure(int32_t method, int err, std::string_view shown,
-                          const std::string& native, bool writing) const;
   void CompleteDownload(Request& r, Completion& done);
   // Starts the request's digest, fed with the part of the file kept from
   // an earlier attempt; gives errno on a failure.
@@ -299,23 +159,25 @@ class CurlFtpComponent final : public FtpComponent {
   void ForgetLogin();
   void StartConnect();
   void ConnectToWebSite();
-  // A web site's answer other than success, as the FTP site's would be
-  // said; with its redirect when it is one that may be followed.
-  Completion DescribeWeb(const Request& r, CURLcode result, long reply) const;
   // Follows a redirect of a probe to HTTPS on the same host; true when a
   // new probe was started.
   bool FollowRedirect(std::unique_ptr<Request>& r, long reply);
-  // With MVUPDATE_FTP_TLS=try, a login that failed for want of TLS is made
-  // again without it; true when that was started.
+  // With FTP_TLS=try, a login the site refused AUTH TLS for is made again
+  // without TLS; true when that was started.
   bool RetryWithoutTls(const Completion& done);
 
   static size_t OnWrite(char* data, size_t size, size_t count, void* user);
   static size_t OnListing(char* data, size_t size, size_t count, void* user);
+  static size_t OnReply(char* data, size_t size, size_t count, void* user);
   static size_t OnRead(char* data, size_t size, size_t count, void* user);
   static int OnProgress(void* user, curl_off_t dltotal, curl_off_t dlnow,
                         curl_off_t ultotal, curl_off_t ulnow);
 
   MultiHandle multi_;
+  // The TLS sessions of the session's requests: each request is a handle of
+  // its own, and a data connection's TLS must resume the control
+  // connection's session (sites at their defaults refuse it otherwise).
+  ShareHandle share_;
   std::unique_ptr<Request> active_;
   std::deque<Completion> pending_;
   int16_t state_ = 0;
@@ -358,6 +220,7 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
   curl_easy_setopt(e, CURLOPT_USERNAME, user_.c_str());
   curl_easy_setopt(e, CURLOPT_PASSWORD, password_.c_str());
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_SHARE, share_.get());
   curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &CloseOnExec);
   // One CWD per folder, and ".." sent as it stands: the path is already
   // resolved here, so a ".." left in it means the login folder's parent.
@@ -377,13 +240,28 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
   // Explicit TLS (AUTH TLS), then PBSZ and PROT P for the data connections.
   curl_easy_setopt(e, CURLOPT_USE_SSL, use_ssl_);
   curl_easy_setopt(e, CURLOPT_FTPSSLAUTH, static_cast<long>(CURLFTPAUTH_TLS));
+  if (!web_) {
+    // Sites at their defaults accept a data connection only when its TLS
+    // session resumes the login's. A TLS 1.3 session resumes once (each
+    // resumption needs a ticket of its own, which an upload never reads),
+    // a TLS 1.2 session as often as there are data connections.
+    curl_easy_setopt(e, CURLOPT_SSLVERSION,
+                     static_cast<long>(CURL_SSLVERSION_TLSv1_2) |
+                         static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
+  }
   if (std::string ca = FtpCaFile(); !ca.empty()) {
     curl_easy_setopt(e, CURLOPT_CAINFO, ca.c_str());
   }
   // What a request receives is dropped unless it sets a writer of its own
   // (libcurl would write it to standard output).
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Discard);
-  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Discard);
+  if (web_) {
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Discard);
+  } else {
+    // An FTP site's replies come here: the last one names a failure's cause.
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CurlFtpComponent::OnReply);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, r.get());
+  }
   if (web_) {
     // Basic authentication, over HTTPS unless the address says http://;
     // an answer of 400 or more ends the request without its body, and
@@ -393,10 +271,13 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, WholeSeconds(answer_seconds));
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    if (size_limit() > 0) {
-      curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE,
-                       static_cast<curl_off_t>(size_limit()));
-    }
+  }
+  // A file larger than the limit is refused when the site tells its size
+  // first, and otherwise stopped once more has arrived (OnWrite).
+  r->limit = size_limit();
+  if (r->limit > 0) {
+    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(r->limit));
   }
   return r;
 }
@@ -415,7 +296,12 @@ std::string CurlFtpComponent::Url(CURL* easy, const RemotePath& folder,
   std::string url =
       web_ ? base_ + "/"
            : "ftp://" + host_ + "/" + (folder.absolute() ? "%2F" : "");
-  for (const std::string& name : folder.names()) url += escape(name) + "/";
+  for (const std::string& name : folder.names()) {
+    // A web site has nothing above its base: a ".." left above it is no
+    // name to send (an empty URL fails as malformed).
+    if (web_ && name == "..") return "";
+    url += escape(name) + "/";
+  }
   return url + escape(file);
 }
 
@@ -436,6 +322,15 @@ void CurlFtpComponent::Start(std::unique_ptr<Request> request,
 void CurlFtpComponent::Connect(std::string_view host, std::string_view user,
                                std::string_view password) {
   if (Refuse(kFtpMethodConnect, false)) return;
+  // A line break would end USER or PASS early and send the rest as a
+  // command of its own.
+  constexpr std::string_view kBreaks("\r\n\0", 3);
+  if (user.find_first_of(kBreaks) != std::string_view::npos ||
+      password.find_first_of(kBreaks) != std::string_view::npos) {
+    return Queue(kFtpMethodConnect, kFtpFailed,
+                 "The user name or password holds a line break or NUL "
+                 "character; nothing was sent.");
+  }
   host_ = TrimSpaces(host);
   user_ = user;
   password_ = password;
@@ -497,7 +392,9 @@ void CurlFtpComponent::StartConnect() {
 
 bool CurlFtpComponent::RetryWithoutTls(const Completion& done) {
   if (FtpTls() != TlsMode::kTry || use_ssl_ != CURLUSESSL_ALL) return false;
-  if (done.code != kFtpTlsRefused && done.code != kFtpTlsFailed) return false;
+  // Only a site that does not offer TLS: one that offers it and fails to
+  // prove who it is never gets the password in clear.
+  if (done.code != kFtpTlsRefused) return false;
   tls_note_ = done.text +
               " The session goes on without TLS: the password "
               "and the files cross the network unencrypted.";
@@ -606,39 +503,9 @@ void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
   curl_easy_getinfo(e, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
   curl_easy_getinfo(e, CURLINFO_FILETIME_T, &time);
   PartialInfo now{r->info.source, size, time};
-  std::optional<PartialInfo> before = ReadPartialInfo(r->info_path);
-  bool resume = now.Known() && before && *before == now;
-  FileFacts st;
-  // Only a partial file of our own is continued: an ordinary file with no
-  // other name. Anything else under the name (a link, a file linked from
-  // elsewhere) is removed, never followed or truncated, and the download
-  // starts in a new file.
-  if (resume) {
-    resume = OpenFile(r->temp_path, FileOpen::kReadWrite, r->file) == 0 &&
-             FactsOfFd(r->file.get(), st) == 0 && st.ordinary && st.links == 1;
-  }
-  int err = 0;
-  if (!resume) {
-    r->file.Close();
-    RemoveFile(r->temp_path);
-    err = OpenFile(r->temp_path, FileOpen::kCreateNew, r->file);
-  }
-  if (err == 0) err = FactsOfFd(r->file.get(), st);
-  if (err != 0) {
-  } else if (resume && st.size <= size) {
-    r->offset = st.size;
-  } else if (st.size != 0) {
-    // Only a partial file longer than the remote one is cut: ext4 writes
-    // out a file truncated to nothing when it is closed, which would halve
-    // the speed of every fresh download.
-    err = TruncateFd(r->file.get(), 0);
-  }
-  if (err == 0) err = SeekFd(r->file.get(), r->offset);
+  int err =
+      OpenPartialFile(r->temp_path, r->info_path, now, &r->file, &r->offset);
   if (err == 0 && compute_sha256_) err = StartDigest(*r);
-  if (err == 0 && r->offset == 0) {
-    Status written = WriteFileAtomically(r->info_path, now.Serialize());
-    if (!written.ok()) err = EIO;
-  }
   if (err != 0) {
     r->file.Close();
     pending_.push_back(
@@ -658,6 +525,7 @@ void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
   curl_easy_setopt(e, CURLOPT_NOBODY, 0L);
   curl_easy_setopt(e, CURLOPT_FILETIME, 0L);
   curl_easy_setopt(e, CURLOPT_PRIVATE, r.get());
+  curl_easy_setopt(e, CURLOPT_SHARE, share_.get());
   // REST: the site sends the rest of the file only.
   curl_easy_setopt(e, CURLOPT_RESUME_FROM_LARGE,
                    static_cast<curl_off_t>(r->offset));
@@ -812,8 +680,16 @@ void CurlFtpComponent::Finish(CURLcode result) {
   curl_multi_remove_handle(multi_.get(), r->easy.get());
   long reply = 0;
   curl_easy_getinfo(r->easy.get(), CURLINFO_RESPONSE_CODE, &reply);
-  Completion done =
-      web_ ? DescribeWeb(*r, result, reply) : Describe(*r, result, reply);
+  if (result == CURLE_FILESIZE_EXCEEDED) r->too_large = true;
+  if (char* location = nullptr;
+      curl_easy_getinfo(r->easy.get(), CURLINFO_REDIRECT_URL, &location) ==
+          CURLE_OK &&
+      location) {
+    r->redirect = location;
+  }
+  SessionFacts site{host_, user_, base_};
+  Completion done = web_ ? DescribeWeb(site, *r, result, reply)
+                         : DescribeFtp(site, *r, result, reply);
   done.reply = static_cast<int>(reply);
   // On an FTP site a 4xx reply is a passing refusal.
   done.transient = done.transient || (!web_ && reply >= 400 && reply < 500);
@@ -884,9 +760,10 @@ bool CurlFtpComponent::FollowRedirect(std::unique_ptr<Request>& r, long reply) {
   next->redirects = r->redirects;
   next->probe = true;
   for (std::string Request::*field :
-       {&Request::remote, &Request::remote_shown, &Request::local,
-        &Request::file_name, &Request::temp_path, &Request::info_path,
-        &Request::target_path}) {
+       std::initializer_list<std::string Request::*>{
+           &Request::remote, &Request::remote_shown, &Request::local,
+           &Request::file_name, &Request::temp_path, &Request::info_path,
+           &Request::target_path}) {
     (*next).*field = (*r).*field;
   }
   next->info.source = r->info.source;
@@ -920,194 +797,10 @@ void CurlFtpComponent::CompleteDownload(Request& r, Completion& done) {
     done = LocalFailure(kFtpMethodGetFile, err, r.local, r.target_path, true);
   }
   r.file.Close();
-  if (r.local_errno != 0 || err != 0) {
+  if (r.local_errno != 0 || err != 0 || r.too_large) {
     RemoveFile(r.temp_path);
     RemoveFile(r.info_path);
   }
-}
-
-Completion CurlFtpComponent::LocalFailure(int32_t method, int err,
-                                          std::string_view shown,
-                                          const std::string& native,
-                                          bool writing) const {
-  Failure f = Failure::FromErrno(err, native);
-  return Completion{method, static_cast<int16_t>(f.number()),
-                    f.description() +
-                        (writing ? ": cannot write the local file "
-                                 : ": cannot read the local file ") +
-                        Quoted(shown)};
-}
-
-Completion CurlFtpComponent::Describe(const Request& r, CURLcode result,
-                                      long reply) const {
-  auto with_reply = [reply](std::string text) {
-    if (reply > 0) text += " (the site answered " + std::to_string(reply) + ")";
-    return text + ".";
-  };
-  auto make = [&r](int16_t code, std::string text) {
-    bool transient = code == kFtpTimedOut || code == kFtpStalled ||
-                     code == kFtpCannotConnect || code == kFtpConnectionLost;
-    return Completion{r.method, code, std::move(text), 0, transient};
-  };
-  bool transfer =
-      r.method == kFtpMethodGetFile || r.method == kFtpMethodPutFile;
-  switch (result) {
-    case CURLE_OK:
-      return make(0, "");
-    case CURLE_ABORTED_BY_CALLBACK:
-      if (r.stalled) {
-        return make(kFtpStalled, "The transfer of " + Quoted(r.remote) +
-                                     " stalled: no data moved for " +
-                                     SecondsText(r.stall_seconds) +
-                                     " seconds.");
-      }
-      break;
-    case CURLE_WRITE_ERROR:
-      if (r.local_errno != 0) {
-        return LocalFailure(r.method, r.local_errno, r.local, r.target_path,
-                            true);
-      }
-      break;
-    case CURLE_READ_ERROR:
-      if (r.local_errno != 0) {
-        return LocalFailure(r.method, r.local_errno, r.local,
-                            ResolvePath(r.local), false);
-      }
-      break;
-    case CURLE_URL_MALFORMAT:
-      if (!transfer && r.method != kFtpMethodChangeDirectory) {
-        return make(kFtpBadAddress,
-                    Quoted(host_) + " is not a valid FTP site address.");
-      }
-      return make(kFtpFailed,
-                  "A name in " +
-                      Quoted(transfer ? r.remote_shown : r.folder.Display()) +
-                      " cannot be used on an FTP site.");
-    case CURLE_USE_SSL_FAILED:
-      return make(kFtpTlsRefused,
-                  "The FTP site " + host_ +
-                      " does not offer TLS (AUTH TLS was refused)" +
-                      (FtpTls() == TlsMode::kRequire
-                           ? "; the user name and password were not sent."
-                           : "."));
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_CERTPROBLEM:
-      return make(kFtpTlsFailed,
-                  "TLS with the FTP site " + host_ + " failed: " +
-                      (r.error[0] ? std::string(r.error)
-                                  : std::string(curl_easy_strerror(result))) +
-                      ".");
-    case CURLE_COULDNT_RESOLVE_HOST:
-      return make(kFtpHostNotFound, "The FTP site " + host_ +
-                                        " was not found (its name could "
-                                        "not be resolved).");
-    case CURLE_COULDNT_CONNECT:
-      return make(kFtpCannotConnect,
-                  "Could not connect to the FTP site " + host_ +
-                      " (connection refused or site unreachable).");
-    case CURLE_LOGIN_DENIED:
-      return make(kFtpLoginRefused, "The FTP site refused the login of user " +
-                                        Quoted(user_) +
-                                        " (wrong user name or password).");
-    case CURLE_REMOTE_ACCESS_DENIED:
-      return make(kFtpFolderNotFound, "Folder " + Quoted(r.folder.Display()) +
-                                          " not found on the FTP site.");
-    case CURLE_REMOTE_FILE_NOT_FOUND:
-    case CURLE_FTP_COULDNT_RETR_FILE:
-      return make(kFtpFileNotFound, "File " + Quoted(r.remote_shown) +
-                                        " not found on the FTP site.");
-    case CURLE_UPLOAD_FAILED:
-    case CURLE_REMOTE_DISK_FULL:
-      return make(kFtpUploadRefused,
-                  with_reply("The FTP site refused to store " +
-                             Quoted(r.remote_shown)));
-    case CURLE_OPERATION_TIMEDOUT:
-      return make(kFtpTimedOut, "The FTP site did not answer within " +
-                                    SecondsText(r.answer_seconds) +
-                                    " seconds.");
-    case CURLE_PARTIAL_FILE:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_GOT_NOTHING:
-      return make(kFtpConnectionLost,
-                  with_reply("The connection to the FTP site was lost"));
-    case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_FTP_WEIRD_PASV_REPLY:
-    case CURLE_FTP_WEIRD_227_FORMAT:
-    case CURLE_FTP_CANT_GET_HOST:
-    case CURLE_FTP_COULDNT_SET_TYPE:
-    case CURLE_FTP_PORT_FAILED:
-    case CURLE_FTP_ACCEPT_FAILED:
-    case CURLE_QUOTE_ERROR:
-      return make(kFtpBadReply,
-                  with_reply("The FTP site gave an unexpected answer"));
-    default:
-      break;
-  }
-  return make(kFtpFailed, with_reply("The FTP request failed: " +
-                                     std::string(curl_easy_strerror(result))));
-}
-
-Completion CurlFtpComponent::DescribeWeb(const Request& r, CURLcode result,
-                                         long reply) const {
-  auto make = [&r](int16_t code, std::string text, bool transient = false) {
-    return Completion{r.method, code, std::move(text), 0, transient};
-  };
-  bool error = result == CURLE_HTTP_RETURNED_ERROR;
-  bool redirect = result == CURLE_OK && reply >= 300 && reply <= 399;
-  bool transfer =
-      r.method == kFtpMethodGetFile || r.method == kFtpMethodPutFile;
-  std::string answered = " (the site answered " + std::to_string(reply) + ")";
-  // A refused login and a failing server say what an FTP site's would.
-  if (error && (reply == 401 || reply == 407)) {
-    return make(kFtpLoginRefused, "The FTP site refused the login of user " +
-                                      Quoted(user_) +
-                                      " (wrong user name or password).");
-  }
-  if (error && reply >= 500) {
-    return make(transfer ? kFtpConnectionLost : kFtpCannotConnect,
-                "The site " + base_ + " cannot be used now" + answered + ".",
-                true);
-  }
-  // The site's root and folders: anything else but a missing folder means
-  // they are there (a site without listings answers 403 for a folder).
-  if ((error || redirect) && !transfer) {
-    if (reply == 404 && r.method == kFtpMethodChangeDirectory) {
-      return make(kFtpFolderNotFound, "Folder " + Quoted(r.folder.Display()) +
-                                          " not found on the FTP site.");
-    }
-    return make(0, "");
-  }
-  if (redirect) {
-    char* location = nullptr;
-    curl_easy_getinfo(r.easy.get(), CURLINFO_REDIRECT_URL, &location);
-    return make(kFtpFailed, "The site sends " + Quoted(r.remote_shown) +
-                                " to " + Quoted(location ? location : "") +
-                                ", which is not HTTPS on the same host; "
-                                "it is not followed.");
-  }
-  if (error) {
-    if (r.method == kFtpMethodPutFile) {
-      return make(kFtpUploadRefused, "The FTP site refused to store " +
-                                         Quoted(r.remote_shown) + answered +
-                                         ".");
-    }
-    if (reply == 404 || reply == 410) {
-      return make(kFtpFileNotFound, "File " + Quoted(r.remote_shown) +
-                                        " not found on the FTP site.");
-    }
-    return make(kFtpFailed, "The site refused to send " +
-                                Quoted(r.remote_shown) + answered + ".");
-  }
-  if (result == CURLE_FILESIZE_EXCEEDED) {
-    return make(kFtpFailed, "File " + Quoted(r.remote_shown) +
-                                " is larger than " +
-                                std::to_string(size_limit() >> 20) +
-                                " MiB; a file that large is refused here.");
-  }
-  return Describe(r, result, reply);
 }
 
 void CurlFtpComponent::ReportProgress() {
@@ -1132,6 +825,12 @@ size_t CurlFtpComponent::OnWrite(char* data, size_t size, size_t count,
                                  void* user) {
   auto* r = static_cast<Request*>(user);
   size_t total = size * count;
+  if (r->limit > 0 &&
+      r->offset + r->received + static_cast<int64_t>(total) > r->limit) {
+    r->too_large = true;
+    return 0;  // makes libcurl end the transfer with a write error
+  }
+  r->received += static_cast<int64_t>(total);
   if (r->digest) r->digest->Update(data, total);
   if (int err = WriteFd(r->file.get(), data, total); err != 0) {
     r->local_errno = err;
@@ -1146,6 +845,21 @@ size_t CurlFtpComponent::OnListing(char* data, size_t size, size_t count,
   size_t total = size * count;
   if (r->listing.size() + total > kMaxListing) return 0;
   r->listing.append(data, total);
+  return total;
+}
+
+size_t CurlFtpComponent::OnReply(char* data, size_t size, size_t count,
+                                 void* user) {
+  auto* r = static_cast<Request*>(user);
+  size_t total = size * count;
+  // "421 Too many connections": printable text only, and not too much.
+  std::string line;
+  for (size_t i = 0; i < total && line.size() < 200; ++i) {
+    unsigned char c = static_cast<unsigned char>(data[i]);
+    if (c == '\r' || c == '\n') break;
+    line += c >= ' ' && c != 0x7f ? static_cast<char>(c) : '?';
+  }
+  if (!line.empty()) r->last_reply = std::move(line);
   return total;
 }
 
@@ -1188,8 +902,14 @@ int CurlFtpComponent::OnProgress(void* user, curl_off_t dltotal,
 std::unique_ptr<FtpComponent> MakeCurlFtpComponent() {
   InitCurlOnce();
   MultiHandle multi(curl_multi_init());
-  if (!multi) return nullptr;
-  return std::make_unique<CurlFtpComponent>(std::move(multi));
+  ShareHandle share(curl_share_init());
+  if (!multi || !share) return nullptr;
+  // One thread uses the share: no lock functions are needed.
+  if (curl_share_setopt(share.get(), CURLSHOPT_SHARE,
+                        CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK) {
+    return nullptr;
+  }
+  return std::make_unique<CurlFtpComponent>(std::move(multi), std::move(share));
 }
 
 }  // namespace mv

@@ -57,6 +57,7 @@ enum FtpErrorCode : int16_t {
   kFtpFailed = 1014,          // any other failure of the FTP request
   kFtpTlsRefused = 1015,      // TLS required, and the site does not offer it
   kFtpTlsFailed = 1016,       // the site's certificate or TLS did not work
+  kFtpStopped = 1017,         // the person at the window stopped the run
 };
 
 // The value of State() while a login is established.
@@ -124,8 +125,9 @@ class FtpComponent {
   // try again.
   bool last_failure_transient() const { return last_transient_; }
 
-  // Files larger than this are refused where the protocol can tell before
-  // they are written (0: no limit): control files from a web site.
+  // GetFile refuses files larger than this (0: no limit): at once when the
+  // site tells the size first, else once more has arrived; nothing of such
+  // a file is kept.
   void set_size_limit(int64_t bytes) { size_limit_ = bytes; }
   int64_t size_limit() const { return size_limit_; }
 

@@ -28,6 +28,8 @@ void FtpSession::SetComponent(std::unique_ptr<FtpComponent> component) {
         TransferDone(method, code, text);
       });
   component_->SetProgressHandler([this](int64_t done, int64_t total) {
+    meter_.Note(done, total);
+    if (transferring_) window_.ShowActivity(meter_.Text());
     window_.ShowProgress(done, total);
   });
 }
@@ -65,6 +67,17 @@ bool FtpSession::Attempt(FtpMethod method, double limit_seconds,
     component_->Pump(BoundFor(limit_seconds));
     window_.DoEvents();
     if (transfer_done_) break;
+    ShowWait(method);
+    // A stop cuts off a login and a download (which keeps its partial file
+    // for the next run). The status report's way to the site and the
+    // logout are short and tell the site how the run ended; they finish.
+    if ((method == kFtpMethodConnect || method == kFtpMethodGetFile) &&
+        window_.StopRequested()) {
+      component_->Abort();
+      TransferDone(method, kFtpStopped,
+                   "Stopped at the request of the person at the window.");
+      break;
+    }
     if (TimeOut(limit_seconds)) {
       component_->Abort();
       bool transfer =
@@ -76,6 +89,7 @@ bool FtpSession::Attempt(FtpMethod method, double limit_seconds,
       break;
     }
   }
+  if (!transferring_) window_.ShowActivity("");
   return transfer_error_ == 0;
 }
 
@@ -91,14 +105,33 @@ bool FtpSession::RunMethod(FtpMethod method, double limit_seconds,
   std::chrono::milliseconds pause(1000);
   for (int retry = 1;; ++retry) {
     if (Attempt(method, limit_seconds, start)) return true;
-    if (retry > retries || !Transient()) return false;
+    if (retry > retries || !Transient() || window_.StopRequested()) {
+      return false;
+    }
     log_.Warning(std::to_string(transfer_error_) + "-" + transfer_text_ +
                  " Trying again in " + std::to_string(pause.count() / 1000) +
                  " s (retry " + std::to_string(retry) + " of " +
                  std::to_string(retries) + ").");
-    PumpFor(window_, pause);
-    pause *= 2;
+    PumpFor(window_, pause, [this](std::chrono::milliseconds left) {
+      window_.ShowActivity(
+          "waiting to try the site again (" +
+          DurationText(std::chrono::ceil<std::chrono::seconds>(left).count()) +
+          ")");
+    });
+    window_.ShowActivity("");
+    // Doubling, but never more than a minute between two tries.
+    pause = std::min(pause * 2, std::chrono::milliseconds(60000));
   }
+}
+
+void FtpSession::ShowWait(FtpMethod method) {
+  if (method == kFtpMethodGetFile || method == kFtpMethodPutFile) {
+    // The meter says when the data stalls.
+    window_.ShowActivity(meter_.Text());
+    return;
+  }
+  window_.ShowActivity(WaitingText(
+      "the site", std::chrono::steady_clock::now() - transfer_start_));
 }
 
 void FtpSession::ReportFailure() {
@@ -167,6 +200,9 @@ bool FtpSession::Transfer(std::string_view tag, FtpMethod method,
   Trace(kLevelInformation, tag, false);
   if (MissingComponent(tag)) return false;
   component_->set_compute_sha256(sha256 != nullptr);
+  meter_.Start((method == kFtpMethodGetFile ? "Downloading " : "Uploading ") +
+               std::string(remote_file));
+  transferring_ = true;
   auto run = [&](std::string_view remote) {
     return RunMethod(method, kTransferLimitSeconds, [&](FtpComponent& c) {
       if (method == kFtpMethodGetFile) {
@@ -181,7 +217,9 @@ bool FtpSession::Transfer(std::string_view tag, FtpMethod method,
   if (!ok && (report_missing || !NotFound())) ReportFailure();
   if (ok && sha256) *sha256 = component_->sha256();
   component_->set_compute_sha256(false);
+  transferring_ = false;
   window_.HideProgress();
+  window_.ShowActivity("");
   return ok;
 }
 

@@ -20,6 +20,7 @@
 
 #include "log/run_log.h"
 #include "system/install_settings.h"
+#include "system/progress.h"
 #include "system/window.h"
 #include "transport/ftp_component.h"
 #include "transport/site_session.h"
@@ -102,9 +103,15 @@ class FtpSession : public SiteSession {
                 std::string_view local_file, std::string_view remote_file,
                 std::string* sha256 = nullptr, bool report_missing = true);
 
+  // Keeps the status bar saying what the current method waits for.
+  void ShowWait(FtpMethod method);
+
   RunLog& log_;
   Window& window_;
   std::unique_ptr<FtpComponent> component_;
+  // The file being transferred, its bytes, rate and time left.
+  ProgressMeter meter_;
+  bool transferring_ = false;
   // False while an operation waits for its Done.
   bool transfer_done_ = false;
   int16_t transfer_error_ = 0;

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "log/run_log.h"
 #include "update/file_transfer.h"
 
 namespace mv {
@@ -33,9 +34,30 @@ class SiteSession : public FileTransfer {
   // The level at which an operation's final failure is logged: Error, or
   // Warning while a failure still leaves another way.
   virtual void set_failure_level(int32_t level) = 0;
-  // Files larger than this are refused where the site tells their size
-  // before sending them (0: no limit).
+  // GetFile refuses a file larger than this (0: no limit): the transfer
+  // stops once more has arrived, and nothing of it is kept.
   virtual void set_size_limit(int64_t bytes) = 0;
+};
+
+// While it lives, `site` logs final failures at `level` and refuses files
+// larger than `size_limit` bytes (0: no limit); afterwards Error and no
+// limit hold again, however the scope is left.
+class SessionScope {
+ public:
+  SessionScope(SiteSession& site, int32_t level, int64_t size_limit = 0)
+      : site_(site) {
+    site_.set_failure_level(level);
+    site_.set_size_limit(size_limit);
+  }
+  ~SessionScope() {
+    site_.set_failure_level(kLevelError);
+    site_.set_size_limit(0);
+  }
+  SessionScope(const SessionScope&) = delete;
+  SessionScope& operator=(const SessionScope&) = delete;
+
+ private:
+  SiteSession& site_;
 };
 
 }  // namespace mv

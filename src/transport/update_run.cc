@@ -1,6 +1,8 @@
 #include "transport/update_run.h"
 
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "system/files.h"
 #include "system/last_update.h"
@@ -107,10 +109,11 @@ bool AlternateDiffers(const CustomerUpdateInfo& c) {
 void RunOnSite(const RunContext& run, const Site& site, const Site* fallback) {
   run.log.Info(site.connect_line);
   int32_t level = fallback ? kLevelWarning : kLevelError;
-  run.site.set_failure_level(level);
-  bool connected = site.connect(run, level);
-  run.site.set_failure_level(kLevelError);
-  if (!connected && fallback) {
+  bool connected = [&] {
+    SessionScope scope(run.site, level);
+    return site.connect(run, level);
+  }();
+  if (!connected && fallback && !run.window.StopRequested()) {
     run.log.Warning(
         "!!! Primary FTP site not reachable; trying the alternate FTP site.");
     return RunOnSite(run, *fallback, nullptr);
@@ -132,13 +135,16 @@ void RunOnSite(const RunContext& run, const Site& site, const Site* fallback) {
     LogRunMessage(run, site.update_file_failed, kLevelError);
   }
   // The report and the vendor read the customer row: one that an earlier
-  // run could not update is brought up to the number stored here first.
+  // run could not update is brought up to the number stored here first,
+  // dated with the time that update was installed. The window runs while
+  // the database works.
   if (Result<int32_t> stored = ReadLastUpdateInstalled(run.store);
       stored.ok()) {
-    RepairCustomerInfoRecord(run.settings, run.log, stored.value());
+    RepairCustomerInfoRecord(run.settings, run.log, stored.value(),
+                             ReadLastUpdateInstalledOn(run.store), &run.window);
   }
-  std::string status_file =
-      WriteStatusFile(run.settings, run.customer, run.log, &run.window);
+  std::string status_file = WriteStatusFile(run.settings, run.customer,
+                                            run.store, run.log, &run.window);
   site.put_status_file(run, status_file);
   DisconnectFtpSite(run);
 }
@@ -158,6 +164,7 @@ void ServerRun(const RunContext& run, const Site& site) {
   std::string pattern = run.settings.App("\\Download\\*.*");
   if (site.log_clear_folder) run.log.Info("CLEAR FOLDER       : " + pattern);
   ClearFolder(run.settings, run.log, pattern);
+  RemoveStalePartialDownloads(run.settings, run.log);
   bool primary = &site == &PrimarySite();
   RunOnSite(
       run, site,
@@ -239,10 +246,30 @@ void SayWhetherEncrypted(const RunContext& run) {
                    : "The session with the FTP site is not encrypted.");
 }
 
+// A CR, LF or NUL in the login would end the USER or PASS line early and
+// let the rest of the value be sent as commands of its own: such a login is
+// refused before anything is sent, naming the column, never the value.
+bool LoginIsSafe(const RunContext& run, int32_t failure_level) {
+  const CustomerUpdateInfo& c = run.customer;
+  for (const auto& [column, value] :
+       {std::pair{"UserName", &c.user_name}, {"Password", &c.password}}) {
+    if (value->find_first_of(std::string_view("\r\n\0", 3)) !=
+        std::string::npos) {
+      run.log.LogMessage(failure_level,
+                         std::string("!!! The customer record's ") + column +
+                             " holds a line break or NUL character; the "
+                             "login was not sent to the FTP site.");
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ConnectToFtpSite(const RunContext& run, int32_t failure_level) {
   const CustomerUpdateInfo& c = run.customer;
+  if (!LoginIsSafe(run, failure_level)) return false;
   bool ok = run.site.Connect(c.site_address1, c.user_name, c.password);
   if (ok) {
     run.log.Info("Connected.");
@@ -258,6 +285,7 @@ bool ConnectToFtpSite(const RunContext& run, int32_t failure_level) {
 bool ConnectToAlternateSite(const RunContext& run, int32_t failure_level) {
   const CustomerUpdateInfo& c = run.customer;
   run.log.Info("Connecting to Merivane ftp site...(" + c.site_address2 + ")");
+  if (!LoginIsSafe(run, failure_level)) return false;
   bool ok = run.site.Connect(c.site_address2, c.user_name, c.password);
   if (ok) {
     run.log.Info("Connected.");

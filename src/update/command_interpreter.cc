@@ -18,6 +18,14 @@ namespace mv {
 
 namespace {
 
+// Hands an archive step's progress to the window's side.
+ArchiveProgress ReportTo(FileProgress& progress) {
+  return [&progress](std::string_view name, int item, int items, int64_t done,
+                     int64_t total) {
+    progress.Report(name, item, items, done, total);
+  };
+}
+
 // One call of the interpreter: the cleaned line, its key and the error flag.
 class Command {
  public:
@@ -78,6 +86,19 @@ class Command {
                const std::string& actual);
   std::string App(std::string_view tail) const {
     return context_.settings.App(tail);
+  }
+
+  // One file copied on a worker thread (an update file may be large)
+  // while the window goes on; `name` is what the status bar calls it.
+  Status CopyAside(const std::string& name, const std::string& from,
+                   const std::string& to, Sha256* digest = nullptr) {
+    return RunFileStep(
+        context_.window, log_, "Copying",
+        [&](RunLog&, FileProgress& progress) {
+          progress.Report(name, 1, 1, 0, -1);
+          return CopyFile(from, to, digest);
+        },
+        false);
   }
 
   void Download(const std::string& arg);
@@ -199,12 +220,13 @@ void Command::Download(const std::string& arg) {
     }
     // The server passes each update file on to its clients through its
     // shared Update folder; the copy is tried even after a failed fetch.
-    Check(CopyFile(NativePath(arg), target));
+    Check(CopyAside(arg, NativePath(arg), target));
   } else {
     Sha256 digest;
-    Check(CopyFile(NativePath("\\\\" + context_.settings.server_name +
-                              "\\MVUpdate\\" + arg),
-                   target, &digest));
+    Check(CopyAside(arg,
+                    NativePath("\\\\" + context_.settings.server_name +
+                               "\\MVUpdate\\" + arg),
+                    target, &digest));
     if (error_flag_) {
       FailedLine("Download to Client: Failed. ");
       error_flag_ = false;
@@ -252,7 +274,18 @@ void Command::Copy(const std::string& arg) {
     a = std::string(MidFrom(a, static_cast<size_t>(p) + 1));
   }
   size_t s = a.find(' ');
-  if (s == std::string::npos) return;
+  if (s == std::string::npos) {
+    // The backslash that splits folder from pattern is the last one of the
+    // whole line, destination included: a destination with a backslash
+    // before its last character leaves nothing to copy to. Copying nothing
+    // while the update is recorded would leave it half installed.
+    if (arg.find(' ') != std::string::npos) {
+      FailedLine("!!! COPY " + arg +
+                 " copies nothing: a destination may hold no backslash but a "
+                 "last one.");
+    }
+    return;
+  }
   std::string pattern = a.substr(0, s);
   std::string destination = a.substr(s + 1);
   if (destination.empty() || destination.back() != '\\') destination += "\\";
@@ -264,9 +297,21 @@ void Command::Copy(const std::string& arg) {
     if (n != kPathNotFound && n != kFileNotFound) ErrorPath(names.failure());
     return;
   }
-  for (const std::string& name : names.value()) {
-    Check(CopyFile(NativePath(source + name), NativePath(destination + name)));
-  }
+  // Large files take a while: they are copied on a worker thread while the
+  // window goes on, and their results logged here in order afterwards.
+  const std::vector<std::string>& files = names.value();
+  std::vector<Status> copied = RunFileStep(
+      context_.window, log_, "Copying", [&](RunLog&, FileProgress& progress) {
+        std::vector<Status> results;
+        const int count = static_cast<int>(files.size());
+        for (int i = 0; i < count; ++i) {
+          progress.Report(files[i], i + 1, count, 0, -1);
+          results.push_back(CopyFile(NativePath(source + files[i]),
+                                     NativePath(destination + files[i])));
+        }
+        return results;
+      });
+  for (const Status& st : copied) Check(st);
 }
 
 void Command::Unzip(const std::string& a) {
@@ -276,7 +321,11 @@ void Command::Unzip(const std::string& a) {
   std::string destination =
       App(context_.server_flavour() ? "\\Download" : "\\Update");
   int16_t result =
-      UnZipFiles(log_, a.substr(0, s), destination, a.substr(s + 1));
+      RunFileStep(context_.window, log_, "Extracting",
+                  [&](RunLog& log, FileProgress& progress) {
+                    return UnZipFiles(log, a.substr(0, s), destination,
+                                      a.substr(s + 1), ReportTo(progress));
+                  });
   if (result == kArchiveNothingMatched) {
     nothing_to_do_ = true;
   } else if (result != kArchiveOk) {
@@ -288,7 +337,13 @@ void Command::Zip(const std::string& a) {
   Message("Zip " + a);
   size_t s = a.find(' ');
   if (s == std::string::npos) return;
-  int16_t result = ZipFiles(log_, a.substr(0, s), a.substr(s + 1));
+  int16_t result = RunFileStep(
+      context_.window, log_, "Zipping",
+      [&](RunLog& log, FileProgress& progress) {
+        return ZipFiles(log, a.substr(0, s), a.substr(s + 1),
+                        ReportTo(progress));
+      },
+      false);
   if (result == kArchiveNothingMatched) {
     nothing_to_do_ = true;
   } else if (result != kArchiveOk) {

@@ -3,10 +3,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "system/file_io.h"
 #include "system/files.h"
 #include "system/paths.h"
+#include "system/text.h"
 
 namespace mv {
 
@@ -166,6 +171,56 @@ void ProcessCustomerControlFile(const InstallSettings& settings,
       ControlFileReader::Open(CustomerControlFile(settings, server_flavour));
   if (!reader.ok()) log.Error(reader.failure().Text());
   log.Info("Processing of customer's control file complete.");
+}
+
+namespace {
+
+constexpr int64_t kStalePartialSeconds = 7 * 24 * 60 * 60;
+
+// The names (upper-cased, without folders) that the DOWNLOAD and FTPGET
+// lines of the control files in the Update folder fetch; nothing when no
+// control file can be read.
+std::optional<std::set<std::string>> NamesFetched(
+    const InstallSettings& settings) {
+  std::optional<std::set<std::string>> names;
+  for (const std::string& file : {UpdateControlFile(settings, false),
+                                  CustomerControlFile(settings, false)}) {
+    Result<ControlFileReader> reader = ControlFileReader::Open(file);
+    if (!reader.ok()) continue;
+    if (!names) names.emplace();
+    std::string line;
+    while (reader.value().ReadLine(line)) {
+      std::string key = ToUpperAscii(TrimSpaces(StripCharacter(line, "\t")));
+      std::string_view arg;
+      if (key.starts_with("DOWNLOAD")) arg = MidFrom(key, 10);
+      if (key.starts_with("FTPGET")) arg = MidFrom(key, 8);
+      size_t cut = arg.find_last_of("\\/");
+      if (cut != std::string_view::npos) arg = arg.substr(cut + 1);
+      if (!arg.empty()) names->insert(TrimSpaces(arg));
+    }
+  }
+  return names;
+}
+
+}  // namespace
+
+void RemoveStalePartialDownloads(const InstallSettings& settings, RunLog& log) {
+  std::vector<PartialDownload> partials =
+      ListPartialDownloads(ResolveCase(settings.App("\\Download")));
+  if (partials.empty()) return;
+  std::optional<std::set<std::string>> named = NamesFetched(settings);
+  for (const PartialDownload& p : partials) {
+    bool withdrawn = named && !named->count(ToUpperAscii(p.name));
+    if (!withdrawn && p.idle_seconds < kStalePartialSeconds) continue;
+    Status st = RemovePartialDownload(p);
+    std::string why = withdrawn ? "no control file names it any more"
+                                : "not written for 7 days";
+    log.Warning(st.ok()
+                    ? "!!! Removed the partial download of " + p.name + " (" +
+                          why + ")."
+                    : "!!! Could not remove the partial download of " + p.name +
+                          " (" + why + "): " + st.failure().Text());
+  }
 }
 
 }  // namespace mv

@@ -17,6 +17,10 @@
 
 namespace mv {
 
+// The largest control file (customer or update) taken from a site or a
+// share: a larger one is refused, whatever the way it comes.
+inline constexpr int64_t kMaxControlFileBytes = 1 << 20;
+
 // Reads a control file line by line. Lines are byte strings (Windows code
 // page or UTF-8) and are passed on unchanged. A line ends at CR, CR LF or
 // LF (control files saved on any system); the end does not belong to the
@@ -72,6 +76,13 @@ std::string UpdateControlFile(const InstallSettings& settings,
 // it is complete.
 void ProcessCustomerControlFile(const InstallSettings& settings,
                                 bool server_flavour, RunLog& log);
+
+// Removes the partial downloads of the Download folder that will not be
+// resumed: those that no DOWNLOAD or FTPGET line of the control files in the
+// Update folder names any more (a file the vendor withdrew; judged only when
+// such a file can be read), and those not written for 7 days. One Warning
+// line each.
+void RemoveStalePartialDownloads(const InstallSettings& settings, RunLog& log);
 
 }  // namespace mv
 

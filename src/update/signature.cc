@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "system/crypto.h"
+#include "system/failure.h"
 #include "system/files.h"
 #include "system/last_update.h"
 #include "system/paths.h"
@@ -73,26 +74,34 @@ std::optional<SignatureFile> ParseSignatureFile(std::string_view text) {
 
 Verdict VerifySignature(std::string_view data,
                         const std::optional<std::string>& signature_text,
-                        const std::vector<PublicKey>& keys) {
+                        const std::vector<PublicKey>& keys, int* failed_key) {
   if (!signature_text) return Verdict::kMissing;
   std::optional<SignatureFile> file = ParseSignatureFile(*signature_text);
   if (!file) return Verdict::kMalformed;
-  const PublicKey* key = nullptr;
-  for (const PublicKey& k : keys) {
-    if (k.id == file->key_id) key = &k;
-  }
-  if (key == nullptr) return Verdict::kUnknownKey;
+  // Two pinned keys may share an id (a key id is only 8 bytes): each is
+  // tried, and the first that fails is named.
+  Verdict verdict = Verdict::kUnknownKey;
   std::string digest;
   if (file->prehashed) digest = Blake2b512(data);
-  if (!VerifyEd25519(file->signature, file->prehashed ? digest : data,
-                     key->key)) {
-    return Verdict::kBadSignature;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const PublicKey& key = keys[i];
+    if (key.id != file->key_id) continue;
+    Verdict tried = Verdict::kVerified;
+    if (!VerifyEd25519(file->signature, file->prehashed ? digest : data,
+                       key.key)) {
+      tried = Verdict::kBadSignature;
+    } else if (!VerifyEd25519(file->global_signature,
+                              file->signature + file->trusted_comment,
+                              key.key)) {
+      tried = Verdict::kBadTrustedComment;
+    }
+    if (tried == Verdict::kVerified) return tried;
+    if (verdict == Verdict::kUnknownKey) {
+      verdict = tried;
+      if (failed_key) *failed_key = static_cast<int>(i) + 1;
+    }
   }
-  if (!VerifyEd25519(file->global_signature,
-                     file->signature + file->trusted_comment, key->key)) {
-    return Verdict::kBadTrustedComment;
-  }
-  return Verdict::kVerified;
+  return verdict;
 }
 
 std::string DescribeVerdict(Verdict verdict) {
@@ -286,24 +295,51 @@ bool CheckControlFileSignature(const InstallSettings& settings,
     return true;
   }
   TrustedKeys trusted = ParseTrustedKeys(settings.update_public_keys);
+  if (trusted.keys.empty()) {
+    log.Error(
+        "!!! The update control file was not used: UpdatePublicKeys holds "
+        "no minisign public key. Nothing was installed.");
+    return false;
+  }
   if (trusted.malformed > 0) {
     log.Warning("!!! UpdatePublicKeys holds " +
                 std::to_string(trusted.malformed) +
                 " entries that are no minisign public key.");
   }
-  Result<std::string> data = ReadWholeFile(ResolveCase(path));
-  Result<std::string> signature = ReadWholeFile(ResolveCase(path + ".minisig"));
+  Result<std::string> data =
+      ReadWholeFile(ResolveCase(path), kMaxControlFileBytes);
+  Result<std::string> signature =
+      ReadWholeFile(ResolveCase(path + ".minisig"), kMaxSignatureBytes);
+  // Only a missing signature is "no signature"; a file that cannot be read
+  // (or is too large) is named as it is.
+  for (const Result<std::string>* read : {&data, &signature}) {
+    if (!read->ok() && read->failure().number() != kFileNotFound) {
+      log.Error("!!! The update control file was not used: " +
+                read->failure().Text() + ". Nothing was installed.");
+      return false;
+    }
+  }
   Verdict verdict = Verdict::kMissing;
+  int failed_key = 0;
   if (data.ok() && signature.ok()) {
-    verdict = VerifySignature(data.value(), signature.value(), trusted.keys);
+    verdict = VerifySignature(data.value(), signature.value(), trusted.keys,
+                              &failed_key);
   }
   if (verdict == Verdict::kVerified) {
     log.Info("The update control file is signed with a pinned key.");
     return CheckFreshness(ResolveCase(path), signature.value(), store, log,
                           now);
   }
-  log.Error("!!! The update control file was not used: " +
-            DescribeVerdict(verdict) + ". Nothing was installed.");
+  std::string why = DescribeVerdict(verdict);
+  if (verdict == Verdict::kBadSignature && failed_key > 0) {
+    // The key is named: two pinned keys may share an id.
+    why = "its signature does not match key " + std::to_string(failed_key) +
+          " of " + std::to_string(trusted.keys.size()) +
+          " in UpdatePublicKeys: the file was changed after it was signed, "
+          "or that key did not sign it";
+  }
+  log.Error("!!! The update control file was not used: " + why +
+            ". Nothing was installed.");
   return false;
 }
 

@@ -21,6 +21,9 @@
 
 namespace mv {
 
+// The largest signature file read: minisign's are a few hundred bytes.
+inline constexpr int64_t kMaxSignatureBytes = 16 * 1024;
+
 // A minisign public key: the key line of a .pub file is the base64 of the
 // algorithm ("Ed"), an 8-byte key id and the 32-byte Ed25519 key.
 struct PublicKey {
@@ -62,10 +65,13 @@ enum class Verdict {
   kBadTrustedComment  // the trusted comment was changed
 };
 
-// Checks `data` against its signature file (nothing when there is none).
+// Checks `data` against its signature file (nothing when there is none)
+// with every key whose id the signature names. When none verifies,
+// `failed_key` gets the number (from 1) of the first key that failed.
 Verdict VerifySignature(std::string_view data,
                         const std::optional<std::string>& signature_text,
-                        const std::vector<PublicKey>& keys);
+                        const std::vector<PublicKey>& keys,
+                        int* failed_key = nullptr);
 
 // What a verdict means, for the Error line that stops a run.
 std::string DescribeVerdict(Verdict verdict);
@@ -102,10 +108,11 @@ std::optional<std::string> StaleControlFile(
 
 // Checks the update control file `path` against `path` + ".minisig" and the
 // keys pinned in `settings`. Without pinned keys it says, at Warning level,
-// that updates are not verified, and gives true. With them it gives true
-// only for a valid signature by a pinned key on a file that is not stale
-// (StaleControlFile, against the highest update accepted in `store`, which
-// it then raises), and logs an Error line naming the problem otherwise.
+// that updates are not verified, and gives true. With them (also when the
+// value holds no usable key) it gives true only for a valid signature by a
+// pinned key on a file that is not stale (StaleControlFile, against the
+// highest update accepted in `store`, which it then raises), and logs an
+// Error line naming the problem otherwise.
 bool CheckControlFileSignature(const InstallSettings& settings,
                                const std::string& path, SettingsStore& store,
                                RunLog& log, int64_t now);

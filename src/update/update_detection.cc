@@ -4,6 +4,7 @@
 #include <string>
 
 #include "data/customer_record.h"
+#include "system/date_time.h"
 #include "system/deployment.h"
 #include "system/files.h"
 #include "system/last_update.h"
@@ -39,7 +40,9 @@ class Installer {
   std::optional<Failure> Header(const std::string& line);
   void Command(const std::string& line, const std::string& key);
   void Stop();
+  void StopAtRequest();
   std::optional<Failure> Record(int32_t n);
+  void NotRecorded(int32_t n, const Failure& failure);
 
   const CommandContext& context_;
   SettingsStore& store_;
@@ -112,14 +115,36 @@ void Installer::Command(const std::string& line, const std::string& key) {
   bool runs = (!server_block_ && !client_block_) || (server_block_ && server) ||
               (client_block_ && !server);
   if (!runs) return;
+  // Between two commands is a safe place to stop: the section stays
+  // unrecorded, so the next run installs it from the start.
+  if (context_.window.StopRequested()) return StopAtRequest();
   std::string command = line;
   CommandContext context = context_;
   context.digests = &digests_;
-  if (ExecuteCommandLine(context, command) == CommandResult::kFailed) {
+  const bool failed =
+      ExecuteCommandLine(context, command) == CommandResult::kFailed;
+  if (failed) {
     context_.log.Error("Command failed. ");
     context_.log.Info(command);
-    if (!RecordFailedUpdates()) Stop();
   }
+  // A stop that came while the command ran may have cut it short (a
+  // download, the wait after RUN): the section is not recorded even when
+  // this was its last command.
+  if (context_.window.StopRequested()) return StopAtRequest();
+  if (failed && !RecordFailedUpdates()) Stop();
+}
+
+void Installer::StopAtRequest() {
+  stopped_ = true;
+  pending_ = false;
+  outcome_.not_installed = current_;
+  outcome_.stopped = true;
+  context_.log.Warning(
+      "!!! Stopped at the request of the person at the "
+      "window: update " +
+      std::to_string(current_) +
+      " was not installed; the next run installs it from "
+      "the start.");
 }
 
 // Updates build on each other: after a failed command neither the rest of
@@ -136,18 +161,39 @@ void Installer::Stop() {
 
 std::optional<Failure> Installer::Record(int32_t n) {
   installed_ = n;
+  DateTime installed_on = Now();
   // Without the stored number the next run would install this update
   // again; say so and stop rather than carry on unrecorded.
-  if (Status st = StoreLastUpdateInstalled(store_, n); !st.ok()) {
+  if (Status st = StoreLastUpdateInstalled(store_, n, installed_on); !st.ok()) {
     return st.failure();
   }
-  UpdateCustomerInfoRecord(context_.settings, context_.log, n,
-                           &context_.window);
+  // The line is the last that the section wrote: it is replaced before the
+  // database is asked, so that a database that refuses says so after it.
   context_.log.ReplaceLast("   Update " + std::to_string(n) + " installed.");
   if (outcome_.installed++ == 0) outcome_.first_installed = n;
   outcome_.last_installed = n;
   pending_ = false;
+  Result<bool> recorded = UpdateCustomerInfoRecord(
+      context_.settings, context_.log, n, installed_on, &context_.window);
+  if (!recorded.ok()) NotRecorded(n, recorded.failure());
   return std::nullopt;
+}
+
+// The update is installed and stored here; the row the vendor's report and
+// the suite read lags behind until the next server run repairs it.
+void Installer::NotRecorded(int32_t n, const Failure& failure) {
+  const InstallSettings& s = context_.settings;
+  if (!s.is_server()) {
+    // A client only reads the row: nothing is left to record.
+    context_.log.Error(failure.Text());
+    return;
+  }
+  outcome_.not_recorded = n;
+  context_.log.Error("!!! Update " + std::to_string(n) +
+                     " is installed on this machine but could not be "
+                     "recorded in the suite database (" +
+                     s.database_name + " on " + s.database_server +
+                     "): " + failure.Text() + " The next run records it.");
 }
 
 }  // namespace
@@ -201,11 +247,13 @@ UpdateCheck Compare(const CommandContext& context, const SettingsStore& store,
     RunTimeError(log, present.failure());
     return UpdateCheck::kFailed;
   }
+  // The sections that are there still install: they do not depend on the
+  // missing one, and the next run looks for it again.
   if (!present.value()) {
-    log.Error("!!! The update control file announces update " +
-              std::to_string(latest.value()) + " but holds no [UPDATE " +
-              std::to_string(latest.value()) + "] section.");
-    return UpdateCheck::kFailed;
+    std::string n = std::to_string(latest.value());
+    log.Error("!!! The update control file announces update " + n +
+              " but holds no [UPDATE " + n + "] section; update " + n +
+              " is not installed.");
   }
   log.Show("   A new update is available.");
   return UpdateCheck::kNewUpdate;

@@ -16,7 +16,8 @@ enum class UpdateCheck {
   kNewUpdate,  // the file announces an update newer than the stored one
   kUpToDate,
   // The file cannot be read, or cannot mean what it says (no LASTUPDATE
-  // line, no section for the announced update); the problem was logged.
+  // line); the problem was logged. (An announced update without a section
+  // is an Error line, and the sections present below it are installed.)
   kFailed,
 };
 
@@ -31,6 +32,11 @@ struct UpdateOutcome {
   int32_t first_installed = 0;           // from this one
   int32_t last_installed = 0;            // to this one
   std::optional<int32_t> not_installed;  // the one a failed command stopped
+  // The last update installed and stored here that the suite database
+  // refused to record (the next server run records it).
+  std::optional<int32_t> not_recorded;
+  // The person stopped the run before `not_installed` was complete.
+  bool stopped = false;
 };
 
 // Installs, in file order, every section whose number is above the stored

@@ -150,8 +150,12 @@ class FolderNames {
 // One extraction: the archive, the destination and what it learnt.
 class Extraction {
  public:
-  Extraction(RunLog& log, zip_t* za, std::string destination)
-      : log_(log), za_(za), destination_(std::move(destination)) {}
+  Extraction(RunLog& log, zip_t* za, std::string destination,
+             const ArchiveProgress& progress)
+      : log_(log),
+        za_(za),
+        destination_(std::move(destination)),
+        progress_(progress) {}
 
   // Extracts the matching entries; gives the result code.
   int16_t Run(const std::vector<std::string>& patterns) {
@@ -169,7 +173,10 @@ class Extraction {
     }
     if (matching.empty()) Note(result_, kArchiveNothingMatched);
     if (!Fits(matching)) return result_;
+    items_ = static_cast<int>(matching.size());
     for (const auto& [index, name] : matching) {
+      ++item_;
+      Report(name, 0, EntrySize(index));
       ExtractEntry(index, name, Slashes(name).ends_with('/'));
     }
     return result_;
@@ -205,6 +212,18 @@ class Extraction {
                   " bytes free; nothing was extracted.");
     Note(result_, kArchiveWriteFailed);
     return false;
+  }
+
+  // The size the archive states for an entry; -1 when it states none.
+  int64_t EntrySize(zip_uint64_t index) {
+    zip_stat_t st;
+    if (zip_stat_index(za_, index, 0, &st) != 0 || !(st.valid & ZIP_STAT_SIZE))
+      return -1;
+    return static_cast<int64_t>(st.size);
+  }
+
+  void Report(const std::string& name, int64_t done, int64_t total) {
+    if (progress_) progress_(name, item_, items_, done, total);
   }
 
   void ExtractEntry(zip_uint64_t index, const std::string& name, bool folder) {
@@ -338,6 +357,8 @@ class Extraction {
     if (zip_stat_index(za_, index, 0, &st) == 0 && (st.valid & ZIP_STAT_SIZE)) {
       left_to_state = st.size;
     }
+    const int64_t total = EntrySize(index);
+    int64_t written = 0;
     for (;;) {
       zip_int64_t n = zip_fread(in.get(), buffer_.data(), buffer_.size());
       if (n < 0) {
@@ -355,6 +376,8 @@ class Extraction {
         CouldNotExtract(name, Failure::FromErrno(err, name));
         return false;
       }
+      written += n;
+      Report(name, written, total);
     }
     // The checksum is compared when the entry is closed.
     zip_file_t* raw = in.release();
@@ -399,6 +422,8 @@ class Extraction {
   Folder folder_;
   std::vector<char> buffer_;
   int16_t result_ = kArchiveOk;
+  const ArchiveProgress& progress_;
+  int item_ = 0, items_ = 0;
 };
 
 // Opens an archive for reading; the result code when that fails.
@@ -423,7 +448,8 @@ ArchivePtr OpenArchive(const std::string& path, int16_t& result) {
 }
 
 int16_t Extract(RunLog& log, std::string_view zip_file,
-                std::string_view destination, std::string_view file_spec) {
+                std::string_view destination, std::string_view file_spec,
+                const ArchiveProgress& progress) {
   if (HasNul(zip_file)) return kArchiveNotFound;
   if (HasNul(destination)) return kArchiveWriteFailed;
   int16_t result = kArchiveOk;
@@ -434,7 +460,8 @@ int16_t Extract(RunLog& log, std::string_view zip_file,
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (!FolderExists(folder)) return kArchiveWriteFailed;
-  return Extraction(log, za.get(), folder).Run(SplitPatterns(file_spec));
+  return Extraction(log, za.get(), folder, progress)
+      .Run(SplitPatterns(file_spec));
 }
 
 // A file to be archived: where it is and the name it is stored under.
@@ -504,8 +531,8 @@ std::vector<Source> Collect(const std::vector<std::string>& patterns) {
   return unique;
 }
 
-int16_t Build(RunLog& log, std::string_view archive,
-              std::string_view file_spec) {
+int16_t Build(RunLog& log, std::string_view archive, std::string_view file_spec,
+              const ArchiveProgress& progress) {
   int16_t result = kArchiveOk;
   if (HasNul(archive)) return kArchiveWriteFailed;
   std::string path = ResolvePath(archive);
@@ -545,6 +572,27 @@ int16_t Build(RunLog& log, std::string_view archive,
     zip_set_file_compression(za.get(), static_cast<zip_uint64_t>(index),
                              ZIP_CM_DEFLATE, kZipCompressionLevel);
   }
+  // libzip compresses every file when the archive is closed; its progress
+  // is a fraction of the whole, reported as that part of the files' bytes.
+  std::string name = NativePath(archive);
+  int64_t total = 0;
+  for (const Source& s : sources) {
+    FileFacts st;
+    if (FactsOfPath(s.path, st) == 0) total += st.size;
+  }
+  auto report = [&](double fraction) {
+    progress(name, 1, 1,
+             static_cast<int64_t>(fraction * static_cast<double>(total)),
+             total);
+  };
+  if (progress) {
+    zip_register_progress_callback_with_state(
+        za.get(), 0.01,
+        [](zip_t*, double fraction, void* state) {
+          (*static_cast<decltype(report)*>(state))(fraction);
+        },
+        nullptr, &report);
+  }
   // libzip writes a temporary file and renames it only when it is complete;
   // when that fails the temporary file is removed and nothing is left.
   if (zip_close(za.get()) != 0) {
@@ -559,11 +607,12 @@ int16_t Build(RunLog& log, std::string_view archive,
 }  // namespace
 
 int16_t UnZipFiles(RunLog& log, std::string_view zip_file,
-                   std::string_view destination, std::string_view file_spec) {
+                   std::string_view destination, std::string_view file_spec,
+                   const ArchiveProgress& progress) {
   log.Info("DESTINATION      : " + std::string(destination));
   log.Info("ZIPFILE          : " + std::string(zip_file));
   log.Info("FILESPEC         : " + std::string(file_spec));
-  int16_t result = Extract(log, zip_file, destination, file_spec);
+  int16_t result = Extract(log, zip_file, destination, file_spec, progress);
   if (result != kArchiveOk) {
     // Nothing to extract is not a failure of the update.
     log.LogMessage(
@@ -574,13 +623,13 @@ int16_t UnZipFiles(RunLog& log, std::string_view zip_file,
 }
 
 int16_t ZipFiles(RunLog& log, std::string_view archive,
-                 std::string_view file_spec) {
+                 std::string_view file_spec, const ArchiveProgress& progress) {
   log.Info("Zip Files      : " + std::string(archive));
   log.Info("File Spec      : " + std::string(file_spec));
   if (!DeleteFiles(NativePath(archive)).ok()) {
     log.Warning("!!! Could not remove the zip file. ");
   }
-  int16_t result = Build(log, archive, file_spec);
+  int16_t result = Build(log, archive, file_spec, progress);
   if (result != kArchiveOk) {
     log.LogMessage(
         result == kArchiveNothingMatched ? kLevelWarning : kLevelError,

@@ -56,6 +56,7 @@
 #define MVUPDATE_UPDATE_ZIP_H_
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "log/run_log.h"
@@ -92,19 +93,26 @@ enum ArchiveResult : int16_t {
   kArchiveSourceUnreadable = 8,
 };
 
+// Called as a file is extracted or archived: file `item` of `items` (from
+// 1), `done` of its `total` bytes. Runs on the thread doing the work.
+using ArchiveProgress = std::function<void(
+    std::string_view name, int item, int items, int64_t done, int64_t total)>;
+
 // Extracts the entries of `zip_file` that match `file_spec` into the folder
 // `destination`. Logs the three value lines and, for a result other than 0,
 // the result code alone on an Error line (a Warning line for 7: nothing to
 // extract is not a failure). Gives the result code.
 int16_t UnZipFiles(RunLog& log, std::string_view zip_file,
-                   std::string_view destination, std::string_view file_spec);
+                   std::string_view destination, std::string_view file_spec,
+                   const ArchiveProgress& progress = {});
 
 // Deletes `archive` (wildcards honoured) and builds it anew from the files
 // that match `file_spec`. Logs the two value lines, a Warning when there was
 // nothing to delete, and "!!! Could not zip: " with the code for a result
 // other than 0 (at Warning level for 7). Gives the result code.
 int16_t ZipFiles(RunLog& log, std::string_view archive,
-                 std::string_view file_spec);
+                 std::string_view file_spec,
+                 const ArchiveProgress& progress = {});
 
 }  // namespace mv
 

@@ -273,6 +273,14 @@ class CurlSite : public VendorSite {
         curl_easy_setopt(h, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_ALL));
         curl_easy_setopt(h, CURLOPT_FTPSSLAUTH,
                          static_cast<long>(CURLFTPAUTH_TLS));
+        // At most TLS 1.2. Under TLS 1.3 the server sends session tickets
+        // after the handshake; curl never reads an upload's data connection,
+        // so it closes that socket with the tickets unread, the kernel
+        // answers with a reset instead of an orderly close, and the server
+        // loses whatever it had not read yet while still reporting 226.
+        curl_easy_setopt(h, CURLOPT_SSLVERSION,
+                         static_cast<long>(CURL_SSLVERSION_TLSv1_2) |
+                             static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
       }
     }
     return h;
@@ -303,7 +311,30 @@ class CurlSite : public VendorSite {
     curl_easy_setopt(e, CURLOPT_READFUNCTION, &ReadSource);
     curl_easy_setopt(e, CURLOPT_READDATA, &source);
     if (size >= 0) curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE, size);
-    return Perform(e, path);
+    Status st = Perform(e, path);
+    if (!st.ok() || web_ || size < 0) return st;
+    // An FTP server takes the data connection's end, even a reset one, for
+    // the end of the file and answers 226: the size it holds tells whether
+    // every byte arrived, before the file is renamed into place.
+    curl_off_t held = RemoteSize(path);
+    if (held == size) return Status::Ok();
+    return SiteFailure(
+        Url(path), held < 0
+                       ? "the server does not tell the size it received"
+                       : "the server received " + std::to_string(held) +
+                             " of the " + std::to_string(size) + " bytes sent");
+  }
+
+  // The size of a file as the FTP server reports it (SIZE); -1 when it
+  // does not.
+  curl_off_t RemoteSize(const std::string& path) {
+    CURL* e = Request(path);
+    curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+    curl_off_t size = -1;
+    if (Perform(e, path).ok()) {
+      curl_easy_getinfo(e, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
+    }
+    return size;
   }
 
   // A listing: over FTP the LIST lines (folders begin with "d"); a web site

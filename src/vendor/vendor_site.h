@@ -31,7 +31,8 @@ class VendorSite {
   // Stores a local file (or `data`) at `path`, feeding the bytes sent to
   // `digest`. A folder site writes it under a temporary name and renames
   // it; a remote site writes `path` as given (the caller picks temporary
-  // names and calls Rename).
+  // names and calls Rename). Over FTP a file whose size on the server
+  // differs from the bytes sent is a failure.
   virtual Status Put(const std::string& local_file, const std::string& path,
                      Sha256* digest) = 0;
   virtual Status PutData(std::string_view data, const std::string& path) = 0;

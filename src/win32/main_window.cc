@@ -231,6 +231,8 @@ void Win32Window::CreateControls() {
   // Tab order: the order made.
   use_alt_site_ = child(WC_BUTTONW, L"Use &Alternate",
                         BS_AUTOCHECKBOX | WS_TABSTOP | WS_GROUP, kUseAltSiteId);
+  // Usable once start-up has found an alternate site.
+  EnableWindow(use_alt_site_, FALSE);
   update_ = child(WC_BUTTONW, L"&Update System", BS_PUSHBUTTON | WS_TABSTOP,
                   kUpdateId);
   check_system_ = child(WC_BUTTONW, L"&Check System",
@@ -624,7 +626,10 @@ void Win32Window::SetBusy(bool busy) {
 void Win32Window::Beep() { MessageBeep(MB_OK); }
 
 bool Win32Window::UseAlternateTicked() const {
-  return SendMessageW(use_alt_site_, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  // A box ticked while an alternate site was known does not count once
+  // none is.
+  return SendMessageW(use_alt_site_, BM_GETCHECK, 0, 0) == BST_CHECKED &&
+         IsWindowEnabled(use_alt_site_);
 }
 
 bool Win32Window::UpdateFromFtpTicked() const {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 #include "support/postgres_server.h"
@@ -45,7 +46,8 @@ std::string Expected(const Sandbox& sb, const Sandbox::Options& o,
          "\n \n[MODE SETTINGS]\nSQL DATABASE TYPE: " + type +
          "\nSERVER NAME      : " + server_name +
          "\nINSTALLATION TYPE: " + kind + "\n \n" + ftp +
-         "[CUSTOMER FTP]\n-2147467259-[01000] [unixODBC][Driver Manager]Can't "
+         "[CUSTOMER FTP]\n-2147467259-The ODBC driver named in the connection "
+         "string is not installed. [01000] [unixODBC][Driver Manager]Can't "
          "open lib 'SQL Server' : file not found\n***Error SQL DB*** Could not "
          "load customer information.\n";
 }
@@ -95,7 +97,7 @@ TEST(StartUpTest, EventLogHoldsTheRunAsDetailLines) {
 // The database login from the configuration file: a role of the site's own
 // with blanks, ";" and braces in its password, the built-in login disabled.
 // A Warning line for a file all may read; the password is never shown.
-TEST(StartUpTest, DatabaseLoginFromTheConfigurationFile) {
+void DatabaseLoginCases() {
   PostgresServer& pg = PostgresServer::Get();
   pg.CreateCustomerTable({}, {{"C1", "h1", "h2", "u", "ftp-pw", "5", {}}});
   pg.ExecOrFail(
@@ -109,6 +111,9 @@ TEST(StartUpTest, DatabaseLoginFromTheConfigurationFile) {
       {"DatabaseUser=site\nDatabasePassword=p w;{x}y", 0600,
        "password authentication failed for user \"site\""},
       {"", 0600, "role \"qorin\" is not permitted to log in"},
+      // Only the whole password is masked: the message stays readable.
+      {"DatabaseUser=site\nDatabasePassword=pass;w}rd", 0600,
+       "password authentication failed for user \"site\""},
   };
   for (const auto& [config, mode, shown] : cases) {
     Sandbox sb({.db_server = "127.0.0.1"});
@@ -129,6 +134,19 @@ TEST(StartUpTest, DatabaseLoginFromTheConfigurationFile) {
   }
   pg.ExecOrFail("ALTER ROLE qorin LOGIN; DROP ROLE site;", "postgres");
   ReloadConfiguration();
+}
+
+// The ODBC driver manager reads ODBCSYSINI once, at a process's first call,
+// and the other cases point it at a folder without the driver: the cases
+// run in a fresh process of this program of their own.
+TEST(StartUpTest, DatabaseLoginFromTheConfigurationFile) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        DatabaseLoginCases();
+        std::exit(::testing::Test::HasFailure() ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

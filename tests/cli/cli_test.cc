@@ -1,10 +1,15 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 
+#include "cli/console_window.h"
 #include "support/child_process.h"
 #include "support/sandbox.h"
+#include "system/unique_fd.h"
 
 namespace mv {
 namespace {
@@ -77,11 +82,14 @@ TEST(CliTest, FifosAreRefused) {
 TEST(CliTest, OutcomeAndAlternateSite) {
   Sandbox sb;
   WriteFile(sb.app() + "/Download/kept.txt", "");
-  const std::string failed = "Start-up failed: -2147467259-[01000] [unixODBC]";
+  const std::string failed =
+      "Start-up failed: -2147467259-The ODBC driver named in the connection "
+      "string is not installed. [01000] [unixODBC]";
   ChildProcess alternate({MVUPDATE_CLI, "update", "--alternate"});
   EXPECT_EQ(alternate.Wait(), 2);
   EXPECT_TRUE(alternate.err().ends_with(
-      "file not found; see the event log\nmvupdate-cli: update --alternate: "
+      "file not found; see the event log " + sb.event_log() +
+      "\nmvupdate-cli: update --alternate: "
       "no alternate FTP site is known (the customer record could not be read "
       "or names none); nothing was done\n"));
   EXPECT_TRUE(std::filesystem::exists(sb.app() + "/Download/kept.txt"));
@@ -91,6 +99,44 @@ TEST(CliTest, OutcomeAndAlternateSite) {
   EXPECT_TRUE(update.err().ends_with(
       "\nUpdate System finished with errors: first error: 1012-\"\" is not "
       "a valid FTP site address.\n"));
+}
+
+// Error and Warning lines are coloured on a terminal that takes colour,
+// plain into anything else; the text itself never changes.
+TEST(CliTest, MarksInColourOnATerminalOnly) {
+  const char* error = "\033[1;31m53-File not found\033[0m\n";
+  const std::tuple<bool, const char*, const char*, std::string> cases[] = {
+      {true, "xterm", nullptr, error},
+      {true, "xterm", "1", "53-File not found\n"},  // NO_COLOR
+      {true, "dumb", nullptr, "53-File not found\n"},
+      {false, "xterm", nullptr, "53-File not found\n"}};
+  for (const auto& [terminal, term, no_colour, shown] : cases) {
+    ScopedEnv env;
+    env.Set("TERM", term);
+    env.Set("NO_COLOR",
+            no_colour ? std::optional<std::string>(no_colour) : std::nullopt);
+    UniqueFd master(::posix_openpt(O_RDWR | O_NOCTTY));
+    ASSERT_TRUE(master && ::grantpt(master.get()) == 0 &&
+                ::unlockpt(master.get()) == 0);
+    TempFolder tmp;
+    std::FILE* out = terminal ? std::fopen(::ptsname(master.get()), "w")
+                              : std::fopen((tmp / "out").c_str(), "w");
+    ASSERT_NE(out, nullptr);
+    ConsoleWindow(out, stderr)
+        .AddMarkedLine("53-File not found", LineMark::kError);
+    std::fclose(out);
+    std::string got;
+    if (terminal) {
+      // The terminal turns "\n" into "\r\n" on its way to the master.
+      char buffer[256];
+      ssize_t n = ::read(master.get(), buffer, sizeof buffer);
+      got.assign(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+      std::erase(got, '\r');
+    } else {
+      got = ReadFile(tmp / "out");
+    }
+    EXPECT_EQ(got, shown) << term << (terminal ? " terminal" : " file");
+  }
 }
 
 }  // namespace

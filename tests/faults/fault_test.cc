@@ -3,6 +3,7 @@
 // limited. A RUN of signal.sh leaves a marker, and the test strikes then.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -87,6 +88,7 @@ class FaultTest : public testing::Test {
     if (strike) strike(cli);
     EXPECT_EQ(cli.Wait(), status) << cli.out();
     out_ = cli.out();
+    err_ = cli.err();
     std::string all = cli.out() + "\n" + cli.err();  // and the event log
     for (const std::string& folder : {sb_.root(), site_.root()}) {
       for (const auto& e : fs::recursive_directory_iterator(folder)) {
@@ -130,6 +132,7 @@ class FaultTest : public testing::Test {
   PostgresServer& pg_ = PostgresServer::Get();
   Sandbox sb_{{.computer_name = "127.0.0.1", .db_server = "127.0.0.1"}};
   std::string out_;  // standard output of the last run
+  std::string err_;  // and its standard error
 };
 
 // The site dies during a download: the update is not recorded, and the next
@@ -187,8 +190,12 @@ TEST_F(FaultTest, KilledAndDatabaseStoppedBetweenUpdates) {
                            "/../Update/.MVUpdate.dat.mvtmp-"}) {
     WriteFile(Download() + name + std::to_string(killed) + "-0a1b2c", "left");
   }
-  Run(1, "-2147467259-[08001] connection to server", "2/1",
-      [&](ChildProcess& cli) {
+  Run(1,
+      "!!! Update 2 is installed on this machine but could not be recorded "
+      "in the suite database (Quillmere on 127.0.0.1): -2147467259-The "
+      "database server cannot be reached; check its name in the registry and "
+      "that it is running. [08001] connection to server",
+      "2/1", [&](ChildProcess& cli) {
         ASSERT_TRUE(Caught());
         pg_.Stop();
         cli.Wait();
@@ -196,15 +203,27 @@ TEST_F(FaultTest, KilledAndDatabaseStoppedBetweenUpdates) {
       });
   EXPECT_FALSE(Shows("   Installing update 1...")) << out_;
   EXPECT_EQ(ReadFile(Download() + "/Bin/core.txt"), "core 2");
+  EXPECT_TRUE(
+      err_.ends_with("update 2 is installed here but could not be "
+                     "recorded in the suite database; the next run "
+                     "records it\n"))
+      << err_;
+  // The report names update 2 and the time it was installed here.
+  std::string installed_on = FormatMmDdYyyy(
+      *ReadLastUpdateInstalledOn(SettingsStore(sb_.config_home())));
+  Lines report =
+      ReadLines(Download() + "/" + site_.Arguments("STOR").back(), "\r\n");
+  EXPECT_EQ(report[3] + " " + report[4],
+            "LastUpdateInstalled=2 LastUpdateInstalledOn=" + installed_on);
   const std::string repair =
-      "!!! Repairing the customer row left behind: it says update 1, but "
-      "update 2 is installed here (the database could not be reached when it "
-      "was recorded).";
+      "!!! Repaired the customer row left behind: it said update 1, but "
+      "update 2 is installed here.";
+  ::sleep(1);  // the repair's own time would differ
   Run(0, "", "2/2");
   EXPECT_TRUE(Shows(repair)) << out_;
-  EXPECT_EQ(
-      ReadLines(Download() + "/" + site_.Arguments("STOR").back(), "\r\n")[3],
-      "LastUpdateInstalled=2");
+  EXPECT_EQ(pg_.ExecOrFail("SELECT to_char(LastUpdatedDate, 'MM/DD/YYYY "
+                           "HH24:MI:SS') FROM UpdateCustomerInfo"),
+            installed_on + "\n");
   pg_.ExecOrFail("UPDATE UpdateCustomerInfo SET UpdateInstalled = 5");
   Run(0, "", "2/5");
   EXPECT_FALSE(Shows(repair)) << out_;
@@ -262,7 +281,15 @@ TEST_F(FaultTest, OneRunAtATime) {
   std::string log = ReadFile(sb_.event_log());
   EXPECT_NE(log.find("COMMAND: RUN signal.sh caught"), std::string::npos);
   EXPECT_NE(log.find("*****ERROR::!!! Another run"), std::string::npos);
-  EXPECT_TRUE(fs::exists(sb_.install() + "/Database/MVUpdate.lock"));
+  const std::string lock = sb_.install() + "/Database/MVUpdate.lock";
+  EXPECT_TRUE(fs::exists(lock));
+  // A lock file left by another account, which this one may not open,
+  // stops the command; it never runs without the lock.
+  GiveToNobody(sb_.root());
+  ASSERT_EQ(::chown(lock.c_str(), 0, 0), 0);
+  Run(1, "!!! The run lock " + lock + " cannot be taken (70-Permission denied)",
+      "2/2", {}, {.unprivileged = true});
+  EXPECT_FALSE(Shows("Processing update control file.")) << out_;
 }
 
 // Without the Update folder the control files cannot be passed on, so nothing
@@ -292,6 +319,50 @@ TEST_F(FaultTest, NoPasswordInARefusedLogin) {
   pg_.ExecOrFail("UPDATE UpdateCustomerInfo SET Password = 'refused-pw-7'");
   Run(1, "1006-", "0/0");
   EXPECT_GE(site_.Count("PASS"), 1);
+}
+
+// A configuration that cannot be used as written, and a login that would
+// smuggle FTP commands in, stop Update System before anything reaches the
+// site: exit status 1, no USER line, no file deleted.
+TEST_F(FaultTest, UnsafeConfigurationOrLogin) {
+  Publish();
+  const std::string conf = sb_.root() + "/mvupdate.conf";
+  const std::string tls = "***Configuration*** FTP_TLS=";
+  struct Case {
+    std::string text;  // of the configuration file
+    mode_t mode;
+    std::string password;  // of the customer row
+    std::string error;
+  } cases[] = {
+      {"[mvupdate]\nFTP_TLS=required\n", 0644, "", tls + "required is none"},
+      {"[mvupdate]\nFTP_TLS=yes\n", 0644, "", tls + "yes is none"},
+      {"[mvupdate]\nFTP_TLS=1\n", 0644, "", tls + "1 is none"},
+      {"[mvupdate]\nFTP_TLS=\"require\"\n", 0644, "", tls},
+      {"[mvupdate]\nFTP_TLS=require ; TLS!\n", 0644, "", tls},
+      {"[mvupdate]\nFTP_TLS require\n", 0644, "", "***Configuration*** 75-"},
+      {"FTP_TLS=require\n", 0644, "", "***Configuration*** 75-"},
+      {"[mvupdate]\nFTP_TSL=require\n", 0644, "",
+       "***Configuration*** " + conf + " line 2: unknown key"},
+      {"[mvupdate]\nFTP_TLS=require\n", 0664, "",
+       "***Configuration*** " + conf + " may be changed"},
+      {"[mvupdate]\nFTP_TLS=require\n", 0646, "",
+       "***Configuration*** " + conf + " may be changed"},
+      {"", 0644, "pw\r\nDELE Merivane/C1001/MVControl.dat",
+       "!!! The customer record's Password holds a line break"},
+  };
+  for (const Case& c : cases) {
+    WriteFile(conf, c.text);
+    ::chmod(conf.c_str(), c.mode);
+    sb_.env().Set("MVUPDATE_CONFIG", conf);
+    if (!c.password.empty()) {
+      pg_.ExecOrFail("UPDATE UpdateCustomerInfo SET Password = E'" +
+                     c.password + "'");
+    }
+    site_.ClearCommands();
+    Run(1, c.error, "0/0");
+    EXPECT_EQ(site_.Count("USER"), 0) << c.error;
+    EXPECT_EQ(site_.Count("DELE"), 0) << c.error;
+  }
 }
 
 }  // namespace

@@ -1,14 +1,26 @@
 // The Qt window against a recording Commands double, and the program.
 #include "gui/main_window.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <QTest>
 #include <QtWidgets>
 #include <ctime>
+#include <fstream>
 #include <functional>
 
+#include "app/commands.h"
+#include "app/form.h"
 #include "data/customer_record.h"
 #include "support/child_process.h"
 #include "support/postgres_server.h"
+#include "support/sandbox.h"
+#include "system/unique_fd.h"
+#include "transport/curl_ftp_component.h"
+#include "transport/ftp_session.h"
+#include "update/command_interpreter.h"
+#include "update/zip.h"
 
 namespace mv {
 namespace {
@@ -27,6 +39,33 @@ struct RecordingCommands : Commands {
   std::function<void()> during;
 };
 
+// The texts the status bar's progress shows while it runs, sampled.
+struct ProgressTexts : QObject {
+  explicit ProgressTexts(QWidget* window)
+      : label(window->findChild<QLabel*>("progressText")) {
+    connect(&timer, &QTimer::timeout, this, [this] {
+      if (label->isVisible() && !label->toolTip().isEmpty())
+        seen << label->toolTip();
+    });
+    timer.start(20);
+  }
+  bool Saw(const QString& part) const {
+    return std::any_of(seen.begin(), seen.end(),
+                       [&](const QString& t) { return t.contains(part); });
+  }
+  QLabel* label;
+  QTimer timer;
+  QStringList seen;
+};
+
+// A site that takes connections and never says a word.
+struct SilentSite : FileTransfer {
+  bool GetFile(std::string_view, std::string_view, std::string*) override {
+    return false;
+  }
+  bool PutFile(std::string_view, std::string_view) override { return false; }
+};
+
 struct PaintCounter : QObject {
   bool eventFilter(QObject*, QEvent* event) override {
     return (count += event->type() == QEvent::Paint, false);
@@ -41,8 +80,11 @@ class MainWindowTest : public QObject {
 
   std::unique_ptr<RecordingCommands> commands;
   std::unique_ptr<MainWindow> w;
+  QTemporaryDir config;  // the window's own settings, of this test alone
 
  private slots:
+  void initTestCase() { qputenv("XDG_CONFIG_HOME", config.path().toUtf8()); }
+
   void init() {
     commands = std::make_unique<RecordingCommands>();
     w = std::make_unique<MainWindow>();
@@ -53,6 +95,7 @@ class MainWindowTest : public QObject {
 
   // A double-click on the banner shows the FTP box; then the row in order.
   void ControlsCommandsAndLines() {
+    w->SetUseAlternateEnabled(true);
     auto* ftp = w->findChild<QCheckBox*>("chkUpdateFromFTP");
     QVERIFY(!ftp->isVisible());
     QTest::mouseDClick(w->findChild<QWidget*>("Picture1"), Qt::LeftButton);
@@ -65,9 +108,9 @@ class MainWindowTest : public QObject {
       texts << control->text();
       QTest::mouseClick(control, Qt::LeftButton);
     }
-    QCOMPARE(texts,
-             (QStringList{"Use &Alternate", "&Update System", "&Check System",
-                          "&Reset Last Update", "Update from &FTP Site"}));
+    QCOMPARE(texts, (QStringList{"Use &Alternate", "&Update System",
+                                 "&Check System", "&Reset Last Update",
+                                 "Update from &FTP Site", "&Stop"}));
     QCOMPARE(commands->calls,
              (QStringList{"UpdateSystem", "CheckSystem", "ResetLastUpdate"}));
     QVERIFY(w->UseAlternateTicked() && w->UpdateFromFtpTicked());
@@ -99,13 +142,6 @@ class MainWindowTest : public QObject {
       QCOMPARE(commands->calls,
                (QStringList{waits ? "UpdateSystem" : "Load", "UpdateSystem"}));
     }
-    commands->during = [&] {
-      w->close();
-      w->DoEvents();
-      QVERIFY(w->isVisible());
-    };
-    button->click();
-    QVERIFY(!w->isVisible());
   }
 
   // Modal, plain text, OK only, and the ordinary pointer over the busy one.
@@ -224,12 +260,15 @@ class MainWindowTest : public QObject {
             4.5 * (luminance(QPalette::Disabled, QPalette::WindowText) + 0.05));
   }
 
-  // Without a mouse: Tab goes along the row to the list, Space presses the
-  // focused button, Alt and the underlined letter any of the three. Every
-  // stop has a name for screen readers.
+  // Without a mouse: Tab goes along the row to the list (past a Stop that
+  // has nothing to stop), Space or Enter presses the focused button, Alt
+  // and the underlined letter any of the three. Every stop has a name for
+  // screen readers and a frame around it.
   void KeyboardOnly() {
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    w->SetUseAlternateEnabled(true);
     w->findChild<QWidget*>("chkUseAltSite")->setFocus();
+    auto* frame = w->findChild<QWidget*>("focusFrame");
     QStringList stops;
     for (int i = 0; i < 5; ++i) {
       QWidget* focus = QApplication::focusWidget();
@@ -237,8 +276,11 @@ class MainWindowTest : public QObject {
       QAccessibleInterface* named =
           QAccessible::queryAccessibleInterface(focus);
       QVERIFY(!named->text(QAccessible::Name).isEmpty());
+      QVERIFY(frame->isVisible() &&
+              frame->geometry().contains(
+                  QRect(focus->mapTo(w.get(), QPoint()), focus->size())));
       if (qobject_cast<QPushButton*>(focus))
-        QTest::keyClick(focus, Qt::Key_Space);
+        QTest::keyClick(focus, i % 2 ? Qt::Key_Return : Qt::Key_Space);
       QTest::keyClick(focus, Qt::Key_Tab);
     }
     QCOMPARE(stops, (QStringList{"chkUseAltSite", "cmdUpdate", "cmdCheckSystem",
@@ -252,7 +294,8 @@ class MainWindowTest : public QObject {
 
   // A statement waiting on a table that another session has locked: the
   // window keeps running its events and paints the lines logged before;
-  // the record is read once the lock is released.
+  // the record is read once the lock is released, and a row left behind is
+  // repaired with the time its update was installed, not the repair's.
   void DatabaseWaitKeepsTheWindowAlive() {
     PostgresServer& pg = PostgresServer::Get();
     ScopedEnv env;
@@ -260,25 +303,255 @@ class MainWindowTest : public QObject {
     env.Set("PGPASSWORD", "wzq");
     pg.CreateCustomerTable(
         {}, {{"C1001", "ftp.example", "", "c1001", "pw", "3", std::nullopt}});
-    ChildProcess locker({"/usr/lib/postgresql/15/bin/psql", "-h", "127.0.0.1",
-                         "-U", "qorin", "-d", "Quillmere", "-c",
-                         "BEGIN; LOCK TABLE qorin.UpdateCustomerInfo; "
-                         "SELECT pg_sleep(3); COMMIT;"});
     const std::string locks =
         "SELECT count(*) FROM pg_locks WHERE relation ="
         " 'qorin.updatecustomerinfo'::regclass";
-    QVERIFY(WaitUntil([&] { return pg.Exec(locks).value() == "1\n"; }));
     RunLog log(w.get());
-    for (int i = 0; i < 30; ++i) log.Info("line " + std::to_string(i));
-    PaintCounter paints;
-    w->findChild<QWidget*>("qt_scrollarea_viewport")
-        ->installEventFilter(&paints);
     CustomerUpdateInfo customer;
-    const bool read = LoadCustomerInfo(PostgresServer::ConnectionString(),
-                                       customer, log, false, w.get());
-    QCOMPARE(locker.Wait(), 0);
-    QVERIFY(read && customer.customer_number == "C1001");
-    QVERIFY(paints.count > 0);
+    InstallSettings server;
+    server.installation_type = InstallationType::kServer;
+    server.connection_string = PostgresServer::ConnectionString();
+    const std::function<bool()> steps[] = {
+        [&] {
+          return LoadCustomerInfo(server.connection_string, customer, log,
+                                  false, w.get()) &&
+                 customer.customer_number == "C1001";
+        },
+        [&] {
+          return RepairCustomerInfoRecord(
+              server, log, 5, DateTime{2026, 1, 2, 3, 4, 5}, w.get());
+        },
+    };
+    for (const std::function<bool()>& step : steps) {
+      ChildProcess locker({"/usr/lib/postgresql/15/bin/psql", "-h", "127.0.0.1",
+                           "-U", "qorin", "-d", "Quillmere", "-c",
+                           "BEGIN; LOCK TABLE qorin.UpdateCustomerInfo; "
+                           "SELECT pg_sleep(3); COMMIT;"});
+      QVERIFY(WaitUntil([&] { return pg.Exec(locks).value() == "1\n"; }));
+      for (int i = 0; i < 30; ++i) log.Info("line " + std::to_string(i));
+      PaintCounter paints;
+      w->findChild<QWidget*>("qt_scrollarea_viewport")
+          ->installEventFilter(&paints);
+      ProgressTexts texts(w.get());
+      const bool done = step();
+      QCOMPARE(locker.Wait(), 0);
+      QVERIFY(done);
+      QVERIFY(paints.count > 0);
+      QVERIFY2(texts.Saw("waiting for the database (1 s)"),
+               qPrintable(texts.seen.join('|')));
+      QVERIFY(!texts.label->isVisible());
+    }
+    QCOMPARE(pg.Exec("SELECT UpdateInstalled, to_char(LastUpdatedDate, "
+                     "'MM/DD/YYYY HH24:MI:SS') FROM qorin.UpdateCustomerInfo")
+                 .value(),
+             "5|01/02/2026 03:04:05\n");
+  }
+
+  // Error and Warning lines keep their text and get an icon, a colour and
+  // a description; the status bar counts them; F8 walks the Error lines,
+  // wrapping around, Shift+F8 walks back.
+  void MarkedLinesAndNextError() {
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    RunLog log(w.get());
+    log.Info("plain");
+    log.Error("!!! Update 2 was not installed");
+    log.Warning("53-File not found");
+    log.Info("PATH             : /opt");
+    log.Error("1012-\"\" is not a valid FTP site address.");
+    auto* list = w->findChild<QListWidget*>("lstOutput");
+    const std::tuple<int, QString, QString, QRgb> rows[] = {
+        {0, "plain", "", list->palette().color(QPalette::Text).rgb()},
+        {1, "!!! Update 2 was not installed", "Error", 0xffa00000},
+        {2, "53-File not found", "Warning", 0xff6b4400},
+        {4, "1012-\"\" is not a valid FTP site address.", "Error", 0xffa00000}};
+    for (auto [row, text, mark, colour] : rows) {
+      QListWidgetItem* item = list->item(row);
+      QCOMPARE(item->text(), text);
+      QCOMPARE(item->data(Qt::AccessibleDescriptionRole).toString(), mark);
+      QCOMPARE(item->foreground().color().rgb(),
+               mark.isEmpty() ? item->foreground().color().rgb() : colour);
+      QVERIFY(!item->icon().isNull());  // plain rows a blank one
+    }
+    QCOMPARE(w->findChild<QLabel*>("markCount")->text(), "2 errors, 1 warning");
+    for (int row : {1, 4, 1}) {
+      QTest::keyClick(w.get(), Qt::Key_F8);
+      QCOMPARE(list->currentRow(), row);
+    }
+    QTest::keyClick(w.get(), Qt::Key_F8, Qt::ShiftModifier);
+    QCOMPARE(list->currentRow(), 4);
+    w->ClearLines();
+    QVERIFY(!w->GoToError(true) &&
+            !w->findChild<QLabel*>("markCount")->isVisible());
+  }
+
+  // "Use Alternate" counts only while an alternate site is known, and says
+  // why it cannot be chosen otherwise.
+  void UseAlternateFollowsTheRecord() {
+    auto* box = w->findChild<QCheckBox*>("chkUseAltSite");
+    QVERIFY(!box->isEnabled() && box->toolTip().contains("No alternate"));
+    w->SetUseAlternateEnabled(true);
+    box->click();
+    QVERIFY(w->UseAlternateTicked());
+    w->SetUseAlternateEnabled(false);
+    QVERIFY(!w->UseAlternateTicked() &&
+            box->toolTip().contains("No alternate"));
+  }
+
+  // Stop and Esc reach the running command once. Closing during a command
+  // asks: keep the window, close when finished, or stop then close; the
+  // outcome of a command the window did not live to show comes at the next
+  // start, once.
+  void StopAndCloseDuringACommand() {
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    auto* stop = w->findChild<QPushButton*>("cmdStop");
+    auto* update = w->findChild<QPushButton*>("cmdUpdate");
+    QVERIFY(!stop->isEnabled());
+    for (bool escape : {false, true}) {
+      commands->during = [&] {
+        QVERIFY(stop->isEnabled() && !w->StopRequested());
+        escape ? QTest::keyClick(w.get(), Qt::Key_Escape) : stop->click();
+        QVERIFY(w->StopRequested() && !stop->isEnabled());
+      };
+      update->click();
+      QVERIFY(!stop->isEnabled());
+    }
+    const std::tuple<QString, bool, bool> answers[] = {
+        {"&Keep the window", true, false},
+        {"Close when &finished", false, false},
+        {"&Stop, then close", false, true}};
+    for (auto [answer, stays, stops] : answers) {
+      w->show();
+      commands->during = [&] {
+        QTimer::singleShot(0, [&] {
+          auto* ask = w->findChild<QMessageBox*>("closeQuestion");
+          for (QAbstractButton* b : ask->buttons())
+            if (b->text() == answer) b->click();
+        });
+        w->close();
+        QTRY_VERIFY(!w->findChild<QMessageBox*>("closeQuestion"));
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->StopRequested(), stops);
+        w->ShowOutcome("Update System finished with errors: " +
+                       answer.toStdString());
+      };
+      update->click();
+      QCOMPARE(w->isVisible(), stays);
+    }
+    commands->during = nullptr;
+    for (bool first : {true, false}) {
+      MainWindow again;
+      again.SetCommands(commands.get());
+      again.RunLoad();
+      auto* list = again.findChild<QListWidget*>("lstOutput");
+      QCOMPARE(list->count() == 1 &&
+                   list->item(0)->text().endsWith("errors: &Stop, then close"),
+               first);
+    }
+  }
+
+  // Extracting and zipping a large file on the worker: the window's timer
+  // keeps firing, the list names the file, the status bar its progress.
+  void EventsDuringALargeExtraction() {
+    Sandbox sb;
+    InstallSettings settings;
+    settings.application_path = sb.app();
+    settings.installation_type = InstallationType::kServer;
+    const std::string download = sb.app() + "/Download";
+    std::filesystem::create_directories(download);
+    QDir::setCurrent(QString::fromStdString(download));
+    {
+      std::ofstream big(download + "/big.bin");
+      big.seekp((96 << 20) - 1);
+      big.put('x');
+    }
+    RunLog log(w.get());
+    SilentSite site;
+    CommandContext context{settings, *w, log, site};
+    const std::pair<std::string, QString> steps[] = {
+        {"ZIP big.zip big.bin", "Zipping 1 of 1: big.zip: "},
+        {"UNZIP big.zip big.bin", "Extracting 1 of 1: big.bin: "}};
+    for (auto [line, text] : steps) {
+      int ticks = 0;
+      QTimer ticker;
+      QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+      ticker.start(5);
+      ProgressTexts texts(w.get());
+      w->ClearLines();
+      QCOMPARE(ExecuteCommandLine(context, line), CommandResult::kDone);
+      QVERIFY2(ticks >= 3, qPrintable(QString::number(ticks)));
+      QVERIFY2(texts.Saw(text), qPrintable(texts.seen.join('|')));
+      QVERIFY(!texts.label->isVisible());
+    }
+    auto* list = w->findChild<QListWidget*>("lstOutput");
+    QCOMPARE(list->item(list->count() - 1)->text(), "   1 of 1: big.bin");
+  }
+
+  // What the status bar says while the run waits: after RUN, and for a site
+  // that does not answer.
+  void ProgressTextsDuringWaits() {
+    Sandbox sb;
+    sb.env().Set("MVUPDATE_RUN_WAIT_SECONDS", "1.5");
+    sb.env().Set("MVUPDATE_FTP_TIMEOUT", "2");
+    sb.env().Set("MVUPDATE_FTP_RETRIES", "0");
+    // Listening, never accepting: connections wait unanswered.
+    UniqueFd silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    auto* any = reinterpret_cast<sockaddr*>(&address);
+    QVERIFY(::bind(silent.get(), any, size) == 0 &&
+            ::listen(silent.get(), 4) == 0 &&
+            ::getsockname(silent.get(), any, &size) == 0);
+    InstallSettings settings;
+    settings.application_path = sb.app();
+    RunLog log(w.get());
+    SilentSite none;
+    CommandContext context{settings, *w, log, none};
+    FtpSession session(log, *w);
+    session.SetComponent(MakeCurlFtpComponent());
+    const std::pair<std::function<void()>, QString> waits[] = {
+        {[&] {
+           std::string line = "RUN /bin/true";
+           ExecuteCommandLine(context, line);
+         },
+         "waiting 1.5 s after RUN (1 s left)"},
+        {[&] {
+           session.Connect(
+               "127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "u",
+               "p");
+         },
+         "waiting for the site (1 s)"}};
+    for (const auto& [wait, text] : waits) {
+      ProgressTexts texts(w.get());
+      wait();
+      QVERIFY2(texts.Saw(text), qPrintable(texts.seen.join('|')));
+      QVERIFY(!texts.label->isVisible());
+    }
+  }
+
+  // With the registry file missing, start-up's note names it and the
+  // example to copy, and points to the event log only when one was written.
+  void StartUpNoteNamesTheCause() {
+    for (bool writable : {true, false}) {
+      Sandbox sb({.write_registry = false});
+      const std::string install =
+          writable ? sb.install() : "/proc/no/such/folder";
+      sb.env().Set("MVUPDATE_DEFAULT_INSTALL_PATH", install);
+      Form form(*w, sb.config());
+      FormCommands(form).Load();
+      const QString note = w->findChild<QLabel*>("statusNote")->toolTip();
+      QVERIFY2(note.startsWith("Start-up failed: the registry file " +
+                               QString::fromStdString(sb.registry_file()) +
+                               " was not found. Copy the example /") &&
+                   note.contains("/examples/registry.reg there"),
+               qPrintable(note));
+      QVERIFY2(
+          note.endsWith(writable ? "; see the event log " +
+                                       QString::fromStdString(sb.event_log())
+                                 : "; no event log was written"),
+          qPrintable(note));
+    }
   }
 
   // Start-up runs, then the picture goes to a name relative to the starting
@@ -289,11 +562,25 @@ class MainWindowTest : public QObject {
     qputenv("MVUPDATE_REGISTRY", sandbox.filePath("registry.reg").toUtf8());
     qputenv("MVUPDATE_DEFAULT_INSTALL_PATH", sandbox.path().toUtf8());
     QDir::setCurrent(sandbox.path());
-    QCOMPARE(QProcess::execute(MVUPDATE_GUI, {"--screenshot", "w.png"}), 0);
-    QImage shot(sandbox.filePath("w.png"));
-    QVERIFY(shot.width() >= 400 && shot.height() >= 300);
-    QCOMPARE(shot.pixelColor(shot.width() / 2, shot.height() - 8),
-             QColor(192, 192, 192));  // the window's grey below the list
+    // At 200 % the window still fits a screen of 1280x800.
+    QFile screen(sandbox.filePath("screen.json"));
+    QVERIFY(screen.open(QIODevice::WriteOnly) &&
+            screen.write(R"({"screens": [{"name": "small", "x": 0, "y": 0,
+                "width": 1280, "height": 800, "logicalDpi": 96}]})") > 0);
+    screen.close();
+    qputenv("QT_QPA_PLATFORM",
+            "offscreen:configfile=" + screen.fileName().toUtf8());
+    for (const char* scale : {"1", "2"}) {
+      qputenv("QT_SCALE_FACTOR", scale);
+      QCOMPARE(QProcess::execute(MVUPDATE_GUI, {"--screenshot", "w.png"}), 0);
+      QImage shot(sandbox.filePath("w.png"));
+      QVERIFY(shot.width() >= 400 && shot.height() >= 300);
+      QVERIFY(shot.width() <= 1280 && shot.height() <= 800);
+      QCOMPARE(shot.pixelColor(shot.width() / 2, shot.height() - 2),
+               QColor(192, 192, 192));  // the window's grey at its foot
+    }
+    qunsetenv("QT_SCALE_FACTOR");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QFile log(sandbox.filePath("Database/MVUpEvents.log"));
     QVERIFY(log.open(QIODevice::ReadOnly) &&
             log.readAll().contains("SERVER NAME      : [Server]"));

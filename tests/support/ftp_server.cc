@@ -150,7 +150,7 @@ void FtpServer::ClearCommands() const {
 }
 
 void FtpServer::SetFault(Fault fault, int64_t after_bytes, bool once) const {
-  const char* kinds[] = {"", "stall ", "drop "};
+  const char* kinds[] = {"", "stall ", "drop ", "cut "};
   std::string text = kinds[static_cast<int>(fault)];
   if (fault != Fault::kNone) text += std::to_string(after_bytes);
   if (once) text += " once";
@@ -173,9 +173,34 @@ void FtpServer::Reset() {
   ClearCommands();
 }
 
-SilentServer::SilentServer() { fd_ = ListeningSocket(&port_); }
+SilentServer::SilentServer(std::vector<std::string> replies) {
+  fd_ = ListeningSocket(&port_);
+  if (fd_ < 0 || replies.empty()) return;
+  answering_ = std::thread([fd = fd_, replies = std::move(replies)] {
+    for (;;) {
+      int c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (c < 0) return;  // the listening socket was shut down
+      std::string received;
+      for (size_t next = 0; next < replies.size(); ++next) {
+        std::string line = replies[next] + "\r\n";
+        if (::send(c, line.data(), line.size(), MSG_NOSIGNAL) < 0) break;
+        if (next + 1 == replies.size()) break;
+        char buf[512];
+        while (received.find('\n') == std::string::npos) {
+          ssize_t n = ::recv(c, buf, sizeof buf, 0);
+          if (n <= 0) break;
+          received.append(buf, static_cast<size_t>(n));
+        }
+        received.erase(0, received.find('\n') + 1);
+      }
+      ::close(c);
+    }
+  });
+}
 
 SilentServer::~SilentServer() {
+  if (fd_ >= 0) ::shutdown(fd_, SHUT_RDWR);
+  if (answering_.joinable()) answering_.join();
   if (fd_ >= 0) ::close(fd_);
 }
 

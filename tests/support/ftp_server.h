@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "support/sandbox.h"
@@ -28,9 +29,9 @@ class FtpServer {
   };
 
   // What the data connection does after `after_bytes` of the next
-  // transfers: stop sending or reading but stay open, or reset and answer
-  // "426".
-  enum class Fault { kNone, kStall, kDrop };
+  // transfers: stop sending or reading but stay open, reset and answer
+  // "426", or (uploads only) keep no more of what arrives and answer "226".
+  enum class Fault { kNone, kStall, kDrop, kCut };
 
   // Starts the server; check ok().
   FtpServer() : FtpServer(Options()) {}
@@ -95,10 +96,12 @@ class FtpServer {
 };
 
 // A TCP port on 127.0.0.1 that accepts connections and never says a word:
-// a site that hangs before its greeting.
+// a site that hangs before its greeting. Given `replies`, it answers each
+// connection with the first and every line received with the next one
+// (CR LF added), then closes it: a site with a script.
 class SilentServer {
  public:
-  SilentServer();
+  explicit SilentServer(std::vector<std::string> replies = {});
   ~SilentServer();
   SilentServer(const SilentServer&) = delete;
   SilentServer& operator=(const SilentServer&) = delete;
@@ -108,6 +111,7 @@ class SilentServer {
 
  private:
   int fd_ = -1, port_ = 0;
+  std::thread answering_;
 };
 
 // A port on 127.0.0.1 where nothing listens (connections are refused).

@@ -9,6 +9,11 @@ void RecordingWindow::AddLine(std::string_view text) {
   history.emplace_back(text);
 }
 
+void RecordingWindow::AddMarkedLine(std::string_view text, LineMark mark) {
+  AddLine(text);
+  if (mark != LineMark::kNone) marked.emplace_back(mark, text);
+}
+
 void RecordingWindow::ClearLines() { lines.clear(); }
 
 void RecordingWindow::ReplaceLastLine(std::string_view text) {

@@ -2,7 +2,9 @@
 #ifndef MVUPDATE_TESTS_SUPPORT_RECORDING_WINDOW_H_
 #define MVUPDATE_TESTS_SUPPORT_RECORDING_WINDOW_H_
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "system/window.h"
@@ -16,6 +18,7 @@ class RecordingWindow : public Window {
   };
 
   void AddLine(std::string_view text) override;
+  void AddMarkedLine(std::string_view text, LineMark mark) override;
   void ClearLines() override;
   void ReplaceLastLine(std::string_view text) override;
   void ShowMessageBox(std::string_view prompt,
@@ -32,12 +35,22 @@ class RecordingWindow : public Window {
   void DoEvents() override {}
   void WaitForEvents(std::chrono::milliseconds bound) override;
   void ShowOutcome(std::string_view text) override { outcome = text; }
+  void ShowActivity(std::string_view text) override {
+    if (!text.empty()) activities.emplace_back(text);
+  }
+  bool StopRequested() const override { return stop_when && stop_when(); }
 
   // The list box as the user sees it now.
   std::vector<std::string> lines;
   // Every line ever added, also those cleared or replaced since.
   std::vector<std::string> history;
   std::vector<MessageBox> boxes;
+  // Error and Warning lines, with their marks.
+  std::vector<std::pair<LineMark, std::string>> marked;
+  // What the status bar said during long steps, in order.
+  std::vector<std::string> activities;
+  // The Stop button: pressed once this gives true.
+  std::function<bool()> stop_when;
   std::string outcome;  // the last command's
   int beeps = 0;
   int waits = 0;

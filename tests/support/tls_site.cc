@@ -52,6 +52,7 @@ void TlsSite::Start(const Options& options) {
       folder_ / "server", folder_ / "root", user,
       password,           "--cert",         CertFolder() + "/" + options.cert};
   if (!tls_) args.push_back("--plain");
+  if (options.http2) args.push_back("--http2");
   if (port_ > 0) args.insert(args.end(), {"--port", std::to_string(port_)});
   if (options.rate > 0)
     args.insert(args.end(), {"--rate", std::to_string(options.rate)});

@@ -1,6 +1,7 @@
 // A vendor site over TLS for tests, started by scripts/lib/sites.py (which
 // the demo uses too) on 127.0.0.1 on a free port: ProFTPD with explicit TLS,
-// or nginx over HTTPS with basic authentication and PUT. The certificates
+// or nginx over HTTPS with basic authentication and PUT (and below
+// /chunked/ answers without a size). The certificates
 // come from one throwaway CA per test program; "expired" and "other" (from
 // another CA) make sites whose certificate does not verify. The site stops
 // with the object, or with the test program however it ends.
@@ -24,6 +25,7 @@ class TlsSite {
     std::string cert = "server";  // "expired", "other"
     bool tls = true;              // false: plain FTP or HTTP
     int rate = 0;                 // nginx: bytes a second at most
+    bool http2 = false;           // nginx: HTTP/2 over TLS
   };
 
   explicit TlsSite(const Options& options);

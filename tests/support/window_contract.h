@@ -14,11 +14,12 @@
 namespace mv {
 
 // What a person sees: the list's lines (UTF-8), the status bar's note,
-// whether "Use Alternate" can be ticked and whether progress is shown.
+// whether "Use Alternate" can be ticked (not before start-up has found an
+// alternate site) and whether progress is shown.
 struct WindowView {
   std::vector<std::string> lines;
   std::string note;
-  bool use_alternate_enabled = true;
+  bool use_alternate_enabled = false;
   bool progress_shown = false;
 
   bool operator==(const WindowView&) const = default;
@@ -48,8 +49,14 @@ inline const std::vector<WindowContractRow>& WindowContractRows() {
          w.ClearLines();
        },
        {}},
-      {"no alternate site known",
-       [](Window& w) { w.SetUseAlternateEnabled(false); },
+      {"an alternate site known",
+       [](Window& w) { w.SetUseAlternateEnabled(true); },
+       {{}, "", true}},
+      {"no alternate site known any more",
+       [](Window& w) {
+         w.SetUseAlternateEnabled(true);
+         w.SetUseAlternateEnabled(false);
+       },
        {{}, "", false}},
       {"the outcome in the status bar",
        [](Window& w) {
@@ -58,7 +65,7 @@ inline const std::vector<WindowContractRow>& WindowContractRows() {
        {{}, "Update System finished: updates 1 to 2 installed"}},
       {"progress shown during a transfer",
        [](Window& w) { w.ShowProgress(5, 10); },
-       {{}, "", true, true}},
+       {{}, "", false, true}},
       {"progress hidden after it",
        [](Window& w) {
          w.ShowProgress(2048, -1);  // size unknown

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "support/sandbox.h"
 #include "system/config.h"
@@ -15,7 +16,9 @@
 #include "system/last_update.h"
 #include "system/os_info.h"
 #include "system/paths.h"
+#include "system/progress.h"
 #include "system/registry_queries.h"
+#include "system/run_lock.h"
 #include "system/text.h"
 
 namespace mv {
@@ -84,21 +87,36 @@ TEST(RegistryTest, QueriesBuffersAndMalformedFiles) {
     EXPECT_EQ(q.GetDatabaseName(), c.database);
     EXPECT_EQ(ReadFile(file), c.written.empty() ? c.text : c.written);
   }
+  // UpdatePublicKeys of another type pins no usable key, which is not the
+  // same as no key.
+  WriteFile(file, head + "\"UpdatePublicKeys\"=hex:00,41\r\n");
+  Registry reg(file);
+  EXPECT_EQ(RegistryQueries(reg).GetUpdatePublicKeys(), "(not a string value)");
 }
 
-// Reads the stored update number, then stores 4: only its own line changes;
-// a file that cannot be parsed or written is kept.
+// Reads the stored update number, then stores 4 and the time it was
+// installed: only their own lines change; a file that cannot be parsed or
+// written is kept. Storing a number without a time (Reset Last Update)
+// clears the time, so that it is never taken for the new number's.
 TEST(SettingsStoreTest, ReadsAndStores) {
   struct Case {
     std::string file, written;  // "": no file; "": refused
     int32_t read;               // minus the failure number when it fails
     mode_t mode = 0644;
   } cases[] = {
-      {"", "[MVUpdate]\nLastUpdateInstalled=4\n", 0},
+      {"",
+       "[MVUpdate]\nLastUpdateInstalled=4\nLastUpdateInstalledOn=12/07/2026 "
+       "08:09:10\n",
+       0},
       {"[A]\nLastUpdateInstalled=5\n",
-       "[A]\nLastUpdateInstalled=5\n\n[MVUpdate]\nLastUpdateInstalled=4\n", 0},
+       "[A]\nLastUpdateInstalled=5\n\n[MVUpdate]\nLastUpdateInstalled=4\n"
+       "LastUpdateInstalledOn=12/07/2026 08:09:10\n",
+       0},
       {"; x\r\r\n[mvupdate]\r\r\n lastupdateinstalled = 7 \r\r\n",
-       "; x\n[mvupdate]\nLastUpdateInstalled=4\n", 7},
+       "; "
+       "x\n[mvupdate]\nLastUpdateInstalled=4\nLastUpdateInstalledOn=12/07/2026 "
+       "08:09:10\n",
+       7},
       {"[MVUpdate]\nLastUpdateInstalled=3\n", "", 3, 0444},
       {std::string("\x7f\x45\x4c\x46\0\0", 6), "", -75},
       {"[MVUpdate\nLastUpdateInstalled=3\n", "", -75},
@@ -111,8 +129,11 @@ TEST(SettingsStoreTest, ReadsAndStores) {
     SettingsStore store(tmp.path());
     Result<int32_t> r = ReadLastUpdateInstalled(store);
     EXPECT_EQ(r.ok() ? r.value() : -r.failure().number(), c.read);
-    EXPECT_EQ(StoreLastUpdateInstalled(store, 4).ok(), !c.written.empty());
+    const DateTime on{2026, 12, 7, 8, 9, 10};
+    EXPECT_EQ(StoreLastUpdateInstalled(store, 4, on).ok(), !c.written.empty());
     EXPECT_EQ(ReadFile(file), c.written.empty() ? c.file : c.written);
+    EXPECT_EQ(ReadLastUpdateInstalledOn(store),
+              c.written.empty() ? std::nullopt : std::optional(on));
   }
   // A settings file that is a link stays one: the file it leads to changes.
   TempFolder tmp;
@@ -123,7 +144,8 @@ TEST(SettingsStoreTest, ReadsAndStores) {
   EXPECT_TRUE(StoreLastUpdateInstalled(store, 4).ok());
   EXPECT_TRUE(fs::is_symlink(tmp / "Qorin/settings.ini"));
   EXPECT_EQ(ReadFile(tmp / "real/settings.ini"),
-            "[MVUpdate]\nLastUpdateInstalled=4\n");
+            "[MVUpdate]\nLastUpdateInstalled=4\nLastUpdateInstalledOn=\n");
+  EXPECT_EQ(ReadLastUpdateInstalledOn(store), std::nullopt);
 }
 
 // Operations in one folder, in order, and the catalogue numbers they give.
@@ -171,6 +193,41 @@ TEST(FilesTest, OperationsAndTheirFailures) {
   EXPECT_EQ(fs::status(tmp / "folder.dll/new").permissions(), fs::perms(0755));
   EXPECT_EQ(std::distance(fs::directory_iterator(tmp.path()), {}), 6)
       << "a temporary file was left";
+}
+
+// Two runs at once, whatever stands at the lock's name: a link (dangling or
+// not) or anything but an ordinary file is replaced, never what a link led
+// to; the first run takes the lock and the second finds it held. A folder
+// that cannot be replaced stops both.
+TEST(RunLockTest, OddLockEntriesAndTwoRuns) {
+  TempFolder tmp;
+  const std::string lock = tmp / "Database/MVUpdate.lock";
+  WriteFile(tmp / "target", "kept");
+  const std::pair<std::string, std::function<void()>> cases[] = {
+      {"regular", [&] { WriteFile(lock, "1\n"); }},
+      {"link", [&] { fs::create_symlink(tmp / "target", lock); }},
+      {"dangling link", [&] { fs::create_symlink(tmp / "none", lock); }},
+      {"fifo", [&] { ASSERT_EQ(::mkfifo(lock.c_str(), 0600), 0); }},
+      {"folder", [&] { fs::create_directories(lock); }},
+      {"no Database folder", [&] { fs::remove_all(tmp / "Database"); }},
+      {"full folder", [&] { WriteFile(lock + "/x", ""); }},
+  };
+  for (const auto& [kind, arrange] : cases) {
+    fs::remove_all(tmp / "Database");
+    fs::create_directories(tmp / "Database");
+    arrange();
+    RunLock first(lock), second(lock);
+    bool usable = kind != "full folder";
+    EXPECT_EQ(first.Acquire(), usable ? RunLock::Outcome::kTaken
+                                      : RunLock::Outcome::kUnavailable)
+        << kind;
+    EXPECT_EQ(second.Acquire(),
+              usable ? RunLock::Outcome::kHeld : RunLock::Outcome::kUnavailable)
+        << kind;
+    EXPECT_EQ(fs::is_regular_file(fs::symlink_status(lock)), usable) << kind;
+    EXPECT_EQ(ReadFile(tmp / "target"), "kept");
+    EXPECT_FALSE(fs::exists(tmp / "none"));
+  }
 }
 
 // Links planted under the names a write might use, the old predictable ones
@@ -247,6 +304,46 @@ TEST(TextTest, HelpersDatesAndSystemNames) {
   EXPECT_EQ(GetLocalComputerName(), "");  // does not fit the 51-byte buffer
 }
 
+// Byte counts, durations and a file's progress as the status bar words them.
+TEST(TextTest, ProgressTexts) {
+  const std::pair<int64_t, const char*> bytes[] = {
+      {0, "0 bytes"},
+      {1023, "1023 bytes"},
+      {1536, "1.5 KB"},
+      {519'307'264, "495.2 MB"},
+      {int64_t{5} << 40, "5.0 TB"}};
+  for (auto [n, text] : bytes) EXPECT_EQ(ByteText(n), text);
+  const std::pair<int64_t, const char*> seconds[] = {
+      {-1, "0 s"},        {59, "59 s"},        {60, "1 min"},
+      {125, "2 min 5 s"}, {3780, "1 h 3 min"}, {7200, "2 h"}};
+  for (auto [n, text] : seconds) EXPECT_EQ(DurationText(n), text);
+  using namespace std::chrono_literals;
+  const auto t0 = ProgressMeter::Clock::time_point();
+  // At, bytes done, total, text then.
+  const std::tuple<std::chrono::milliseconds, int64_t, int64_t, const char*>
+      steps[] = {
+          {0ms, 0, 64 << 20, "Patch1.zip: 0 bytes of 64.0 MB"},
+          {500ms, 1 << 20, 64 << 20, "Patch1.zip: 1.0 MB of 64.0 MB"},
+          {2000ms, 16 << 20, 64 << 20,
+           "Patch1.zip: 16.0 MB of 64.0 MB, 8.0 MB/s, 6 s left"},
+          // Nothing more for 12 s: a stall, and what it waits for.
+          {14000ms, 16 << 20, 64 << 20,
+           "Patch1.zip: 16.0 MB of 64.0 MB, waiting for the site (12 s)"},
+          {15000ms, 30 << 20, -1, "Patch1.zip: 30.0 MB, 2.0 MB/s"}};
+  ProgressMeter meter;
+  meter.Start("Patch1.zip", t0);
+  EXPECT_EQ(meter.Text(t0 + 1s), "Patch1.zip");
+  EXPECT_EQ(meter.Text(t0 + 3s),
+            "Patch1.zip: 0 bytes, waiting for the site (3 s)");
+  for (auto [at, done, total, text] : steps) {
+    if (done != 16 << 20 || at == 2000ms) meter.Note(done, total, t0 + at);
+    EXPECT_EQ(meter.Text(t0 + at), text) << at.count();
+  }
+  EXPECT_EQ(WaitingText("the database", 999ms), "");
+  EXPECT_EQ(WaitingText("the database", 8500ms),
+            "waiting for the database (8 s)");
+}
+
 // Each value from the file, and from the environment, which wins over it.
 TEST(ConfigTest, FileAndEnvironment) {
   TempFolder tmp;
@@ -294,45 +391,126 @@ TEST(ConfigTest, FileAndEnvironment) {
   ReloadConfiguration();
 }
 
-// A missing file that nobody named says nothing. Any other problem is one
-// Warning line naming the file (and the line), and no value of the file is
-// used. An unknown key is reported and ignored; a password that group and
-// owner alone may read is not reported.
+// A missing file that nobody named says nothing, one that was named a
+// Warning. A file that exists but cannot be used as a whole is an Error
+// naming the file (and the line), and no value of it is used; one that
+// others may change keeps the values that choose no file, library or
+// security setting. A BOM and CR LF line ends are fine; a password that
+// group and owner alone may read is not reported.
 TEST(ConfigTest, FilesThatCannotBeUsed) {
   TempFolder tmp;
-  const std::string c = tmp / "c", used = "; the built-in values are used.",
-                    values = "[mvupdate]\nFTP_TIMEOUT=7\n";
+  const std::string c = tmp / "c",
+                    stops =
+                        "; no command that uses the network or "
+                        "the database runs until it is mended.",
+                    values = "[mvupdate]\nFTP_TIMEOUT=7\nFTP_TLS=off\n";
   ::mkfifo((tmp / "fifo").c_str(), 0644);
   fs::create_directory(tmp / "dir");
-  const std::tuple<std::string, std::string, mode_t, std::string, std::string>
-      cases[] = {
-          {tmp / "none", "", 0, "", ""},
-          {tmp / "none", "", 0, tmp / "none: 53-File not found" + used, ""},
-          {tmp / "fifo", "", 0,
-           tmp / "fifo is a FIFO, not a regular file" + used, ""},
-          {tmp / "dir", "", 0,
-           tmp / "dir is a folder, not a regular file" + used, ""},
-          {c, values, 0, c + ": 70-Permission denied" + used, ""},
-          {c, values + "[x\n", 0644,
-           "75-Path/File access error (" + c +
-               " line 3: malformed section header)" + used,
-           ""},
-          {c, values + "FTP_TIMOUT=8\n", 0644,
-           c + " line 3: unknown key \"FTP_TIMOUT\"; it is ignored.", "7"},
-          {c, values + "DatabasePassword=pw\n", 0640, "", "7"},
-      };
+  fs::create_directory(tmp / "open");
+  ::chmod((tmp / "open").c_str(), 0777);
+  const std::string open = tmp / "open/c";
+  struct Case {
+    std::string path, text;
+    mode_t mode;
+    std::string warning, error, timeout, tls;
+  } cases[] = {
+      {tmp / "none", "", 0, "", "", "", ""},
+      {tmp / "none", "", 0,
+       tmp / "none: 53-File not found; the built-in values are used.", "", "",
+       ""},
+      {tmp / "fifo", "", 0, "", tmp / "fifo is a FIFO, not a regular file", "",
+       ""},
+      {tmp / "dir", "", 0, "", tmp / "dir is a folder, not a regular file", "",
+       ""},
+      {c, values, 0, "", c + ": 70-Permission denied", "", ""},
+      {c, values + "[x\n", 0644, "",
+       "75-Path/File access error (" + c + " line 4: malformed section header)",
+       "", ""},
+      {c, values + "FTP_TLS require\n", 0644, "",
+       "75-Path/File access error (" + c + " line 4: expected key=value)", "",
+       ""},
+      {c, "FTP_TLS=require\n", 0644, "",
+       "75-Path/File access error (" + c + " line 1: value outside a section)",
+       "", ""},
+      {c, values + "FTP_TIMOUT=8\n", 0644, "",
+       c + " line 4: unknown key \"FTP_TIMOUT\"", "", ""},
+      {c, values + "[other]\nFTP_TLS=off\n", 0644, "",
+       c + " line 5: key \"FTP_TLS\" is outside the [mvupdate] section", "",
+       ""},
+      {c, values + std::string(1 << 20, '#'), 0644, "",
+       c + " is larger than 1 MiB, too large for a configuration file", "", ""},
+      {c, "\xEF\xBB\xBF[mvupdate]\r\nFTP_TIMEOUT=7\r\nFTP_TLS=off\r\n", 0644,
+       "", "", "7", "off"},
+      {c, values + "DatabasePassword=pw\n", 0640, "", "", "7", "off"},
+      {c, values, 0664, "",
+       c + " may be changed by other users than its owner and root; its keys "
+           "that choose files, libraries, sites, TLS and the database login "
+           "are ignored (let only its owner write it: chmod go-w)",
+       "7", ""},
+      {c, values, 0646, "", c + " may be changed", "7", ""},
+      {open, values, 0644, "", open + "'s folder may be changed", "7", ""},
+  };
   int i = 0;
-  for (const auto& [path, text, mode, warning, timeout] : cases) {
-    if (path == c) WriteFile(c, text);
-    ::chmod(c.c_str(), mode);
+  for (const Case& k : cases) {
+    if (k.path == c || k.path == open) WriteFile(k.path, k.text);
+    ::chmod(k.path.c_str(), k.mode);
     std::optional<ScopedUnprivileged> nobody;
-    if (path == c && mode == 0) nobody.emplace();
-    ConfigFile file = ConfigFile::Read(path, i++ > 0);
-    std::string warned;
+    if (k.path == c && k.mode == 0) nobody.emplace();
+    ConfigFile file = ConfigFile::Read(k.path, i++ > 0);
+    std::string warned, failed;
     for (const std::string& w : file.warnings()) warned += w;
-    EXPECT_EQ(warned, warning.empty() ? "" : "***Configuration*** " + warning);
-    EXPECT_EQ(file.Get("ftp_timeout").value_or(""), timeout) << warned;
+    for (const std::string& e : file.errors()) failed += e;
+    EXPECT_EQ(warned,
+              k.warning.empty() ? "" : "***Configuration*** " + k.warning);
+    EXPECT_TRUE(k.error.empty() ||
+                failed.starts_with("***Configuration*** " + k.error))
+        << failed;
+    EXPECT_EQ(failed.empty() || failed.ends_with(stops), true);
+    EXPECT_EQ(failed.empty(), k.error.empty()) << failed;
+    EXPECT_EQ(file.Get("ftp_timeout").value_or(""), k.timeout) << failed;
+    EXPECT_EQ(file.Get("FTP_TLS").value_or(""), k.tls) << failed;
   }
+}
+
+// FTP_TLS takes its three values only (blanks around and any case); any
+// other is an Error and taken as require. Numbers past their bounds are cut
+// to them, others give the built-in value, each with a Warning.
+TEST(ConfigTest, ValuesOutOfBounds) {
+  ScopedEnv env;
+  const std::tuple<std::string, std::string, std::string, std::string> cases[] =
+      {
+          {"FTP_TLS", " Require ", "", ""},
+          {"FTP_TLS", "OFF", "", ""},
+          {"FTP_TLS", "required", "",
+           "MVUPDATE_FTP_TLS=required is none of try, require and off"},
+          {"FTP_TLS", "\"require\"", "", "is none of"},
+          {"FTP_TLS", "yes", "", "is none of"},
+          {"FTP_TLS", "require ; note", "", "is none of"},
+          {"RUN_WAIT_SECONDS", "inf", "is not a number of seconds", ""},
+          {"RUN_WAIT_SECONDS", "1e30", "=1e30 is more than a day; 86400", ""},
+          {"FTP_TIMEOUT", "nan", "is not a number of seconds", ""},
+          {"FTP_RETRIES", "100", "=100 is more than 10; 10 is used.", ""},
+          {"FTP_RETRIES", "99999999999999999999", "is more than 10", ""},
+          {"FTP_RETRIES", "-1", "is not a whole number", ""},
+      };
+  for (const auto& [key, value, warning, error] : cases) {
+    env.Set("MVUPDATE_" + key, value);
+    DeploymentCheck check = CheckDeploymentValues();
+    std::string warned, failed;
+    for (const std::string& w : check.warnings) warned += w;
+    for (const std::string& e : check.errors) failed += e;
+    EXPECT_NE(warned.find(warning), std::string::npos) << value << warned;
+    EXPECT_EQ(warned.empty(), warning.empty()) << warned;
+    EXPECT_EQ(failed.empty(), error.empty()) << failed;
+    EXPECT_NE(failed.find(error), std::string::npos) << failed;
+    env.Set("MVUPDATE_" + key, std::nullopt);
+  }
+  env.Set("MVUPDATE_FTP_TLS", "sometimes");
+  EXPECT_EQ(FtpTls(), TlsMode::kRequire);
+  env.Set("MVUPDATE_RUN_WAIT_SECONDS", "1e30");
+  EXPECT_EQ(RunWaitSeconds(), 86400);
+  env.Set("MVUPDATE_FTP_RETRIES", "100");
+  EXPECT_EQ(FtpRetries(), 10);
 }
 
 }  // namespace

@@ -5,11 +5,14 @@
 // against the system's own reader.
 #include <gtest/gtest.h>
 #include <windows.h>
+// After <windows.h>, which they need.
+#include <aclapi.h>
 // The program's CopyFile, not the macro of <windows.h>.
 #undef CopyFile
 
 #include <string>
 
+#include "system/config.h"
 #include "system/files.h"
 #include "system/language_names.h"
 #include "system/os_info.h"
@@ -120,6 +123,13 @@ TEST(WindowsSeamTest, FilesWithTheirNames) {
   Status copied = CopyFile(dir + "/plain.txt", dir + "/copy.bin");
   ASSERT_TRUE(copied.ok()) << copied.failure().Text();
   EXPECT_EQ(ReadWholeFile(dir + "/copy.bin").value(), "two");
+  // Size limits: a file over the limit is refused, and no copy is left.
+  EXPECT_EQ(CopyFile(dir + "/plain.txt", dir + "/big.bin", nullptr, 2)
+                .failure()
+                .number(),
+            kOverflow);
+  EXPECT_FALSE(PathExists(dir + "/big.bin"));
+  EXPECT_EQ(ReadWholeFile(dir + "/plain.txt", 2).failure().number(), kOverflow);
 
   // A read-only file is not replaced.
   ::SetFileAttributesW(Wide(dir + "/plain.txt").c_str(),
@@ -149,6 +159,48 @@ TEST(WindowsSeamTest, FilesWithTheirNames) {
   }
 }
 
+// The configuration file's keys that choose sites and files are taken only
+// from a file that no user but its owner and the administrators may change:
+// the access list decides.
+TEST(WindowsSeamTest, ConfigFileOthersMayChange) {
+  const std::string path = NewFolder("mvconfig") + "/mvupdate.conf";
+  ASSERT_TRUE(WriteFileAtomically(
+                  path, "[mvupdate]\r\nDEFAULT_FTP_PRIMARY=ftp.example\r\n")
+                  .ok());
+  ConfigFile own = ConfigFile::Read(path, true);
+  EXPECT_TRUE(own.errors().empty())
+      << (own.errors().empty() ? "" : own.errors().front());
+  EXPECT_EQ(own.Get("DEFAULT_FTP_PRIMARY").value_or(""), "ftp.example");
+
+  // Everybody may write it now.
+  EXPLICIT_ACCESSW everybody = {};
+  everybody.grfAccessPermissions = FILE_GENERIC_WRITE;
+  everybody.grfAccessMode = GRANT_ACCESS;
+  everybody.Trustee.TrusteeForm = TRUSTEE_IS_NAME;
+  everybody.Trustee.ptstrName = const_cast<wchar_t*>(L"EVERYONE");
+  PACL dacl = nullptr, with_everybody = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  std::wstring wide = Wide(path);
+  ASSERT_EQ(::GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    &dacl, nullptr, &sd),
+            ERROR_SUCCESS);
+  ASSERT_EQ(::SetEntriesInAclW(1, &everybody, dacl, &with_everybody),
+            ERROR_SUCCESS);
+  ASSERT_EQ(::SetNamedSecurityInfoW(wide.data(), SE_FILE_OBJECT,
+                                    DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                    with_everybody, nullptr),
+            ERROR_SUCCESS);
+  ::LocalFree(with_everybody);
+  ::LocalFree(sd);
+  ConfigFile shared = ConfigFile::Read(path, true);
+  ASSERT_EQ(shared.errors().size(), 1u);
+  EXPECT_NE(shared.errors().front().find("may be changed by other users"),
+            std::string::npos)
+      << shared.errors().front();
+  EXPECT_FALSE(shared.Get("DEFAULT_FTP_PRIMARY"));
+}
+
 TEST(WindowsSeamTest, RunLockAndPrograms) {
   const std::string path = NewFolder("mvlock") + "/MVUpdate.lock";
   RunLock first(path), second(path);
@@ -158,9 +210,7 @@ TEST(WindowsSeamTest, RunLockAndPrograms) {
                 "process " + std::to_string(::GetCurrentProcessId()), 0),
             0u)
       << second.holder();
-  EXPECT_TRUE(second.HeldByOther());
   first.Release();
-  EXPECT_FALSE(second.HeldByOther());
   EXPECT_EQ(second.Acquire(), RunLock::Outcome::kTaken);
 
   EXPECT_TRUE(StartProgram("cmd.exe /c exit 0").ok());

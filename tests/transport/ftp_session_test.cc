@@ -188,6 +188,9 @@ TEST(FtpSessionTest, FailuresTellWhatHappened) {
   FtpServer& site = Site();
   const std::string refused = "127.0.0.1:" + std::to_string(RefusingPort());
   SilentServer silent;  // accepts connections and says nothing
+  SilentServer busy({"421 Too many connections (8) from this IP"});
+  SilentServer tls_only(
+      {"220 FTP", "530 Non-anonymous sessions must use encryption."});
   site.Put("Merivane/Update/MVUpdate.dat", "x");
   const std::string nf = " not found on the FTP site.",
                     m = "Merivane\\Update\\MVUpdate.dat";
@@ -201,6 +204,12 @@ TEST(FtpSessionTest, FailuresTellWhatHappened) {
        "1002-The FTP site did not answer within 2 seconds."},
       {'C', site.host(), "no", "1006-The FTP site refused the login of user "
                                "\"merivane\" (wrong user name or password)."},
+      {'C', busy.host(), "p", "1005-The FTP site " + busy.host() + " is not "
+       "available now (the site answered \"421 Too many connections (8) from "
+       "this IP\")."},
+      {'C', tls_only.host(), "p", "1015-The FTP site requires TLS for the "
+       "login of user \"merivane\" (the site answered \"530 Non-anonymous "
+       "sessions must use encryption.\"); set FTP_TLS to try or require."},
       {'C', site.host() + "/x@y", "p",
        "1012-\"" + site.host() + "/x@y\" is not a valid FTP site address."},
       {'D', "Merivane\\Nope", "", "1007-Folder \"Merivane/Nope\"" + nf},
@@ -276,17 +285,35 @@ TEST(FtpSessionTest, WebSite) {
   EXPECT_EQ(ReadFile(web.Path("Merivane/C1001/Status 1.txt")), "report");
   s.in.window.lines.clear();
   EXPECT_FALSE(f.GetFile("M", "Nope.zip"));
-  EXPECT_FALSE(f.ChangeDirectory("Nope"));
+  // A folder the site answers 404 for: its files decide.
+  EXPECT_TRUE(f.ChangeDirectory("Nope"));
+  EXPECT_FALSE(f.GetFile("M", "x"));
+  EXPECT_FALSE(f.ChangeDirectory("..\\..\\..\\.."));  // above the site
+  EXPECT_TRUE(f.ChangeDirectory("\\Merivane\\C1001"));
   EXPECT_FALSE(f.GetFile("M", "..\\..\\moved\\x"));
+  // A file larger than the limit, sent without its size, is stopped and
+  // nothing of it kept.
+  web.Put("Merivane/Update/Big.dat", std::string((1 << 20) + 1, 'b'));
+  f.set_size_limit(1 << 20);
+  EXPECT_FALSE(f.GetFile("Big.dat", "\\chunked\\Merivane\\Update\\Big.dat"));
+  f.set_size_limit(0);
+  EXPECT_FALSE(fs::exists(".Big.dat.mvpartial"));
+  EXPECT_EQ(web.Log().back(), "GET /chunked/Merivane/Update/Big.dat 200");
+  for (const std::string& request : web.Log()) {
+    EXPECT_EQ(request.find(".."), std::string::npos) << request;
+  }
   f.Disconnect();
   EXPECT_FALSE(f.Connect(web.url(), web.user, "wrong"));
   EXPECT_EQ(s.in.window.lines,
             (Lines{"1008-File \"Merivane/C1001/Nope.zip\"" + nf,
-                   "1007-Folder \"Merivane/C1001/Nope\"" + nf,
-                   "1014-The site sends \"moved/x\" to \"https://127.0.0.2:" +
+                   "1008-File \"Merivane/C1001/Nope/x\"" + nf,
+                   "1014-A name in \"..\" cannot be used on an FTP site.",
+                   "1014-The site sends \"/moved/x\" to \"https://127.0.0.2:" +
                        web.host().substr(10) +
                        "/\", which is not HTTPS on the same host; it is not "
                        "followed.",
+                   "1014-File \"/chunked/Merivane/Update/Big.dat\" is larger "
+                   "than 1 MiB; a file that large is refused here.",
                    "1006-The FTP site refused the login of user \"c1001\" "
                    "(wrong user name or password)."}));
   // Plain HTTP is said to be so, and refused when TLS is required; an
@@ -307,16 +334,18 @@ TEST(FtpSessionTest, WebSite) {
                  "files cross the network unencrypted.",
              "1016-TLS with the FTP site " + other.url() +
                  " failed: SSL certificate problem: unable to get local "
-                 "issuer certificate.",
+                 "issuer certificate; the user name and password were not "
+                 "sent.",
              "1015-The site " + plain.url().substr(0, plain.url().size() - 1) +
                  " is not reached over HTTPS; the user name and "
                  "password were not sent."}));
 }
 
-// FTP over TLS against ProFTPD: used when offered, both ways checked; a
-// site without it, or with a certificate that does not verify, is used
-// without TLS (and says so) when TLS is only tried, and never sees the
-// login when it is required.
+// FTP over TLS against ProFTPD at its default TLS options (each data
+// connection must resume the control connection's TLS session): used when
+// offered, both ways checked. A site without it is used without TLS (and
+// says so) when TLS is only tried, and never sees the login when it is
+// required; one whose certificate does not verify never sees the login.
 TEST(FtpSessionTest, FtpOverTls) {
   if (std::string why = TlsSite::Unavailable(TlsSite::Kind::kFtp);
       !why.empty()) {
@@ -334,14 +363,18 @@ TEST(FtpSessionTest, FtpOverTls) {
       {"server", "require", false,
        "1015-The FTP site 127.0.0.1:P does not offer TLS (AUTH TLS was "
        "refused); the user name and password were not sent."},
-      {"other", "try", true, "local issuer certificate. The session goes on"},
+      {"other", "try", true,
+       "1016-TLS with the FTP site 127.0.0.1:P failed: SSL certificate "
+       "problem: unable to get local issuer certificate; the user name and "
+       "password were not sent."},
       {"other", "require", true,
        "1016-TLS with the FTP site 127.0.0.1:P "
        "failed: SSL certificate problem: unable"},
       {"expired", "require", true,
        "1016-TLS with the FTP site 127.0.0.1:P "
        "failed: SSL certificate problem: "
-       "certificate has expired."},
+       "certificate has expired; the user name and password were not "
+       "sent."},
   };
   for (const Case& c : cases) {
     TlsSite ftp({.cert = c.cert, .tls = c.tls});
@@ -361,12 +394,16 @@ TEST(FtpSessionTest, FtpOverTls) {
                 s.in.window.lines.at(0).find(says) != std::string::npos);
     std::vector<std::string> log = ftp.Log();
     bool tls = c.tls && c.cert == "server";
-    EXPECT_EQ(ok, tls || c.mode == "try") << c.cert << c.mode;
+    EXPECT_EQ(ok, tls || (c.mode == "try" && !c.tls)) << c.cert << c.mode;
     EXPECT_EQ(f.Encrypted(), tls);
     EXPECT_EQ(std::ranges::count(log, "USER c1001") > 0, ok);
     if (!ok) continue;
+    // Every data connection resumes the login's TLS session, not the one
+    // before it.
     EXPECT_TRUE(f.GetFile("a.txt", "Merivane\\Update\\a.txt"));
     EXPECT_TRUE(f.PutFile("a.txt", "b.txt"));
+    EXPECT_TRUE(f.GetFile("b.txt", "b.txt"));
+    EXPECT_TRUE(f.PutFile("b.txt", "c.txt"));
     log = ftp.Log();
     EXPECT_EQ(std::ranges::count(log, "PROT P") > 0, tls);
     EXPECT_EQ(std::ranges::count(log, "AUTH TLS") > 0, tls || !c.tls);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <zip.h>
 
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <map>
@@ -16,6 +17,7 @@
 
 #include "support/child_process.h"
 #include "support/installation.h"
+#include "system/crypto.h"
 #include "system/last_update.h"
 #include "system/process.h"
 #include "system/text.h"
@@ -167,10 +169,20 @@ TEST_F(UpdateTest, KeywordsAndTheirLines) {
        {"Run data.bin", "70-Permission denied", shell}},
       // COPY splits folder, pattern and destination.
       {'S', "COPY", 'F', {copy, "5-Invalid procedure call or argument"}},
-      {'S', "COPY Drop\\*.dll Bin\\", 'D', {copy}},
-      {'S', "COPY   *.ini Bin  ", 'D', {copy}},
-      {'S', "COPY " + in_.Download() + "/Drop\\c.txt Bin", 'D', {copy}},
-      {'S', "COPY Drop\\*.dll No\\", 'F', {copy, missing, missing}},
+      // Each file named as it is copied, the last line staying.
+      {'S', "COPY Drop\\*.dll Bin\\", 'D', {copy, "   2 of 2: a.dll"}},
+      {'S', "COPY   *.ini Bin  ", 'D', {copy, "   1 of 1: site.ini"}},
+      {'S', "COPY " + in_.Download() + "/Drop\\c.txt Bin", 'D',
+       {copy, "   1 of 1: c.txt"}},
+      {'S', "COPY Drop\\*.dll No\\", 'F',
+       {copy, "   2 of 2: a.dll", missing, missing}},
+      // A destination with a backslash before its end leaves no blank.
+      {'S', "COPY Drop\\*.* ..\\Bin\\", 'F', {copy, "!!! COPY Drop\\*.* "
+       "..\\Bin\\ copies nothing: a destination may hold no backslash but a "
+       "last one."}},
+      {'S', "COPY C:\\Drop\\*.dll D:\\Bin", 'F', {copy, "!!! COPY C:\\Drop"
+       "\\*.dll D:\\Bin copies nothing: a destination may hold no backslash "
+       "but a last one."}},
       // A server fetches from the site and passes the file on to Update, a
       // client copies it from the server's share; each extracts into its
       // own work folder.
@@ -180,11 +192,13 @@ TEST_F(UpdateTest, KeywordsAndTheirLines) {
       {'S', "ZIP ..\\Z.zip *.dll", 'D', {"Zip ..\\Z.zip *.dll",
        "Zip Files      : ..\\Z.zip", "File Spec      : *.dll",
        "!!! Could not remove the zip file. "}},
-      {'S', "UNZIP P.zip *.*", 'D', {unzip, dest + in_.Download(), zip, patterns}},
+      {'S', "UNZIP P.zip *.*", 'D',
+       {unzip, dest + in_.Download(), zip, patterns, "   1 of 1: z"}},
       {'S', "UNZIP P.zip *.no", 'N',
        {"Unzip P.zip *.no", dest + in_.Download(), zip,
         "FILESPEC         : *.no", " 7"}},
-      {'C', "UNZIP P.zip *.*", 'D', {unzip, dest + in_.Update(), zip, patterns}},
+      {'C', "UNZIP P.zip *.*", 'D',
+       {unzip, dest + in_.Update(), zip, patterns, "   1 of 1: z"}},
       {'C', "DOWNLOAD P.zip", 'D', {"Download to Client"}},
       {'C', "DOWNLOAD No.zip", 'F',
        {"Download to Client", gone, "Download to Client: Failed. "}},
@@ -202,7 +216,7 @@ TEST_F(UpdateTest, KeywordsAndTheirLines) {
     EXPECT_EQ(Run(line), std::pair(result, lines)) << line;
   }
   // Only real failures count as errors.
-  EXPECT_EQ(in_.log.error_lines(), 16);
+  EXPECT_EQ(in_.log.error_lines(), 18);
   // The wait after RUN leaves the processor idle.
   EXPECT_GE(std::chrono::steady_clock::now() - start,
             std::chrono::milliseconds(300));
@@ -241,7 +255,8 @@ TEST_F(UpdateTest, DetectionAndSectionsInstalled) {
                         "installed from it.",
                     kNo9 =
                         "!!! The update control file announces update 9 "
-                        "but holds no [UPDATE 9] section.";
+                        "but holds no [UPDATE 9] section; update 9 is not "
+                        "installed.";
   struct Case {
     std::string stored, text, after, shown;
   } cases[] = {
@@ -263,9 +278,11 @@ TEST_F(UpdateTest, DetectionAndSectionsInstalled) {
       // Read by its fixed position, the header names update 0.
       {"8", "LASTUPDATE=9\r[UPDATE9]", "8", kNo9},
       {"8", "LASTUPDATE=9\r  [UPDATE 9]", "8", kNo9},
+      // The sections below a missing announced one install.
+      {"4", "LASTUPDATE=9\r[UPDATE 5]\r[UPDATE 6]", "6", kNo9},
       // Nothing to delete is no failure; 7 is not above 8.
       {"6", "LASTUPDATE=8\r[UPDATE 8]\rDELETE no.*\r[UPDATE 7]\rMKDIR 7", "8",
-       "53-File not found"},
+       "   Update 8 installed."},
       // A failed command stops its section and the later ones, unrecorded.
       {"6",
        "LASTUPDATE=9\r[UPDATE 7]\r[UPDATE 8]\rRUN no.exe\rMKDIR 8\r"
@@ -280,8 +297,10 @@ TEST_F(UpdateTest, DetectionAndSectionsInstalled) {
   const std::string file = UpdateControlFile(in_.settings, true);
   for (const Case& c : cases) {
     fs::remove_all(in_.sb.config_home());
-    if (!c.stored.empty())
-      in_.store.SaveSetting("Qorin", kSection, kKey, c.stored);
+    if (!c.stored.empty()) {
+      ASSERT_TRUE(
+          in_.store.SaveSetting("Qorin", kSection, kKey, c.stored).ok());
+    }
     fs::remove(file);
     if (!c.text.empty()) WriteFile(file, c.text + "\r");
     in_.window.lines.clear();
@@ -309,6 +328,44 @@ TEST_F(UpdateTest, DetectionAndSectionsInstalled) {
   EXPECT_TRUE(
       in_.Shown("76-Path not found (no home folder for the settings store)"));
   EXPECT_FALSE(in_.Shown("   Installing update 2..."));
+}
+
+// Partial downloads that will not be resumed go at the start of a run:
+// those of files no control file of the Update folder fetches any more, and
+// those not written for 7 days. Without a control file only age counts.
+TEST_F(UpdateTest, StalePartialDownloads) {
+  WriteFile(in_.Update() + "/MVUpdate.dat",
+            "LASTUPDATE=2\r\n[UPDATE 2]\r\nDOWNLOAD Patch2.zip\r\n"
+            "\tftpget sub\\Tool.exe\r\n");
+  const std::tuple<std::string, int, bool> cases[] = {
+      {"Patch2.zip", 0, true},     {"PATCH2.ZIP", 6, true},
+      {"Tool.exe", 0, true},       {"Patch2.zip.old", 0, false},
+      {"Withdrawn.zip", 0, false}, {"Patch2x.zip", 8, false},
+  };
+  for (bool with_control_file : {true, false}) {
+    if (!with_control_file) fs::remove(in_.Update() + "/MVUpdate.dat");
+    in_.window.lines.clear();
+    for (const auto& [name, days, kept] : cases) {
+      std::string part = in_.Download() + "/." + name + ".mvpartial";
+      WriteFile(part, "part");
+      WriteFile(part + "-info", "info");
+      fs::last_write_time(part, fs::file_time_type::clock::now() -
+                                    std::chrono::hours(24 * days));
+    }
+    RemoveStalePartialDownloads(in_.settings, in_.log);
+    for (const auto& [name, days, kept] : cases) {
+      std::string part = in_.Download() + "/." + name + ".mvpartial";
+      bool stays = with_control_file ? kept : days < 7;
+      EXPECT_EQ(fs::exists(part), stays) << name;
+      EXPECT_EQ(fs::exists(part + "-info"), stays) << name;
+      EXPECT_EQ(in_.Shown("!!! Removed the partial download of " + name +
+                          (with_control_file && !kept
+                               ? " (no control file names it any more)."
+                               : " (not written for 7 days).")),
+                !stays)
+          << name;
+    }
+  }
 }
 
 // What DOWNLOAD and FTPGET fetch must match the digest a SHA256 line of
@@ -371,6 +428,18 @@ TEST(SignatureTest, ControlFileCheckedAgainstPinnedKeys) {
   MinisignKey a, b;
   const std::string file = in.Update() + "/MVUpdate.dat",
                     sig = file + ".minisig";
+  // b's key under a's key id.
+  std::string twin = [&] {
+    std::string bytes = DecodeBase64(a.public_key()).value();
+    bytes.replace(10, 32, DecodeBase64(b.public_key()).value().substr(10));
+    std::string text(
+        sodium_base64_encoded_len(bytes.size(), sodium_base64_VARIANT_ORIGINAL),
+        '\0');
+    sodium_bin2base64(text.data(), text.size(),
+                      reinterpret_cast<const unsigned char*>(bytes.data()),
+                      bytes.size(), sodium_base64_VARIANT_ORIGINAL);
+    return std::string(text.c_str());
+  }();
   const std::string used =
       "The update control file is signed with a pinned key.";
   const std::string no = "!!! The update control file was not used: ";
@@ -399,8 +468,22 @@ TEST(SignatureTest, ControlFileCheckedAgainstPinnedKeys) {
       {a.public_key(), &a, true, kNone, {used}},
       {b.public_key() + " ; " + a.public_key(), &a, false, kNone, {used}},
       {a.public_key(), &a, false, kFile,
-       {no + "its signature does not match: the file was changed after it "
-             "was signed. Nothing was installed."}},
+       {no + "its signature does not match key 1 of 1 in UpdatePublicKeys: "
+             "the file was changed after it was signed, or that key did not "
+             "sign it. Nothing was installed."}},
+      // Another key with a's id is tried too; the one that failed is named.
+      {twin + " ; " + a.public_key(), &a, false, kNone, {used}},
+      {b.public_key() + ";" + twin, &a, false, kNone,
+       {no + "its signature does not match key 2 of 2 in UpdatePublicKeys: "
+             "the file was changed after it was signed, or that key did not "
+             "sign it. Nothing was installed."}},
+      // A registry value of another type, or nothing that is a key.
+      {"(not a string value)", &a, false, kNone,
+       {no + "UpdatePublicKeys holds no minisign public key. Nothing was "
+             "installed."}},
+      {"junk ; ", &a, false, kNone,
+       {no + "UpdatePublicKeys holds no minisign public key. Nothing was "
+             "installed."}},
       {a.public_key(), &a, true, kComment,
        {no + "its trusted comment was changed after it was signed. Nothing "
              "was installed."}},

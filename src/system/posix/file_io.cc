@@ -53,7 +53,7 @@ int OpenFile(std::string_view native, FileOpen how, UniqueFd& fd) {
       flags |= O_RDWR | O_NOFOLLOW;
       break;
     case FileOpen::kWriteNoWait:
-      flags |= O_WRONLY | O_CREAT | O_NOCTTY | O_NONBLOCK;
+      flags |= O_WRONLY | O_CREAT | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
       break;
     case FileOpen::kCreateNew:
       flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
@@ -70,8 +70,14 @@ void Describe(const struct stat& st, FileFacts& facts) {
   facts.folder = S_ISDIR(st.st_mode);
   facts.size = st.st_size;
   facts.readable_by_others = (st.st_mode & S_IROTH) != 0;
+  // Its group or everybody may write it; a folder with the sticky bit lets
+  // nobody replace another's file.
+  facts.others_may_write =
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
+      !(S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0);
   facts.link = S_ISLNK(st.st_mode);
   facts.stream = S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode);
+  facts.modified = static_cast<int64_t>(st.st_mtime);
   facts.device = st.st_dev;
   facts.file_id = st.st_ino;
   facts.links = st.st_nlink;
@@ -159,6 +165,13 @@ int SetModifiedTime(int fd, int64_t unix_time) {
 
 int RemoveFile(std::string_view native) {
   return ::unlink(std::string(native).c_str()) == 0 ? 0 : errno;
+}
+
+int RemoveEntry(std::string_view native) {
+  std::string path(native);
+  if (::unlink(path.c_str()) == 0) return 0;
+  if (errno != EISDIR) return errno;
+  return ::rmdir(path.c_str()) == 0 ? 0 : errno;
 }
 
 int RenameFile(std::string_view from, std::string_view to) {

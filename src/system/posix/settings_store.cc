@@ -46,13 +46,21 @@ Status SettingsStore::SaveSetting(std::string_view application,
                                   std::string_view section,
                                   std::string_view key,
                                   std::string_view value) {
+  return SaveSettings(application, section, {{key, value}});
+}
+
+Status SettingsStore::SaveSettings(std::string_view application,
+                                   std::string_view section,
+                                   const KeyValues& values) {
   if (folder_.empty()) {
     return Failure(kPathNotFound,
                    "Path not found (no home folder for the "
                    "settings store)");
   }
-  if (value.find_first_of("\r\n") != std::string_view::npos) {
-    return Failure(kInvalidArgument);
+  for (const auto& [key, value] : values) {
+    if (value.find_first_of("\r\n") != std::string_view::npos) {
+      return Failure(kInvalidArgument);
+    }
   }
   std::string file = FileFor(application);
   IniDocument doc;
@@ -70,7 +78,7 @@ Status SettingsStore::SaveSetting(std::string_view application,
       return Failure::FromErrno(errno, app_folder);
     }
   }
-  doc.Set(section, key, value);
+  for (const auto& [key, value] : values) doc.Set(section, key, value);
   // A settings file that is a link (to a file kept with the user's other
   // settings, say) stays one: the file it leads to is replaced.
   return WriteFileAtomically(file, doc.Serialize(), AtLink::kWriteThrough);

@@ -1,7 +1,9 @@
 #include "system/file_io.h"
 
+#include <aclapi.h>
 #include <fcntl.h>
 #include <io.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,13 +17,74 @@ namespace {
 constexpr DWORD kShareAll =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-// Opens a handle for the facts of a file or folder (no access to its data).
+// Opens a handle for the facts of a file or folder (its attributes and its
+// access list; no access to its data).
 UniqueHandle OpenForFacts(std::string_view native, bool follow) {
   DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;
   if (!follow) flags |= FILE_FLAG_OPEN_REPARSE_POINT;
-  return UniqueHandle(::CreateFileW(Widen(native).c_str(), FILE_READ_ATTRIBUTES,
-                                    kShareAll, nullptr, OPEN_EXISTING, flags,
-                                    nullptr));
+  return UniqueHandle(
+      ::CreateFileW(Widen(native).c_str(), FILE_READ_ATTRIBUTES | READ_CONTROL,
+                    kShareAll, nullptr, OPEN_EXISTING, flags, nullptr));
+}
+
+// Users that may change anything anyway: the file's owner, the system, the
+// administrators, the installer service, and "creator owner" (which stands
+// for the owner of what is made below a folder).
+bool Trusted(PSID sid, PSID owner) {
+  if (owner != nullptr && ::EqualSid(sid, owner)) return true;
+  if (::IsWellKnownSid(sid, WinLocalSystemSid) ||
+      ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+      ::IsWellKnownSid(sid, WinCreatorOwnerSid)) {
+    return true;
+  }
+  LPWSTR text = nullptr;
+  if (!::ConvertSidToStringSidW(sid, &text)) return false;
+  bool installer = std::wstring_view(text) ==
+                   L"S-1-5-80-956008885-3418522649-1831038044-1850803288-"
+                   L"2556790080";
+  ::LocalFree(text);
+  return installer;
+}
+
+// Whether the access list lets a user who is not trusted change the file,
+// or replace the files of a folder: an entry that allows writing it,
+// deleting or renaming it, or changing its access list or owner, to
+// anybody else. Adding new files to a folder does not count (Windows lets
+// every user add files below %ProgramData%): a folder counts only when
+// others may delete what is in it, as a Linux folder with the sticky bit.
+// Entries that deny are not weighed, so the answer errs towards "yes"; an
+// access list that cannot be read, or none at all (everybody may do
+// everything), is a "yes".
+bool OthersMayWrite(HANDLE h, bool folder) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (::GetSecurityInfo(h, SE_FILE_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                        &owner, nullptr, &dacl, nullptr,
+                        &sd) != ERROR_SUCCESS) {
+    return true;
+  }
+  const DWORD changes =
+      DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL |
+      (folder ? FILE_DELETE_CHILD
+              : FILE_WRITE_DATA | FILE_APPEND_DATA | GENERIC_WRITE);
+  bool others = dacl == nullptr;
+  for (DWORD i = 0; !others && i < dacl->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!::GetAce(dacl, i, &entry)) {
+      others = true;
+      break;
+    }
+    auto* header = static_cast<ACE_HEADER*>(entry);
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    if (header->AceFlags & INHERIT_ONLY_ACE) continue;  // not for this one
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+    if ((allowed->Mask & changes) == 0) continue;
+    others = !Trusted(reinterpret_cast<PSID>(&allowed->SidStart), owner);
+  }
+  ::LocalFree(sd);
+  return others;
 }
 
 int Describe(HANDLE h, FileFacts& facts) {
@@ -44,9 +107,15 @@ int Describe(HANDLE h, FileFacts& facts) {
   facts.size = static_cast<int64_t>(
       (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
   facts.links = info.nNumberOfLinks;
+  // FILETIME counts 100 ns steps since 1601.
+  uint64_t written =
+      (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+      info.ftLastWriteTime.dwLowDateTime;
+  facts.modified = static_cast<int64_t>(written / 10000000) - 11644473600LL;
   facts.device = info.dwVolumeSerialNumber;
   facts.file_id =
       (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  facts.others_may_write = OthersMayWrite(h, facts.folder);
   facts.kind = facts.folder ? "a folder"
                : facts.link ? "a link"
                             : "an ordinary file";
@@ -84,7 +153,7 @@ int OpenFile(std::string_view native, FileOpen how, UniqueFd& fd) {
     case FileOpen::kWriteNoWait:
       access = GENERIC_WRITE;
       disposition = OPEN_ALWAYS;
-      flags = FILE_ATTRIBUTE_NORMAL;
+      flags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
       crt = _O_WRONLY;
       break;
     case FileOpen::kCreateNew:
@@ -98,7 +167,7 @@ int OpenFile(std::string_view native, FileOpen how, UniqueFd& fd) {
   UniqueHandle h(::CreateFileW(Widen(native).c_str(), access, kShareAll,
                                nullptr, disposition, flags, nullptr));
   if (!h) return LastErrno();
-  if (how == FileOpen::kReadWrite) {
+  if (how == FileOpen::kReadWrite || how == FileOpen::kWriteNoWait) {
     FileFacts facts;
     if (Describe(h.get(), facts) == 0 && facts.link) return ELOOP;
   }
@@ -201,6 +270,13 @@ int SetModifiedTime(int fd, int64_t unix_time) {
 
 int RemoveFile(std::string_view native) {
   return ::DeleteFileW(Widen(native).c_str()) ? 0 : LastErrno();
+}
+
+int RemoveEntry(std::string_view native) {
+  std::wstring wide = Widen(native);
+  if (::DeleteFileW(wide.c_str())) return 0;
+  // A folder, or a link to one (removed itself, not what it leads to).
+  return ::RemoveDirectoryW(wide.c_str()) ? 0 : LastErrno();
 }
 
 int RenameFile(std::string_view from, std::string_view to) {

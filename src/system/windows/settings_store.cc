@@ -64,20 +64,32 @@ Status SettingsStore::SaveSetting(std::string_view application,
                                   std::string_view section,
                                   std::string_view key,
                                   std::string_view value) {
-  if (value.find_first_of("\r\n") != std::string_view::npos) {
-    return Failure(kInvalidArgument);
+  return SaveSettings(application, section, {{key, value}});
+}
+
+Status SettingsStore::SaveSettings(std::string_view application,
+                                   std::string_view section,
+                                   const KeyValues& values) {
+  for (const auto& [key, value] : values) {
+    if (value.find_first_of("\r\n") != std::string_view::npos) {
+      return Failure(kInvalidArgument);
+    }
   }
   UniqueKey k;
   LSTATUS error = ::RegCreateKeyExW(
       HKEY_CURRENT_USER, KeyOf(application, section).c_str(), 0, nullptr,
       REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, k.out(), nullptr);
   if (error != ERROR_SUCCESS) return StoreFailure(error, FileFor(application));
-  // One value is replaced in one step by the registry itself.
-  std::wstring text = Widen(value);
-  error = ::RegSetValueExW(k.get(), Widen(key).c_str(), 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(text.c_str()),
-                           static_cast<DWORD>((text.size() + 1) * 2));
-  if (error != ERROR_SUCCESS) return StoreFailure(error, FileFor(application));
+  // Each value is replaced in one step by the registry itself.
+  for (const auto& [key, value] : values) {
+    std::wstring text = Widen(value);
+    error = ::RegSetValueExW(k.get(), Widen(key).c_str(), 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(text.c_str()),
+                             static_cast<DWORD>((text.size() + 1) * 2));
+    if (error != ERROR_SUCCESS) {
+      return StoreFailure(error, FileFor(application));
+    }
+  }
   return Status::Ok();
 }
 

@@ -10,6 +10,7 @@ target_sources(mvcore PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/registry.cc
   ${CMAKE_CURRENT_LIST_DIR}/run_lock.cc
   ${CMAKE_CURRENT_LIST_DIR}/settings_store.cc
+  ${CMAKE_CURRENT_LIST_DIR}/sha256.cc
   ${CMAKE_CURRENT_LIST_DIR}/unicode.cc
   ${CMAKE_CURRENT_LIST_DIR}/win32.cc)
 # The Unicode (W) functions are called by name; <windows.h> without the
