@@ -6,11 +6,21 @@
 # MVUPDATE_UNC_ROOT).
 set(MVUPDATE_DEFAULT_CONFIG "/etc/qorin/mvupdate.conf" CACHE STRING
     "Configuration file of the site (MVUPDATE_CONFIG names another)")
-set(MVUPDATE_DEFAULT_INSTALL_PATH "/opt/merivane" CACHE STRING
+# On Windows the suite's folder is C:\Merivane, and UNC paths are the
+# system's own (a root maps them only when MVUPDATE_UNC_ROOT is set).
+if(WIN32)
+  # Two backslashes: the value becomes a C string literal.
+  set(default_install_path "C:\\\\Merivane")
+  set(default_unc_root "")
+else()
+  set(default_install_path "/opt/merivane")
+  set(default_unc_root "/mnt/unc")
+endif()
+set(MVUPDATE_DEFAULT_INSTALL_PATH "${default_install_path}" CACHE STRING
     "Installation folder used when the registry names none")
 set(MVUPDATE_DEFAULT_REGISTRY "/etc/qorin/registry.reg" CACHE STRING
     "Machine registry file")
-set(MVUPDATE_DEFAULT_UNC_ROOT "/mnt/unc" CACHE STRING
+set(MVUPDATE_DEFAULT_UNC_ROOT "${default_unc_root}" CACHE STRING
     "Folder below which \\\\SERVER\\Share paths are mounted")
 set(MVUPDATE_DEFAULT_FTP_PRIMARY "UPDATES.MERIVANE.EXAMPLE" CACHE STRING
     "Default primary FTP host of the update service (upper case)")

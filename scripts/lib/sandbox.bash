@@ -289,7 +289,7 @@ sandbox_run() {
     XDG_CACHE_HOME="$home/cache" \
     XDG_RUNTIME_DIR="$runtime" \
     MVUPDATE_COMPUTERNAME="$computer" \
-    MVUPDATE_UNC_ROOT="$SANDBOX/unc" \
+    MVUPDATE_UNC_ROOT="${SANDBOX_UNC_ROOT:-$SANDBOX/unc}" \
     ODBCSYSINI="$SANDBOX/db/odbc" \
     PGPORT="${SANDBOX_DB_PORT:-0}" \
     PGHOSTADDR=127.0.0.1 \

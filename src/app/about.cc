@@ -2,8 +2,9 @@
 
 #include <curl/curl.h>
 #include <sodium.h>
-#include <unicode/uversion.h>
 #include <zip.h>
+
+#include "system/language_names.h"
 
 namespace mv {
 
@@ -16,11 +17,9 @@ std::string VersionText(std::string_view program) {
   text += "\n";
   text += std::string("libzip ") + zip_libzip_version() + "\n";
   text += std::string("libsodium ") + sodium_version_string() + "\n";
-  UVersionInfo icu;
-  u_getVersion(icu);
-  char icu_text[U_MAX_VERSION_STRING_LENGTH];
-  u_versionToString(icu, icu_text);
-  text += std::string("ICU ") + icu_text + "\n";
+  if (std::string locale_data = LocaleDataVersion(); !locale_data.empty()) {
+    text += locale_data + "\n";
+  }
   return text;
 }
 

@@ -58,7 +58,7 @@ bool TakeRunLock(Form& form, RunLock& lock) {
 // process that still runs are left alone.
 void RemoveLeftovers(Form& form) {
   std::string install = ResolveCase(form.registry_queries.GetInstallPath());
-  if (!install.empty() && install != "/") {
+  if (!install.empty() && !IsRootFolder(install)) {
     RemoveLeftoverTempFiles(JoinPath(install, "\\Application"), true);
     RemoveLeftoverTempFiles(JoinPath(install, "\\Database"), false);
     RemoveLeftoverTempFiles(JoinPath(install, "\\Backup"), false);

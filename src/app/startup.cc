@@ -149,7 +149,7 @@ void LoadInstallSettings(Form& form) {
   if (server.ok()) s.database_server = server.value();
   // A file that start-up could neither find nor make holds no key: the
   // query then finds nothing, which is no less a problem.
-  if (!server.ok() || !PathExists(form.registry.file())) {
+  if (!server.ok() || !form.registry.Available()) {
     LogProblem(log, "Problem with Database Server registry entry. (",
                server.ok() ? Failure(kFileNotFound) : server.failure(),
                form.registry);

@@ -1,12 +1,11 @@
 #include "cli/console_window.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "system/display_text.h"
+#include "system/file_io.h"
 
 namespace mv {
 
@@ -15,7 +14,7 @@ namespace {
 // Whether `file` is a terminal that should get colour (NO_COLOR unset, a
 // TERM other than "dumb").
 bool TakesColour(std::FILE* file) {
-  if (!::isatty(::fileno(file))) return false;
+  if (!IsTerminal(file)) return false;
   const char* no_colour = std::getenv("NO_COLOR");
   const char* term = std::getenv("TERM");
   return (no_colour == nullptr || *no_colour == '\0') && term != nullptr &&
@@ -59,7 +58,7 @@ void ConsoleWindow::ShowOutcome(std::string_view text) {
 }
 
 void ConsoleWindow::Beep() {
-  if (::isatty(::fileno(err_))) {
+  if (IsTerminal(err_)) {
     std::fputc('\a', err_);
     std::fflush(err_);
   }

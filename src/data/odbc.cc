@@ -1,14 +1,13 @@
 #include "data/odbc.h"
 
-#include <sql.h>
-#include <sqlext.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <utility>
 
+#include "system/odbc_headers.h"
 #include "system/text.h"
+#include "system/unicode.h"
 
 namespace mv {
 
@@ -30,6 +29,10 @@ class OdbcHandle {
 };
 
 namespace {
+
+// ODBC's wide characters are UTF-16 units on every platform.
+static_assert(sizeof(SQLWCHAR) == sizeof(char16_t));
+SQLWCHAR* Wide(char16_t* text) { return reinterpret_cast<SQLWCHAR*>(text); }
 
 // Control characters (drivers write multi-line messages) become blanks and
 // runs of blanks one blank, so that a message fits on one log line.
@@ -55,33 +58,33 @@ Failure Diagnose(SQLSMALLINT type, SQLHANDLE handle,
   // A handful of records tells the story; a driver that keeps answering
   // must not make the text endless.
   for (SQLSMALLINT rec = 1; rec <= 8; ++rec) {
-    SQLCHAR state[6] = {0};
+    SQLWCHAR state[6] = {0};
     SQLINTEGER native = 0;
-    std::string message(1024, '\0');
+    std::u16string message(1024, u'\0');
     SQLSMALLINT length = 0;
     SQLRETURN r =
-        SQLGetDiagRec(type, handle, rec, state, &native,
-                      reinterpret_cast<SQLCHAR*>(message.data()),
-                      static_cast<SQLSMALLINT>(message.size()), &length);
+        SQLGetDiagRecW(type, handle, rec, state, &native, Wide(message.data()),
+                       static_cast<SQLSMALLINT>(message.size()), &length);
     if (r == SQL_SUCCESS_WITH_INFO && length >= 0 &&
         static_cast<size_t>(length) >= message.size()) {
       // The message was cut: ask again with room for all of it.
-      message.assign(static_cast<size_t>(length) + 1, '\0');
-      r = SQLGetDiagRec(type, handle, rec, state, &native,
-                        reinterpret_cast<SQLCHAR*>(message.data()),
-                        static_cast<SQLSMALLINT>(message.size()), &length);
+      message.assign(static_cast<size_t>(length) + 1, u'\0');
+      r = SQLGetDiagRecW(type, handle, rec, state, &native,
+                         Wide(message.data()),
+                         static_cast<SQLSMALLINT>(message.size()), &length);
     }
     if (!SQL_SUCCEEDED(r)) break;
-    message.resize(std::strlen(message.c_str()));
+    message.resize(std::u16string_view(message.c_str()).size());
     if (rec == 1) {
-      explained =
-          ExplainDatabaseFailure(reinterpret_cast<char*>(state), message);
+      explained = ExplainDatabaseFailure(
+          Utf16ToUtf8(reinterpret_cast<const char16_t*>(state)),
+          Utf16ToUtf8(message));
     }
     if (!description.empty()) description += " ";
     description += "[";
-    description += reinterpret_cast<char*>(state);
+    description += Utf16ToUtf8(reinterpret_cast<const char16_t*>(state));
     description += "] ";
-    description += OneLine(message);
+    description += OneLine(Utf16ToUtf8(message));
   }
   if (description.empty()) {
     description = "The ODBC call failed without a diagnostic record.";
@@ -92,10 +95,6 @@ Failure Diagnose(SQLSMALLINT type, SQLHANDLE handle,
 
 Failure Diagnose(const OdbcHandle& h, const std::vector<std::string>& s) {
   return Diagnose(h.type(), h.get(), s);
-}
-
-SQLCHAR* SqlText(std::string_view sql) {
-  return reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.data()));
 }
 
 }  // namespace
@@ -366,15 +365,15 @@ Result<OdbcConnection> OdbcConnection::Open(std::string_view connection_string,
   c.dbc_ = std::make_unique<OdbcHandle>(SQL_HANDLE_DBC, dbc);
   // Without a bound, a server that accepts the connection and never answers
   // would hold the window for the operating system's TCP time-outs.
-  SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT,
-                    reinterpret_cast<SQLPOINTER>(
-                        static_cast<intptr_t>(timeouts.login_seconds)),
-                    0);
-  std::string text(connection_string);
+  SQLSetConnectAttrW(dbc, SQL_ATTR_LOGIN_TIMEOUT,
+                     reinterpret_cast<SQLPOINTER>(
+                         static_cast<intptr_t>(timeouts.login_seconds)),
+                     0);
+  std::u16string text = Utf8ToUtf16(connection_string);
   SQLSMALLINT out_length = 0;
-  r = SQLDriverConnect(dbc, nullptr, SqlText(text),
-                       static_cast<SQLSMALLINT>(text.size()), nullptr, 0,
-                       &out_length, SQL_DRIVER_NOPROMPT);
+  r = SQLDriverConnectW(dbc, nullptr, Wide(text.data()),
+                        static_cast<SQLSMALLINT>(text.size()), nullptr, 0,
+                        &out_length, SQL_DRIVER_NOPROMPT);
   if (!SQL_SUCCEEDED(r)) return Diagnose(*c.dbc_, c.secrets_);
   c.connected_ = true;
   return c;
@@ -387,7 +386,7 @@ Result<std::unique_ptr<OdbcHandle>> OdbcConnection::NewStatement() {
   }
   auto handle = std::make_unique<OdbcHandle>(SQL_HANDLE_STMT, stmt);
   // A driver that cannot bound statements still runs them.
-  SQLSetStmtAttr(
+  SQLSetStmtAttrW(
       stmt, SQL_ATTR_QUERY_TIMEOUT,
       reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(query_seconds_)), 0);
   return handle;
@@ -398,9 +397,9 @@ Result<OdbcRows> OdbcConnection::Query(std::string_view sql) {
   if (!stmt.ok()) return stmt.failure();
   OdbcRows rows(std::move(stmt.value()), secrets_);
   SQLHANDLE h = rows.stmt_->get();
-  std::string text(sql);
-  SQLRETURN r =
-      SQLExecDirect(h, SqlText(text), static_cast<SQLINTEGER>(text.size()));
+  std::u16string text = Utf8ToUtf16(sql);
+  SQLRETURN r = SQLExecDirectW(h, Wide(text.data()),
+                               static_cast<SQLINTEGER>(text.size()));
   if (r == SQL_NO_DATA) return rows;  // a statement without rows
   if (!SQL_SUCCEEDED(r)) return Diagnose(*rows.stmt_, secrets_);
 
@@ -409,13 +408,13 @@ Result<OdbcRows> OdbcConnection::Query(std::string_view sql) {
     return Diagnose(*rows.stmt_, secrets_);
   }
   for (SQLSMALLINT i = 1; i <= count; ++i) {
-    SQLCHAR name[256] = {0};
+    char16_t name[256] = {0};
     SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = 0;
     SQLULEN size = 0;
-    r = SQLDescribeCol(h, static_cast<SQLUSMALLINT>(i), name, sizeof name,
-                       &name_length, &type, &size, &digits, &nullable);
+    r = SQLDescribeColW(h, static_cast<SQLUSMALLINT>(i), Wide(name), 256,
+                        &name_length, &type, &size, &digits, &nullable);
     if (!SQL_SUCCEEDED(r)) return Diagnose(*rows.stmt_, secrets_);
-    rows.columns_.push_back(OdbcColumn{reinterpret_cast<char*>(name), type,
+    rows.columns_.push_back(OdbcColumn{Utf16ToUtf8(name), type,
                                        static_cast<uint64_t>(size), digits});
   }
   if (count == 0) return rows;
@@ -441,9 +440,9 @@ Result<int64_t> OdbcConnection::Execute(std::string_view sql,
         const_cast<char*>(p.text.data()), lengths[i], &lengths[i]);
     if (!SQL_SUCCEEDED(r)) return Diagnose(stmt, secrets_);
   }
-  std::string text(sql);
-  SQLRETURN r = SQLExecDirect(stmt.get(), SqlText(text),
-                              static_cast<SQLINTEGER>(text.size()));
+  std::u16string text = Utf8ToUtf16(sql);
+  SQLRETURN r = SQLExecDirectW(stmt.get(), Wide(text.data()),
+                               static_cast<SQLINTEGER>(text.size()));
   if (r == SQL_NO_DATA) return int64_t{0};  // nothing matched
   if (!SQL_SUCCEEDED(r)) return Diagnose(stmt, secrets_);
   if (r == SQL_SUCCESS_WITH_INFO) {

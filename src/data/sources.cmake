@@ -6,5 +6,7 @@ target_sources(mvcore PRIVATE
 # unixODBC: the driver manager that loads the driver named in the
 # connection string.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(ODBC REQUIRED IMPORTED_TARGET odbc)
+if(NOT TARGET PkgConfig::ODBC)  # Windows: cmake/WindowsDependencies.cmake
+  pkg_check_modules(ODBC REQUIRED IMPORTED_TARGET odbc)
+endif()
 target_link_libraries(mvcore PUBLIC PkgConfig::ODBC)

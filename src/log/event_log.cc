@@ -1,12 +1,9 @@
 #include "log/event_log.h"
 
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <string>
 
 #include "system/date_time.h"
+#include "system/file_io.h"
 #include "system/files.h"
 #include "system/paths.h"
 #include "system/text.h"
@@ -47,8 +44,7 @@ void EventLog::Write(std::string_view line) {
   if (clear_file_) {
     // Whatever stands under the name goes: the file of the last run, or a
     // link (the link itself, not what it leads to), a FIFO, an empty folder.
-    std::string path = ResolveCase(file_);
-    if (::unlink(path.c_str()) != 0 && errno == EISDIR) ::rmdir(path.c_str());
+    RemoveEntry(ResolveCase(file_));
     clear_file_ = false;
   }
   Result<TextFile> file = OpenFile();

@@ -1,14 +1,12 @@
 #include "system/config.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
 
 #include "system/failure.h"
+#include "system/file_io.h"
+#include "system/process.h"
 #include "system/text.h"
 #include "system/unique_fd.h"
 
@@ -64,14 +62,8 @@ constexpr std::string_view kStops =
     "mended.";
 
 // What a file that is not a regular one is.
-std::string KindOf(mode_t mode) {
-  std::string_view kind = S_ISDIR(mode)    ? "a folder"
-                          : S_ISFIFO(mode) ? "a FIFO"
-                          : S_ISSOCK(mode) ? "a socket"
-                          : S_ISCHR(mode)  ? "a character device"
-                          : S_ISBLK(mode)  ? "a block device"
-                                           : "something else";
-  return "is " + std::string(kind) + ", not a regular file";
+std::string KindOf(const FileFacts& facts) {
+  return "is " + std::string(facts.kind) + ", not a regular file";
 }
 
 // "<tag> <path>: <why>; no command ... runs until it is mended."
@@ -79,14 +71,6 @@ std::string Unusable(const std::string& path, std::string_view why,
                      std::string_view separator = ": ") {
   return std::string(kTag) + path + std::string(separator) + std::string(why) +
          std::string(kStops);
-}
-
-// Whether others than the owner (and root) may change a file or the
-// folder holding it: its group or everybody may write it. A folder with the
-// sticky bit lets nobody replace another's file.
-bool OthersMayWrite(const struct stat& st, bool folder) {
-  if (folder && (st.st_mode & S_ISVTX) != 0) return false;
-  return (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
 std::optional<std::string> NonEmptyEnv(const std::string& name) {
@@ -100,7 +84,7 @@ std::shared_ptr<const ConfigFile> Load() {
       ConfigFilePath(), NonEmptyEnv("MVUPDATE_CONFIG").has_value()));
   std::optional<std::string> odbc = file->Get("ODBCSYSINI");
   if (odbc && !odbc->empty() && !NonEmptyEnv("ODBCSYSINI")) {
-    ::setenv("ODBCSYSINI", odbc->c_str(), 1);
+    SetEnvironmentValue("ODBCSYSINI", *odbc);
   }
   return file;
 }
@@ -113,16 +97,16 @@ std::shared_ptr<const ConfigFile> current;
 std::span<const std::string_view> ConfigKeys() { return kKeys; }
 
 std::string ConfigFilePath() {
-  return NonEmptyEnv("MVUPDATE_CONFIG").value_or(MVUPDATE_DEFAULT_CONFIG);
+  return NonEmptyEnv("MVUPDATE_CONFIG").value_or(DefaultConfigFile());
 }
 
 ConfigFile ConfigFile::Read(const std::string& path, bool named) {
   ConfigFile config;
-  UniqueFd fd(
-      ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  struct stat st;
-  if (!fd || ::fstat(fd.get(), &st) != 0) {
-    int err = errno;
+  UniqueFd fd;
+  FileFacts st;
+  int err = OpenFile(path, FileOpen::kReadNoWait, fd);
+  if (err == 0) err = FactsOfFd(fd.get(), st);
+  if (err != 0) {
     if (err == ENOENT && named) {
       config.warnings_.push_back(std::string(kTag) + path + ": " +
                                  Failure::FromErrno(err, path).Text() +
@@ -133,11 +117,11 @@ ConfigFile ConfigFile::Read(const std::string& path, bool named) {
     }
     return config;
   }
-  if (!S_ISREG(st.st_mode)) {
-    config.errors_.push_back(Unusable(path, KindOf(st.st_mode), " "));
+  if (!st.ordinary) {
+    config.errors_.push_back(Unusable(path, KindOf(st), " "));
     return config;
   }
-  if (st.st_size > kMaxConfigBytes) {
+  if (st.size > kMaxConfigBytes) {
     config.errors_.push_back(
         Unusable(path,
                  "is larger than 1 MiB, too large for a configuration "
@@ -148,15 +132,15 @@ ConfigFile ConfigFile::Read(const std::string& path, bool named) {
   std::string text;
   char buffer[4096];
   for (;;) {
-    ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-    if (n == 0) break;
-    if (n < 0) {
-      if (errno == EINTR) continue;
+    size_t n = 0;
+    if (int read_err = ReadFd(fd.get(), buffer, sizeof buffer, n);
+        read_err != 0) {
       config.errors_.push_back(
-          Unusable(path, Failure::FromErrno(errno, path).Text()));
+          Unusable(path, Failure::FromErrno(read_err, path).Text()));
       return config;
     }
-    text.append(buffer, static_cast<size_t>(n));
+    if (n == 0) break;
+    text.append(buffer, n);
     if (static_cast<int64_t>(text.size()) > kMaxConfigBytes) {
       config.errors_.push_back(Unusable(
           path, "is larger than 1 MiB, too large for a configuration file",
@@ -194,22 +178,21 @@ ConfigFile ConfigFile::Read(const std::string& path, bool named) {
   config.doc_ = std::move(ini);
   // A file, or a folder, that others may change must not choose libraries,
   // files or the TLS setting of a process that may run as root.
-  struct stat folder;
+  FileFacts folder;
   std::string parent = path.substr(0, path.find_last_of('/') + 1);
-  if (OthersMayWrite(st, false) ||
-      (::stat(parent.empty() ? "." : parent.c_str(), &folder) == 0 &&
-       OthersMayWrite(folder, true))) {
+  if (st.others_may_write ||
+      (FactsOfPath(parent.empty() ? "." : parent, folder) == 0 &&
+       folder.others_may_write)) {
     config.guarded_ignored_ = true;
     config.errors_.push_back(
-        std::string(kTag) + path +
-        (OthersMayWrite(st, false) ? "" : "'s folder") +
+        std::string(kTag) + path + (st.others_may_write ? "" : "'s folder") +
         " may be changed by other users than its owner and root; its keys "
         "that choose files, libraries, sites, TLS and the database login are "
         "ignored (let only its owner write it: chmod go-w)" +
         std::string(kStops));
   }
   // Group and owner may read the database password, nobody else.
-  if (config.Get("DatabasePassword") && (st.st_mode & S_IROTH) != 0) {
+  if (config.Get("DatabasePassword") && st.readable_by_others) {
     config.warnings_.push_back(
         std::string(kTag) + path +
         " holds DatabasePassword and every user of this machine may read "

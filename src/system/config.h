@@ -65,6 +65,10 @@ class ConfigFile {
 // The file read: the one MVUPDATE_CONFIG names, else the built-in one.
 std::string ConfigFilePath();
 
+// The built-in one: /etc/qorin/mvupdate.conf (set by the build) on Linux,
+// %ProgramData%\Qorin\mvupdate.conf on Windows.
+std::string DefaultConfigFile();
+
 // The process's configuration file, read at first use. When it sets
 // ODBCSYSINI and the environment does not, the environment gets it then,
 // for the ODBC driver manager that reads it from there.

@@ -1,14 +1,5 @@
 #include "system/crypto.h"
 
-#ifdef _WIN32
-#include <windows.h>
-// windows.h first
-#include <bcrypt.h>
-#else
-#include <openssl/evp.h>
-#endif
-
-#include <algorithm>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -29,83 +20,6 @@ void InitSodiumOnce() {
 const unsigned char* Bytes(std::string_view s) {
   return reinterpret_cast<const unsigned char*>(s.data());
 }
-
-}  // namespace
-
-#ifdef _WIN32
-
-struct Sha256::State {
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  ~State() {
-    if (hash) BCryptDestroyHash(hash);
-  }
-};
-
-Sha256::Sha256() : state_(std::make_unique<State>()) {
-  InitSodiumOnce();
-  // One provider for the process, never closed.
-  static BCRYPT_ALG_HANDLE provider = [] {
-    BCRYPT_ALG_HANDLE opened = nullptr;
-    BCryptOpenAlgorithmProvider(&opened, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
-    return opened;
-  }();
-  if (!provider || !BCRYPT_SUCCESS(BCryptCreateHash(
-                       provider, &state_->hash, nullptr, 0, nullptr, 0, 0))) {
-    std::abort();  // no digest, no safe way on
-  }
-}
-
-void Sha256::Update(const void* data, size_t size) {
-  auto* bytes = static_cast<unsigned char*>(const_cast<void*>(data));
-  while (size > 0) {
-    ULONG piece = static_cast<ULONG>(std::min<size_t>(size, 1u << 30));
-    BCryptHashData(state_->hash, bytes, piece, 0);
-    bytes += piece;
-    size -= piece;
-  }
-}
-
-std::string Sha256::HexDigest() {
-  unsigned char digest[32];
-  BCryptFinishHash(state_->hash, digest, sizeof digest, 0);
-  char hex[2 * sizeof digest + 1];
-  sodium_bin2hex(hex, sizeof hex, digest, sizeof digest);
-  return hex;
-}
-
-#else
-
-struct Sha256::State {
-  EVP_MD_CTX* context = EVP_MD_CTX_new();
-  ~State() { EVP_MD_CTX_free(context); }
-};
-
-Sha256::Sha256() : state_(std::make_unique<State>()) {
-  InitSodiumOnce();
-  if (!state_->context ||
-      EVP_DigestInit_ex(state_->context, EVP_sha256(), nullptr) != 1) {
-    std::abort();  // no digest, no safe way on
-  }
-}
-
-void Sha256::Update(const void* data, size_t size) {
-  EVP_DigestUpdate(state_->context, data, size);
-}
-
-std::string Sha256::HexDigest() {
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_DigestFinal_ex(state_->context, digest, &length);
-  char hex[2 * EVP_MAX_MD_SIZE + 1];
-  sodium_bin2hex(hex, sizeof hex, digest, length);
-  return hex;
-}
-
-#endif
-
-Sha256::~Sha256() = default;
-
-namespace {
 
 // Enough to keep the digest busy while the network goes on; bounded so that
 // a slow digest does not fill the memory with a whole file.

@@ -8,7 +8,7 @@ namespace mv {
 DateTime Now() {
   std::time_t now = std::time(nullptr);
   std::tm tm{};
-  ::localtime_r(&now, &tm);
+  ToLocalTime(now, tm);
   return DateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                   tm.tm_hour,        tm.tm_min,     tm.tm_sec};
 }

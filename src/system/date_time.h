@@ -3,6 +3,7 @@
 #define MVUPDATE_SYSTEM_DATE_TIME_H_
 
 #include <compare>
+#include <ctime>
 #include <string>
 
 namespace mv {
@@ -21,6 +22,11 @@ struct DateTime {
 
 // The present local date and time.
 DateTime Now();
+
+// A time broken down in the local time zone or in UTC; false when it cannot
+// be (the platform's thread-safe conversions).
+bool ToLocalTime(std::time_t t, std::tm& out);
+bool ToUtcTime(std::time_t t, std::tm& out);
 
 // General date in the US form, always with the time: "12/5/2026 4:14:29 AM".
 std::string GeneralDate(const DateTime& t);

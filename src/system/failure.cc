@@ -1,10 +1,9 @@
 #include "system/failure.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <string>
 
+#include "system/file_io.h"
 #include "system/paths.h"
 
 namespace mv {
@@ -84,14 +83,25 @@ Failure ParseFailure(std::string_view origin, size_t line,
   return Failure(kPathFileAccessError, std::move(text));
 }
 
+namespace {
+
+// Windows's C run-time has no errno for an exceeded disk quota (its file
+// functions report a full disk); -1 is no errno at all.
+#ifdef EDQUOT
+constexpr int kQuotaExceeded = EDQUOT;
+#else
+constexpr int kQuotaExceeded = -1;
+#endif
+
+}  // namespace
+
 Failure Failure::FromErrno(int err, std::string_view native_path) {
   switch (err) {
     case ENOENT: {
-      struct stat st;
       std::string parent = ParentFolder(native_path);
+      FileFacts facts;
       bool parent_exists =
-          parent.empty() ||
-          (::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+          parent.empty() || (FactsOfPath(parent, facts) == 0 && facts.folder);
       return Failure(parent_exists ? kFileNotFound : kPathNotFound);
     }
     case ENOTDIR:
@@ -104,7 +114,7 @@ Failure Failure::FromErrno(int err, std::string_view native_path) {
     case EROFS:
       return Failure(kPermissionDenied);
     case ENOSPC:
-    case EDQUOT:
+    case kQuotaExceeded:
     case EFBIG:
       return Failure(kDiskFull);
     case EMFILE:

@@ -3,9 +3,8 @@
 #ifndef MVUPDATE_SYSTEM_FILES_H_
 #define MVUPDATE_SYSTEM_FILES_H_
 
-#include <sys/types.h>
-
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,13 +39,50 @@ Status ChangeFolder(std::string_view native);
 // The process's current directory.
 std::string CurrentFolder();
 
-// Makes a new, empty file in the folder `dir_fd` (AT_FDCWD: the current
-// directory) that is to replace `base` there, named
-// ".<base>.mvtmp-<pid>-<random>" and stored in `name`. It is created with
-// O_EXCL and O_NOFOLLOW, so no link or file planted under any name is ever
-// followed or truncated, and the name cannot be predicted.
-Result<UniqueFd> CreateTempFile(int dir_fd, std::string_view base, mode_t mode,
-                                std::string& name);
+// A folder held open while files are written into it, reached one level at
+// a time without following links, so that nothing written through it lands
+// outside it (UNZIP's folders).
+class Folder {
+ public:
+  Folder() = default;
+  // Opens `native` itself (links on its way are the caller's choice).
+  static Result<Folder> Open(const std::string& native);
+  // Makes the sub-folder `name` when `make` is set and it is missing
+  // (`made` says whether it was made), then opens it as `child`. Gives
+  // false when `name` is a symbolic link or another kind of link.
+  Result<bool> OpenChild(const std::string& name, bool make, bool& made,
+                         Folder& child) const;
+  // Makes a new, empty file here that is to replace `base`, named
+  // ".<base>.mvtmp-<pid>-<random>" and stored in `name`. It is created
+  // exclusively and never through a link, so no link or file planted under
+  // any name is followed or truncated, and the name cannot be predicted.
+  // `mode` holds the permission bits where the platform has them.
+  Result<UniqueFd> CreateTempFile(std::string_view base, uint32_t mode,
+                                  std::string& name) const;
+  // Renames `from` over `to`, both in this folder; 0 or an errno value.
+  int Rename(const std::string& from, const std::string& to) const;
+  void Remove(const std::string& name) const;
+
+  explicit operator bool() const { return !path_.empty(); }
+  const std::string& path() const { return path_; }
+  void Close();
+
+ private:
+  UniqueFd fd_;  // the open folder where the platform opens folders
+  std::string path_;
+};
+
+// The names in a folder (every kind of entry, without "." and ".."); none
+// when it cannot be read.
+std::vector<std::string> ListFolder(const std::string& native);
+// The bytes this user may still write to the file system of `native`.
+std::optional<uint64_t> FreeBytes(const std::string& native);
+// The largest file this process may write, when it is limited.
+std::optional<uint64_t> FileSizeLimit();
+
+// The process id in a temporary file name of this utility (the names
+// CreateTempFile makes and those of earlier versions), or nothing.
+std::optional<int64_t> TempFileOwner(std::string_view name);
 
 // Removes the temporary files that processes of this utility which no
 // longer run left in `folder` (and its sub-folders when `recursive`; links

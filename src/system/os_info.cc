@@ -1,41 +1,15 @@
 #include "system/os_info.h"
 
-#include <sys/utsname.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <string>
 
 #include "system/config.h"
-#include "system/files.h"
-#include "system/text.h"
 
 namespace mv {
 
 namespace {
 
 constexpr size_t kComputerNameBuffer = 51;
-
-// The value of `key=` in os-release text, without quotes.
-std::string OsReleaseValue(std::string_view text, std::string_view key) {
-  for (std::string_view line : SplitLines(text)) {
-    if (line.size() > key.size() && line.substr(0, key.size()) == key &&
-        line[key.size()] == '=') {
-      std::string_view v = line.substr(key.size() + 1);
-      if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') &&
-          v.back() == v.front()) {
-        v = v.substr(1, v.size() - 2);
-      }
-      std::string out;
-      for (size_t i = 0; i < v.size(); ++i) {
-        if (v[i] == '\\' && i + 1 < v.size()) ++i;
-        out.push_back(v[i]);
-      }
-      return out;
-    }
-  }
-  return "";
-}
 
 }  // namespace
 
@@ -48,9 +22,7 @@ std::string GetLocalComputerName() {
              file && !file->empty()) {
     name = *file;
   } else {
-    char buf[256] = {};
-    if (::gethostname(buf, sizeof buf - 1) != 0) return "";
-    name = buf;
+    name = SystemComputerName();
   }
   if (name.size() >= kComputerNameBuffer) return "";
   return name;
@@ -77,23 +49,25 @@ std::string WindowsVersionName(const std::optional<WindowsVersionInfo>& info) {
       if (info->major == 6 && info->minor == 1) {
         return "Windows 7/Server 2008 R2";
       }
+      if (info->major == 6 && info->minor == 2) return "Windows 8/Server 2012";
+      if (info->major == 6 && info->minor == 3) {
+        return "Windows 8.1/Server 2012 R2";
+      }
+      // Windows 10 and later all say 10.0; the build number tells them
+      // apart (the first build of each release).
+      if (info->major == 10 && info->minor == 0 && info->server) {
+        if (info->build >= 26100) return "Windows Server 2025";
+        if (info->build >= 20348) return "Windows Server 2022";
+        if (info->build >= 17763) return "Windows Server 2019";
+        return "Windows Server 2016";
+      }
+      if (info->major == 10 && info->minor == 0) {
+        return info->build >= 22000 ? "Windows 11" : "Windows 10";
+      }
       return "Windows NT";
     default:
       return "";
   }
-}
-
-std::string GetWindowsVersionName(std::string_view os_release) {
-  Result<std::string> text = ReadWholeFile(os_release);
-  if (text.ok()) {
-    std::string pretty = OsReleaseValue(text.value(), "PRETTY_NAME");
-    if (!pretty.empty()) return pretty;
-  }
-  utsname u;
-  if (::uname(&u) == 0 && u.sysname[0] != '\0') {
-    return std::string(u.sysname) + " " + u.release;
-  }
-  return WindowsVersionName(std::nullopt);
 }
 
 }  // namespace mv

@@ -1,9 +1,5 @@
 #include "system/paths.h"
 
-#include <dirent.h>
-#include <strings.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
@@ -14,30 +10,7 @@
 
 namespace mv {
 
-namespace {
-
-bool Exists(const std::string& p) {
-  struct stat st;
-  return ::lstat(p.c_str(), &st) == 0;
-}
-
-// The entry of `folder` that equals `name` without case, or "" when none.
-std::string FindWithoutCase(const std::string& folder,
-                            const std::string& name) {
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(
-      ::opendir(folder.empty() ? "." : folder.c_str()), ::closedir);
-  if (!dir) return "";
-  std::vector<std::string> matches;
-  while (dirent* e = ::readdir(dir.get())) {
-    if (::strcasecmp(e->d_name, name.c_str()) == 0) {
-      matches.emplace_back(e->d_name);
-    }
-  }
-  if (matches.empty()) return "";
-  return *std::min_element(matches.begin(), matches.end());
-}
-
-}  // namespace
+namespace {}  // namespace
 
 std::string UncRoot() {
   std::string root =
@@ -73,39 +46,6 @@ std::string JoinPath(std::string_view folder, std::string_view tail) {
   return f + t;
 }
 
-std::string ResolveCase(std::string_view native) {
-  if (native.empty()) return "";
-  std::string done;  // resolved prefix
-  size_t pos = 0;
-  if (native[0] == '/') {
-    done.push_back('/');
-    pos = 1;
-  }
-  bool missing = false;  // once a folder is missing, nothing below exists
-  while (pos <= native.size()) {
-    size_t next = native.find('/', pos);
-    if (next == std::string_view::npos) next = native.size();
-    std::string part(native.substr(pos, next - pos));
-    if (!part.empty()) {
-      std::string candidate = done + part;
-      if (!missing && part != "." && part != ".." && !Exists(candidate)) {
-        std::string match = FindWithoutCase(done, part);
-        if (!match.empty()) {
-          candidate = done + match;
-        } else {
-          missing = true;
-        }
-      }
-      done = candidate;
-    }
-    if (next < native.size()) {
-      if (done.empty() || done.back() != '/') done.push_back('/');
-    }
-    pos = next + 1;
-  }
-  return done;
-}
-
 std::string ResolvePath(std::string_view path) {
   return ResolveCase(NativePath(path));
 }
@@ -124,7 +64,9 @@ std::string BaseName(std::string_view native) {
 }
 
 std::string UncShareFolder(std::string_view native) {
+  // Without a root, UNC paths stay as written ("//SERVER/Share/...").
   std::string root = UncRoot() + "/";
+  if (root == "/") root = "//";
   if (native.substr(0, root.size()) != root) return "";
   size_t server_end = native.find('/', root.size());
   if (server_end == std::string_view::npos) return std::string(native);

@@ -30,6 +30,13 @@ std::string JoinPath(std::string_view folder, std::string_view tail);
 // get the case the caller wrote.
 std::string ResolveCase(std::string_view native);
 
+// True for a path that names its place from the root: "/..." on Linux;
+// "C:/...", "C:\..." or "\\SERVER\Share\..." on Windows.
+bool IsAbsolutePath(std::string_view native);
+// True for the root of a file system: "/" on Linux; "C:", "C:/" or a
+// share's own folder on Windows.
+bool IsRootFolder(std::string_view native);
+
 // NativePath followed by ResolveCase.
 std::string ResolvePath(std::string_view path);
 

@@ -4,8 +4,7 @@
 #ifndef MVUPDATE_SYSTEM_PROCESS_H_
 #define MVUPDATE_SYSTEM_PROCESS_H_
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -13,6 +12,9 @@
 #include "system/failure.h"
 
 namespace mv {
+
+// A started program's process id.
+using ProcessId = int64_t;
 
 // Splits a command line: blanks and tabs separate arguments, double quotes
 // group, and backslashes are literal except before a double quote (2n
@@ -28,11 +30,20 @@ std::vector<std::string> SplitCommandLine(std::string_view line);
 // if it were executable. The program runs in a session of its own, its
 // standard streams on /dev/null and no other descriptor of this process
 // open, and is reaped by ReapFinishedPrograms.
-Result<pid_t> StartProgram(std::string_view command_line);
+Result<ProcessId> StartProgram(std::string_view command_line);
 
 // Collects programs started by StartProgram that have ended, so none stays a
 // zombie. Gives the number still running.
 size_t ReapFinishedPrograms();
+
+// Keeps a socket that a library opened (libcurl opens its own without
+// close-on-exec) from every program started later: a program that RUN
+// starts must never inherit the logged-in control connection.
+void KeepFromChildPrograms(uint64_t socket);
+
+// Sets a variable of this process's environment, which the programs and
+// libraries it starts later see.
+void SetEnvironmentValue(const std::string& name, const std::string& value);
 
 }  // namespace mv
 

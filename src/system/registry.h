@@ -49,6 +49,9 @@ struct RegistryKey {
 // set (comments, other keys, blank lines and line ends stay byte for byte).
 // Look-ups go through maps: parsing and querying take time in proportion to
 // the size of the file.
+// The data of a value as a REGEDIT4 line writes it, e.g. dword:00000001.
+std::string FormatRegistryData(const RegistryValue& value);
+
 class RegistryImage {
  public:
   // Parses REGEDIT4 text; `origin` names the file in failure texts.
@@ -101,8 +104,13 @@ class Registry {
  public:
   explicit Registry(std::string file) : file_(std::move(file)) {}
 
-  // MVUPDATE_REGISTRY when set, else /etc/qorin/registry.reg.
+  // MVUPDATE_REGISTRY when set, else /etc/qorin/registry.reg. On Windows
+  // the registry itself (HKEY_LOCAL_MACHINE's 32-bit view, where the
+  // suite's 32-bit installer writes); `file` only names it in messages.
   static std::string DefaultFile();
+  // False when the stand-in file is missing (it holds no key then); the
+  // Windows registry is always there.
+  bool Available() const;
   const std::string& file() const { return file_; }
 
   // Whether the key exists (RegOpenKey). A missing file holds no keys; an

@@ -1,8 +1,11 @@
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET GLOBAL libsodium)
+if(NOT TARGET PkgConfig::SODIUM)  # Windows: cmake/WindowsDependencies.cmake
+  pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET GLOBAL libsodium)
+endif()
 find_package(Threads REQUIRED)
 target_link_libraries(mvcore PUBLIC PkgConfig::SODIUM Threads::Threads)
-# SHA-256 from libcrypto's EVP interface (BCrypt on Windows).
+# SHA-256 from libcrypto's EVP interface (BCrypt on Windows): sha256.cc in
+# system/posix/ and system/windows/.
 if(WIN32)
   target_link_libraries(mvcore PUBLIC bcrypt)
 else()
@@ -25,7 +28,14 @@ target_sources(mvcore PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/progress.cc
   ${CMAKE_CURRENT_LIST_DIR}/registry.cc
   ${CMAKE_CURRENT_LIST_DIR}/registry_queries.cc
-  ${CMAKE_CURRENT_LIST_DIR}/run_lock.cc
   ${CMAKE_CURRENT_LIST_DIR}/settings_store.cc
   ${CMAKE_CURRENT_LIST_DIR}/text.cc
   ${CMAKE_CURRENT_LIST_DIR}/text_file.cc)
+
+# One implementation of each platform concern, chosen by the build:
+# system/posix/ or system/windows/. Nothing outside system/ includes them.
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/windows/sources.cmake)
+else()
+  include(${CMAKE_CURRENT_LIST_DIR}/posix/sources.cmake)
+endif()

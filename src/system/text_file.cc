@@ -1,13 +1,9 @@
 #include "system/text_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <set>
 #include <utility>
 
+#include "system/file_io.h"
 #include "system/files.h"
 #include "system/paths.h"
 
@@ -17,8 +13,8 @@ namespace {
 
 // Files open for writing in this process, by device and inode. One thread
 // only, so no lock.
-std::set<std::pair<dev_t, ino_t>>& OpenFiles() {
-  static std::set<std::pair<dev_t, ino_t>> files;
+std::set<std::pair<uint64_t, uint64_t>>& OpenFiles() {
+  static std::set<std::pair<uint64_t, uint64_t>> files;
   return files;
 }
 
@@ -32,33 +28,28 @@ Result<TextFile> TextFile::Open(std::string_view native, Mode mode) {
   // must not hold the run (it is refused below). Without following a link:
   // one planted under the name would get the lines, written with this
   // account's rights, wherever it leads.
-  UniqueFd fd(::open(
-      path.c_str(),
-      O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW,
-      0666));
-  if (!fd && errno == ELOOP) {
+  UniqueFd fd;
+  FileFacts st;
+  int err = OpenFile(path, FileOpen::kWriteNoWait, fd);
+  if (err == ELOOP) {
     return Failure(kPathFileAccessError, path + " is a symbolic link");
   }
-  if (!fd) return Failure::FromErrno(errno, path);
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return Failure::FromErrno(errno, path);
-  if (!S_ISREG(st.st_mode)) {
+  if (err == 0) err = FactsOfFd(fd.get(), st);
+  if (err != 0) return Failure::FromErrno(err, path);
+  if (!st.ordinary) {
     return Failure(kPathFileAccessError, path + " is not an ordinary file");
   }
-  if (OpenFiles().count({st.st_dev, st.st_ino}) != 0) {
+  if (OpenFiles().count({st.device, st.file_id}) != 0) {
     return Failure(kFileAlreadyOpen);
   }
-  if (mode == Mode::kOutput && ::ftruncate(fd.get(), 0) != 0) {
-    return Failure::FromErrno(errno, path);
-  }
-  if (mode == Mode::kAppend && ::lseek(fd.get(), 0, SEEK_END) < 0) {
-    return Failure::FromErrno(errno, path);
-  }
-  OpenFiles().insert({st.st_dev, st.st_ino});
-  return TextFile(std::move(fd), st.st_dev, st.st_ino, path);
+  if (mode == Mode::kOutput) err = TruncateFd(fd.get(), 0);
+  if (mode == Mode::kAppend) err = SeekFd(fd.get(), st.size);
+  if (err != 0) return Failure::FromErrno(err, path);
+  OpenFiles().insert({st.device, st.file_id});
+  return TextFile(std::move(fd), st.device, st.file_id, path);
 }
 
-TextFile::TextFile(UniqueFd fd, dev_t dev, ino_t ino, std::string path)
+TextFile::TextFile(UniqueFd fd, uint64_t dev, uint64_t ino, std::string path)
     : fd_(std::move(fd)), dev_(dev), ino_(ino), path_(std::move(path)) {}
 
 TextFile::TextFile(TextFile&& other) noexcept
@@ -90,16 +81,8 @@ void TextFile::Release() {
 Status TextFile::WriteLine(std::string_view text) {
   std::string line(text);
   line += "\r\n";
-  const char* p = line.data();
-  size_t left = line.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd_.get(), p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return Failure::FromErrno(errno, path_);
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
+  if (int err = WriteFd(fd_.get(), line.data(), line.size()); err != 0) {
+    return Failure::FromErrno(err, path_);
   }
   return Status::Ok();
 }

@@ -5,8 +5,7 @@
 #ifndef MVUPDATE_SYSTEM_TEXT_FILE_H_
 #define MVUPDATE_SYSTEM_TEXT_FILE_H_
 
-#include <sys/types.h>
-
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -32,12 +31,12 @@ class TextFile {
   Status Close();
 
  private:
-  TextFile(UniqueFd fd, dev_t dev, ino_t ino, std::string path);
+  TextFile(UniqueFd fd, uint64_t dev, uint64_t ino, std::string path);
   void Release();
 
   UniqueFd fd_;
-  dev_t dev_ = 0;
-  ino_t ino_ = 0;
+  uint64_t dev_ = 0;  // the file system and file number of the open file
+  uint64_t ino_ = 0;
   std::string path_;
 };
 

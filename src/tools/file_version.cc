@@ -3,8 +3,8 @@
 #include <filesystem>
 #include <vector>
 
+#include "system/language_names.h"
 #include "system/paths.h"
-#include "tools/language_names.h"
 #include "tools/pe_version.h"
 
 namespace mv {

@@ -1,13 +1,9 @@
 #include "tools/pe_version.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unicode/ustring.h>
-
 #include <array>
 
-#include "system/unique_fd.h"
+#include "system/mapped_file.h"
+#include "system/unicode.h"
 
 namespace mv {
 
@@ -287,22 +283,6 @@ std::optional<std::string_view> PeImage::VersionResource() {
   return block;
 }
 
-// Owns a read-only mapping of a whole file.
-class Mapping {
- public:
-  Mapping(void* addr, size_t size) : addr_(addr), size_(size) {}
-  Mapping(const Mapping&) = delete;
-  Mapping& operator=(const Mapping&) = delete;
-  ~Mapping() { ::munmap(addr_, size_); }
-  std::string_view bytes() const {
-    return {static_cast<const char*>(addr_), size_};
-  }
-
- private:
-  void* addr_;
-  size_t size_;
-};
-
 }  // namespace
 
 std::optional<VersionInfo> VersionInfo::FromBlock(std::string_view block) {
@@ -361,17 +341,7 @@ std::optional<std::string> VersionInfo::QueryString(
     if (unit == 0) break;
     units.push_back(unit);
   }
-  if (units.empty()) return std::string();
-  // At most three UTF-8 bytes per UTF-16 unit.
-  std::string out(units.size() * 3, '\0');
-  int32_t length = 0;
-  UErrorCode status = U_ZERO_ERROR;
-  u_strToUTF8WithSub(out.data(), static_cast<int32_t>(out.size()), &length,
-                     units.data(), static_cast<int32_t>(units.size()), 0xFFFD,
-                     nullptr, &status);
-  if (U_FAILURE(status)) return std::string();
-  out.resize(static_cast<size_t>(length));
-  return out;
+  return Utf16ToUtf8(units);
 }
 
 std::optional<std::string_view> FindVersionResource(std::string_view image) {
@@ -379,22 +349,9 @@ std::optional<std::string_view> FindVersionResource(std::string_view image) {
 }
 
 std::optional<VersionInfo> ReadVersionInfo(const std::string& native_path) {
-  // O_NONBLOCK: a FIFO must not hold the reader up; it is refused below.
-  UniqueFd fd(::open(native_path.c_str(),
-                     O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd) return std::nullopt;
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size <= 0) {
-    return std::nullopt;
-  }
-  auto size = static_cast<size_t>(st.st_size);
-  void* addr = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
-  if (addr == MAP_FAILED) return std::nullopt;
-  Mapping map(addr, size);
-  // The walk jumps from header to directory to data: read-ahead of the
-  // pages in between would be wasted on a large file.
-  ::madvise(addr, size, MADV_RANDOM);
-  std::optional<std::string_view> block = FindVersionResource(map.bytes());
+  std::optional<MappedFile> map = MappedFile::Open(native_path);
+  if (!map) return std::nullopt;
+  std::optional<std::string_view> block = FindVersionResource(map->bytes());
   if (!block) return std::nullopt;
   return VersionInfo::FromBlock(*block);
 }

@@ -1,11 +1,10 @@
 #include "transport/control_file_fetch.h"
 
-#include <unistd.h>
-
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "system/file_io.h"
 #include "system/files.h"
 #include "system/paths.h"
 #include "system/text.h"
@@ -166,7 +165,7 @@ void FetchSignature(const RunContext& run, const FetchPlan& plan) {
   std::string update_copy = UpdateCopy(run, name);
   bool got = false;
   if (run.server_flavour()) {
-    ::unlink(ResolveCase(NativePath(name)).c_str());
+    RemoveFile(ResolveCase(NativePath(name)));
     got = run.site.GetFileIfPresent(name, name) == SiteSession::Presence::kGot;
     Status st = got ? CopyFile(NativePath(name), update_copy) : Status::Ok();
     if (!st.ok()) run.log.Error(st.failure().Text());
@@ -179,7 +178,7 @@ void FetchSignature(const RunContext& run, const FetchPlan& plan) {
   if (got) {
     run.log.Info(plan.share_prefix + "got " + name);
   } else {
-    ::unlink(ResolveCase(update_copy).c_str());
+    RemoveFile(ResolveCase(update_copy));
   }
 }
 

@@ -1,9 +1,6 @@
 #include "transport/curl_ftp_component.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -15,10 +12,13 @@
 #include <string>
 
 #include "system/crypto.h"
+#include "system/date_time.h"
 #include "system/deployment.h"
 #include "system/failure.h"
+#include "system/file_io.h"
 #include "system/files.h"
 #include "system/paths.h"
+#include "system/process.h"
 #include "system/text.h"
 #include "system/unique_fd.h"
 #include "transport/curl_failures.h"
@@ -67,8 +67,7 @@ size_t Discard(char*, size_t size, size_t count, void*) { return size * count; }
 // libcurl opens its sockets without close-on-exec; a program that RUN starts
 // must never inherit the logged-in control connection.
 int CloseOnExec(void*, curl_socket_t fd, curlsocktype) {
-  int flags = ::fcntl(fd, F_GETFD);
-  if (flags >= 0) ::fcntl(fd, F_SETFD, flags | FD_CLOEXEC);
+  KeepFromChildPrograms(static_cast<uint64_t>(fd));
   return CURL_SOCKOPT_OK;
 }
 
@@ -487,11 +486,13 @@ int CurlFtpComponent::StartDigest(Request& r) {
   for (int64_t at = 0; at < r.offset;) {
     size_t want = static_cast<size_t>(
         std::min<int64_t>(r.offset - at, static_cast<int64_t>(buf.size())));
-    ssize_t n = ::pread(r.file.get(), buf.data(), want, at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return n < 0 ? errno : EIO;
-    r.digest->Update(buf.data(), static_cast<size_t>(n));
-    at += n;
+    size_t n = 0;
+    if (int err = ReadFdAt(r.file.get(), buf.data(), want, at, n); err != 0) {
+      return err;
+    }
+    if (n == 0) return EIO;
+    r.digest->Update(buf.data(), n);
+    at += static_cast<int64_t>(n);
   }
   return 0;
 }
@@ -559,26 +560,20 @@ void CurlFtpComponent::PutFile(std::string_view local_file,
       &file);
   if (!r) return;
   std::string native = ResolvePath(local_file);
-  r->file = UniqueFd(::open(native.c_str(), O_RDONLY | O_CLOEXEC));
-  struct stat st;
-  int err = 0;
-  if (!r->file) {
-    err = errno;
-  } else if (::fstat(r->file.get(), &st) != 0) {
-    err = errno;
-  } else if (!S_ISREG(st.st_mode)) {
-    err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-  }
+  FileFacts st;
+  int err = OpenFile(native, FileOpen::kRead, r->file);
+  if (err == 0) err = FactsOfFd(r->file.get(), st);
+  if (err == 0 && !st.ordinary) err = st.folder ? EISDIR : EINVAL;
   if (err != 0) {
     pending_.push_back(
         LocalFailure(kFtpMethodPutFile, err, local_file, native, false));
     return;
   }
-  r->total = st.st_size;
+  r->total = st.size;
   CURL* e = r->easy.get();
   curl_easy_setopt(e, CURLOPT_UPLOAD, 1L);
   curl_easy_setopt(e, CURLOPT_INFILESIZE_LARGE,
-                   static_cast<curl_off_t>(st.st_size));
+                   static_cast<curl_off_t>(st.size));
   curl_easy_setopt(e, CURLOPT_READFUNCTION, &CurlFtpComponent::OnRead);
   curl_easy_setopt(e, CURLOPT_READDATA, r.get());
   curl_easy_setopt(e, CURLOPT_UPLOAD_BUFFERSIZE, kBufferBytes);
@@ -710,7 +705,7 @@ void CurlFtpComponent::Finish(CURLcode result) {
   // kept is dropped and the whole file fetched.
   if (web_ && r->method == kFtpMethodGetFile && result == CURLE_RANGE_ERROR &&
       r->offset > 0) {
-    ::unlink(r->info_path.c_str());
+    RemoveFile(r->info_path);
     r->offset = 0;
     r->file.Close();
     StartFetch(std::move(r));
@@ -791,11 +786,11 @@ void CurlFtpComponent::CompleteDownload(Request& r, Completion& done) {
   if (done.code == 0) {
     if (r.file.Close() != 0) {
       err = errno;
-    } else if (::rename(r.temp_path.c_str(), r.target_path.c_str()) != 0) {
-      err = errno;
+    } else {
+      err = RenameFile(r.temp_path, r.target_path);
     }
     if (err == 0) {
-      ::unlink(r.info_path.c_str());
+      RemoveFile(r.info_path);
       if (r.digest) sha256_ = r.digest->HexDigest();
       return;
     }
@@ -803,8 +798,8 @@ void CurlFtpComponent::CompleteDownload(Request& r, Completion& done) {
   }
   r.file.Close();
   if (r.local_errno != 0 || err != 0 || r.too_large) {
-    ::unlink(r.temp_path.c_str());
-    ::unlink(r.info_path.c_str());
+    RemoveFile(r.temp_path);
+    RemoveFile(r.info_path);
   }
 }
 
@@ -830,23 +825,16 @@ size_t CurlFtpComponent::OnWrite(char* data, size_t size, size_t count,
                                  void* user) {
   auto* r = static_cast<Request*>(user);
   size_t total = size * count;
-  size_t left = total;
   if (r->limit > 0 &&
       r->offset + r->received + static_cast<int64_t>(total) > r->limit) {
     r->too_large = true;
     return 0;  // makes libcurl end the transfer with a write error
   }
   r->received += static_cast<int64_t>(total);
-  while (left > 0) {
-    if (r->digest && left == total) r->digest->Update(data, total);
-    ssize_t n = ::write(r->file.get(), data, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      r->local_errno = errno;
-      return 0;  // makes libcurl end the transfer with a write error
-    }
-    data += n;
-    left -= static_cast<size_t>(n);
+  if (r->digest) r->digest->Update(data, total);
+  if (int err = WriteFd(r->file.get(), data, total); err != 0) {
+    r->local_errno = err;
+    return 0;  // makes libcurl end the transfer with a write error
   }
   return total;
 }
@@ -878,14 +866,12 @@ size_t CurlFtpComponent::OnReply(char* data, size_t size, size_t count,
 size_t CurlFtpComponent::OnRead(char* data, size_t size, size_t count,
                                 void* user) {
   auto* r = static_cast<Request*>(user);
-  for (;;) {
-    ssize_t n = ::read(r->file.get(), data, size * count);
-    if (n >= 0) return static_cast<size_t>(n);
-    if (errno != EINTR) {
-      r->local_errno = errno;
-      return CURL_READFUNC_ABORT;
-    }
+  size_t n = 0;
+  if (int err = ReadFd(r->file.get(), data, size * count, n); err != 0) {
+    r->local_errno = err;
+    return CURL_READFUNC_ABORT;
   }
+  return n;
 }
 
 int CurlFtpComponent::OnProgress(void* user, curl_off_t dltotal,

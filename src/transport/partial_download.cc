@@ -1,13 +1,10 @@
 #include "transport/partial_download.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
 
+#include "system/file_io.h"
 #include "system/files.h"
 #include "system/text.h"
 
@@ -33,35 +30,33 @@ int OpenPartialFile(const std::string& temp_path, const std::string& info_path,
                     const PartialInfo& now, UniqueFd* file, int64_t* offset) {
   std::optional<PartialInfo> before = ReadPartialInfo(info_path);
   bool resume = now.Known() && before && *before == now;
-  struct stat st;
+  FileFacts st;
   // Only a partial file of our own is continued: an ordinary file with no
   // other name. Anything else under the name (a link, a file linked from
   // elsewhere) is removed, never followed or truncated, and the download
   // starts in a new file.
   if (resume) {
-    *file =
-        UniqueFd(::open(temp_path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
-    resume = *file && ::fstat(file->get(), &st) == 0 && S_ISREG(st.st_mode) &&
-             st.st_nlink == 1;
+    resume = OpenFile(temp_path, FileOpen::kReadWrite, *file) == 0 &&
+             FactsOfFd(file->get(), st) == 0 && st.ordinary && st.links == 1;
   }
+  int err = 0;
   if (!resume) {
     file->Close();
-    ::unlink(temp_path.c_str());
-    *file = UniqueFd(::open(temp_path.c_str(),
-                            O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                            0666));
+    RemoveFile(temp_path);
+    err = OpenFile(temp_path, FileOpen::kCreateNew, *file);
   }
   *offset = 0;
-  if (!*file || ::fstat(file->get(), &st) != 0) return errno;
-  if (resume && st.st_size <= now.size) {
-    *offset = st.st_size;
-  } else if (st.st_size != 0 && ::ftruncate(file->get(), 0) != 0) {
+  if (err == 0) err = FactsOfFd(file->get(), st);
+  if (err != 0) return err;
+  if (resume && st.size <= now.size) {
+    *offset = st.size;
+  } else if (st.size != 0) {
     // Only a partial file longer than the remote one is cut: ext4 writes
     // out a file truncated to nothing when it is closed, which would halve
     // the speed of every fresh download.
-    return errno;
+    if (err = TruncateFd(file->get(), 0); err != 0) return err;
   }
-  if (::lseek(file->get(), *offset, SEEK_SET) < 0) return errno;
+  if (err = SeekFd(file->get(), *offset); err != 0) return err;
   if (*offset == 0 && !WriteFileAtomically(info_path, now.Serialize()).ok()) {
     return EIO;
   }

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <ctime>
 
+#include "system/date_time.h"
 #include "system/text.h"
 
 namespace mv {
@@ -87,7 +88,7 @@ std::string HttpDate(int64_t time) {
   std::time_t t = static_cast<std::time_t>(time);
   std::tm tm;
   char text[64];
-  if (!::gmtime_r(&t, &tm)) return "";
+  if (!ToUtcTime(t, tm)) return "";
   std::strftime(text, sizeof text, "%a, %d %b %Y %H:%M:%S GMT", &tm);
   return text;
 }

@@ -1,4 +1,6 @@
-find_package(CURL REQUIRED)
+if(NOT TARGET CURL::libcurl)  # Windows: cmake/WindowsDependencies.cmake
+  find_package(CURL REQUIRED)
+endif()
 target_link_libraries(mvcore PRIVATE CURL::libcurl)
 
 target_sources(mvcore PRIVATE

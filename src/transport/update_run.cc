@@ -224,8 +224,8 @@ void ClearFolder(const InstallSettings& settings, RunLog& log,
   Status st;
   // Only a work folder below a real installation path is cleared: an empty
   // installation path would otherwise point at a folder of the root.
-  if (settings.application_path.empty() ||
-      settings.application_path[0] != '/' || folder.empty() || folder == "/") {
+  if (!IsAbsolutePath(settings.application_path) || folder.empty() ||
+      IsRootFolder(folder)) {
     st = Failure(kPathNotFound);
   } else {
     st = DeleteFiles(native);

@@ -1,13 +1,12 @@
 #include "update/command_interpreter.h"
 
-#include <unistd.h>
-
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "system/crypto.h"
 #include "system/deployment.h"
+#include "system/file_io.h"
 #include "system/files.h"
 #include "system/paths.h"
 #include "system/process.h"
@@ -199,7 +198,7 @@ bool Command::Matches(const std::string& name, const std::string& local,
                       const std::optional<std::string>& expected,
                       const std::string& actual) {
   if (!expected || EqualsIgnoreCase(*expected, actual)) return true;
-  ::unlink(ResolveCase(local).c_str());
+  RemoveFile(ResolveCase(local));
   FailedLine("!!! " + name + " does not match its SHA256 line (expected " +
              ToLowerAscii(*expected) + ", got " + actual +
              "); the file was removed.");
@@ -254,7 +253,7 @@ void Command::ChangeDirectory(const std::string& arg) {
 
 void Command::Run(const std::string& arg) {
   Message("Run " + arg);
-  Result<pid_t> started = StartProgram(arg);
+  Result<ProcessId> started = StartProgram(arg);
   if (!started.ok()) ErrorPath(started.failure());
   if (error_flag_) {
     FailedLine("Shell: Failed. ");

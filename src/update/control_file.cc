@@ -1,8 +1,5 @@
 #include "update/control_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -11,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "system/file_io.h"
 #include "system/files.h"
 #include "system/paths.h"
 #include "system/text.h"
@@ -36,12 +34,12 @@ Result<ControlFileReader> ControlFileReader::Open(
   if (path.empty()) return Failure(kFileNotFound);
   // Without waiting: a FIFO under the name must not hold the run; it is
   // refused below with every other file that is not an ordinary one.
-  UniqueFd fd(
-      ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-  if (!fd) return Failure::FromErrno(errno, path);
-  struct stat st;
-  if (::fstat(fd.get(), &st) != 0) return Failure::FromErrno(errno, path);
-  if (!S_ISREG(st.st_mode)) return Failure(kPathFileAccessError);
+  UniqueFd fd;
+  FileFacts facts;
+  int err = OpenFile(path, FileOpen::kReadNoWait, fd);
+  if (err == 0) err = FactsOfFd(fd.get(), facts);
+  if (err != 0) return Failure::FromErrno(err, path);
+  if (!facts.ordinary) return Failure(kPathFileAccessError);
   return ControlFileReader(std::move(fd), std::move(path));
 }
 
@@ -58,17 +56,17 @@ bool ControlFileReader::Fill() {
   }
   if (buffer_.size() < end_ + kReadChunk) buffer_.resize(end_ + kReadChunk);
   for (;;) {
-    ssize_t n = ::read(fd_.get(), buffer_.data() + end_, kReadChunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      status_ = Failure::FromErrno(errno, path_);
+    size_t n = 0;
+    if (int err = ReadFd(fd_.get(), buffer_.data() + end_, kReadChunk, n);
+        err != 0) {
+      status_ = Failure::FromErrno(err, path_);
       return false;
     }
     if (n == 0) {
       eof_ = true;
       return false;
     }
-    end_ += static_cast<size_t>(n);
+    end_ += n;
     return true;
   }
 }

@@ -1,5 +1,7 @@
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET GLOBAL libzip)
+if(NOT TARGET PkgConfig::LIBZIP)  # Windows: cmake/WindowsDependencies.cmake
+  pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET GLOBAL libzip)
+endif()
 target_link_libraries(mvcore PRIVATE PkgConfig::LIBZIP)
 
 target_sources(mvcore PRIVATE

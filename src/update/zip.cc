@@ -1,11 +1,5 @@
 #include "update/zip.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <unistd.h>
 #include <zip.h>
 
 #include <algorithm>
@@ -21,6 +15,7 @@
 
 #include "log/run_log.h"
 #include "system/failure.h"
+#include "system/file_io.h"
 #include "system/files.h"
 #include "system/paths.h"
 #include "system/text.h"
@@ -144,12 +139,7 @@ class FolderNames {
   Listing& Load(const std::string& folder) {
     auto [it, inserted] = listings_.try_emplace(folder);
     if (inserted) {
-      std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()),
-                                              ::closedir);
-      while (dirent* e = dir ? ::readdir(dir.get()) : nullptr) {
-        std::string n = e->d_name;
-        if (n != "." && n != "..") Add(it->second, n);
-      }
+      for (const std::string& n : ListFolder(folder)) Add(it->second, n);
     }
     return it->second;
   }
@@ -207,21 +197,15 @@ class Extraction {
         largest = std::max<uint64_t>(largest, st.size);
       }
     }
-    struct statvfs fs;
-    uint64_t free_bytes = UINT64_MAX;
-    if (::statvfs(destination_.c_str(), &fs) == 0) {
-      free_bytes = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
-    }
-    struct rlimit limit;
-    bool too_large = ::getrlimit(RLIMIT_FSIZE, &limit) == 0 &&
-                     limit.rlim_cur != RLIM_INFINITY &&
-                     largest > limit.rlim_cur;
+    uint64_t free_bytes = FreeBytes(destination_).value_or(UINT64_MAX);
+    std::optional<uint64_t> limit = FileSizeLimit();
+    bool too_large = limit && largest > *limit;
     if (total <= free_bytes && !too_large) return true;
     log_.Warning(
         too_large && total <= free_bytes
             ? "!!! The archive holds a file of " + std::to_string(largest) +
                   " bytes, larger than this process may write (" +
-                  std::to_string(limit.rlim_cur) +
+                  std::to_string(limit.value_or(0)) +
                   " bytes); nothing was extracted."
             : "!!! The archive needs " + std::to_string(total) + " bytes but " +
                   destination_ + " has " + std::to_string(free_bytes) +
@@ -275,23 +259,24 @@ class Extraction {
         0) {
       return false;
     }
-    return opsys == ZIP_OPSYS_UNIX && S_ISLNK(attributes >> 16);
+    // The Unix file type bits of a symbolic link (S_IFLNK).
+    return opsys == ZIP_OPSYS_UNIX && (attributes >> 16 & 0170000) == 0120000;
   }
 
   // Stored permission bits, or those of a new file when none are stored.
-  mode_t ModeOf(zip_uint64_t index) {
+  uint32_t ModeOf(zip_uint64_t index) {
     zip_uint8_t opsys = 0;
     zip_uint32_t attributes = 0;
     if (zip_file_get_external_attributes(za_, index, 0, &opsys, &attributes) ==
             0 &&
         opsys == ZIP_OPSYS_UNIX && (attributes >> 16 & 0777) != 0) {
-      return static_cast<mode_t>(attributes >> 16 & 0777);
+      return attributes >> 16 & 0777;
     }
     return 0666;
   }
 
   // Opens the folder of the first `count` components of `parts` below the
-  // destination as folder_ and folder_fd_, making missing ones and reusing
+  // destination as folder_, making missing ones and reusing
   // folders whose names differ only in case. Each level is opened from the
   // one above it without following links: gives false when one of them is
   // a symbolic link.
@@ -303,38 +288,26 @@ class Extraction {
       names.push_back(names_.Resolve(folder, parts[i]));
       folder += "/" + names.back();
     }
-    if (folder_fd_ && folder == folder_) return true;  // as the entry before
-    folder_fd_.Close();
-    folder = destination_;
-    UniqueFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!dir) return Failure::FromErrno(errno, folder);
+    if (folder_ && folder == folder_.path()) return true;  // as before
+    folder_.Close();
+    Result<Folder> opened = Folder::Open(destination_);
+    if (!opened.ok()) return opened.failure();
+    Folder dir = std::move(opened.value());
     for (const std::string& name : names) {
-      std::string child = folder + "/" + name;
-      if (!ready_.count(child)) {
-        if (::mkdirat(dir.get(), name.c_str(), 0777) == 0) {
-          names_.Added(folder, name);
-          names_.Made(child);
-        } else if (errno != EEXIST) {
-          return Failure::FromErrno(errno, child);
-        }
+      std::string child = dir.path() + "/" + name;
+      bool made = false;
+      Folder next;
+      Result<bool> entered =
+          dir.OpenChild(name, !ready_.count(child), made, next);
+      if (made) {
+        names_.Added(dir.path(), name);
+        names_.Made(child);
       }
-      UniqueFd next(::openat(dir.get(), name.c_str(),
-                             O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (!next) {
-        int err = errno;
-        struct stat st;
-        if (::fstatat(dir.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISLNK(st.st_mode)) {
-          return false;
-        }
-        return Failure::FromErrno(err == ELOOP ? ENOTDIR : err, child);
-      }
+      if (!entered.ok() || !entered.value()) return entered;
       ready_.insert(child);
       dir = std::move(next);
-      folder = std::move(child);
     }
-    folder_ = std::move(folder);
-    folder_fd_ = std::move(dir);
+    folder_ = std::move(dir);
     return true;
   }
 
@@ -342,11 +315,10 @@ class Extraction {
   // the target once it is complete and its checksum is right.
   void WriteEntry(zip_uint64_t index, const std::string& name,
                   const std::string& base) {
-    std::string file = names_.Resolve(folder_, base);
-    std::string target = folder_ + "/" + file;
-    int dir = folder_fd_.get();
+    std::string file = names_.Resolve(folder_.path(), base);
+    std::string target = folder_.path() + "/" + file;
     std::string temp;
-    Result<UniqueFd> out = CreateTempFile(dir, file, ModeOf(index), temp);
+    Result<UniqueFd> out = folder_.CreateTempFile(file, ModeOf(index), temp);
     if (!out.ok()) {
       CouldNotExtract(name, out.failure());
       return;
@@ -359,15 +331,15 @@ class Extraction {
         written = false;
       }
     }
-    if (written && ::renameat(dir, temp.c_str(), dir, file.c_str()) != 0) {
-      CouldNotExtract(name, Failure::FromErrno(errno, target));
+    if (int err = written ? folder_.Rename(temp, file) : 0; err != 0) {
+      CouldNotExtract(name, Failure::FromErrno(err, target));
       written = false;
     }
     if (!written) {
-      ::unlinkat(dir, temp.c_str(), 0);
+      folder_.Remove(temp);
       return;
     }
-    names_.Added(folder_, file);
+    names_.Added(folder_.path(), file);
   }
 
   // Copies the entry's data to `fd`; false (with its line) on a failure.
@@ -399,17 +371,10 @@ class Extraction {
         return false;
       }
       left_to_state -= static_cast<uint64_t>(n);
-      const char* p = buffer_.data();
-      size_t left = static_cast<size_t>(n);
-      while (left > 0) {
-        ssize_t w = ::write(fd, p, left);
-        if (w < 0 && errno == EINTR) continue;
-        if (w < 0) {
-          CouldNotExtract(name, Failure::FromErrno(errno, name));
-          return false;
-        }
-        p += w;
-        left -= static_cast<size_t>(w);
+      if (int err = WriteFd(fd, buffer_.data(), static_cast<size_t>(n));
+          err != 0) {
+        CouldNotExtract(name, Failure::FromErrno(err, name));
+        return false;
       }
       written += n;
       Report(name, written, total);
@@ -432,8 +397,8 @@ class Extraction {
         !(st.valid & ZIP_STAT_MTIME)) {
       return;
     }
-    struct timespec times[2] = {{0, UTIME_OMIT}, {st.mtime, 0}};
-    ::futimens(fd, times);  // a time stamp is not worth failing an entry
+    SetModifiedTime(fd,
+                    st.mtime);  // a time stamp is not worth failing an entry
   }
 
   void Damaged(const std::string& name, const char* why) {
@@ -454,8 +419,7 @@ class Extraction {
   FolderNames names_;
   std::unordered_set<std::string> ready_;  // folders known to exist
   // The folder the last entry went to, open.
-  std::string folder_;
-  UniqueFd folder_fd_;
+  Folder folder_;
   std::vector<char> buffer_;
   int16_t result_ = kArchiveOk;
   const ArchiveProgress& progress_;
@@ -464,14 +428,14 @@ class Extraction {
 
 // Opens an archive for reading; the result code when that fails.
 ArchivePtr OpenArchive(const std::string& path, int16_t& result) {
-  struct stat st;
-  if (path.empty() || ::stat(path.c_str(), &st) != 0) {
-    result = (path.empty() || errno == ENOENT || errno == ENOTDIR)
-                 ? kArchiveNotFound
-                 : kArchiveUnreadable;
+  FileFacts st;
+  int err = path.empty() ? ENOENT : FactsOfPath(path, st);
+  if (err != 0) {
+    result = (err == ENOENT || err == ENOTDIR) ? kArchiveNotFound
+                                               : kArchiveUnreadable;
     return nullptr;
   }
-  if (S_ISDIR(st.st_mode)) {
+  if (st.folder) {
     result = kArchiveUnreadable;
     return nullptr;
   }
@@ -510,27 +474,19 @@ struct Source {
 // in name order, stored under `prefix` followed by their relative path.
 void Walk(const std::string& folder, const std::string& prefix,
           const std::string& pattern, std::vector<Source>& out) {
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()),
-                                          ::closedir);
-  if (!dir) return;
-  std::vector<std::string> names;
-  while (dirent* e = ::readdir(dir.get())) {
-    std::string n = e->d_name;
-    if (n != "." && n != "..") names.push_back(std::move(n));
-  }
-  dir.reset();
+  std::vector<std::string> names = ListFolder(folder);
   std::sort(names.begin(), names.end());
   for (const std::string& n : names) {
     std::string path = folder == "." ? n : folder + "/" + n;
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0) continue;
-    if (S_ISDIR(st.st_mode)) {
+    FileFacts st;
+    if (FactsOfEntry(path, st) != 0) continue;
+    if (st.folder && !st.link) {
       Walk(path, prefix + n + "/", pattern, out);
       continue;
     }
     // A link is stored as the file it names; links to folders are skipped.
-    if (S_ISLNK(st.st_mode) && ::stat(path.c_str(), &st) != 0) continue;
-    if (S_ISREG(st.st_mode) && WildcardMatch(pattern, n)) {
+    if (st.link && FactsOfPath(path, st) != 0) continue;
+    if (st.ordinary && WildcardMatch(pattern, n)) {
       out.push_back({path, prefix + n});
     }
   }
@@ -584,21 +540,16 @@ int16_t Build(RunLog& log, std::string_view archive, std::string_view file_spec,
   std::vector<Source> sources = Collect(SplitPatterns(file_spec));
   // The archive never holds itself (it is still there when it could not be
   // deleted).
-  struct stat self;
-  if (::stat(path.c_str(), &self) == 0) {
-    std::erase_if(sources, [&](const Source& s) {
-      struct stat st;
-      return ::stat(s.path.c_str(), &st) == 0 && st.st_dev == self.st_dev &&
-             st.st_ino == self.st_ino;
-    });
-  }
+  std::erase_if(sources,
+                [&](const Source& s) { return SameFile(s.path, path); });
   // A file that cannot be read would fail the whole archive when it is
   // written; it is left out and named instead.
   std::erase_if(sources, [&](const Source& s) {
-    UniqueFd fd(::open(s.path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (fd) return false;
+    UniqueFd fd;
+    int err = OpenFile(s.path, FileOpen::kRead, fd);
+    if (err == 0) return false;
     log.Warning("!!! Could not read: " + s.name + " (" +
-                Failure::FromErrno(errno, s.path).Text() + ")");
+                Failure::FromErrno(err, s.path).Text() + ")");
     Note(result, kArchiveSourceUnreadable);
     return true;
   });
@@ -626,8 +577,8 @@ int16_t Build(RunLog& log, std::string_view archive, std::string_view file_spec,
   std::string name = NativePath(archive);
   int64_t total = 0;
   for (const Source& s : sources) {
-    struct stat st;
-    if (::stat(s.path.c_str(), &st) == 0) total += st.st_size;
+    FileFacts st;
+    if (FactsOfPath(s.path, st) == 0) total += st.size;
   }
   auto report = [&](double fraction) {
     progress(name, 1, 1,

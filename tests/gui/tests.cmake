@@ -12,3 +12,7 @@ add_test(NAME gui_window_test COMMAND gui_window_test)
 set_tests_properties(gui_window_test PROPERTIES
   ENVIRONMENT "QT_QPA_PLATFORM=offscreen;MVUPDATE_TEST_BINARY_DIR=${CMAKE_BINARY_DIR}"
   TIMEOUT 120)
+
+# The seam's table shared with the Win32 window (tests/win32).
+mv_test(gui_window_contract_test gui/window_contract_test.cc)
+target_link_libraries(gui_window_contract_test PRIVATE mvgui)

@@ -7,10 +7,10 @@
 #include <filesystem>
 
 #include "support/installation.h"
+#include "system/language_names.h"
 #include "system/last_update.h"
 #include "tools/check_system.h"
 #include "tools/file_version.h"
-#include "tools/language_names.h"
 #include "tools/pe_version.h"
 #include "tools/reset_last_update.h"
 #include "tools/version_report.h"

@@ -1,8 +1,9 @@
-#include "tools/language_names.h"
+#include "system/language_names.h"
 
 #include <unicode/locid.h>
 #include <unicode/uloc.h>
 #include <unicode/unistr.h>
+#include <unicode/uversion.h>
 
 #include <cstring>
 #include <string_view>
@@ -46,6 +47,14 @@ std::string LanguageName(uint16_t lang_id) {
   std::string out;
   name.toUTF8String(out);
   return out;
+}
+
+std::string LocaleDataVersion() {
+  UVersionInfo icu;
+  u_getVersion(icu);
+  char icu_text[U_MAX_VERSION_STRING_LENGTH];
+  u_versionToString(icu, icu_text);
+  return std::string("ICU ") + icu_text;
 }
 
 }  // namespace mv

@@ -1,7 +1,7 @@
 // English names of Windows language identifiers, as the version tools show
 // them for a file's string table.
-#ifndef MVUPDATE_TOOLS_LANGUAGE_NAMES_H_
-#define MVUPDATE_TOOLS_LANGUAGE_NAMES_H_
+#ifndef MVUPDATE_SYSTEM_LANGUAGE_NAMES_H_
+#define MVUPDATE_SYSTEM_LANGUAGE_NAMES_H_
 
 #include <cstdint>
 #include <string>
@@ -14,6 +14,10 @@ namespace mv {
 // language give "Language Neutral", as on that platform.
 std::string LanguageName(uint16_t lang_id);
 
+// The library the names come from with its version ("ICU 72.1"), for
+// --version; empty where they come from the system itself.
+std::string LocaleDataVersion();
+
 }  // namespace mv
 
-#endif  // MVUPDATE_TOOLS_LANGUAGE_NAMES_H_
+#endif  // MVUPDATE_SYSTEM_LANGUAGE_NAMES_H_

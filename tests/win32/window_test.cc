@@ -1,0 +1,204 @@
+// The Win32 window under Wine (on a virtual X display): the seam's table
+// shared with the Qt window, then what only this window has to show: its
+// controls in tab order with their names, its first size within a small
+// screen, one command at a time with Enter pressing the focused button,
+// closing during a command, a
+// bounded event wait that sleeps, and the resources of mvupdate.exe (version,
+// manifest) as Check System reads them.
+#include <windows.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "support/window_contract.h"
+#include "tools/pe_version.h"
+#include "win32/main_window.h"
+
+namespace mv {
+namespace {
+
+std::string Utf8(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(),
+                              static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string text(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                      text.data(), n, nullptr, nullptr);
+  return text;
+}
+
+WindowView ViewOf(const Win32Window& w) {
+  WindowView view;
+  for (const std::wstring& line : w.ListLines()) {
+    view.lines.push_back(Utf8(line));
+  }
+  view.note = Utf8(w.Note());
+  view.use_alternate_enabled = w.UseAlternateEnabled();
+  view.progress_shown = w.progress_shown();
+  return view;
+}
+
+TEST(Win32WindowTest, SharedSeamTable) {
+  for (const WindowContractRow& row : WindowContractRows()) {
+    Win32Window w;
+    row.calls(w);
+    EXPECT_EQ(ViewOf(w), row.view) << row.name;
+  }
+}
+
+struct RecordingCommands : Commands {
+  void Load() override { Run("Load"); }
+  void UpdateSystem() override { Run("UpdateSystem"); }
+  void CheckSystem() override { Run("CheckSystem"); }
+  void ResetLastUpdate() override { Run("ResetLastUpdate"); }
+  void Run(const std::string& name) {
+    calls.push_back(name);
+    if (during) std::exchange(during, nullptr)();
+  }
+  std::vector<std::string> calls;
+  std::function<void()> during;
+};
+
+// The window's controls that take the focus, in tab order: their texts are
+// what screen readers name them by.
+std::vector<std::pair<HWND, std::string>> TabStops(HWND parent) {
+  std::vector<std::pair<HWND, std::string>> stops;
+  for (HWND c = GetWindow(parent, GW_CHILD); c != nullptr;
+       c = GetWindow(c, GW_HWNDNEXT)) {
+    if ((GetWindowLongW(c, GWL_STYLE) & WS_TABSTOP) == 0) continue;
+    wchar_t text[128] = L"";
+    GetWindowTextW(c, text, 128);
+    stops.emplace_back(c, Utf8(text));
+  }
+  return stops;
+}
+
+TEST(Win32WindowTest, ControlsOneCommandAtATimeEnterAndClose) {
+  RecordingCommands commands;
+  Win32Window w;
+  w.SetCommands(&commands);
+  auto stops = TabStops(w.hwnd());
+  std::vector<std::string> names;
+  for (auto& [control, name] : stops) names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{
+                       "Use &Alternate", "&Update System", "&Check System",
+                       "&Reset Last Update", "Update from &FTP Site",
+                       "Lines of the run"}));
+  HWND update = stops[1].first;
+
+  // A double click on the banner (the first child) shows the FTP box.
+  HWND ftp = stops[4].first;
+  EXPECT_FALSE(GetWindowLongW(ftp, GWL_STYLE) & WS_VISIBLE);
+  SendMessageW(GetWindow(w.hwnd(), GW_CHILD), WM_LBUTTONDBLCLK, 0, 0);
+  w.DoEvents();
+  EXPECT_TRUE(GetWindowLongW(ftp, GWL_STYLE) & WS_VISIBLE);
+
+  // A click that arrives while start-up waits for events starts nothing,
+  // and the status bar says so; Enter on the focused button presses it.
+  commands.during = [&] {
+    PostMessageW(update, BM_CLICK, 0, 0);
+    w.WaitForEvents(std::chrono::milliseconds(200));
+  };
+  w.Show(SW_SHOWNORMAL);
+  // The screen (tests/win32/with-display) is smaller than the window's
+  // first size: the window fits its work area.
+  RECT frame;
+  GetWindowRect(w.hwnd(), &frame);
+  MONITORINFO screen{};
+  screen.cbSize = sizeof screen;
+  GetMonitorInfoW(MonitorFromWindow(w.hwnd(), MONITOR_DEFAULTTONEAREST),
+                  &screen);
+  RECT inside;
+  IntersectRect(&inside, &frame, &screen.rcWork);
+  EXPECT_TRUE(EqualRect(&inside, &frame))
+      << frame.left << "," << frame.top << " " << frame.right << ","
+      << frame.bottom;
+  w.WaitForEvents(std::chrono::milliseconds(100));
+  EXPECT_NE(w.Note().find(L"\"Update System\" was ignored"), std::wstring::npos)
+      << Utf8(w.Note());
+  SetFocus(update);
+  SendMessageW(w.hwnd(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  EXPECT_EQ(commands.calls, (std::vector<std::string>{"Load", "UpdateSystem"}));
+
+  // A line wider than the list can be scrolled to its end.
+  HWND list = stops[5].first;
+  w.AddLine(std::string(300, 'x') + " the end");
+  RECT area;
+  GetClientRect(list, &area);
+  EXPECT_GT(SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0), area.right);
+
+  // Closed during a command, the window stays until the command has ended,
+  // then closes and ends the program's message loop.
+  HWND hwnd = w.hwnd();
+  commands.during = [&] {
+    SendMessageW(hwnd, WM_CLOSE, 0, 0);
+    EXPECT_TRUE(IsWindowVisible(hwnd));
+    EXPECT_NE(w.Note().find(L"closes when Check System has finished"),
+              std::wstring::npos)
+        << Utf8(w.Note());
+  };
+  SendMessageW(stops[2].first, BM_CLICK, 0, 0);
+  w.DoEvents();
+  EXPECT_FALSE(IsWindow(hwnd));
+  MSG quit;
+  EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+// The processor time this process has used (std::clock() is the wall
+// clock on Windows).
+std::chrono::milliseconds ProcessorTime() {
+  FILETIME created, ended, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+  auto ticks = [](FILETIME t) {
+    return (uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime) / 10000;
+  };
+  return std::chrono::milliseconds(ticks(kernel) + ticks(user));
+}
+
+// Each call blocks, the processor idle, until a message or the bound.
+TEST(Win32WindowTest, WaitForEventsIsBoundedAndSleeps) {
+  Win32Window w;
+  const auto cpu = ProcessorTime();
+  const auto start = std::chrono::steady_clock::now();
+  int calls = 0;
+  while (std::chrono::steady_clock::now() - start <
+         std::chrono::milliseconds(400)) {
+    w.WaitForEvents(std::chrono::milliseconds(100));
+    ++calls;
+  }
+  EXPECT_LE(calls, 10);
+  EXPECT_LT(ProcessorTime() - cpu, std::chrono::milliseconds(100));
+}
+
+// Check System reads the program's own version; the manifest asks for the
+// common controls 6 and the DPI of each monitor.
+TEST(Win32WindowTest, VersionAndManifest) {
+  std::optional<VersionInfo> info = ReadVersionInfo(MVUPDATE_WINDOW_EXE);
+  ASSERT_TRUE(info.has_value());
+  EXPECT_EQ(info->QueryString("\\StringFileInfo\\040904B0\\FileDescription"),
+            "Merivane Update");
+  EXPECT_EQ(info->QueryString("\\StringFileInfo\\040904B0\\FileVersion"),
+            MVUPDATE_VERSION);
+  HMODULE exe = LoadLibraryExW(L"" MVUPDATE_WINDOW_EXE, nullptr,
+                               LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(exe, nullptr);
+  HRSRC found = FindResourceW(exe, MAKEINTRESOURCEW(1), RT_MANIFEST);
+  ASSERT_NE(found, nullptr);
+  std::string manifest(
+      static_cast<const char*>(LockResource(LoadResource(exe, found))),
+      SizeofResource(exe, found));
+  FreeLibrary(exe);
+  for (const char* part :
+       {"Microsoft.Windows.Common-Controls\"", "version=\"6.0.0.0\"",
+        ">PerMonitorV2<", ">true/pm<"}) {
+    EXPECT_NE(manifest.find(part), std::string::npos) << part;
+  }
+}
+
+}  // namespace
+}  // namespace mv
