@@ -25,7 +25,8 @@ std::string WriteStatusFile(const InstallSettings& settings,
                             const SettingsStore& store, RunLog& log,
                             EventPump* pump) {
   bool row_read =
-      LoadCustomerInfo(settings.connection_string, customer, log, false, pump);
+      LoadCustomerInfo(settings.connection_string, settings.database, customer,
+                       log, false, pump);
   std::string name = "Status " + FormatStampDigits(Now()) + ".txt";
   const CustomerUpdateInfo& c = customer;
   const InstallSettings& s = settings;

@@ -164,7 +164,7 @@ void ServerRun(const RunContext& run, const Site& site) {
   std::string pattern = run.settings.App("\\Download\\*.*");
   if (site.log_clear_folder) run.log.Info("CLEAR FOLDER       : " + pattern);
   ClearFolder(run.settings, run.log, pattern);
-  RemoveStalePartialDownloads(run.settings, run.log);
+  RemoveStalePartialDownloads(run.env, run.settings, run.log);
   bool primary = &site == &PrimarySite();
   RunOnSite(
       run, site,

@@ -349,27 +349,55 @@ TEST(ConfigTest, FileAndEnvironment) {
   TempFolder tmp;
   ScopedEnv env;
   env.Set("MVUPDATE_CONFIG", tmp / "c");
-  auto text = [](auto f) {
-    return [=] { return testing::PrintToString(f()); };
+  // A value of the options read afresh.
+  auto read = [](auto field) {
+    return [=] {
+      return testing::PrintToString(ReadDeploymentOptions().*field);
+    };
+  };
+  auto site = [](auto field) {
+    return [=] {
+      return testing::PrintToString(ReadDeploymentOptions().site.*field);
+    };
+  };
+  auto db = [](auto field) {
+    return [=] {
+      return testing::PrintToString(ReadDeploymentOptions().database.*field);
+    };
+  };
+  auto commands = [](auto field) {
+    return [=] {
+      return testing::PrintToString(ReadDeploymentOptions().commands.*field);
+    };
+  };
+  auto unquoted = [](std::function<std::string()> f) {
+    return [=] { return f().substr(1, f().size() - 2); };
   };
   const std::tuple<std::string, std::function<std::string()>, std::string,
                    std::string>
       cases[] = {
-          {"DEFAULT_FTP_PRIMARY", DefaultPrimaryFtpHost, "F", "E"},
-          {"DEFAULT_FTP_ALTERNATE", DefaultAlternateFtpHost, "F", "E"},
-          {"SUPPORT_EMAIL", SupportEmail, "F", "E"},
-          {"DB_LOGIN_TIMEOUT", text(DatabaseLoginTimeoutSeconds), "7.5", "9"},
-          {"FTP_TIMEOUT", text(FtpTimeoutSeconds), "7", "9"},
-          {"FTP_STALL_SECONDS", text(FtpStallSeconds), "7", "9"},
-          {"RUN_WAIT_SECONDS", text(RunWaitSeconds), "7", "9"},
-          {"FTP_RETRIES", text(FtpRetries), "0", "9"},
-          {"RECORD_FAILED_UPDATES", text(RecordFailedUpdates), "true", "false"},
+          {"DEFAULT_FTP_PRIMARY",
+           unquoted(db(&DatabaseOptions::default_primary_host)), "F", "E"},
+          {"DEFAULT_FTP_ALTERNATE",
+           unquoted(db(&DatabaseOptions::default_alternate_host)), "F", "E"},
+          {"SUPPORT_EMAIL", unquoted(read(&DeploymentOptions::support_email)),
+           "F", "E"},
+          {"DB_LOGIN_TIMEOUT", db(&DatabaseOptions::login_timeout_seconds),
+           "7.5", "9"},
+          {"FTP_TIMEOUT", site(&SiteOptions::timeout_seconds), "7", "9"},
+          {"FTP_STALL_SECONDS", site(&SiteOptions::stall_seconds), "7", "9"},
+          {"RUN_WAIT_SECONDS", commands(&CommandOptions::run_wait_seconds), "7",
+           "9"},
+          {"FTP_RETRIES", site(&SiteOptions::retries), "0", "9"},
+          {"RECORD_FAILED_UPDATES",
+           commands(&CommandOptions::record_failed_updates), "true", "false"},
           {"FTP_TLS",
            [] {
-             return std::array{"try", "require", "off"}[int(FtpTls())];
+             return std::array{"try", "require",
+                               "off"}[int(ReadDeploymentOptions().site.tls)];
            },
            "require", "off"},
-          {"FTP_CA_FILE", FtpCaFile, "/f", "/e"},
+          {"FTP_CA_FILE", unquoted(site(&SiteOptions::ca_file)), "/f", "/e"},
           {"REGISTRY", Registry::DefaultFile, "/f", "/e"},
           {"UNC_ROOT", UncRoot, "/f", "/e"},
           {"COMPUTERNAME", GetLocalComputerName, "F", "E"},
@@ -495,7 +523,7 @@ TEST(ConfigTest, ValuesOutOfBounds) {
       };
   for (const auto& [key, value, warning, error] : cases) {
     env.Set("MVUPDATE_" + key, value);
-    DeploymentCheck check = CheckDeploymentValues();
+    DeploymentCheck check = CheckDeploymentValues(ReadDeploymentOptions());
     std::string warned, failed;
     for (const std::string& w : check.warnings) warned += w;
     for (const std::string& e : check.errors) failed += e;
@@ -506,11 +534,12 @@ TEST(ConfigTest, ValuesOutOfBounds) {
     env.Set("MVUPDATE_" + key, std::nullopt);
   }
   env.Set("MVUPDATE_FTP_TLS", "sometimes");
-  EXPECT_EQ(FtpTls(), TlsMode::kRequire);
   env.Set("MVUPDATE_RUN_WAIT_SECONDS", "1e30");
-  EXPECT_EQ(RunWaitSeconds(), 86400);
   env.Set("MVUPDATE_FTP_RETRIES", "100");
-  EXPECT_EQ(FtpRetries(), 10);
+  DeploymentOptions o = ReadDeploymentOptions();
+  EXPECT_EQ(o.site.tls, TlsMode::kRequire);
+  EXPECT_EQ(o.commands.run_wait_seconds, 86400);
+  EXPECT_EQ(o.site.retries, 10);
 }
 
 }  // namespace

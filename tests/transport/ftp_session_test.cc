@@ -35,12 +35,13 @@ struct Stopwatch {
 // An installation with its FTP session set up as start-up does it, with
 // short limits: 2 s for an answer, 1 s without progress in a transfer.
 struct Session {
-  Session() {
-    in.sb.env().Set("MVUPDATE_FTP_TIMEOUT", "2");
-    in.sb.env().Set("MVUPDATE_FTP_STALL_SECONDS", "1");
-    in.sb.env().Set("MVUPDATE_FTP_RETRIES", "0");
-    in.sb.env().Set("MVUPDATE_FTP_TLS", "off");  // pyftpdlib offers none
-    InitFTPControl(session, in.settings, in.log);
+  explicit Session(Env& env = Env::Default()) {
+    InitFTPControl(session, in.settings, in.log, env, options);
+  }
+  // Changes the options of the session and its component.
+  void Change(const std::function<void(SiteOptions&)>& change) {
+    change(options);
+    session.set_options(options);
   }
   // The event log: "S text" for a time-stamped line, "D text" for a detail.
   Lines Log() const {
@@ -53,6 +54,11 @@ struct Session {
   }
   Installation in;
   FtpSession session{in.log, in.window};
+  SiteOptions options{.timeout_seconds = 2,
+                      .stall_seconds = 1,
+                      .retries = 0,
+                      .tls = TlsMode::kOff,  // pyftpdlib offers none
+                      .ca_file = ""};
 };
 
 // The shared FTP server with an empty site.
@@ -137,7 +143,7 @@ TEST(FtpSessionTest, SessionOfAnUpdateRun) {
 TEST(FtpSessionTest, RetryResumeAndCase) {
   FtpServer& site = Site();
   Session s;
-  s.in.sb.env().Set("MVUPDATE_FTP_RETRIES", "2");
+  s.Change([](SiteOptions& o) { o.retries = 2; });
   FtpSession& f = s.session;
   site.Put("Merivane/Update/Patch1.zip", std::string(1 << 20, '1'));
   ASSERT_TRUE(f.Connect(site.host(), site.user(), site.password()));
@@ -152,7 +158,7 @@ TEST(FtpSessionTest, RetryResumeAndCase) {
   EXPECT_EQ(s.in.window.lines[0].substr(s.in.window.lines[0].find(". T")),
             ". Trying again in 1 s (retry 1 of 2).");
   // The kept part belongs to the file as it was: a changed file starts over.
-  s.in.sb.env().Set("MVUPDATE_FTP_RETRIES", "0");
+  s.Change([](SiteOptions& o) { o.retries = 0; });
   site.SetFault(FtpServer::Fault::kDrop, 300000, true);
   EXPECT_FALSE(f.GetFile("P.zip", "Merivane\\Update\\Patch1.zip"));
   site.Put("Merivane/Update/Patch1.zip", std::string(1 << 20, '2'));
@@ -161,7 +167,7 @@ TEST(FtpSessionTest, RetryResumeAndCase) {
   EXPECT_EQ(ReadFile("P.zip"), std::string(1 << 20, '2'));
   EXPECT_EQ(Resumed(site), 0);
   // A site that comes back within the pauses.
-  s.in.sb.env().Set("MVUPDATE_FTP_RETRIES", "2");
+  s.Change([](SiteOptions& o) { o.retries = 2; });
   f.Disconnect();
   ASSERT_TRUE(site.Stop());
   bool connected = false;
@@ -261,8 +267,10 @@ TEST(FtpSessionTest, WebSite) {
   web.Put("Merivane/Update/Patch 1.zip", big);
   web.Put("Merivane/C1001/.keep", "");
   Session s;
-  s.in.sb.env().Set("MVUPDATE_FTP_CA_FILE", TlsSite::CaFile());
-  s.in.sb.env().Set("MVUPDATE_FTP_RETRIES", "1");
+  s.Change([](SiteOptions& o) {
+    o.ca_file = TlsSite::CaFile();
+    o.retries = 1;
+  });
   FtpSession& f = s.session;
   ASSERT_TRUE(f.Connect(web.url(), web.user, web.password));
   EXPECT_TRUE(f.Encrypted());
@@ -325,7 +333,7 @@ TEST(FtpSessionTest, WebSite) {
   EXPECT_FALSE(f.Encrypted());
   f.Disconnect();
   EXPECT_FALSE(f.Connect(other.url(), web.user, web.password));
-  s.in.sb.env().Set("MVUPDATE_FTP_TLS", "require");
+  s.Change([](SiteOptions& o) { o.tls = TlsMode::kRequire; });
   EXPECT_FALSE(f.Connect(plain.url(), web.user, web.password));
   EXPECT_EQ(
       s.in.window.lines,
@@ -381,8 +389,10 @@ TEST(FtpSessionTest, FtpOverTls) {
     ASSERT_TRUE(ftp.ok()) << ftp.error();
     ftp.Put("Merivane/Update/a.txt", "a");
     Session s;
-    s.in.sb.env().Set("MVUPDATE_FTP_TLS", c.mode);
-    s.in.sb.env().Set("MVUPDATE_FTP_CA_FILE", TlsSite::CaFile());
+    s.Change([&](SiteOptions& o) {
+      o.tls = c.mode == "try" ? TlsMode::kTry : TlsMode::kRequire;
+      o.ca_file = TlsSite::CaFile();
+    });
     FtpSession& f = s.session;
     bool ok = f.Connect(ftp.host(), ftp.user, ftp.password);
     std::string says = c.says;
@@ -448,7 +458,7 @@ struct ScriptedComponent : FtpComponent {
 TEST(FtpSessionTest, ResultsComeFromTheOperationsOwnDone) {
   Session s;
   FtpSession& f = s.session;
-  s.in.sb.env().Set("MVUPDATE_FTP_TIMEOUT", "0.3");
+  s.Change([](SiteOptions& o) { o.timeout_seconds = 0.3; });
   auto owned = std::make_unique<ScriptedComponent>();
   ScriptedComponent* fake = owned.get();
   f.SetComponent(std::move(owned));
@@ -467,7 +477,8 @@ TEST(FtpSessionTest, ResultsComeFromTheOperationsOwnDone) {
   // Without a component (and without a Download folder) start-up says what
   // failed, and every operation fails at once with a trace line.
   fs::remove_all(s.in.sb.app());
-  InitFTPControl(f, s.in.settings, s.in.log, [] { return nullptr; });
+  InitFTPControl(f, s.in.settings, s.in.log, Env::Default(), s.options,
+                 [] { return nullptr; });
   EXPECT_FALSE(f.Connect("site", "u", "p"));
   EXPECT_LT(watch.Seconds(), 1.0);
   EXPECT_EQ(s.in.window.lines,
