@@ -22,14 +22,21 @@ class FaultEnv : public EnvWrapper {
 
   // Writes fail with ENOSPC once this many bytes went through WriteFd.
   std::optional<int64_t> room;
-  // Renames onto, atomic writes of and copies to a path that ends in this
-  // fail with `error`.
+  // Opening for writing, renames onto, atomic writes of and copies to a
+  // path that ends in this fail with `error`.
   std::string refuse;
   int error = EACCES;
   std::optional<uint64_t> free_bytes;
   std::optional<uint64_t> size_limit;
   std::optional<int64_t> now;
 
+  int OpenFile(std::string_view native, FileOpen how, UniqueFd& fd) override {
+    if (how != FileOpen::kRead && how != FileOpen::kReadNoWait &&
+        Refused(native)) {
+      return error;
+    }
+    return EnvWrapper::OpenFile(native, how, fd);
+  }
   int WriteFd(int fd, const void* data, size_t size) override {
     if (room && (written_ += static_cast<int64_t>(size)) > *room) {
       return ENOSPC;

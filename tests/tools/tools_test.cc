@@ -1,8 +1,6 @@
 // The version tools: the reader of program files (made by the cross tools,
 // damaged or odd), Check System, Reset Last Update and the version report.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 
@@ -241,7 +239,7 @@ TEST(ResetLastUpdateTest, LowersTheStoredNumber) {
       {ini("-2147483648"), error + "6-Overflow\n \n"},
       {"garbage\n", problem + error + "75-Path/File access error (" + file +
                         " line 1: expected key=value)\n \n"},
-      {ini("42"), error + "70-Permission denied (" + file + ")\n \n"},
+      {ini("42"), error + "70-Permission denied\n \n"},
   };
   FaultEnv refusing;  // the last row's: a file that cannot be written
   refusing.refuse = "settings.ini";

@@ -12,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "support/fault_env.h"
 #include "support/ftp_server.h"
 #include "support/installation.h"
 #include "support/tls_site.h"
@@ -201,9 +202,11 @@ TEST(FtpSessionTest, FailuresTellWhatHappened) {
   const std::string nf = " not found on the FTP site.",
                     m = "Merivane\\Update\\MVUpdate.dat";
   // How: C connects to `a` with the password `b`; logged in, D changes to
-  // `a`, G gets `b` as `a`, P puts `a`; g gets without a login.
+  // `a`, G gets `b` as `a`, P puts `a`; g gets without a login. `fault`
+  // makes the local disk fail.
+  using Fault = std::function<void(FaultEnv&)>;
   // clang-format off
-  struct Case { char how; std::string a, b, line; } cases[] = {
+  struct Case { char how; std::string a, b, line; Fault fault = {}; } cases[] = {
       {'C', refused, "p", "1005-Could not connect to the FTP site " + refused +
                           " (connection refused or site unreachable)."},
       {'C', silent.host(), "p",
@@ -223,29 +226,29 @@ TEST(FtpSessionTest, FailuresTellWhatHappened) {
       {'P', "S 1", "", "53-File not found: cannot read the local file \"S 1\""},
       {'G', "No\\M", m, "76-Path not found: cannot write the local file "
                         "\"No\\M\""},
-      {'G', "M", m, "70-Permission denied: cannot write the local file \"M\""},
+      {'G', "M", m, "70-Permission denied: cannot write the local file \"M\"",
+       [](FaultEnv& e) { e.refuse = ".MVUpdate.dat.mvpartial"; }},
+      {'G', "M", m, "61-Disk full: cannot write the local file \"M\"",
+       [](FaultEnv& e) { e.room = 0; }},
+      // The finished download cannot be renamed into place.
+      {'G', "M", m, "70-Permission denied: cannot write the local file \"M\"",
+       [](FaultEnv& e) { e.refuse = "M"; }},
       {'g', "M", "M", "1001-Not connected to an FTP site."},
   };
   // clang-format on
   for (const Case& c : cases) {
-    Session s;
+    FaultEnv env;
+    if (c.fault) c.fault(env);
+    Session s(env);
     FtpSession& f = s.session;
     if (c.how != 'C' && c.how != 'g') {
       ASSERT_TRUE(f.Connect(site.host(), site.user(), site.password()));
-    }
-    std::optional<ScopedUnprivileged> nobody;
-    if (c.line.rfind("70-", 0) == 0) {
-      // The event log stays writable for the case that runs as nobody.
-      fs::permissions(s.in.sb.event_log(), fs::perms::all);
-      fs::permissions(".", static_cast<fs::perms>(0555));
-      nobody.emplace();
     }
     Stopwatch watch;
     EXPECT_FALSE(c.how == 'C'   ? f.Connect(c.a, site.user(), c.b)
                  : c.how == 'D' ? f.ChangeDirectory(c.a)
                  : c.how == 'P' ? f.PutFile(c.a, c.a)
                                 : f.GetFile(c.a, c.b));
-    nobody.reset();
     EXPECT_LT(watch.Seconds(), 3.0);
     EXPECT_LT(watch.Cpu(), 0.15);  // never spins
     EXPECT_EQ(s.in.window.lines, Lines{c.line});
