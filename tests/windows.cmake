@@ -9,8 +9,12 @@ include(GoogleTest)
 include(${CMAKE_CURRENT_LIST_DIR}/tools/pe_files.cmake)
 
 add_executable(windows_system_test
+  faults/env_faults_test.cc
+  support/recording_window.cc
   system/shared_tables_test.cc
   system/windows_system_test.cc)
+target_include_directories(windows_system_test PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(windows_system_test PRIVATE mvcore gtest_main version)
 add_dependencies(windows_system_test tools_pe_files)
 target_compile_definitions(windows_system_test PRIVATE
