@@ -209,7 +209,7 @@ int Main(int argc, char** argv) {
   form.settings.application_path = work + "/Application";
   // current directory: <work>/Application/Download
   InitFTPControl(form.session, form.settings, form.log, form.env,
-                     form.deployment.site);
+                 form.deployment.site);
   std::string ours = work + "/Application/Download/big.bin";
   std::string theirs = work + "/curl-big.bin";
 

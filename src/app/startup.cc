@@ -81,9 +81,9 @@ void StartUp(Form& form) {
   InitFTPControl(form.session, s, form.log, form.env, form.deployment.site,
                  form.make_ftp_component);
   // A configuration that cannot be trusted does not reach the database.
-  if (usable && !LoadCustomerInfo(s.connection_string, s.database,
-                                  form.customer, form.log, true,
-                                  &form.window)) {
+  if (usable &&
+      !LoadCustomerInfo(s.connection_string, s.database, form.customer,
+                        form.log, true, &form.window)) {
     form.log.LogMessage(
         kLevelError, "***Error SQL DB*** Could not load customer information.",
         kStampedLine);

@@ -59,8 +59,8 @@ auto OffThread(EventPump* pump, Work work) -> decltype(work()) {
 Result<OdbcConnection> Connect(const std::string& connection_string,
                                const DatabaseOptions& options) {
   OdbcTimeouts t;
-  t.login_seconds = std::max(
-      1, static_cast<int>(std::ceil(options.login_timeout_seconds)));
+  t.login_seconds =
+      std::max(1, static_cast<int>(std::ceil(options.login_timeout_seconds)));
   t.query_seconds = kQuerySeconds;
   return OdbcConnection::Open(connection_string, t);
 }
@@ -102,8 +102,7 @@ Status ReadCustomer(OdbcRows& rows, const DatabaseOptions& options,
   // The default primary host is reached through the alternate one, whatever
   // the row names as its alternate. Both sides are upper-cased, so a default
   // given in lower case through the environment still matches.
-  if (ToUpperAscii(TrimSpaces(c.site_address1)) ==
-      ToUpperAscii(primary)) {
+  if (ToUpperAscii(TrimSpaces(c.site_address1)) == ToUpperAscii(primary)) {
     c.site_address1 = alternate;
     c.site_address2 = primary;
   }
@@ -224,7 +223,8 @@ Status RecordUpdate(OdbcConnection& db, const RowImage& row, int32_t n,
 // client installation reads the row but leaves it as it is.
 Result<bool> RecordInFirstRow(const InstallSettings& settings, int32_t n,
                               const DateTime& installed_on) {
-  Result<OdbcConnection> db = Connect(settings.connection_string, settings.database);
+  Result<OdbcConnection> db =
+      Connect(settings.connection_string, settings.database);
   if (!db.ok()) return db.failure();
   Result<std::optional<RowImage>> row = ReadRowImage(db.value());
   if (!row.ok()) return row.failure();
@@ -244,7 +244,8 @@ struct Repair {
 
 Repair RepairRow(const InstallSettings& settings, int32_t stored,
                  std::optional<DateTime> installed_on) {
-  Result<OdbcConnection> db = Connect(settings.connection_string, settings.database);
+  Result<OdbcConnection> db =
+      Connect(settings.connection_string, settings.database);
   if (!db.ok()) return {std::nullopt, db.failure()};
   Result<std::optional<RowImage>> row = ReadRowImage(db.value());
   if (!row.ok()) return {std::nullopt, row.failure()};
@@ -273,8 +274,9 @@ bool LoadCustomerInfo(const std::string& connection_string,
   // The worker fills a copy; a failing column leaves its fields as the
   // read left them, as when the record is read in place.
   CustomerUpdateInfo read = customer;
-  Result<bool> found = OffThread(
-      pump, [&] { return ReadFirstCustomer(connection_string, options, read); });
+  Result<bool> found = OffThread(pump, [&] {
+    return ReadFirstCustomer(connection_string, options, read);
+  });
   customer = std::move(read);
   if (!found.ok()) return LoadFailed(log, found.failure());
   customer.table_read = true;

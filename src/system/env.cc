@@ -31,8 +31,7 @@ class PlatformEnv final : public Env {
   int RemoveFile(std::string_view native) override {
     return mv::RemoveFile(native);
   }
-  Status WriteFileAtomically(std::string_view native,
-                             std::string_view contents,
+  Status WriteFileAtomically(std::string_view native, std::string_view contents,
                              AtLink at_link) override {
     return mv::WriteFileAtomically(native, contents, at_link);
   }

@@ -36,8 +36,7 @@ class Env {
 
   // As the functions of the same names in file_io.h and files.h: 0 or an
   // errno value, or a Status.
-  virtual int OpenFile(std::string_view native, FileOpen how,
-                       UniqueFd& fd) = 0;
+  virtual int OpenFile(std::string_view native, FileOpen how, UniqueFd& fd) = 0;
   virtual int FactsOfFd(int fd, FileFacts& facts) = 0;
   virtual int WriteFd(int fd, const void* data, size_t size) = 0;
   virtual int TruncateFd(int fd, int64_t size) = 0;
@@ -84,8 +83,7 @@ class EnvWrapper : public Env {
   int RemoveFile(std::string_view native) override {
     return target_.RemoveFile(native);
   }
-  Status WriteFileAtomically(std::string_view native,
-                             std::string_view contents,
+  Status WriteFileAtomically(std::string_view native, std::string_view contents,
                              AtLink at_link) override {
     return target_.WriteFileAtomically(native, contents, at_link);
   }

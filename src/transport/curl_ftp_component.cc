@@ -394,7 +394,8 @@ void CurlFtpComponent::StartConnect() {
 }
 
 bool CurlFtpComponent::RetryWithoutTls(const Completion& done) {
-  if (options().tls != TlsMode::kTry || use_ssl_ != CURLUSESSL_ALL) return false;
+  if (options().tls != TlsMode::kTry || use_ssl_ != CURLUSESSL_ALL)
+    return false;
   // Only a site that does not offer TLS: one that offers it and fails to
   // prove who it is never gets the password in clear.
   if (done.code != kFtpTlsRefused) return false;
@@ -591,7 +592,8 @@ void CurlFtpComponent::Disconnect() {
   }
   // Waiting for the answer to QUIT blocks inside libcurl, so it gets a
   // short limit of its own.
-  auto r = NewRequest(kFtpMethodDisconnect, std::min(options().timeout_seconds, 5.0));
+  auto r = NewRequest(kFtpMethodDisconnect,
+                      std::min(options().timeout_seconds, 5.0));
   if (!r) {
     ForgetLogin();
     Queue(kFtpMethodDisconnect, 0, "");

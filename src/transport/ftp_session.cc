@@ -309,8 +309,8 @@ void FtpSession::TransferDone(int32_t /*method*/, int16_t code,
 }
 
 void InitFTPControl(
-    FtpSession& session, const InstallSettings& settings, RunLog& log,
-    Env& env, const SiteOptions& options,
+    FtpSession& session, const InstallSettings& settings, RunLog& log, Env& env,
+    const SiteOptions& options,
     const std::function<std::unique_ptr<FtpComponent>()>& make) {
   std::unique_ptr<FtpComponent> component =
       make ? make() : MakeCurlFtpComponent(env);

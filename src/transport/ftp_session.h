@@ -133,8 +133,8 @@ class FtpSession : public SiteSession {
 // the libcurl component writing through `env`) and makes <app>/Download the
 // current directory. Failures are logged; start-up goes on.
 void InitFTPControl(
-    FtpSession& session, const InstallSettings& settings, RunLog& log,
-    Env& env, const SiteOptions& options,
+    FtpSession& session, const InstallSettings& settings, RunLog& log, Env& env,
+    const SiteOptions& options,
     const std::function<std::unique_ptr<FtpComponent>()>& make = nullptr);
 
 }  // namespace mv

@@ -38,7 +38,8 @@ int OpenPartialFile(Env& env, const std::string& temp_path,
   // starts in a new file.
   if (resume) {
     resume = env.OpenFile(temp_path, FileOpen::kReadWrite, *file) == 0 &&
-             env.FactsOfFd(file->get(), st) == 0 && st.ordinary && st.links == 1;
+             env.FactsOfFd(file->get(), st) == 0 && st.ordinary &&
+             st.links == 1;
   }
   int err = 0;
   if (!resume) {
@@ -58,8 +59,9 @@ int OpenPartialFile(Env& env, const std::string& temp_path,
     if (err = env.TruncateFd(file->get(), 0); err != 0) return err;
   }
   if (err = SeekFd(file->get(), *offset); err != 0) return err;
-  if (*offset == 0 && !env.WriteFileAtomically(info_path, now.Serialize(), AtLink::kReplace)
-                          .ok()) {
+  if (*offset == 0 &&
+      !env.WriteFileAtomically(info_path, now.Serialize(), AtLink::kReplace)
+           .ok()) {
     return EIO;
   }
   return 0;

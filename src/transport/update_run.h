@@ -36,8 +36,12 @@ struct RunContext {
 
   bool server_flavour() const { return ServerFlavour(settings, window); }
   CommandContext commands() const {
-    return {settings, window,           log,
-            site,     env,              deployment.commands,
+    return {settings,
+            window,
+            log,
+            site,
+            env,
+            deployment.commands,
             settings.verifies_updates()};
   }
 };

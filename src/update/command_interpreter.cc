@@ -258,7 +258,8 @@ void Command::Run(const std::string& arg) {
     FailedLine("Shell: Failed. ");
     return;
   }
-  WaitSeconds(context_.window, log_, static_cast<float>(context_.options.run_wait_seconds));
+  WaitSeconds(context_.window, log_,
+              static_cast<float>(context_.options.run_wait_seconds));
   ReapFinishedPrograms();
 }
 
@@ -305,10 +306,9 @@ void Command::Copy(const std::string& arg) {
         const int count = static_cast<int>(files.size());
         for (int i = 0; i < count; ++i) {
           progress.Report(files[i], i + 1, count, 0, -1);
-          results.push_back(
-              context_.env.CopyFile(NativePath(source + files[i]),
-                                    NativePath(destination + files[i]),
-                                    nullptr, 0));
+          results.push_back(context_.env.CopyFile(
+              NativePath(source + files[i]), NativePath(destination + files[i]),
+              nullptr, 0));
         }
         return results;
       });
@@ -321,13 +321,12 @@ void Command::Unzip(const std::string& a) {
   if (s == std::string::npos) return;
   std::string destination =
       App(context_.server_flavour() ? "\\Download" : "\\Update");
-  int16_t result =
-      RunFileStep(context_.window, log_, "Extracting",
-                  [&](RunLog& log, FileProgress& progress) {
-                    return UnZipFiles(context_.env, log, a.substr(0, s),
-                                      destination,
-                                      a.substr(s + 1), ReportTo(progress));
-                  });
+  int16_t result = RunFileStep(
+      context_.window, log_, "Extracting",
+      [&](RunLog& log, FileProgress& progress) {
+        return UnZipFiles(context_.env, log, a.substr(0, s), destination,
+                          a.substr(s + 1), ReportTo(progress));
+      });
   if (result == kArchiveNothingMatched) {
     nothing_to_do_ = true;
   } else if (result != kArchiveOk) {

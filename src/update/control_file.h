@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "log/run_log.h"
-#include "system/failure.h"
 #include "system/env.h"
+#include "system/failure.h"
 #include "system/install_settings.h"
 #include "system/unique_fd.h"
 

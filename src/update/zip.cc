@@ -398,7 +398,8 @@ class Extraction {
         !(st.valid & ZIP_STAT_MTIME)) {
       return;
     }
-    env_.SetModifiedTime(fd, st.mtime);  // a time stamp is not worth failing an entry
+    env_.SetModifiedTime(
+        fd, st.mtime);  // a time stamp is not worth failing an entry
   }
 
   void Damaged(const std::string& name, const char* why) {

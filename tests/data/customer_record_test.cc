@@ -83,9 +83,8 @@ class CustomerRecordTest : public testing::Test {
     CustomerUpdateInfo c = {
         "OLD", "o1", "o2", "ou", "op", 42, {2020, 1, 2, 3, 4, 5}};
     auto start = std::chrono::steady_clock::now();
-    bool load_ok =
-        LoadCustomerInfo(in_.settings.connection_string, in_.settings.database,
-                         c, in_.log, true);
+    bool load_ok = LoadCustomerInfo(in_.settings.connection_string,
+                                    in_.settings.database, c, in_.log, true);
     std::string load_lines = Joined(in_.window.lines, 1);
     in_.window.lines.clear();
     Result<bool> recorded =

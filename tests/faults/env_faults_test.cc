@@ -120,7 +120,8 @@ TEST(EnvFaultsTest, Extraction) {
 // rename would fail again).
 TEST(EnvFaultsTest, DownloadNotPutInPlace) {
   Scratch tmp;
-  const std::string target = tmp / "Patch.zip", part = tmp / ".Patch.zip.mvpartial";
+  const std::string target = tmp / "Patch.zip",
+                    part = tmp / ".Patch.zip.mvpartial";
   Write(target, "old");
   FaultEnv env;
   UniqueFd file;

@@ -22,11 +22,10 @@ constexpr uid_t kNobody = 65534;
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const Options& options)
-    : pid_(
-          SpawnProgram(argv, {.out = io_ / "out",
-                              .err = io_ / "err",
-                              .user = options.unprivileged ? "nobody"
-                                                           : nullptr})) {}
+    : pid_(SpawnProgram(argv,
+                        {.out = io_ / "out",
+                         .err = io_ / "err",
+                         .user = options.unprivileged ? "nobody" : nullptr})) {}
 
 ChildProcess::~ChildProcess() {
   Kill();

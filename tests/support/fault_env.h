@@ -46,8 +46,7 @@ class FaultEnv : public EnvWrapper {
   int RenameFile(std::string_view from, std::string_view to) override {
     return Refused(to) ? error : EnvWrapper::RenameFile(from, to);
   }
-  Status WriteFileAtomically(std::string_view native,
-                             std::string_view contents,
+  Status WriteFileAtomically(std::string_view native, std::string_view contents,
                              AtLink at_link) override {
     if (Refused(native)) return Failure::FromErrno(error, std::string(native));
     return EnvWrapper::WriteFileAtomically(native, contents, at_link);

@@ -351,9 +351,8 @@ TEST(ConfigTest, FileAndEnvironment) {
   env.Set("MVUPDATE_CONFIG", tmp / "c");
   // A value of the options read afresh.
   auto read = [](auto field) {
-    return [=] {
-      return testing::PrintToString(ReadDeploymentOptions().*field);
-    };
+    return
+        [=] { return testing::PrintToString(ReadDeploymentOptions().*field); };
   };
   auto site = [](auto field) {
     return [=] {

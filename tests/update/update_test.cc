@@ -111,7 +111,7 @@ class UpdateTest : public ::testing::Test {
   Installation in_;
   FakeSite site_;
   CommandOptions options_{.run_wait_seconds = 0.3};
-  CommandContext ctx_{in_.settings, in_.window, in_.log,
+  CommandContext ctx_{in_.settings, in_.window,     in_.log,
                       site_,        Env::Default(), options_};
 };
 
