@@ -4,16 +4,16 @@
 // replaced.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
-#include <set>
-#include <sstream>
 
 #include "log/run_log.h"
 #include "support/fault_env.h"
 #include "support/recording_window.h"
+#include "system/files.h"
 #include "system/install_settings.h"
 #include "transport/partial_download.h"
 #include "update/control_file.h"
@@ -50,18 +50,14 @@ void Write(const std::string& file, const std::string& text) {
 }
 
 std::string Read(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  Result<std::string> text = ReadWholeFile(file);
+  return text.ok() ? text.value() : "";
 }
 
 // The names in `folder`, blank-separated, in name order.
-std::string Names(const fs::path& folder) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) {
-    names.insert(e.path().filename().string());
-  }
+std::string Names(const std::string& folder) {
+  std::vector<std::string> names = ListFolder(folder);
+  std::sort(names.begin(), names.end());
   std::string out;
   for (const std::string& n : names) out += (out.empty() ? "" : " ") + n;
   return out;
@@ -134,7 +130,7 @@ TEST(EnvFaultsTest, DownloadNotPutInPlace) {
   EXPECT_EQ(PutDownloadInPlace(env, file, part, part + "-info", target),
             EACCES);
   EXPECT_EQ(Read(target), "old");
-  EXPECT_EQ(Names(tmp.path), "Patch.zip");
+  EXPECT_EQ(Names(tmp.path.generic_string()), "Patch.zip");
 }
 
 // A partial download is removed at the start of a run once it was not

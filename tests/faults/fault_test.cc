@@ -278,19 +278,6 @@ TEST_F(FaultTest, OneRunAtATime) {
   EXPECT_FALSE(Shows("Processing update control file.")) << out_;
 }
 
-// Without the Update folder the control files cannot be passed on, so nothing
-// is installed. (A settings file that cannot be written: UpdateTest.)
-TEST_F(FaultTest, UnwritableUpdateFolder) {
-  Publish();
-  fs::create_directories(Update());
-  GiveToNobody(sb_.root());
-  ASSERT_EQ(::chmod(Update().c_str(), 0555), 0);
-  Run(1, "70-Permission denied", "0/0", {}, {.unprivileged = true});
-  EXPECT_TRUE(fs::is_empty(Update()));
-  ASSERT_EQ(::chmod(Update().c_str(), 0755), 0);
-  NextRun(true);
-}
-
 // Besides the runs above (whole updates, Reset Last Update), a refused
 // login: the password was sent and is there to leak.
 TEST_F(FaultTest, NoPasswordInARefusedLogin) {
