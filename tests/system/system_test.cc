@@ -349,54 +349,47 @@ TEST(ConfigTest, FileAndEnvironment) {
   TempFolder tmp;
   ScopedEnv env;
   env.Set("MVUPDATE_CONFIG", tmp / "c");
-  // A value of the options read afresh.
-  auto read = [](auto field) {
-    return
-        [=] { return testing::PrintToString(ReadDeploymentOptions().*field); };
-  };
-  auto site = [](auto field) {
-    return [=] {
-      return testing::PrintToString(ReadDeploymentOptions().site.*field);
+  // A deployment value read afresh (`path`: its members), as text.
+  auto of = [](auto... path) {
+    return [=]() -> std::string {
+      DeploymentOptions o = ReadDeploymentOptions();
+      const auto& v = (o.*....*path);
+      if constexpr (std::is_same_v<std::decay_t<decltype(v)>, std::string>) {
+        return v;
+      } else {
+        return testing::PrintToString(v);
+      }
     };
   };
-  auto db = [](auto field) {
-    return [=] {
-      return testing::PrintToString(ReadDeploymentOptions().database.*field);
-    };
-  };
-  auto commands = [](auto field) {
-    return [=] {
-      return testing::PrintToString(ReadDeploymentOptions().commands.*field);
-    };
-  };
-  auto unquoted = [](std::function<std::string()> f) {
-    return [=] { return f().substr(1, f().size() - 2); };
-  };
+  using D = DeploymentOptions;
+  using Db = DatabaseOptions;
   const std::tuple<std::string, std::function<std::string()>, std::string,
                    std::string>
       cases[] = {
-          {"DEFAULT_FTP_PRIMARY",
-           unquoted(db(&DatabaseOptions::default_primary_host)), "F", "E"},
-          {"DEFAULT_FTP_ALTERNATE",
-           unquoted(db(&DatabaseOptions::default_alternate_host)), "F", "E"},
-          {"SUPPORT_EMAIL", unquoted(read(&DeploymentOptions::support_email)),
+          {"DEFAULT_FTP_PRIMARY", of(&D::database, &Db::default_primary_host),
            "F", "E"},
-          {"DB_LOGIN_TIMEOUT", db(&DatabaseOptions::login_timeout_seconds),
+          {"DEFAULT_FTP_ALTERNATE",
+           of(&D::database, &Db::default_alternate_host), "F", "E"},
+          {"SUPPORT_EMAIL", of(&D::support_email), "F", "E"},
+          {"DB_LOGIN_TIMEOUT", of(&D::database, &Db::login_timeout_seconds),
            "7.5", "9"},
-          {"FTP_TIMEOUT", site(&SiteOptions::timeout_seconds), "7", "9"},
-          {"FTP_STALL_SECONDS", site(&SiteOptions::stall_seconds), "7", "9"},
-          {"RUN_WAIT_SECONDS", commands(&CommandOptions::run_wait_seconds), "7",
+          {"FTP_TIMEOUT", of(&D::site, &SiteOptions::timeout_seconds), "7",
            "9"},
-          {"FTP_RETRIES", site(&SiteOptions::retries), "0", "9"},
+          {"FTP_STALL_SECONDS", of(&D::site, &SiteOptions::stall_seconds), "7",
+           "9"},
+          {"RUN_WAIT_SECONDS",
+           of(&D::commands, &CommandOptions::run_wait_seconds), "7", "9"},
+          {"FTP_RETRIES", of(&D::site, &SiteOptions::retries), "0", "9"},
           {"RECORD_FAILED_UPDATES",
-           commands(&CommandOptions::record_failed_updates), "true", "false"},
+           of(&D::commands, &CommandOptions::record_failed_updates), "true",
+           "false"},
           {"FTP_TLS",
            [] {
              return std::array{"try", "require",
                                "off"}[int(ReadDeploymentOptions().site.tls)];
            },
            "require", "off"},
-          {"FTP_CA_FILE", unquoted(site(&SiteOptions::ca_file)), "/f", "/e"},
+          {"FTP_CA_FILE", of(&D::site, &SiteOptions::ca_file), "/f", "/e"},
           {"REGISTRY", Registry::DefaultFile, "/f", "/e"},
           {"UNC_ROOT", UncRoot, "/f", "/e"},
           {"COMPUTERNAME", GetLocalComputerName, "F", "E"},
