@@ -22,6 +22,10 @@ enum class TlsMode {
   kOff,
 };
 
+// A record made without ReadDeploymentOptions holds the values of a build
+// with the default deployment (TLS required: never weaker than asked for);
+// tests make them so.
+
 // What site sessions and their component use.
 struct SiteOptions {
   // MVUPDATE_FTP_TIMEOUT: limit of connect, change-directory and
@@ -32,7 +36,7 @@ struct SiteOptions {
   double stall_seconds = 60;
   // MVUPDATE_FTP_RETRIES: how often a transfer or connection that failed
   // for a network reason is tried again within one run.
-  int retries = 0;
+  int retries = 2;
   TlsMode tls = TlsMode::kRequire;
   // MVUPDATE_FTP_CA_FILE: the certificates that site certificates are
   // checked against ("" for the system's).
@@ -42,7 +46,7 @@ struct SiteOptions {
 // What the command interpreter and the installation of updates use.
 struct CommandOptions {
   // MVUPDATE_RUN_WAIT_SECONDS: the wait after RUN starts a program.
-  double run_wait_seconds = 0;
+  double run_wait_seconds = 10;
   // MVUPDATE_RECORD_FAILED_UPDATES: record an update even when one of its
   // commands failed (the rule of earlier versions).
   bool record_failed_updates = false;
@@ -51,7 +55,7 @@ struct CommandOptions {
 // What the customer record uses.
 struct DatabaseOptions {
   // MVUPDATE_DB_LOGIN_TIMEOUT: limit of connecting to the suite database.
-  double login_timeout_seconds = 15;
+  double login_timeout_seconds = 5;
   // MVUPDATE_DEFAULT_FTP_PRIMARY / MVUPDATE_DEFAULT_FTP_ALTERNATE.
   std::string default_primary_host;
   std::string default_alternate_host;
