@@ -143,7 +143,7 @@ void RunOnSite(const RunContext& run, const Site& site, const Site* fallback) {
     RepairCustomerInfoRecord(run.settings, run.log, stored.value(),
                              ReadLastUpdateInstalledOn(run.store), &run.window);
   }
-  std::string status_file = WriteStatusFile(run.settings, run.customer,
+  std::string status_file = WriteStatusFile(run.env, run.settings, run.customer,
                                             run.store, run.log, &run.window);
   site.put_status_file(run, status_file);
   DisconnectFtpSite(run);

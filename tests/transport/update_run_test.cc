@@ -361,6 +361,10 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
       {"127.0.0.1", false, [&] { env_.refuse = "Update/MVUpdate.dat"; },
        {"got MVUpdate.dat", "70-Permission denied",
         "Getting of update control file complete.", tail}, 1, 0, "C1001"},
+      // A status report that cannot be written is not uploaded.
+      {"127.0.0.1", false, [&] { env_.refuse = ".txt"; },
+       {"   Update 2 installed.", "70-Permission denied",
+        "Could not put file in folder (C1001).", tail}, 2, 2, ""},
       // A client whose server does not share its Update folder.
       {"TILL3", false, [] {},
        {"Copy to client from server.", "!!! Could not copy file from server, "
