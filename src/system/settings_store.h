@@ -71,6 +71,11 @@ class SettingsStore {
                       const KeyValues& values);
 
  private:
+  // SaveSettings once the values are known to be storable: the platform's
+  // own write.
+  Status Write(std::string_view application, std::string_view section,
+               const KeyValues& values);
+
   std::string folder_;
 };
 

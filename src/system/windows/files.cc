@@ -1,7 +1,5 @@
 #include "system/files.h"
 
-#include <sodium.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <string>
@@ -144,11 +142,6 @@ Status CheckShareReachable(std::string_view native) {
   return Status::Ok();
 }
 
-Status CheckUsablePath(std::string_view native) {
-  if (native.find('\0') != std::string_view::npos) return Failure(kBadFileName);
-  return CheckShareReachable(native);
-}
-
 Status MakeFolder(std::string_view native) {
   if (Status s = CheckUsablePath(native); !s.ok()) return s;
   std::string path(native);
@@ -219,28 +212,10 @@ Result<bool> Folder::OpenChild(const std::string& name, bool make, bool& made,
 
 Result<UniqueFd> Folder::CreateTempFile(std::string_view base, uint32_t,
                                         std::string& name) const {
-  // The name stays within the 255 characters a file name may have. Appended
-  // piece by piece: a literal + std::string makes g++ 12 at -O3 report a
-  // false -Wrestrict (GCC bug 105329).
-  std::string prefix = ".";
-  prefix += base.substr(0, 200);
-  prefix += ".mvtmp-";
-  prefix += std::to_string(::GetCurrentProcessId());
-  prefix += '-';
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned char random[6];
-    randombytes_buf(random, sizeof random);
-    name = prefix;
-    for (unsigned char b : random) {
-      name.push_back("0123456789abcdef"[b >> 4]);
-      name.push_back("0123456789abcdef"[b & 15]);
-    }
-    UniqueFd fd;
-    int err = OpenFile(path_ + "/" + name, FileOpen::kCreateNew, fd);
-    if (err == 0) return fd;
-    if (err != EEXIST) return ErrnoFailure(err, name);
-  }
-  return Failure(kFileAlreadyExists);
+  return CreateUniquelyNamed(
+      base, name, [&](const std::string& n, UniqueFd& fd) {
+        return OpenFile(path_ + "/" + n, FileOpen::kCreateNew, fd);
+      });
 }
 
 int Folder::Rename(const std::string& from, const std::string& to) const {
