@@ -125,7 +125,7 @@ std::vector<PartialDownload> ListPartialDownloads(std::string_view folder) {
     FileFacts facts;
     if (name.size() <= kSuffix.size() + 1 || name[0] != '.' ||
         !name.ends_with(kSuffix) ||
-        FactsOfEntry(path + "/" + name, facts) != 0 || !facts.ordinary) {
+        FactsOfEntry(JoinName(path, name), facts) != 0 || !facts.ordinary) {
       continue;
     }
     found.push_back({path, name.substr(1, name.size() - kSuffix.size() - 1),
@@ -135,7 +135,7 @@ std::vector<PartialDownload> ListPartialDownloads(std::string_view folder) {
 }
 
 Status RemovePartialDownload(const PartialDownload& partial) {
-  std::string base = partial.folder + "/." + partial.name;
+  std::string base = JoinName(partial.folder, "." + partial.name);
   RemoveFile(base + ".mvpartial-info");
   if (int err = RemoveFile(base + ".mvpartial"); err != 0) {
     return Failure::FromErrno(err, base + ".mvpartial");

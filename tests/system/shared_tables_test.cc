@@ -1,10 +1,16 @@
 // Tables whose answers are the same on Linux and Windows: the version names
-// of the original platform's query (Windows's own record on Windows) and
-// the wildcard and temporary-name rules of the file operations.
+// of the original platform's query (Windows's own record on Windows), the
+// wildcard and temporary-name rules of the file operations, and suite paths
+// made native.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
 
 #include "system/files.h"
 #include "system/os_info.h"
+#include "system/paths.h"
+#include "system/process.h"
 #include "system/unicode.h"
 
 namespace mv {
@@ -46,6 +52,46 @@ TEST(SharedTablesTest, NamesAndText) {
   EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16("caf\xc3\xa9 \xe2\x82\xac")),
             "caf\xc3\xa9 \xe2\x82\xac");
   EXPECT_EQ(Utf16ToUtf8(u"a\xd800"), "a\xef\xbf\xbd");
+}
+
+// As written on Linux; on Windows every "/" reads "\", so that no path
+// mixes the two (an install path from the registry joined with "/Application"
+// was one).
+TEST(SharedTablesTest, SuitePathsMadeNative) {
+  struct Case {
+    const char* unc_root;
+    const char* folder;
+    const char* tail;
+    const char* joined;
+    const char* parent;  // ParentFolder of `joined`
+    const char* share;   // UncShareFolder of `joined`
+  };
+  const Case cases[] = {
+      {"/unc", "/opt/Merivane", "\\Application", "/opt/Merivane/Application",
+       "/opt/Merivane", ""},
+      {"/unc", "C:/Merivane/", "\\Download\\*.*", "C:/Merivane/Download/*.*",
+       "C:/Merivane/Download", ""},
+      {"/unc/", "", "\\\\SERVER\\MVUpdate\\Update\\a.zip",
+       "/unc/SERVER/MVUpdate/Update/a.zip", "/unc/SERVER/MVUpdate/Update",
+       "/unc/SERVER/MVUpdate"},
+      // A root of "/" leaves UNC paths as written.
+      {"/", "", "\\\\SERVER\\MVUpdate\\a.zip", "//SERVER/MVUpdate/a.zip",
+       "//SERVER/MVUpdate", "//SERVER/MVUpdate"},
+  };
+  auto native = [](std::string path) {
+    std::replace(path.begin(), path.end(), '/', kSeparator);
+    return path;
+  };
+  const char* saved = std::getenv("MVUPDATE_UNC_ROOT");
+  std::string before = saved ? saved : "";
+  for (const Case& c : cases) {
+    SetEnvironmentValue("MVUPDATE_UNC_ROOT", native(c.unc_root));
+    std::string joined = JoinPath(native(c.folder), c.tail);
+    EXPECT_EQ(joined, native(c.joined)) << c.tail;
+    EXPECT_EQ(ParentFolder(joined), native(c.parent)) << c.tail;
+    EXPECT_EQ(UncShareFolder(joined), native(c.share)) << c.tail;
+  }
+  SetEnvironmentValue("MVUPDATE_UNC_ROOT", before);
 }
 
 }  // namespace

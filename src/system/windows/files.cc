@@ -54,7 +54,7 @@ size_t RemoveLeftoversIn(const std::string& folder, bool recursive, int depth) {
   if (ReadFolder(folder, entries) != 0) return 0;
   size_t removed = 0;
   for (const Entry& e : entries) {
-    std::string path = folder + "/" + e.name;
+    std::string path = JoinName(folder, e.name);
     if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) {
       // Junctions and links to folders are not followed.
       if (recursive && depth < 64 &&
@@ -167,9 +167,7 @@ std::string CurrentFolder() {
   std::wstring buf(n, L'\0');
   n = ::GetCurrentDirectoryW(n, buf.data());
   buf.resize(n);
-  std::string out = Narrow(buf);
-  std::replace(out.begin(), out.end(), '\\', '/');
-  return out;
+  return Narrow(buf);
 }
 
 Result<Folder> Folder::Open(const std::string& native) {
@@ -187,7 +185,7 @@ Result<Folder> Folder::Open(const std::string& native) {
 
 Result<bool> Folder::OpenChild(const std::string& name, bool make, bool& made,
                                Folder& child) const {
-  std::string path = path_ + "/" + name;
+  std::string path = JoinName(path_, name);
   std::wstring wide = Widen(path);
   made = false;
   if (make) {
@@ -214,16 +212,16 @@ Result<UniqueFd> Folder::CreateTempFile(std::string_view base, uint32_t,
                                         std::string& name) const {
   return CreateUniquelyNamed(
       base, name, [&](const std::string& n, UniqueFd& fd) {
-        return OpenFile(path_ + "/" + n, FileOpen::kCreateNew, fd);
+        return OpenFile(JoinName(path_, n), FileOpen::kCreateNew, fd);
       });
 }
 
 int Folder::Rename(const std::string& from, const std::string& to) const {
-  return RenameFile(path_ + "/" + from, path_ + "/" + to);
+  return RenameFile(JoinName(path_, from), JoinName(path_, to));
 }
 
 void Folder::Remove(const std::string& name) const {
-  RemoveFile(path_ + "/" + name);
+  RemoveFile(JoinName(path_, name));
 }
 
 void Folder::Close() { path_.clear(); }
@@ -285,7 +283,7 @@ Status DeleteFiles(std::string_view pattern_native) {
   if (names.value().empty()) return Failure(kFileNotFound);
   std::string folder = FolderOf(std::string(pattern_native));
   for (const std::string& name : names.value()) {
-    std::string full = folder + "/" + name;
+    std::string full = JoinName(folder, name);
     if (int err = RemoveFile(full); err != 0) return ErrnoFailure(err, full);
   }
   return Status::Ok();
