@@ -288,4 +288,15 @@ int RenameFile(std::string_view from, std::string_view to) {
 
 bool IsTerminal(std::FILE* stream) { return ::_isatty(::_fileno(stream)) != 0; }
 
+OthersMayWriteAdvice AdviceOnOthersWriting(std::string_view native) {
+  std::string quoted = "\"";
+  quoted += native;
+  quoted += '"';
+  return {"its owner, SYSTEM and the administrators",
+          "remove the entries of its access list that let other users write "
+          "or delete it: icacls " +
+              quoted + " lists them, icacls " + quoted +
+              " /inheritance:d /remove:g <user or group> removes one"};
+}
+
 }  // namespace mv
