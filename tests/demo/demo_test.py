@@ -119,6 +119,7 @@ class DemoTest(unittest.TestCase):
         sb = self.sandbox
         certs = os.path.join(sb, "run", "certs")
         probe = os.path.join(BUILD, "tests", "get_file_bench.exe")
+        self.assertTrue(os.path.isfile(probe), probe + " is not built")
         for cert in ["other", "expired"]:
             with self.subTest(cert=cert):
                 state = os.path.join(sb, "run", "refused-" + cert)
