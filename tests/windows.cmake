@@ -12,9 +12,13 @@ add_executable(windows_system_test
   system/shared_tables_test.cc
   system/windows_system_test.cc)
 target_link_libraries(windows_system_test PRIVATE mvcore gtest_main version)
-add_dependencies(windows_system_test tools_pe_files)
+# The program RUN starts to see whether a handle of the utility reached it.
+add_executable(handle_probe system/handle_probe.cc)
+target_link_options(handle_probe PRIVATE -municode)
+add_dependencies(windows_system_test tools_pe_files handle_probe)
 target_compile_definitions(windows_system_test PRIVATE
-  MVUPDATE_TEST_PE_DIR="Z:${MV_PE_DIR}")
+  MVUPDATE_TEST_PE_DIR="Z:${MV_PE_DIR}"
+  MVUPDATE_HANDLE_PROBE="Z:$<TARGET_FILE:handle_probe>")
 # Listed when ctest runs, inside the test run's Wine prefix.
 gtest_discover_tests(windows_system_test DISCOVERY_MODE PRE_TEST
   DISCOVERY_TIMEOUT 120)
