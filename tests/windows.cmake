@@ -16,17 +16,22 @@ add_executable(windows_system_test
 target_include_directories(windows_system_test PRIVATE
   ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(windows_system_test PRIVATE mvcore gtest_main version)
-add_dependencies(windows_system_test tools_pe_files)
+# The program RUN starts to see whether a handle of the utility reached it.
+add_executable(handle_probe system/handle_probe.cc)
+target_link_options(handle_probe PRIVATE -municode)
+add_dependencies(windows_system_test tools_pe_files handle_probe)
 target_compile_definitions(windows_system_test PRIVATE
-  MVUPDATE_TEST_PE_DIR="Z:${MV_PE_DIR}")
+  MVUPDATE_TEST_PE_DIR="Z:${MV_PE_DIR}"
+  MVUPDATE_HANDLE_PROBE="Z:$<TARGET_FILE:handle_probe>")
 # Listed when ctest runs, inside the test run's Wine prefix.
 gtest_discover_tests(windows_system_test DISCOVERY_MODE PRE_TEST
   DISCOVERY_TIMEOUT 120)
 
 # End to end under Wine: scripts/demo --windows on this build (a server
-# updating from pyftpdlib and recording in PostgreSQL through Wine's odbc32,
-# a client updating from the server's share through MVUPDATE_UNC_ROOT,
-# Check System on the test program files).
+# updating from ProFTPD with TLS as root, else pyftpdlib, and recording in
+# PostgreSQL through Wine's odbc32, a client updating from the server's
+# share through MVUPDATE_UNC_ROOT, Check System on the test program files;
+# then site certificates that must be refused, through get_file_bench).
 # The same from nginx over HTTPS.
 foreach(case full_run_on_windows full_run_on_windows_over_https)
   add_test(NAME demo_${case}
@@ -37,7 +42,8 @@ foreach(case full_run_on_windows full_run_on_windows_over_https)
     TIMEOUT 300)
 endforeach()
 
-# The program half of bench/windows_bench (run by hand, never by CI).
+# The program half of bench/windows_bench (run by hand, never by CI), and
+# the demo test's one Connect.
 add_executable(get_file_bench ${PROJECT_SOURCE_DIR}/bench/get_file_bench.cc)
 target_link_libraries(get_file_bench PRIVATE mvcore)
 

@@ -6,6 +6,7 @@
 
 #include "system/failure.h"
 #include "system/file_io.h"
+#include "system/paths.h"
 #include "system/process.h"
 #include "system/text.h"
 #include "system/unique_fd.h"
@@ -179,17 +180,19 @@ ConfigFile ConfigFile::Read(const std::string& path, bool named) {
   // A file, or a folder, that others may change must not choose libraries,
   // files or the TLS setting of a process that may run as root.
   FileFacts folder;
-  std::string parent = path.substr(0, path.find_last_of('/') + 1);
+  std::string parent = ParentFolder(path);
+  if (parent.empty()) parent = ".";
   if (st.others_may_write ||
-      (FactsOfPath(parent.empty() ? "." : parent, folder) == 0 &&
-       folder.others_may_write)) {
+      (FactsOfPath(parent, folder) == 0 && folder.others_may_write)) {
     config.guarded_ignored_ = true;
+    OthersMayWriteAdvice advice =
+        AdviceOnOthersWriting(st.others_may_write ? path : parent);
     config.errors_.push_back(
         std::string(kTag) + path + (st.others_may_write ? "" : "'s folder") +
-        " may be changed by other users than its owner and root; its keys "
-        "that choose files, libraries, sites, TLS and the database login are "
-        "ignored (let only its owner write it: chmod go-w)" +
-        std::string(kStops));
+        " may be changed by other users than " + advice.trusted +
+        "; its keys that choose files, libraries, sites, TLS and the database "
+        "login are ignored (" +
+        advice.remedy + ")" + std::string(kStops));
   }
   // Group and owner may read the database password, nobody else.
   if (config.Get("DatabasePassword") && st.readable_by_others) {

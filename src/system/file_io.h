@@ -49,6 +49,16 @@ struct FileFacts {
   std::string_view kind;  // "a folder", "a FIFO", ... for messages
 };
 int FactsOfFd(int fd, FileFacts& facts);
+
+// For the error about a file or folder (`native`) that others may change:
+// who may change it without that ("its owner and root") and what to do
+// about it ("let only its owner write it: chmod go-w"), in this platform's
+// terms.
+struct OthersMayWriteAdvice {
+  std::string trusted;
+  std::string remedy;
+};
+OthersMayWriteAdvice AdviceOnOthersWriting(std::string_view native);
 // The facts of the file a path names (following links).
 int FactsOfPath(std::string_view native, FileFacts& facts);
 // The same for the entry itself: a link is described, not followed.

@@ -1,12 +1,17 @@
 #include "system/files.h"
 
+#include <sodium.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <ctime>
 #include <string>
 
 #include "system/env.h"
 #include "system/file_io.h"
+#include "system/paths.h"
+#include "system/process.h"
 
 namespace mv {
 
@@ -41,6 +46,37 @@ bool MatchFrom(std::string_view p, std::string_view n) {
 bool WildcardMatch(std::string_view pattern, std::string_view name) {
   if (pattern == "*.*") return true;
   return MatchFrom(pattern, name);
+}
+
+Status CheckUsablePath(std::string_view native) {
+  if (native.find('\0') != std::string_view::npos) return Failure(kBadFileName);
+  return CheckShareReachable(native);
+}
+
+Result<UniqueFd> CreateUniquelyNamed(
+    std::string_view base, std::string& name,
+    const std::function<int(const std::string& name, UniqueFd& fd)>& create) {
+  // Appended piece by piece: a literal + std::string makes g++ 12 at -O3
+  // report a false -Wrestrict (GCC bug 105329).
+  std::string prefix = ".";
+  prefix += base.substr(0, 200);
+  prefix += ".mvtmp-";
+  prefix += std::to_string(CurrentProcessId());
+  prefix += '-';
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char random[6];
+    randombytes_buf(random, sizeof random);
+    name = prefix;
+    for (unsigned char b : random) {
+      name.push_back("0123456789abcdef"[b >> 4]);
+      name.push_back("0123456789abcdef"[b & 15]);
+    }
+    UniqueFd fd;
+    int err = create(name, fd);
+    if (err == 0) return fd;
+    if (err != EEXIST) return Failure::FromErrno(err, name);
+  }
+  return Failure(kFileAlreadyExists);
 }
 
 std::optional<int64_t> TempFileOwner(std::string_view name) {
@@ -91,7 +127,7 @@ std::vector<PartialDownload> ListPartialDownloads(Env& env,
     FileFacts facts;
     if (name.size() <= kSuffix.size() + 1 || name[0] != '.' ||
         !name.ends_with(kSuffix) ||
-        FactsOfEntry(path + "/" + name, facts) != 0 || !facts.ordinary) {
+        FactsOfEntry(JoinName(path, name), facts) != 0 || !facts.ordinary) {
       continue;
     }
     found.push_back({path, name.substr(1, name.size() - kSuffix.size() - 1),
@@ -101,7 +137,7 @@ std::vector<PartialDownload> ListPartialDownloads(Env& env,
 }
 
 Status RemovePartialDownload(Env& env, const PartialDownload& partial) {
-  std::string base = partial.folder + "/." + partial.name;
+  std::string base = JoinName(partial.folder, "." + partial.name);
   env.RemoveFile(base + ".mvpartial-info");
   if (int err = env.RemoveFile(base + ".mvpartial"); err != 0) {
     return Failure::FromErrno(err, base + ".mvpartial");

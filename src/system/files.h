@@ -4,6 +4,7 @@
 #define MVUPDATE_SYSTEM_FILES_H_
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,14 @@ Status CheckShareReachable(std::string_view native);
 // calls would silently cut the path at) gives 52 (Bad file name or number),
 // then CheckShareReachable.
 Status CheckUsablePath(std::string_view native);
+
+// Makes a new file that is to replace `base`, for Folder::CreateTempFile:
+// tries fresh names ".<base>.mvtmp-<pid>-<12 random hex digits>" (within the
+// 255 bytes a file name may have) with `create`, which makes the file
+// exclusively and gives 0 or an errno value, until one is free.
+Result<UniqueFd> CreateUniquelyNamed(
+    std::string_view base, std::string& name,
+    const std::function<int(const std::string& name, UniqueFd& fd)>& create);
 
 // Creates one folder level; the parent must exist. An existing entry gives
 // 58 (File already exists).

@@ -64,4 +64,11 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
   return args;
 }
 
+Result<std::vector<std::string>> ProgramArguments(std::string_view line) {
+  if (line.find('\0') != std::string_view::npos) return Failure(kBadFileName);
+  std::vector<std::string> args = SplitCommandLine(line);
+  if (args.empty() || args[0].empty()) return Failure(kInvalidArgument);
+  return args;
+}
+
 }  // namespace mv

@@ -23,6 +23,13 @@ using ProcessId = int64_t;
 // ends at the next blank outside quotes and keeps its backslashes.
 std::vector<std::string> SplitCommandLine(std::string_view line);
 
+// The arguments of a line StartProgram is to run: a NUL byte in it gives 52
+// (Bad file name or number), a line naming no program 5.
+Result<std::vector<std::string>> ProgramArguments(std::string_view line);
+
+// This process's id.
+ProcessId CurrentProcessId();
+
 // Starts the program named by the first argument. A name without a folder
 // is looked for in the current directory first, then along PATH; "\" in it
 // separates folders. A script without execute permission that starts with

@@ -120,4 +120,23 @@ void IniDocument::Set(std::string_view section, std::string_view key,
   lines_.push_back(std::move(line));
 }
 
+Status SettingsStore::SaveSetting(std::string_view application,
+                                  std::string_view section,
+                                  std::string_view key,
+                                  std::string_view value) {
+  return SaveSettings(application, section, {{key, value}});
+}
+
+Status SettingsStore::SaveSettings(std::string_view application,
+                                   std::string_view section,
+                                   const KeyValues& values) {
+  // A value is one line of the store.
+  for (const auto& [key, value] : values) {
+    if (value.find_first_of("\r\n") != std::string_view::npos) {
+      return Failure(kInvalidArgument);
+    }
+  }
+  return Write(application, section, values);
+}
+
 }  // namespace mv

@@ -67,13 +67,20 @@ class SettingsStore {
                                  std::string_view default_value) const;
   Status SaveSetting(std::string_view application, std::string_view section,
                      std::string_view key, std::string_view value);
-  // Several keys of one section in one write: a reader sees all of them
-  // changed or none.
+  // Several keys of one section, set in the order given (a key given twice
+  // ends with its last value). The file is replaced in one step, so a
+  // reader sees all of them changed or none; the registry sets one value
+  // at a time, so the order is what a write cut short leaves.
   using KeyValues = std::vector<std::pair<std::string_view, std::string_view>>;
   Status SaveSettings(std::string_view application, std::string_view section,
                       const KeyValues& values);
 
  private:
+  // SaveSettings once the values are known to be storable: the platform's
+  // own write.
+  Status Write(std::string_view application, std::string_view section,
+               const KeyValues& values);
+
   std::string folder_;
   Env& env_;
 };

@@ -467,9 +467,10 @@ void CurlFtpComponent::GetFile(std::string_view local_file,
   // caller names and a later attempt finds what came so far.
   r->target_path = ResolvePath(local_file);
   std::string folder = ParentFolder(r->target_path);
-  std::string prefix =
-      folder.empty() ? "" : (folder == "/" ? "/" : folder + "/");
-  r->temp_path = prefix + "." + file + ".mvpartial";
+  std::string partial = ".";
+  partial += file;
+  partial += ".mvpartial";
+  r->temp_path = JoinName(folder, partial);
   r->info_path = r->temp_path + "-info";
   r->info.source = host_ + "/" + r->remote_shown;
   r->file_name = file;

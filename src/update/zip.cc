@@ -287,7 +287,7 @@ class Extraction {
     std::vector<std::string> names;
     for (size_t i = 0; i < count; ++i) {
       names.push_back(names_.Resolve(folder, parts[i]));
-      folder += "/" + names.back();
+      folder = JoinName(folder, names.back());
     }
     if (folder_ && folder == folder_.path()) return true;  // as before
     folder_.Close();
@@ -295,7 +295,7 @@ class Extraction {
     if (!opened.ok()) return opened.failure();
     Folder dir = std::move(opened.value());
     for (const std::string& name : names) {
-      std::string child = dir.path() + "/" + name;
+      std::string child = JoinName(dir.path(), name);
       bool made = false;
       Folder next;
       Result<bool> entered =
@@ -317,7 +317,7 @@ class Extraction {
   void WriteEntry(zip_uint64_t index, const std::string& name,
                   const std::string& base) {
     std::string file = names_.Resolve(folder_.path(), base);
-    std::string target = folder_.path() + "/" + file;
+    std::string target = JoinName(folder_.path(), file);
     std::string temp;
     Result<UniqueFd> out = folder_.CreateTempFile(file, ModeOf(index), temp);
     if (!out.ok()) {
@@ -458,7 +458,7 @@ int16_t Extract(Env& env, RunLog& log, std::string_view zip_file,
   ArchivePtr za = OpenArchive(ResolvePath(zip_file), result);
   if (!za) return result;
   std::string folder = ResolvePath(destination);
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  while (folder.size() > 1 && IsSeparator(folder.back())) folder.pop_back();
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (!FolderExists(folder)) return kArchiveWriteFailed;
@@ -479,7 +479,7 @@ void Walk(const std::string& folder, const std::string& prefix,
   std::vector<std::string> names = ListFolder(folder);
   std::sort(names.begin(), names.end());
   for (const std::string& n : names) {
-    std::string path = folder == "." ? n : folder + "/" + n;
+    std::string path = folder == "." ? n : JoinName(folder, n);
     FileFacts st;
     if (FactsOfEntry(path, st) != 0) continue;
     if (st.folder && !st.link) {
@@ -500,8 +500,8 @@ std::string StoredPrefix(std::string_view folder) {
   std::string prefix;
   size_t pos = 0;
   while (pos < folder.size()) {
-    size_t end = folder.find('/', pos);
-    if (end == std::string_view::npos) end = folder.size();
+    size_t end = pos;
+    while (end < folder.size() && !IsSeparator(folder[end])) ++end;
     std::string_view part = folder.substr(pos, end - pos);
     bool drive = prefix.empty() && part.size() == 2 && part[1] == ':';
     if (!part.empty() && part != "." && part != ".." && !drive) {

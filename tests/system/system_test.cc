@@ -105,17 +105,16 @@ TEST(SettingsStoreTest, ReadsAndStores) {
     mode_t mode = 0644;
   } cases[] = {
       {"",
-       "[MVUpdate]\nLastUpdateInstalled=4\nLastUpdateInstalledOn=12/07/2026 "
-       "08:09:10\n",
-       0},
-      {"[A]\nLastUpdateInstalled=5\n",
-       "[A]\nLastUpdateInstalled=5\n\n[MVUpdate]\nLastUpdateInstalled=4\n"
+       "[MVUpdate]\nLastUpdateInstalledOnFor=4\nLastUpdateInstalled=4\n"
        "LastUpdateInstalledOn=12/07/2026 08:09:10\n",
        0},
+      {"[A]\nLastUpdateInstalled=5\n",
+       "[A]\nLastUpdateInstalled=5\n\n[MVUpdate]\nLastUpdateInstalledOnFor=4\n"
+       "LastUpdateInstalled=4\nLastUpdateInstalledOn=12/07/2026 08:09:10\n",
+       0},
       {"; x\r\r\n[mvupdate]\r\r\n lastupdateinstalled = 7 \r\r\n",
-       "; "
-       "x\n[mvupdate]\nLastUpdateInstalled=4\nLastUpdateInstalledOn=12/07/2026 "
-       "08:09:10\n",
+       "; x\n[mvupdate]\nLastUpdateInstalled=4\nLastUpdateInstalledOnFor=4\n"
+       "LastUpdateInstalledOn=12/07/2026 08:09:10\n",
        7},
       {"[MVUpdate]\nLastUpdateInstalled=3\n", "", 3, 0444},
       {std::string("\x7f\x45\x4c\x46\0\0", 6), "", -75},
@@ -137,14 +136,19 @@ TEST(SettingsStoreTest, ReadsAndStores) {
   }
   // A settings file that is a link stays one: the file it leads to changes.
   TempFolder tmp;
-  WriteFile(tmp / "real/settings.ini", "[MVUpdate]\nLastUpdateInstalled=3\n");
+  // Written before the time's tag was kept: number and time went together.
+  WriteFile(tmp / "real/settings.ini",
+            "[MVUpdate]\nLastUpdateInstalled=3\n"
+            "LastUpdateInstalledOn=12/01/2026 01:02:03\n");
   fs::create_directories(tmp / "Qorin");
   fs::create_symlink("../real/settings.ini", tmp / "Qorin/settings.ini");
   SettingsStore store(tmp.path());
+  EXPECT_EQ(ReadLastUpdateInstalledOn(store), (DateTime{2026, 12, 1, 1, 2, 3}));
   EXPECT_TRUE(StoreLastUpdateInstalled(store, 4).ok());
   EXPECT_TRUE(fs::is_symlink(tmp / "Qorin/settings.ini"));
   EXPECT_EQ(ReadFile(tmp / "real/settings.ini"),
-            "[MVUpdate]\nLastUpdateInstalled=4\nLastUpdateInstalledOn=\n");
+            "[MVUpdate]\nLastUpdateInstalled=4\nLastUpdateInstalledOn=\n"
+            "LastUpdateInstalledOnFor=4\n");
   EXPECT_EQ(ReadLastUpdateInstalledOn(store), std::nullopt);
 }
 

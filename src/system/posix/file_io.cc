@@ -182,4 +182,8 @@ int RenameFile(std::string_view from, std::string_view to) {
 
 bool IsTerminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
 
+OthersMayWriteAdvice AdviceOnOthersWriting(std::string_view) {
+  return {"its owner and root", "let only its owner write it: chmod go-w"};
+}
+
 }  // namespace mv

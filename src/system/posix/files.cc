@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -153,31 +152,13 @@ size_t RemoveLeftoversIn(int dir_fd, bool recursive, int depth) {
 
 Result<UniqueFd> CreateTempFile(int dir_fd, std::string_view base, mode_t mode,
                                 std::string& name) {
-  // The name stays within the 255 bytes a file name may have. Appended piece
-  // by piece: a literal + std::string makes g++ 12 at -O3 report a false
-  // -Wrestrict (GCC bug 105329).
-  std::string prefix = ".";
-  prefix += base.substr(0, 200);
-  prefix += ".mvtmp-";
-  prefix += std::to_string(::getpid());
-  prefix += '-';
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned char random[6];
-    if (::getrandom(random, sizeof random, 0) != sizeof random) {
-      return ErrnoFailure(prefix);
-    }
-    name = prefix;
-    for (unsigned char b : random) {
-      name.push_back("0123456789abcdef"[b >> 4]);
-      name.push_back("0123456789abcdef"[b & 15]);
-    }
-    UniqueFd fd(::openat(dir_fd, name.c_str(),
-                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                         mode & 0777));
-    if (fd) return fd;
-    if (errno != EEXIST) return ErrnoFailure(name);
-  }
-  return Failure(kFileAlreadyExists);
+  return CreateUniquelyNamed(
+      base, name, [&](const std::string& n, UniqueFd& fd) {
+        fd = UniqueFd(::openat(
+            dir_fd, n.c_str(),
+            O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0777));
+        return fd ? 0 : errno;
+      });
 }
 
 size_t RemoveLeftoverTempFiles(std::string_view folder, bool recursive) {
@@ -197,11 +178,6 @@ Status CheckShareReachable(std::string_view native) {
     return Failure(kPathFileAccessError);
   }
   return Status::Ok();
-}
-
-Status CheckUsablePath(std::string_view native) {
-  if (native.find('\0') != std::string_view::npos) return Failure(kBadFileName);
-  return CheckShareReachable(native);
 }
 
 Status MakeFolder(std::string_view native) {

@@ -38,6 +38,10 @@ std::string FindWithoutCase(const std::string& folder,
 
 }  // namespace
 
+extern const char kSeparator = '/';
+
+bool IsSeparator(char c) { return c == '/'; }
+
 std::string DefaultConfigFile() { return MVUPDATE_DEFAULT_CONFIG; }
 
 bool IsAbsolutePath(std::string_view native) {

@@ -113,11 +113,9 @@ Failure SpawnFailure(int err, const std::string& file) {
 }  // namespace
 
 Result<ProcessId> StartProgram(std::string_view command_line) {
-  if (command_line.find('\0') != std::string_view::npos) {
-    return Failure(kBadFileName);
-  }
-  std::vector<std::string> args = SplitCommandLine(command_line);
-  if (args.empty() || args[0].empty()) return Failure(kInvalidArgument);
+  Result<std::vector<std::string>> split = ProgramArguments(command_line);
+  if (!split.ok()) return split.failure();
+  std::vector<std::string>& args = split.value();
   std::string file = FindProgram(args[0]);
   if (file.empty()) return Failure(kFileNotFound);
   if (Status s = CheckUsablePath(file); !s.ok()) return s.failure();
@@ -151,6 +149,8 @@ Result<ProcessId> StartProgram(std::string_view command_line) {
   Started().push_back(pid);
   return pid;
 }
+
+ProcessId CurrentProcessId() { return ::getpid(); }
 
 void KeepFromChildPrograms(uint64_t socket) {
   int fd = static_cast<int>(socket);

@@ -10,6 +10,7 @@
 
 #include "system/date_time.h"
 #include "system/paths.h"
+#include "system/process.h"
 #include "system/text.h"
 
 namespace mv {
@@ -99,7 +100,7 @@ RunLock::Outcome RunLock::Acquire() {
       continue;
     }
     std::string me =
-        std::to_string(::getpid()) + "\n" + GeneralDate(Now()) + "\n";
+        std::to_string(CurrentProcessId()) + "\n" + GeneralDate(Now()) + "\n";
     // Only the note about the holder depends on these writes; the lock holds
     // whatever they give.
     if (::ftruncate(fd_.get(), 0) == 0) {

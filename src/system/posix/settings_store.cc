@@ -42,25 +42,12 @@ Result<std::string> SettingsStore::GetSetting(
   return value ? *value : std::string(default_value);
 }
 
-Status SettingsStore::SaveSetting(std::string_view application,
-                                  std::string_view section,
-                                  std::string_view key,
-                                  std::string_view value) {
-  return SaveSettings(application, section, {{key, value}});
-}
-
-Status SettingsStore::SaveSettings(std::string_view application,
-                                   std::string_view section,
-                                   const KeyValues& values) {
+Status SettingsStore::Write(std::string_view application,
+                            std::string_view section, const KeyValues& values) {
   if (folder_.empty()) {
     return Failure(kPathNotFound,
                    "Path not found (no home folder for the "
                    "settings store)");
-  }
-  for (const auto& [key, value] : values) {
-    if (value.find_first_of("\r\n") != std::string_view::npos) {
-      return Failure(kInvalidArgument);
-    }
   }
   std::string file = FileFor(application);
   IniDocument doc;

@@ -1,7 +1,5 @@
 #include "system/files.h"
 
-#include <sodium.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <string>
@@ -56,7 +54,7 @@ size_t RemoveLeftoversIn(const std::string& folder, bool recursive, int depth) {
   if (ReadFolder(folder, entries) != 0) return 0;
   size_t removed = 0;
   for (const Entry& e : entries) {
-    std::string path = folder + "/" + e.name;
+    std::string path = JoinName(folder, e.name);
     if (e.attributes & FILE_ATTRIBUTE_DIRECTORY) {
       // Junctions and links to folders are not followed.
       if (recursive && depth < 64 &&
@@ -144,11 +142,6 @@ Status CheckShareReachable(std::string_view native) {
   return Status::Ok();
 }
 
-Status CheckUsablePath(std::string_view native) {
-  if (native.find('\0') != std::string_view::npos) return Failure(kBadFileName);
-  return CheckShareReachable(native);
-}
-
 Status MakeFolder(std::string_view native) {
   if (Status s = CheckUsablePath(native); !s.ok()) return s;
   std::string path(native);
@@ -174,9 +167,7 @@ std::string CurrentFolder() {
   std::wstring buf(n, L'\0');
   n = ::GetCurrentDirectoryW(n, buf.data());
   buf.resize(n);
-  std::string out = Narrow(buf);
-  std::replace(out.begin(), out.end(), '\\', '/');
-  return out;
+  return Narrow(buf);
 }
 
 Result<Folder> Folder::Open(const std::string& native) {
@@ -194,7 +185,7 @@ Result<Folder> Folder::Open(const std::string& native) {
 
 Result<bool> Folder::OpenChild(const std::string& name, bool make, bool& made,
                                Folder& child) const {
-  std::string path = path_ + "/" + name;
+  std::string path = JoinName(path_, name);
   std::wstring wide = Widen(path);
   made = false;
   if (make) {
@@ -219,36 +210,18 @@ Result<bool> Folder::OpenChild(const std::string& name, bool make, bool& made,
 
 Result<UniqueFd> Folder::CreateTempFile(std::string_view base, uint32_t,
                                         std::string& name) const {
-  // The name stays within the 255 characters a file name may have. Appended
-  // piece by piece: a literal + std::string makes g++ 12 at -O3 report a
-  // false -Wrestrict (GCC bug 105329).
-  std::string prefix = ".";
-  prefix += base.substr(0, 200);
-  prefix += ".mvtmp-";
-  prefix += std::to_string(::GetCurrentProcessId());
-  prefix += '-';
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned char random[6];
-    randombytes_buf(random, sizeof random);
-    name = prefix;
-    for (unsigned char b : random) {
-      name.push_back("0123456789abcdef"[b >> 4]);
-      name.push_back("0123456789abcdef"[b & 15]);
-    }
-    UniqueFd fd;
-    int err = OpenFile(path_ + "/" + name, FileOpen::kCreateNew, fd);
-    if (err == 0) return fd;
-    if (err != EEXIST) return ErrnoFailure(err, name);
-  }
-  return Failure(kFileAlreadyExists);
+  return CreateUniquelyNamed(
+      base, name, [&](const std::string& n, UniqueFd& fd) {
+        return OpenFile(JoinName(path_, n), FileOpen::kCreateNew, fd);
+      });
 }
 
 int Folder::Rename(const std::string& from, const std::string& to) const {
-  return RenameFile(path_ + "/" + from, path_ + "/" + to);
+  return RenameFile(JoinName(path_, from), JoinName(path_, to));
 }
 
 void Folder::Remove(const std::string& name) const {
-  RemoveFile(path_ + "/" + name);
+  RemoveFile(JoinName(path_, name));
 }
 
 void Folder::Close() { path_.clear(); }
@@ -310,7 +283,7 @@ Status DeleteFiles(std::string_view pattern_native) {
   if (names.value().empty()) return Failure(kFileNotFound);
   std::string folder = FolderOf(std::string(pattern_native));
   for (const std::string& name : names.value()) {
-    std::string full = folder + "/" + name;
+    std::string full = JoinName(folder, name);
     if (int err = RemoveFile(full); err != 0) return ErrnoFailure(err, full);
   }
   return Status::Ok();

@@ -20,9 +20,11 @@ std::string DefaultConfigFile() {
   return data + "\\Qorin\\mvupdate.conf";
 }
 
-namespace {
+extern const char kSeparator = '\\';
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+namespace {
 
 bool HasDrive(std::string_view native) {
   return native.size() >= 2 && native[1] == ':' &&

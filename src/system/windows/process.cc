@@ -31,12 +31,9 @@ std::wstring FindProgram(const std::string& name) {
 }  // namespace
 
 Result<ProcessId> StartProgram(std::string_view command_line) {
-  if (command_line.find('\0') != std::string_view::npos) {
-    return Failure(kBadFileName);
-  }
-  std::vector<std::string> args = SplitCommandLine(command_line);
-  if (args.empty() || args[0].empty()) return Failure(kInvalidArgument);
-  std::string native = NativePath(args[0]);
+  Result<std::vector<std::string>> args = ProgramArguments(command_line);
+  if (!args.ok()) return args.failure();
+  std::string native = NativePath(args.value()[0]);
   if (Status s = CheckUsablePath(native); !s.ok()) return s.failure();
   std::wstring program = FindProgram(native);
   if (program.empty()) return Failure(kFileNotFound);
@@ -71,6 +68,8 @@ size_t ReapFinishedPrograms() {
   });
   return processes.size();
 }
+
+ProcessId CurrentProcessId() { return ::GetCurrentProcessId(); }
 
 void KeepFromChildPrograms(uint64_t socket) {
   ::SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT,

@@ -10,6 +10,7 @@
 #include "system/file_io.h"
 #include "system/files.h"
 #include "system/paths.h"
+#include "system/process.h"
 #include "system/text.h"
 #include "system/windows/win32.h"
 
@@ -99,8 +100,8 @@ RunLock::Outcome RunLock::Acquire() {
       fd_.Close();
       return Outcome::kUnavailable;
     }
-    std::string me = std::to_string(::GetCurrentProcessId()) + "\n" +
-                     GeneralDate(Now()) + "\n";
+    std::string me =
+        std::to_string(CurrentProcessId()) + "\n" + GeneralDate(Now()) + "\n";
     // Only the note about the holder depends on these writes; the lock holds
     // whatever they give. Closing the handle (or the end of the process)
     // gives the lock up.

@@ -60,21 +60,8 @@ Result<std::string> SettingsStore::GetSetting(
   return Narrow(text);
 }
 
-Status SettingsStore::SaveSetting(std::string_view application,
-                                  std::string_view section,
-                                  std::string_view key,
-                                  std::string_view value) {
-  return SaveSettings(application, section, {{key, value}});
-}
-
-Status SettingsStore::SaveSettings(std::string_view application,
-                                   std::string_view section,
-                                   const KeyValues& values) {
-  for (const auto& [key, value] : values) {
-    if (value.find_first_of("\r\n") != std::string_view::npos) {
-      return Failure(kInvalidArgument);
-    }
-  }
+Status SettingsStore::Write(std::string_view application,
+                            std::string_view section, const KeyValues& values) {
   UniqueKey k;
   LSTATUS error = ::RegCreateKeyExW(
       HKEY_CURRENT_USER, KeyOf(application, section).c_str(), 0, nullptr,
