@@ -56,7 +56,10 @@ constexpr COLORREF kGrey = RGB(192, 192, 192);
 constexpr COLORREF kBlue = RGB(0, 0, 255);
 // Pixels at 96 DPI the status bar gives the progress bar, and the room
 // around the texts of its other parts.
-constexpr int kProgressBarWidth = 140, kPartPadding = 16;
+constexpr int kProgressBarWidth = 120, kPartPadding = 16;
+// The least the note keeps beside a long progress text (its tooltip holds
+// all of it).
+constexpr int kNoteLeast = 60;
 // Error and Warning lines on the list's white: both read at more than 7:1.
 constexpr COLORREF kErrorText = RGB(0xa0, 0x00, 0x00);
 constexpr COLORREF kWarningText = RGB(0x6b, 0x44, 0x00);
@@ -356,12 +359,16 @@ void Win32Window::LayoutStatusBar() {
   if (progress_text_.empty()) {
     progress_text_width_ = 0;
   } else {
+    // What the long step is doing says more than "... is running": the
+    // text gets what it needs, the note what is left.
+    int room = client.right - (progress_shown_ ? Scale(kProgressBarWidth) : 0);
+    if (mark_part_ >= 0) room -= parts.back().second;
+    const int pad = Scale(kPartPadding);
+    room = std::max(room / 2, room - Scale(kNoteLeast));
     text_part_ = static_cast<int>(parts.size());
-    progress_text_width_ =
-        std::max(progress_text_width_,
-                 std::min<int>(client.right / 2,
-                               TextWidth(status_, font_, progress_text_) +
-                                   Scale(kPartPadding)));
+    progress_text_width_ = std::max(
+        progress_text_width_,
+        std::min(room, TextWidth(status_, font_, progress_text_) + pad));
     parts.emplace_back(progress_text_, progress_text_width_);
   }
   if (progress_shown_) parts.emplace_back(L"", Scale(kProgressBarWidth));
