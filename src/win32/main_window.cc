@@ -919,12 +919,8 @@ void Win32Window::AddMarkedLine(std::string_view text, LineMark mark) {
   std::wstring line = FromBytes(text);
   // The view follows new lines while it shows the end, like a terminal.
   const LRESULT count = SendMessageW(output_, LB_GETCOUNT, 0, 0);
-  RECT area;
-  GetClientRect(output_, &area);
-  const LRESULT item_height = SendMessageW(output_, LB_GETITEMHEIGHT, 0, 0);
-  const LRESULT top = SendMessageW(output_, LB_GETTOPINDEX, 0, 0);
-  const LRESULT visible = item_height > 0 ? area.bottom / item_height : 1;
-  const bool follow = top + visible >= count;
+  const bool follow =
+      SendMessageW(output_, LB_GETTOPINDEX, 0, 0) + LinesInView() >= count;
   WidenList(line);
   const LRESULT added = SendMessageW(output_, LB_ADDSTRING, 0,
                                      reinterpret_cast<LPARAM>(line.c_str()));
@@ -935,11 +931,21 @@ void Win32Window::AddMarkedLine(std::string_view text, LineMark mark) {
     CountMarks();
   }
   if (follow) {
-    SendMessageW(output_, LB_SETTOPINDEX,
-                 static_cast<WPARAM>(std::max<LRESULT>(0, count + 1 - visible)),
-                 0);
+    // Counted again: a line wider than the list brings the horizontal
+    // scroll bar, which takes a line's room.
+    SendMessageW(
+        output_, LB_SETTOPINDEX,
+        static_cast<WPARAM>(std::max<LRESULT>(0, count + 1 - LinesInView())),
+        0);
   }
   ShowNewLines();
+}
+
+int Win32Window::LinesInView() const {
+  RECT area;
+  GetClientRect(output_, &area);
+  const LRESULT height = SendMessageW(output_, LB_GETITEMHEIGHT, 0, 0);
+  return height > 0 ? static_cast<int>(area.bottom / height) : 1;
 }
 
 void Win32Window::ClearLines() {

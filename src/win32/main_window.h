@@ -111,6 +111,7 @@ class Win32Window : public Window {
   void Note(const std::wstring& text, UINT ms);
   void ShowNewLines();
   void WidenList(const std::wstring& line);
+  int LinesInView() const;  // whole lines the list shows
   void DrawLine(const DRAWITEMSTRUCT& item);
   void CountMarks();
   // Shows `text` beside the progress (hidden when empty).

@@ -222,12 +222,19 @@ TEST(Win32WindowTest, ControlsOneCommandAtATimeAndEnter) {
   SendMessageW(w.hwnd(), WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
   EXPECT_EQ(commands.calls, (std::vector<std::string>{"Load", "UpdateSystem"}));
 
-  // A line wider than the list can be scrolled to its end.
+  // A line wider than the list can be scrolled to its end; the view still
+  // follows new lines once the horizontal scroll bar has taken its room.
   HWND list = stops[6].first;
+  for (int i = 0; i < 40; ++i) w.AddLine("a line");
   w.AddLine(std::string(300, 'x') + " the end");
+  w.AddLine("the last line");
   RECT area;
   GetClientRect(list, &area);
   EXPECT_GT(SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0), area.right);
+  const LRESULT shown =
+      area.bottom / SendMessageW(list, LB_GETITEMHEIGHT, 0, 0);
+  EXPECT_GE(SendMessageW(list, LB_GETTOPINDEX, 0, 0) + shown,
+            SendMessageW(list, LB_GETCOUNT, 0, 0));
 }
 
 // The processor time this process has used (std::clock() is the wall
