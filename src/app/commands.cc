@@ -33,6 +33,7 @@ std::string EventLogPath(Form& form) {
 // another process holds it or it cannot be taken: the command then does
 // nothing but say so.
 bool TakeRunLock(Form& form, RunLock& lock) {
+  if (form.held_run_lock) return true;
   switch (lock.Acquire()) {
     case RunLock::Outcome::kTaken:
       return true;

@@ -15,6 +15,7 @@
 #include "system/install_settings.h"
 #include "system/registry.h"
 #include "system/registry_queries.h"
+#include "system/run_lock.h"
 #include "system/settings_store.h"
 #include "system/window.h"
 #include "tools/file_version.h"
@@ -59,6 +60,11 @@ class Form {
   // The lock that keeps two commands of different processes from working
   // on this installation at once: <install>/Database/MVUpdate.lock.
   std::string RunLockFile();
+  // Set by a front end that takes the run lock before start-up and keeps it
+  // until its one command has ended (the console program), so that no other
+  // run slips in between; start-up and the commands then take no lock of
+  // their own.
+  RunLock* held_run_lock = nullptr;
 
   // What an update run works with.
   RunContext Run() {

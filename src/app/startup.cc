@@ -61,7 +61,8 @@ void StartUp(Form& form) {
   // another process. It is let go when start-up ends: an idle window holds
   // no lock.
   RunLock lock(form.RunLockFile());
-  RunLock::Outcome taken = lock.Acquire();
+  RunLock::Outcome taken =
+      form.held_run_lock ? RunLock::Outcome::kTaken : lock.Acquire();
   InitErrorLogging(form, taken == RunLock::Outcome::kTaken);
   if (taken == RunLock::Outcome::kUnavailable) {
     form.log.Error(RunLockProblem(lock));

@@ -190,6 +190,15 @@ int main(int argc, char** argv) {
   mv::ConsoleWindow window(stdout, stderr);
   mv::Form form(window);
   mv::FormCommands commands(form);
+  // One lock from start-up to the command's end: another run could
+  // otherwise start its command, or clear the event log, in between. A
+  // lock that is held or unusable is left to start-up and the command,
+  // which say so.
+  mv::RunLock lock(form.RunLockFile());
+  if (command && command->start_up &&
+      lock.Acquire() == mv::RunLock::Outcome::kTaken) {
+    form.held_run_lock = &lock;
+  }
   if (!command || command->start_up) commands.Load();
   if (command) {
     Invocation in{window, form, commands, args};

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -44,7 +45,8 @@ constexpr char kUsage[] =
     "  --stop-during-transfer      press Stop in the middle of that transfer\n"
     "\n"
     "Exit status: 0 when the window was closed, 1 when a picture could not\n"
-    "be taken, 2 for an argument that is not understood.\n";
+    "be taken or there is no display to show the window on, 2 for an\n"
+    "argument that is not understood.\n";
 
 int UsageError(const QString& why) {
   std::fprintf(stderr, "mvupdate: %s (try --help)\n",
@@ -67,6 +69,20 @@ class PictureWindow : public mv::MainWindow {
   }
 };
 
+// True when Qt has no display to open: no X or Wayland display named and
+// no platform chosen by the environment or the arguments.
+bool NoDisplay(int argc, char** argv) {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return false;
+  }
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg == "-platform" || arg == "--platform") return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -84,6 +100,11 @@ int main(int argc, char** argv) {
       return 0;
     }
   }
+  // Without a display Qt would end the program before the arguments are
+  // read; the offscreen platform lets them be judged (and pictures be
+  // taken), and the window is not shown.
+  const bool no_display = NoDisplay(argc, argv);
+  if (no_display) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   app.setApplicationName("mvupdate");
   app.setOrganizationName("Merivane");
@@ -104,6 +125,13 @@ int main(int argc, char** argv) {
       return UsageError("unknown argument '" + args[i] + "'");
     }
     *file = QFileInfo(args[i + 1]).absoluteFilePath();
+  }
+  if (no_display && args.isEmpty()) {
+    std::fputs(
+        "mvupdate: there is no display to show the window on (DISPLAY is "
+        "not set); mvupdate-cli runs the same commands without a window\n",
+        stderr);
+    return 1;
   }
 
   PictureWindow window;

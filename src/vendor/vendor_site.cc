@@ -399,6 +399,16 @@ Result<std::unique_ptr<VendorSite>> OpenVendorSite(const std::string& site,
   if (scheme_end == std::string::npos) {
     return std::unique_ptr<VendorSite>(std::make_unique<FolderSite>(root));
   }
+  // A login written into the address would be seen by every user of the
+  // machine (the command line) and copied into pages and messages that name
+  // the site.
+  const size_t host = scheme_end + 3;
+  const std::string authority = site.substr(host, site.find('/', host) - host);
+  if (authority.find('@') != std::string::npos) {
+    return Failure(kBadFileName,
+                   "the site address holds a login; give it in "
+                   "MVUPDATE_VENDOR_USER and MVUPDATE_VENDOR_PASSWORD instead");
+  }
   std::string scheme = ToLowerAscii(site.substr(0, scheme_end));
   if (scheme == "https") {
     return std::unique_ptr<VendorSite>(

@@ -158,11 +158,15 @@ class DocsTest(unittest.TestCase):
         env = {k: v for k, v in os.environ.items()
                if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
         man = read(BUILD + "/packaging/man/mvupdate.1")
-        for option, first in [("--help", "usage: mvupdate "),
-                              ("--version", "mvupdate " + VERSION)]:
-            r = run(program, option, env=env)
-            self.assertEqual(r.returncode, 0, option + r.stderr)
-            self.assertTrue(r.stdout.startswith(first), r.stdout)
+        for args, status, out, err in [
+                (["--help"], 0, "usage: mvupdate ", ""),
+                (["--version"], 0, "mvupdate " + VERSION, ""),
+                (["--frobnicate"], 2, "", "unknown argument '--frobnicate'"),
+                ([], 1, "", "no display to show the window on")]:
+            r = run(program, *args, env=env)
+            self.assertEqual(r.returncode, status, str(args) + r.stderr)
+            self.assertTrue(r.stdout.startswith(out), r.stdout)
+            self.assertIn(err, r.stderr)
         for option in set(re.findall(r"--[\w-]+", run(program, "--help").stdout)):
             self.assertIn(option.replace("-", "\\-"), man)
 
