@@ -594,7 +594,11 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_CLOSE:
       if (command_running()) {
-        if (!close_pending_ && question_ == nullptr) AskBeforeClosing();
+        if (question_ != nullptr) {
+          SetActiveWindow(question_);  // asked already
+        } else if (!close_pending_) {
+          AskBeforeClosing();
+        }
         return 0;
       }
       DestroyWindow(hwnd_);
