@@ -85,6 +85,17 @@ std::wstring Widen(std::string_view utf8) {
   return wide;
 }
 
+std::string Narrow(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(),
+                              static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                      utf8.data(), n, nullptr, nullptr);
+  return utf8;
+}
+
 // Lines are bytes (UTF-8 or the Windows code page): shown as the Qt window
 // shows them.
 std::wstring FromBytes(std::string_view bytes) {
@@ -183,8 +194,8 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
   return DefSubclassProc(hwnd, message, wparam, lparam);
 }
 
-void RegisterClass(HINSTANCE instance, const wchar_t* name, WNDPROC proc,
-                   UINT style, HBRUSH background) {
+void RegisterWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC proc,
+                         UINT style, HBRUSH background) {
   WNDCLASSEXW c{};
   c.cbSize = sizeof c;
   c.style = style;
@@ -207,10 +218,10 @@ Win32Window::Win32Window() {
   grey_ = CreateSolidBrush(kGrey);
   LoadIconMetric(instance, MAKEINTRESOURCEW(1), LIM_LARGE, &icon_);
   LoadIconMetric(instance, MAKEINTRESOURCEW(1), LIM_SMALL, &small_icon_);
-  RegisterClass(instance, kBannerClass, BannerProc,
-                CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW, nullptr);
-  RegisterClass(instance, kQuestionClass, QuestionProc, 0,
-                GetSysColorBrush(COLOR_BTNFACE));
+  RegisterWindowClass(instance, kBannerClass, BannerProc,
+                      CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW, nullptr);
+  RegisterWindowClass(instance, kQuestionClass, QuestionProc, 0,
+                      GetSysColorBrush(COLOR_BTNFACE));
   LoadIconMetric(nullptr, IDI_ERROR, LIM_SMALL, &error_icon_);
   LoadIconMetric(nullptr, IDI_WARNING, LIM_SMALL, &warning_icon_);
   WNDCLASSEXW main{};
@@ -341,6 +352,11 @@ void Win32Window::ApplyFonts(BOOL redraw) {
   SendMessageW(output_, LB_SETITEMHEIGHT, 0,
                MAKELPARAM(metrics.tmHeight + Scale(2), 0));
   SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, Scale(360));
+  // The close question, when it is open, holds the old font too.
+  for (HWND c = question_ ? GetWindow(question_, GW_CHILD) : nullptr;
+       c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_), redraw);
+  }
 }
 
 void Win32Window::LayoutStatusBar() {
@@ -697,16 +713,9 @@ void Win32Window::ShowUnseenOutcome() {
   if (unseen.empty()) return;
   const std::wstring line =
       L"The last run ended after its window was closed: " + unseen;
-  std::string utf8(static_cast<size_t>(WideCharToMultiByte(
-                       CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
-                       nullptr, 0, nullptr, nullptr)),
-                   '\0');
-  WideCharToMultiByte(CP_UTF8, 0, line.data(), static_cast<int>(line.size()),
-                      utf8.data(), static_cast<int>(utf8.size()), nullptr,
-                      nullptr);
-  AddMarkedLine(utf8, unseen.find(L"error") != std::wstring::npos
-                          ? LineMark::kError
-                          : LineMark::kNone);
+  AddMarkedLine(Narrow(line), unseen.find(L"error") != std::wstring::npos
+                                  ? LineMark::kError
+                                  : LineMark::kNone);
   outcome_ = line;
   Note(outcome_, 0);
 }
@@ -808,8 +817,8 @@ void Win32Window::Answer(int id) {
   DestroyWindow(std::exchange(question_, nullptr));
   if (id != kStopThenCloseId && id != kCloseWhenFinishedId) return;
   if (!command_running()) {
-    PostMessageW(hwnd_, WM_CLOSE, 0,
-                 0);  // it ended while the question was open
+    // It ended while the question was open.
+    PostMessageW(hwnd_, WM_CLOSE, 0, 0);
     return;
   }
   close_pending_ = true;
