@@ -20,9 +20,10 @@ gtest_discover_tests(windows_system_test DISCOVERY_MODE PRE_TEST
   DISCOVERY_TIMEOUT 120)
 
 # End to end under Wine: scripts/demo --windows on this build (a server
-# updating from pyftpdlib and recording in PostgreSQL through Wine's odbc32,
-# a client updating from the server's share through MVUPDATE_UNC_ROOT,
-# Check System on the test program files).
+# updating from ProFTPD with TLS as root, else pyftpdlib, and recording in
+# PostgreSQL through Wine's odbc32, a client updating from the server's
+# share through MVUPDATE_UNC_ROOT, Check System on the test program files;
+# then site certificates that must be refused, through get_file_bench).
 # The same from nginx over HTTPS.
 foreach(case full_run_on_windows full_run_on_windows_over_https)
   add_test(NAME demo_${case}
@@ -33,7 +34,8 @@ foreach(case full_run_on_windows full_run_on_windows_over_https)
     TIMEOUT 300)
 endforeach()
 
-# The program half of bench/windows_bench (run by hand, never by CI).
+# The program half of bench/windows_bench (run by hand, never by CI), and
+# the demo test's one Connect.
 add_executable(get_file_bench ${PROJECT_SOURCE_DIR}/bench/get_file_bench.cc)
 target_link_libraries(get_file_bench PRIVATE mvcore)
 

@@ -166,10 +166,10 @@ sandbox_customer_row() {
             $(sandbox_sql_text "$5"), 0, NULL);"
 }
 
-# sandbox_start_tls_site KIND USER PASSWORD: the vendor site over TLS,
-# serving $SANDBOX/site to one user: KIND proftpd (FTP with explicit TLS;
-# needs root) or nginx (HTTPS). Makes a throwaway CA for it
-# (SANDBOX_CA_FILE) and sets SANDBOX_SITE_PORT.
+# sandbox_start_tls_site KIND USER PASSWORD [OPTION...]: the vendor site
+# over TLS, serving $SANDBOX/site to one user: KIND proftpd (FTP with
+# explicit TLS; needs root) or nginx (HTTPS); the options go to sites.py.
+# Makes a throwaway CA for it (SANDBOX_CA_FILE) and sets SANDBOX_SITE_PORT.
 sandbox_start_tls_site() {
   local state=$SANDBOX/run/ftp
   mkdir -p "$SANDBOX/site" "$state"
@@ -179,7 +179,7 @@ sandbox_start_tls_site() {
   SANDBOX_CA_FILE=$SANDBOX/run/certs/ca.pem
   "$SANDBOX_PY" "$SANDBOX_ROOT/scripts/lib/sites.py" "$1" "$state/server" \
     "$SANDBOX/site" "$2" "$3" --cert "$SANDBOX/run/certs/server" \
-    --until-signal >"$state/port" 2>"$state/server.log" </dev/null &
+    "${@:4}" --until-signal >"$state/port" 2>"$state/server.log" </dev/null &
   echo $! >"$SANDBOX/run/ftp.pid"
   sandbox_wait_for_site || sandbox_fail "the $1 site did not start; see $state"
 }

@@ -14,6 +14,7 @@ import unittest
 
 SOURCE = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 DEMO = os.path.join(SOURCE, "scripts", "demo")
+SITES = os.path.join(SOURCE, "scripts", "lib", "sites.py")
 BUILD = os.environ.get("MVUPDATE_DEMO_BUILD_DIR",
                        os.path.join(SOURCE, "build"))
 PROGRAMS = ["QorinMVCore.dll", "QorinSetup.dll", "Merivane.exe", "POS.exe"]
@@ -22,6 +23,11 @@ PROGRAMS = ["QorinMVCore.dll", "QorinSetup.dll", "Merivane.exe", "POS.exe"]
 def read(path, mode="r"):
     with open(path, mode) as f:
         return f.read()
+
+
+def windows_path(path):
+    """A path of this machine as a Windows program under Wine names it."""
+    return "Z:" + path.replace("/", "\\")
 
 
 def proc_text(pid, name):
@@ -94,14 +100,67 @@ class DemoTest(unittest.TestCase):
     def test_full_run_on_windows(self):
         """mvupdate-cli.exe under Wine (MVUPDATE_DEMO_BUILD_DIR is the
         Windows build): the stored number is read back from the settings
-        store's key, the set-up is a command script."""
-        self.check_full_run("--windows")
+        store's key, the set-up is a command script. As root the site is
+        ProFTPD with TLS, its certificate checked by Schannel against the
+        sandbox's CA file."""
+        output = self.check_full_run("--windows")
+        if os.geteuid() == 0:
+            self.assertIn("\nSession with the site: encrypted (TLS)\n", output)
+            self.assertIn("PROT P\n", read(os.path.join(
+                self.sandbox, "run", "ftp", "server", "commands.log")))
+            self.check_refused_certificates_on_windows()
 
     def test_full_run_on_windows_over_https(self):
         """The same from nginx over HTTPS: Schannel checks the site's
         certificate against the sandbox's CA file."""
         output = self.check_full_run("--windows", "--https")
         self.assertIn("\nSession with the site: encrypted (TLS)\n", output)
+        self.check_refused_certificates_on_windows("nginx")
+
+    def check_refused_certificates_on_windows(self, kind="proftpd"):
+        """One Connect of the Windows build (get_file_bench.exe) in the
+        demo server's prefix, the sandbox's CA file named: a site whose
+        certificate comes from another CA, or is out of date, is left
+        before the user name is sent. (Without a CA file Wine's Schannel
+        checks nothing; Windows checks against its store.)"""
+        sb = self.sandbox
+        certs = os.path.join(sb, "run", "certs")
+        probe = os.path.join(BUILD, "tests", "get_file_bench.exe")
+        self.assertTrue(os.path.isfile(probe), probe + " is not built")
+        for cert in ["other", "expired"]:
+            with self.subTest(kind=kind, cert=cert):
+                state = os.path.join(sb, "run", "refused-" + cert)
+                site = subprocess.Popen(
+                    ["/usr/bin/python3", SITES, kind, state,
+                     os.path.join(sb, "site"), "c1001", "any",
+                     "--cert", os.path.join(certs, cert)] +
+                    (["--wine-client"] if kind == "proftpd" else []),
+                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+                port = site.stdout.readline().strip().removeprefix("port=")
+                address = ("localhost:%s" if kind == "proftpd" else
+                           "https://localhost:%s/") % port
+                environ = dict(os.environ, WINEDEBUG="-all",
+                               WINEPREFIX=os.path.join(sb, "server", "wine"))
+                environ["MVUPDATE_FTP_CA_FILE"] = windows_path(
+                    os.path.join(certs, "ca.pem"))
+                out = subprocess.run(
+                    ["/usr/lib/wine/wine64", probe, address, "c1001", "any",
+                     "MVUpdate.dat",
+                     windows_path(os.path.join(sb, "run", "probe"))],
+                    env=environ, capture_output=True, text=True,
+                    timeout=60).stdout.replace("\r", "")
+                site.stdin.close()
+                site.wait(timeout=30)
+                self.assertRegex(out, r"\| 1016-TLS with the FTP site %s "
+                                 r"failed: .+; the user name and password "
+                                 r"were not sent\.\n" % re.escape(address))
+                if kind == "proftpd":
+                    commands = read(os.path.join(state, "commands.log"))
+                    self.assertIn("AUTH TLS", commands)
+                    self.assertNotIn("USER", commands)
+                else:  # no request got as far as HTTP
+                    self.assertEqual(read(os.path.join(state, "access.log")),
+                                     "")
 
     def check_full_run(self, *args):
         windows = "--windows" in args
