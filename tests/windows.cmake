@@ -75,8 +75,9 @@ set_tests_properties(win32_window_test PROPERTIES TIMEOUT 180)
 # The window driven by its keyboard alone through Update System against a
 # throwaway FTP site and suite database, on a virtual display with Wine:
 # scripts/screenshot --windows with this build's window, which checks that
-# the run installed and recorded both updates (its pictures are kept in the
-# build folder, to be looked at).
+# a run stopped by Esc recorded nothing and the last run installed and
+# recorded both updates (its pictures are kept in the build folder, to be
+# looked at).
 add_test(NAME win32_window_run_test
   COMMAND ${PROJECT_SOURCE_DIR}/scripts/lib/screenshot-windows
     ${CMAKE_BINARY_DIR}/window-pictures)

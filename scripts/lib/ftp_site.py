@@ -4,7 +4,8 @@ tests/support/ftp_server.h).
 ftp_site.py --port PORT --root DIR --user USER --password PASS --state DIR
 prints "PORT <n>" once it listens (PORT 0: a free one), appends each command
 to STATE/commands.log and reads STATE/fault ("stall N", "drop N", "cut N",
-with "once" after it for the next transfer only) before each data transfer.
+"slow N" for N bytes a second, with "once" after it for the next transfer
+only) before each data transfer.
 """
 
 import argparse
@@ -13,6 +14,7 @@ import signal
 import socket
 import struct
 import sys
+import time
 import warnings
 
 warnings.simplefilter("ignore", DeprecationWarning)
@@ -35,7 +37,8 @@ def read_fault():
         if words[2:] == ["once"]:
             os.unlink(path)
         kind, after = words[0], int(words[1])
-        return (kind, after) if kind in ("stall", "drop", "cut") else (None, 0)
+        known = ("stall", "drop", "cut", "slow")
+        return (kind, after) if kind in known else (None, 0)
     except (OSError, ValueError, IndexError):
         return None, 0
 
@@ -46,6 +49,7 @@ class FaultyDTPHandler(DTPHandler):
     def __init__(self, sock, cmd_channel):
         self.fault, self.fault_after = read_fault()
         self.faulted = False
+        self.started = time.monotonic()
         DTPHandler.__init__(self, sock, cmd_channel)
 
     def use_sendfile(self):
@@ -67,6 +71,15 @@ class FaultyDTPHandler(DTPHandler):
     def send(self, data):
         if self.fault in (None, "cut") or self.receive:
             return DTPHandler.send(self, data)
+        if self.fault == "slow":
+            # What the rate allows by now; a short nap when that is nothing,
+            # so that the loop does not spin.
+            due = self.fault_after * (time.monotonic() - self.started + 0.1)
+            room = int(due) - self.tot_bytes_sent
+            if room <= 0:
+                time.sleep(0.02)
+                return 0
+            return DTPHandler.send(self, data[:room])
         room = self.fault_after - self.tot_bytes_sent
         if not self.faulted and room <= 0:
             self.inject()

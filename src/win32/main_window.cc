@@ -16,6 +16,7 @@ namespace {
 
 constexpr wchar_t kClass[] = L"MerivaneUpdateMain";
 constexpr wchar_t kBannerClass[] = L"MerivaneUpdateBanner";
+constexpr wchar_t kQuestionClass[] = L"MerivaneUpdateQuestion";
 constexpr wchar_t kCaption[] = L"Merivane Update 2016";
 constexpr wchar_t kTitle[] = L"Merivane Update";
 constexpr wchar_t kDescription[] =
@@ -33,6 +34,10 @@ enum : int {
   kUpdateFromFtpId,
   kOutputId,
   kStatusId,
+  kStopId,
+  // The close question's buttons ("Keep the window" is IDCANCEL, Esc).
+  kStopThenCloseId,
+  kCloseWhenFinishedId,
 };
 constexpr UINT kLoadMessage = WM_APP + 1;    // runs start-up
 constexpr UINT kRevealMessage = WM_APP + 2;  // the banner was double-clicked
@@ -49,8 +54,26 @@ constexpr int kProgressSteps = 1000;
 constexpr int kWidth = 720, kHeight = 540, kBannerHeight = 64, kIconSize = 48;
 constexpr COLORREF kGrey = RGB(192, 192, 192);
 constexpr COLORREF kBlue = RGB(0, 0, 255);
-// Pixels at 96 DPI the status bar gives the progress text and bar.
-constexpr int kProgressTextWidth = 220, kProgressBarWidth = 140;
+// Pixels at 96 DPI the status bar gives the progress bar, and the room
+// around the texts of its other parts.
+constexpr int kProgressBarWidth = 120, kPartPadding = 16;
+// The least the note keeps beside a long progress text (its tooltip holds
+// all of it).
+constexpr int kNoteLeast = 60;
+// Error and Warning lines on the list's white: both read at more than 7:1.
+constexpr COLORREF kErrorText = RGB(0xa0, 0x00, 0x00);
+constexpr COLORREF kWarningText = RGB(0x6b, 0x44, 0x00);
+// Where the outcome of a run whose window was closed waits for the next
+// start (HKEY_CURRENT_USER).
+constexpr wchar_t kUnseenKey[] = L"Software\\Merivane\\mvupdate\\window";
+constexpr wchar_t kUnseenValue[] = L"unseenOutcome";
+constexpr wchar_t kNoAlternateTip[] =
+    L"No alternate FTP site is known: the customer record names none, or it "
+    L"could not be read from the database.";
+constexpr wchar_t kStillRunning[] =
+    L" is still running.\n\nStop it where that leaves nothing half done, or "
+    L"let it finish? The window closes when it has ended; how it ended is "
+    L"shown at the next start.";
 
 std::wstring Widen(std::string_view utf8) {
   if (utf8.empty()) return {};
@@ -60,6 +83,17 @@ std::wstring Widen(std::string_view utf8) {
   MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
                       wide.data(), n);
   return wide;
+}
+
+std::string Narrow(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(),
+                              static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string utf8(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                      utf8.data(), n, nullptr, nullptr);
+  return utf8;
 }
 
 // Lines are bytes (UTF-8 or the Windows code page): shown as the Qt window
@@ -85,6 +119,15 @@ HFONT MakeFont(const wchar_t* face, int tenths_of_points, bool bold, UINT dpi) {
   font.lfQuality = CLEARTYPE_QUALITY;
   wcsncpy(font.lfFaceName, face, LF_FACESIZE - 1);
   return CreateFontIndirectW(&font);
+}
+
+// The text of a part of a status bar.
+std::wstring StatusText(HWND status, int part) {
+  std::vector<wchar_t> text(
+      LOWORD(SendMessageW(status, SB_GETTEXTLENGTHW, part, 0)) + 1u);
+  SendMessageW(status, SB_GETTEXTW, part,
+               reinterpret_cast<LPARAM>(text.data()));
+  return text.data();
 }
 
 // The text's width in pixels at `font`.
@@ -151,15 +194,17 @@ LRESULT CALLBACK ListProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
   return DefSubclassProc(hwnd, message, wparam, lparam);
 }
 
-void RegisterBanner(HINSTANCE instance) {
-  WNDCLASSEXW banner{};
-  banner.cbSize = sizeof banner;
-  banner.style = CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW;
-  banner.lpfnWndProc = BannerProc;
-  banner.hInstance = instance;
-  banner.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  banner.lpszClassName = kBannerClass;
-  RegisterClassExW(&banner);
+void RegisterWindowClass(HINSTANCE instance, const wchar_t* name, WNDPROC proc,
+                         UINT style, HBRUSH background) {
+  WNDCLASSEXW c{};
+  c.cbSize = sizeof c;
+  c.style = style;
+  c.lpfnWndProc = proc;
+  c.hInstance = instance;
+  c.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  c.hbrBackground = background;
+  c.lpszClassName = name;
+  RegisterClassExW(&c);
 }
 
 }  // namespace
@@ -173,7 +218,12 @@ Win32Window::Win32Window() {
   grey_ = CreateSolidBrush(kGrey);
   LoadIconMetric(instance, MAKEINTRESOURCEW(1), LIM_LARGE, &icon_);
   LoadIconMetric(instance, MAKEINTRESOURCEW(1), LIM_SMALL, &small_icon_);
-  RegisterBanner(instance);
+  RegisterWindowClass(instance, kBannerClass, BannerProc,
+                      CS_DBLCLKS | CS_HREDRAW | CS_VREDRAW, nullptr);
+  RegisterWindowClass(instance, kQuestionClass, QuestionProc, 0,
+                      GetSysColorBrush(COLOR_BTNFACE));
+  LoadIconMetric(nullptr, IDI_ERROR, LIM_SMALL, &error_icon_);
+  LoadIconMetric(nullptr, IDI_WARNING, LIM_SMALL, &warning_icon_);
   WNDCLASSEXW main{};
   main.cbSize = sizeof main;
   main.lpfnWndProc = WindowProc;
@@ -200,8 +250,9 @@ Win32Window::~Win32Window() {
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
   for (HFONT f : {font_, title_font_, list_font_}) DeleteObject(f);
   DeleteObject(grey_);
-  DestroyIcon(icon_);
-  DestroyIcon(small_icon_);
+  for (HICON i : {icon_, small_icon_, error_icon_, warning_icon_}) {
+    DestroyIcon(i);
+  }
 }
 
 int Win32Window::Scale(int pixels) const {
@@ -242,10 +293,14 @@ void Win32Window::CreateControls() {
   update_from_ftp_ = child(WC_BUTTONW, L"Update from &FTP Site",
                            BS_AUTOCHECKBOX | WS_TABSTOP, kUpdateFromFtpId);
   ShowWindow(update_from_ftp_, SW_HIDE);
-  output_ = child(
-      WC_LISTBOXW, L"Lines of the run",
-      LBS_NOINTEGRALHEIGHT | LBS_NOTIFY | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP,
-      kOutputId, WS_EX_CLIENTEDGE);
+  // Nothing to stop until a command runs.
+  stop_ = child(WC_BUTTONW, L"&Stop", BS_PUSHBUTTON | WS_TABSTOP, kStopId);
+  EnableWindow(stop_, FALSE);
+  // Drawn by the window, to mark Error and Warning lines (DrawLine).
+  output_ = child(WC_LISTBOXW, L"Lines of the run",
+                  LBS_NOINTEGRALHEIGHT | LBS_NOTIFY | LBS_OWNERDRAWFIXED |
+                      LBS_HASSTRINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP,
+                  kOutputId, WS_EX_CLIENTEDGE);
   SetWindowSubclass(output_, ListProc, 0, 0);
   status_ =
       child(STATUSCLASSNAMEW, L"", SBARS_SIZEGRIP | SBT_TOOLTIPS, kStatusId);
@@ -253,37 +308,106 @@ void Win32Window::CreateControls() {
       CreateWindowExW(0, PROGRESS_CLASSW, L"Transfer progress", WS_CHILD, 0, 0,
                       0, 0, status_, nullptr, instance, nullptr);
   SendMessageW(progress_bar_, PBM_SETRANGE32, 0, kProgressSteps);
+  tips_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                          WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, 0, 0, 0, 0,
+                          hwnd_, nullptr, instance, nullptr);
+  // A disabled control gets no mouse messages, its parent does: "Use
+  // Alternate" has a tool of each kind, so that it says why it cannot be
+  // ticked.
+  AddTip(use_alt_site_, reinterpret_cast<UINT_PTR>(use_alt_site_), L"");
+  AddTip(hwnd_, kUseAltSiteId, L"");
+  AddTip(stop_, reinterpret_cast<UINT_PTR>(stop_),
+         L"Stop the running command where that leaves nothing half done "
+         L"(Esc)");
+  SetUseAlternateEnabled(false);
   ApplyFonts(FALSE);
+}
+
+void Win32Window::AddTip(HWND tool, UINT_PTR id, const wchar_t* text) {
+  TOOLINFOW info{};
+  info.cbSize = sizeof info;
+  info.uFlags = TTF_SUBCLASS | (tool == hwnd_ ? 0 : TTF_IDISHWND);
+  info.hwnd = hwnd_;
+  info.uId = id;
+  info.lpszText = const_cast<wchar_t*>(text);
+  SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&info));
 }
 
 void Win32Window::ApplyFonts(BOOL redraw) {
   for (HWND w : {description_, use_alt_site_, update_, check_system_,
-                 reset_last_update_, update_from_ftp_, status_}) {
+                 reset_last_update_, update_from_ftp_, stop_, status_}) {
     SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(font_), redraw);
   }
   SendMessageW(title_, WM_SETFONT, reinterpret_cast<WPARAM>(title_font_),
                redraw);
   SendMessageW(output_, WM_SETFONT, reinterpret_cast<WPARAM>(list_font_),
                redraw);
+  // Lines as high as the font's, with a little room for their marks.
+  HDC dc = GetDC(output_);
+  HGDIOBJ old = SelectObject(dc, list_font_);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(output_, dc);
+  SendMessageW(output_, LB_SETITEMHEIGHT, 0,
+               MAKELPARAM(metrics.tmHeight + Scale(2), 0));
+  SendMessageW(tips_, TTM_SETMAXTIPWIDTH, 0, Scale(360));
+  // The close question, when it is open, holds the old font too.
+  for (HWND c = question_ ? GetWindow(question_, GW_CHILD) : nullptr;
+       c != nullptr; c = GetWindow(c, GW_HWNDNEXT)) {
+    SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_), redraw);
+  }
 }
 
 void Win32Window::LayoutStatusBar() {
   RECT client;
   GetClientRect(hwnd_, &client);
-  const int width = client.right;
   SendMessageW(status_, WM_SIZE, 0, 0);
-  // The note takes what the progress leaves, and the whole bar without it.
-  const int text = progress_shown_ ? Scale(kProgressTextWidth) : 0;
-  const int bar = progress_shown_ ? Scale(kProgressBarWidth) : 0;
-  int parts[3] = {std::max(0, width - text - bar), std::max(0, width - bar),
-                  -1};
-  SendMessageW(status_, SB_SETPARTS, progress_shown_ ? 3 : 1,
-               reinterpret_cast<LPARAM>(parts));
-  RECT area;
-  SendMessageW(status_, SB_GETRECT, 2, reinterpret_cast<LPARAM>(&area));
-  InflateRect(&area, -Scale(2), -Scale(2));
-  MoveWindow(progress_bar_, area.left, area.top, area.right - area.left,
-             area.bottom - area.top, TRUE);
+  // From the right: the progress bar, what the long step is doing and the
+  // count of marked lines, each while shown; the note takes the rest.
+  std::vector<std::pair<std::wstring, int>> parts = {{Note(), 0}};
+  mark_part_ = text_part_ = -1;
+  if (!mark_count_.empty()) {
+    mark_part_ = static_cast<int>(parts.size());
+    parts.emplace_back(mark_count_, TextWidth(status_, font_, mark_count_) +
+                                        Scale(kPartPadding));
+  }
+  if (progress_text_.empty()) {
+    progress_text_width_ = 0;
+  } else {
+    // What the long step is doing says more than "... is running": the
+    // text gets what it needs, the note what is left.
+    int room = client.right - (progress_shown_ ? Scale(kProgressBarWidth) : 0);
+    if (mark_part_ >= 0) room -= parts.back().second;
+    const int pad = Scale(kPartPadding);
+    room = std::max(room / 2, room - Scale(kNoteLeast));
+    text_part_ = static_cast<int>(parts.size());
+    progress_text_width_ = std::max(
+        progress_text_width_,
+        std::min(room, TextWidth(status_, font_, progress_text_) + pad));
+    parts.emplace_back(progress_text_, progress_text_width_);
+  }
+  if (progress_shown_) parts.emplace_back(L"", Scale(kProgressBarWidth));
+  std::vector<int> edges(parts.size(), -1);
+  int right = client.right;
+  for (size_t i = parts.size() - 1; i > 0; --i) {
+    right -= parts[i].second;
+    edges[i - 1] = std::max(0, right);
+  }
+  SendMessageW(status_, SB_SETPARTS, edges.size(),
+               reinterpret_cast<LPARAM>(edges.data()));
+  for (size_t i = 0; i < parts.size(); ++i) {
+    SendMessageW(status_, SB_SETTEXTW, i,
+                 reinterpret_cast<LPARAM>(parts[i].first.c_str()));
+  }
+  if (progress_shown_) {
+    RECT area;
+    SendMessageW(status_, SB_GETRECT, parts.size() - 1,
+                 reinterpret_cast<LPARAM>(&area));
+    InflateRect(&area, -Scale(2), -Scale(2));
+    MoveWindow(progress_bar_, area.left, area.top, area.right - area.left,
+               area.bottom - area.top, TRUE);
+  }
   ShowWindow(progress_bar_, progress_shown_ ? SW_SHOWNA : SW_HIDE);
 }
 
@@ -332,10 +456,26 @@ void Win32Window::Layout() {
   for (HWND b : {update_, check_system_, reset_last_update_}) {
     place(b, button_width);
   }
-  place(
-      update_from_ftp_,
-      TextWidth(update_from_ftp_, font_, L"Update from FTP Site") + Scale(24));
+  if (GetWindowLongW(update_from_ftp_, GWL_STYLE) & WS_VISIBLE) {
+    place(update_from_ftp_,
+          TextWidth(update_from_ftp_, font_, L"Update from FTP Site") +
+              Scale(24));
+  }
+  // Stop at the row's right end, past the other controls when it is short.
+  const int stop_width = TextWidth(stop_, font_, L"Stop") + Scale(32);
+  x = std::max(x, width - margin - stop_width);
+  place(stop_, stop_width);
   y += row_height + gap;
+  // "Use Alternate"'s tool for when it is disabled covers the box.
+  RECT box;
+  GetWindowRect(use_alt_site_, &box);
+  MapWindowPoints(nullptr, hwnd_, reinterpret_cast<POINT*>(&box), 2);
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = hwnd_;
+  tool.uId = kUseAltSiteId;
+  tool.rect = box;
+  SendMessageW(tips_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
 
   const int list_bottom = client.bottom - status_height - Scale(6);
   MoveWindow(output_, margin, y, width - 2 * margin,
@@ -367,6 +507,12 @@ void Win32Window::Show(int show_command) {
 }
 
 void Win32Window::Dispatch(MSG& msg) {
+  if (msg.message == WM_KEYDOWN && msg.wParam == VK_F8 &&
+      (msg.hwnd == hwnd_ || IsChild(hwnd_, msg.hwnd))) {
+    GoToError(GetKeyState(VK_SHIFT) >= 0);
+    return;
+  }
+  if (question_ != nullptr && IsDialogMessageW(question_, &msg)) return;
   if (IsDialogMessageW(hwnd_, &msg)) return;
   TranslateMessage(&msg);
   DispatchMessageW(&msg);
@@ -422,6 +568,14 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       Layout();
       return 0;
     }
+    case WM_MEASUREITEM:
+      return TRUE;  // the list's lines get their height in ApplyFonts
+    case WM_DRAWITEM: {
+      const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
+      if (item->hwndItem != output_) break;
+      DrawLine(*item);
+      return TRUE;
+    }
     case WM_CTLCOLORSTATIC: {
       auto dc = reinterpret_cast<HDC>(wparam);
       SetBkMode(dc, TRANSPARENT);
@@ -447,18 +601,20 @@ LRESULT Win32Window::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       return 0;
     case kLoadMessage:
-      RunCommand(L"Start-up", [this] { commands_->Load(); });
+      RunLoad();
       if (after_load) std::exchange(after_load, nullptr)();
       return 0;
     case kRevealMessage:
       ShowWindow(update_from_ftp_, SW_SHOW);
+      Layout();
       return 0;
     case WM_CLOSE:
       if (command_running()) {
-        // Ending the program in the middle of a command could leave a half
-        // installed update; the window closes as soon as the command ends.
-        close_pending_ = true;
-        Note(L"The window closes when " + running_ + L" has finished.", 0);
+        if (question_ != nullptr) {
+          SetActiveWindow(question_);  // asked already
+        } else if (!close_pending_) {
+          AskBeforeClosing();
+        }
         return 0;
       }
       DestroyWindow(hwnd_);
@@ -478,11 +634,15 @@ void Win32Window::OnCommand(int id) {
     // Enter presses the button that has the focus.
     HWND focus = GetFocus();
     if (focus == update_ || focus == check_system_ ||
-        focus == reset_last_update_) {
+        focus == reset_last_update_ || focus == stop_) {
       id = GetDlgCtrlID(focus);
     }
   }
   switch (id) {
+    case kStopId:
+    case IDCANCEL:  // Esc
+      RequestStop();
+      break;
     case kUpdateId:
       RunCommand(L"Update System", [this] { commands_->UpdateSystem(); });
       break;
@@ -502,25 +662,199 @@ void Win32Window::RunCommand(const std::wstring& what,
   if (command_running()) {
     // Starting a second command inside the first one's wait would run two
     // update runs on the same work folders at once.
-    note_passing_ = true;
     Note(L"\"" + what + L"\" was ignored: " + running_ + L" is still running.",
          kNoteMs);
     return;
   }
   running_ = what;
+  stop_requested_ = false;
+  EnableWindow(stop_, TRUE);
   outcome_shown_ = false;
   outcome_ = what + L" is running...";
   Note(outcome_, 0);
   command();
   running_.clear();
+  if (GetFocus() == stop_) SetFocus(update_);
+  EnableWindow(stop_, FALSE);
+  ShowActivity("");
+  HideProgress();
   if (!outcome_shown_) {
     outcome_ = what + L" finished";
     if (!note_passing_) Note(outcome_, 0);
   }
-  if (close_pending_) PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+  if (close_pending_) {
+    // The window goes before anyone can read how the command ended: the
+    // next start shows it.
+    RegSetKeyValueW(
+        HKEY_CURRENT_USER, kUnseenKey, kUnseenValue, REG_SZ, outcome_.c_str(),
+        static_cast<DWORD>((outcome_.size() + 1) * sizeof(wchar_t)));
+    PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+  }
+}
+
+void Win32Window::RunLoad() {
+  RunCommand(L"Start-up", [this] { commands_->Load(); });
+  ShowUnseenOutcome();
+}
+
+void Win32Window::ShowUnseenOutcome() {
+  DWORD bytes = 0;
+  if (RegGetValueW(HKEY_CURRENT_USER, kUnseenKey, kUnseenValue, RRF_RT_REG_SZ,
+                   nullptr, nullptr, &bytes) != ERROR_SUCCESS) {
+    return;
+  }
+  std::wstring unseen(bytes / sizeof(wchar_t), L'\0');
+  const LSTATUS read =
+      RegGetValueW(HKEY_CURRENT_USER, kUnseenKey, kUnseenValue, RRF_RT_REG_SZ,
+                   nullptr, unseen.data(), &bytes);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, kUnseenKey, kUnseenValue);
+  if (read != ERROR_SUCCESS) return;
+  unseen.resize(wcsnlen(unseen.c_str(), unseen.size()));
+  if (unseen.empty()) return;
+  const std::wstring line =
+      L"The last run ended after its window was closed: " + unseen;
+  AddMarkedLine(Narrow(line), unseen.find(L"error") != std::wstring::npos
+                                  ? LineMark::kError
+                                  : LineMark::kNone);
+  outcome_ = line;
+  Note(outcome_, 0);
+}
+
+void Win32Window::RequestStop() {
+  if (!command_running() || stop_requested_) return;
+  stop_requested_ = true;
+  if (GetFocus() == stop_) SetFocus(output_);
+  EnableWindow(stop_, FALSE);
+  Note(L"Stopping " + running_ + L" at the next safe point...", 0);
+}
+
+bool Win32Window::GoToError(bool forward) {
+  const auto n = static_cast<int>(SendMessageW(output_, LB_GETCOUNT, 0, 0));
+  const auto chosen =
+      static_cast<int>(SendMessageW(output_, LB_GETCURSEL, 0, 0));
+  // Nothing chosen yet: forward starts at the top, backward at the end.
+  const int from = chosen >= 0 ? chosen : forward ? -1 : n;
+  for (int step = 1; step <= n; ++step) {
+    int row = forward ? from + step : from - step;
+    row = ((row % n) + n) % n;
+    if (static_cast<LineMark>(SendMessageW(output_, LB_GETITEMDATA,
+                                           static_cast<WPARAM>(row), 0)) !=
+        LineMark::kError) {
+      continue;
+    }
+    SendMessageW(output_, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+    return true;
+  }
+  Note(L"There is no Error line in the list.", kNoteMs);
+  return false;
+}
+
+void Win32Window::AskBeforeClosing() {
+  // Ending the program in the middle of a command could leave a half
+  // installed update: the window asks whether to stop at the next safe
+  // point or to let the command finish, and closes when it has ended. The
+  // question is modeless: the command goes on while it is open.
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  question_ =
+      CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT, kQuestionClass,
+                      kCaption, WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 0, 0, 0,
+                      hwnd_, nullptr, instance, this);
+  const int margin = Scale(12), height = Scale(26), width = Scale(420);
+  const std::wstring text = running_ + kStillRunning;
+  RECT area{0, 0, width - 2 * margin, 0};
+  HDC dc = GetDC(question_);
+  HGDIOBJ old = SelectObject(dc, font_);
+  DrawTextW(dc, text.c_str(), -1, &area, DT_CALCRECT | DT_WORDBREAK);
+  SelectObject(dc, old);
+  ReleaseDC(question_, dc);
+  auto child = [&](const wchar_t* cls, const wchar_t* label, DWORD style,
+                   int id) {
+    HWND c = CreateWindowExW(
+        0, cls, label, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, question_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    SendMessageW(c, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    return c;
+  };
+  MoveWindow(child(WC_STATICW, text.c_str(), SS_LEFT | SS_NOPREFIX, 0), margin,
+             margin, area.right, area.bottom, FALSE);
+  // Buttons at the foot, right-aligned, in tab order.
+  const std::pair<const wchar_t*, int> answers[] = {
+      {L"&Stop, then close", kStopThenCloseId},
+      {L"Close when &finished", kCloseWhenFinishedId},
+      {L"&Keep the window", IDCANCEL}};
+  std::vector<std::pair<HWND, int>> buttons;
+  int row = 0;
+  for (auto [label, id] : answers) {
+    HWND b = child(WC_BUTTONW, label,
+                   WS_TABSTOP | (id == kCloseWhenFinishedId ? BS_DEFPUSHBUTTON
+                                                            : BS_PUSHBUTTON),
+                   id);
+    buttons.emplace_back(b, TextWidth(b, font_, label) + Scale(24));
+    row += buttons.back().second + Scale(8);
+  }
+  const int top = 2 * margin + area.bottom;
+  int x = std::max(margin, width - margin - row + Scale(8));
+  for (auto [b, w] : buttons) {
+    MoveWindow(b, x, top, w, height, FALSE);
+    x += w + Scale(8);
+  }
+  RECT frame{0, 0, std::max(width, x + margin - Scale(8)),
+             top + height + margin};
+  AdjustWindowRectExForDpi(&frame, WS_POPUP | WS_CAPTION | WS_SYSMENU, FALSE,
+                           WS_EX_DLGMODALFRAME, dpi_);
+  RECT owner;
+  GetWindowRect(hwnd_, &owner);
+  const int w = frame.right - frame.left, h = frame.bottom - frame.top;
+  SetWindowPos(
+      question_, nullptr, owner.left + (owner.right - owner.left - w) / 2,
+      owner.top + (owner.bottom - owner.top - h) / 2, w, h, SWP_NOZORDER);
+  ShowWindow(question_, SW_SHOW);
+  SetFocus(buttons[1].first);
+}
+
+void Win32Window::Answer(int id) {
+  if (id == IDOK) id = GetDlgCtrlID(GetFocus());  // Enter: the focused one
+  DestroyWindow(std::exchange(question_, nullptr));
+  if (id != kStopThenCloseId && id != kCloseWhenFinishedId) return;
+  if (!command_running()) {
+    // It ended while the question was open.
+    PostMessageW(hwnd_, WM_CLOSE, 0, 0);
+    return;
+  }
+  close_pending_ = true;
+  if (id == kStopThenCloseId) RequestStop();
+  Note(L"The window closes when " + running_ +
+           (stop_requested_ ? L" has stopped." : L" has finished."),
+       0);
+}
+
+LRESULT CALLBACK Win32Window::QuestionProc(HWND hwnd, UINT message,
+                                           WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                      reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  auto* self =
+      reinterpret_cast<Win32Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  switch (message) {
+    case WM_COMMAND:
+      if (self != nullptr && self->question_ == hwnd) {
+        self->Answer(LOWORD(wparam));
+      }
+      return 0;
+    case WM_CLOSE:  // the title bar's close button keeps the window
+      if (self != nullptr && self->question_ == hwnd) self->Answer(IDCANCEL);
+      return 0;
+    case WM_DESTROY:
+      if (self != nullptr && self->question_ == hwnd) self->question_ = nullptr;
+      return 0;
+  }
+  return DefWindowProcW(hwnd, message, wparam, lparam);
 }
 
 void Win32Window::Note(const std::wstring& text, UINT ms) {
+  note_passing_ = ms > 0;
   SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
   SendMessageW(status_, SB_SETTIPTEXTW, 0,
                reinterpret_cast<LPARAM>(text.c_str()));
@@ -539,38 +873,113 @@ void Win32Window::ShowOutcome(std::string_view text) {
 }
 
 void Win32Window::WidenList(const std::wstring& line) {
-  const int width = TextWidth(output_, list_font_, line) + Scale(8);
+  // The text, after the mark's column (as wide as a line is high).
+  const auto mark =
+      static_cast<int>(SendMessageW(output_, LB_GETITEMHEIGHT, 0, 0));
+  const int width = TextWidth(output_, list_font_, line) + mark + Scale(12);
   if (width <= widest_line_) return;
   widest_line_ = width;
   SendMessageW(output_, LB_SETHORIZONTALEXTENT,
                static_cast<WPARAM>(widest_line_), 0);
 }
 
+void Win32Window::DrawLine(const DRAWITEMSTRUCT& item) {
+  HDC dc = item.hDC;
+  const bool chosen = (item.itemState & ODS_SELECTED) != 0;
+  FillRect(dc, &item.rcItem,
+           GetSysColorBrush(chosen ? COLOR_HIGHLIGHT : COLOR_WINDOW));
+  if (item.itemID != static_cast<UINT>(-1)) {
+    // Error and Warning lines get an icon and a colour; their text stays
+    // as logged. Plain lines leave the icon's column empty, so that
+    // columns line up across them.
+    const auto mark = static_cast<LineMark>(item.itemData);
+    const int side = item.rcItem.bottom - item.rcItem.top;
+    HICON icon = mark == LineMark::kError     ? error_icon_
+                 : mark == LineMark::kWarning ? warning_icon_
+                                              : nullptr;
+    if (icon != nullptr) {
+      DrawIconEx(dc, item.rcItem.left + Scale(2), item.rcItem.top + 1, icon,
+                 side - 2, side - 2, 0, nullptr, DI_NORMAL);
+    }
+    COLORREF colour = GetSysColor(COLOR_WINDOWTEXT);
+    if (chosen) {
+      colour = GetSysColor(COLOR_HIGHLIGHTTEXT);
+    } else if (mark != LineMark::kNone) {
+      colour = mark == LineMark::kError ? kErrorText : kWarningText;
+    }
+    std::wstring line(static_cast<size_t>(
+                          SendMessageW(output_, LB_GETTEXTLEN, item.itemID, 0)),
+                      L'\0');
+    SendMessageW(output_, LB_GETTEXT, item.itemID,
+                 reinterpret_cast<LPARAM>(line.data()));
+    RECT text = item.rcItem;
+    text.left += side + Scale(6);
+    HGDIOBJ old = SelectObject(dc, list_font_);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, colour);
+    DrawTextW(dc, line.c_str(), static_cast<int>(line.size()), &text,
+              DT_SINGLELINE | DT_NOPREFIX | DT_VCENTER | DT_NOCLIP);
+    SelectObject(dc, old);
+  }
+  if (item.itemState & ODS_FOCUS) DrawFocusRect(dc, &item.rcItem);
+}
+
 void Win32Window::AddLine(std::string_view text) {
+  AddMarkedLine(text, LineMark::kNone);
+}
+
+void Win32Window::AddMarkedLine(std::string_view text, LineMark mark) {
   std::wstring line = FromBytes(text);
   // The view follows new lines while it shows the end, like a terminal.
   const LRESULT count = SendMessageW(output_, LB_GETCOUNT, 0, 0);
-  RECT area;
-  GetClientRect(output_, &area);
-  const LRESULT item_height = SendMessageW(output_, LB_GETITEMHEIGHT, 0, 0);
-  const LRESULT top = SendMessageW(output_, LB_GETTOPINDEX, 0, 0);
-  const LRESULT visible = item_height > 0 ? area.bottom / item_height : 1;
-  const bool follow = top + visible >= count;
+  const bool follow =
+      SendMessageW(output_, LB_GETTOPINDEX, 0, 0) + LinesInView() >= count;
   WidenList(line);
-  SendMessageW(output_, LB_ADDSTRING, 0,
-               reinterpret_cast<LPARAM>(line.c_str()));
+  const LRESULT added = SendMessageW(output_, LB_ADDSTRING, 0,
+                                     reinterpret_cast<LPARAM>(line.c_str()));
+  if (mark != LineMark::kNone) {
+    SendMessageW(output_, LB_SETITEMDATA, static_cast<WPARAM>(added),
+                 static_cast<LPARAM>(mark));
+    ++(mark == LineMark::kError ? errors_ : warnings_);
+    CountMarks();
+  }
   if (follow) {
-    SendMessageW(output_, LB_SETTOPINDEX,
-                 static_cast<WPARAM>(std::max<LRESULT>(0, count + 1 - visible)),
-                 0);
+    // Counted again: a line wider than the list brings the horizontal
+    // scroll bar, which takes a line's room.
+    SendMessageW(
+        output_, LB_SETTOPINDEX,
+        static_cast<WPARAM>(std::max<LRESULT>(0, count + 1 - LinesInView())),
+        0);
   }
   ShowNewLines();
+}
+
+int Win32Window::LinesInView() const {
+  RECT area;
+  GetClientRect(output_, &area);
+  const LRESULT height = SendMessageW(output_, LB_GETITEMHEIGHT, 0, 0);
+  return height > 0 ? static_cast<int>(area.bottom / height) : 1;
 }
 
 void Win32Window::ClearLines() {
   SendMessageW(output_, LB_RESETCONTENT, 0, 0);
   widest_line_ = 0;
   SendMessageW(output_, LB_SETHORIZONTALEXTENT, 0, 0);
+  errors_ = warnings_ = 0;
+  CountMarks();
+}
+
+void Win32Window::CountMarks() {
+  std::wstring count;
+  if (errors_ != 0 || warnings_ != 0) {
+    count = std::to_wstring(errors_) +
+            (errors_ == 1 ? L" error, " : L" errors, ") +
+            std::to_wstring(warnings_) +
+            (warnings_ == 1 ? L" warning" : L" warnings");
+  }
+  if (count == mark_count_) return;
+  mark_count_ = count;
+  LayoutStatusBar();
 }
 
 void Win32Window::ReplaceLastLine(std::string_view text) {
@@ -638,6 +1047,17 @@ bool Win32Window::UpdateFromFtpTicked() const {
 
 void Win32Window::SetUseAlternateEnabled(bool enabled) {
   EnableWindow(use_alt_site_, enabled);
+  const wchar_t* tip =
+      enabled ? L"Update from the alternate FTP site" : kNoAlternateTip;
+  for (UINT_PTR id :
+       {reinterpret_cast<UINT_PTR>(use_alt_site_), UINT_PTR{kUseAltSiteId}}) {
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.hwnd = hwnd_;
+    tool.uId = id;
+    tool.lpszText = const_cast<wchar_t*>(tip);
+    SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
 }
 
 void Win32Window::ShowProgress(int64_t done, int64_t total) {
@@ -667,13 +1087,39 @@ void Win32Window::ShowProgress(int64_t done, int64_t total) {
     progress_shown_ = true;
     LayoutStatusBar();
   }
-  SendMessageW(status_, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(text.c_str()));
+  // What the step is doing says more than the bytes.
+  if (activity_.empty()) SetProgressText(text);
 }
 
 void Win32Window::HideProgress() {
   if (!progress_shown_) return;
   progress_shown_ = false;
-  SendMessageW(status_, SB_SETTEXTW, 1, reinterpret_cast<LPARAM>(L""));
+  if (activity_.empty()) progress_text_.clear();
+  LayoutStatusBar();
+}
+
+void Win32Window::ShowActivity(std::string_view text) {
+  activity_ = FromBytes(text);
+  if (!activity_.empty()) {
+    SetProgressText(activity_);
+  } else if (!progress_shown_) {
+    SetProgressText(L"");
+  }
+}
+
+void Win32Window::SetProgressText(const std::wstring& text) {
+  if (text == progress_text_) return;  // progress repeats itself
+  const bool shown = !progress_text_.empty();
+  progress_text_ = text;
+  // A new part, or one that has to grow, changes the bar's layout; other
+  // texts just replace the part's.
+  if (shown && !text.empty() &&
+      TextWidth(status_, font_, text) + Scale(kPartPadding) <=
+          progress_text_width_) {
+    SendMessageW(status_, SB_SETTEXTW, static_cast<WPARAM>(text_part_),
+                 reinterpret_cast<LPARAM>(text.c_str()));
+    return;
+  }
   LayoutStatusBar();
 }
 
@@ -689,12 +1135,41 @@ std::vector<std::wstring> Win32Window::ListLines() const {
   return lines;
 }
 
-std::wstring Win32Window::Note() const {
-  std::vector<wchar_t> text(
-      LOWORD(SendMessageW(status_, SB_GETTEXTLENGTHW, 0, 0)) + 1u);
-  SendMessageW(status_, SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text.data()));
-  return text.data();
+std::vector<LineMark> Win32Window::Marks() const {
+  std::vector<LineMark> marks;
+  const LRESULT count = SendMessageW(output_, LB_GETCOUNT, 0, 0);
+  for (LRESULT i = 0; i < count; ++i) {
+    marks.push_back(
+        static_cast<LineMark>(SendMessageW(output_, LB_GETITEMDATA, i, 0)));
+  }
+  return marks;
 }
+
+int Win32Window::CurrentRow() const {
+  return static_cast<int>(SendMessageW(output_, LB_GETCURSEL, 0, 0));
+}
+
+std::wstring Win32Window::MarkCount() const {
+  return mark_part_ < 0 ? L"" : StatusText(status_, mark_part_);
+}
+
+std::wstring Win32Window::ProgressText() const {
+  return text_part_ < 0 ? L"" : StatusText(status_, text_part_);
+}
+
+std::wstring Win32Window::UseAlternateTip() const {
+  wchar_t text[512] = L"";
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = hwnd_;
+  tool.uId = kUseAltSiteId;
+  tool.lpszText = text;
+  SendMessageW(tips_, TTM_GETTEXTW, std::size(text),
+               reinterpret_cast<LPARAM>(&tool));
+  return text;
+}
+
+std::wstring Win32Window::Note() const { return StatusText(status_, 0); }
 
 bool Win32Window::UseAlternateEnabled() const {
   return IsWindowEnabled(use_alt_site_) != FALSE;

@@ -5,9 +5,14 @@
 // Commands; a command runs on the window's thread, and every long step of
 // the core lets the window's messages through (DoEvents, WaitForEvents), so
 // the window never freezes. A click that arrives while a command runs is
-// not acted on and the status bar says so. The status bar holds the note
-// (the outcome of the last command, or a passing remark) and, while a file
-// is transferred, its progress.
+// not acted on and the status bar says so. Stop (or Esc) asks the running
+// command to stop where that leaves nothing half done; closing the window
+// during a command asks whether to stop or to wait, and an outcome the
+// window did not live to show is shown at the next start. Error and Warning
+// lines are marked in the list (F8 goes to the next Error line). The status
+// bar holds the note (the outcome of the last command, or a passing
+// remark), the count of marked lines and, during a long step, what it is
+// doing and its progress.
 #ifndef MVUPDATE_WIN32_MAIN_WINDOW_H_
 #define MVUPDATE_WIN32_MAIN_WINDOW_H_
 
@@ -36,6 +41,9 @@ class Win32Window : public Window {
   // Shows the window at its first size (fitted to the screen's work area)
   // and posts the load, which runs start-up from the message loop.
   void Show(int show_command);
+  // The window's load: start-up, then the outcome of a run whose window
+  // closed before it ended.
+  void RunLoad();
   HWND hwnd() const { return hwnd_; }
   bool command_running() const { return !running_.empty(); }
 
@@ -62,16 +70,34 @@ class Win32Window : public Window {
   void DoEvents() override;
   void WaitForEvents(std::chrono::milliseconds bound) override;
   void ShowOutcome(std::string_view text) override;
+  void AddMarkedLine(std::string_view text, LineMark mark) override;
+  void ShowActivity(std::string_view text) override;
+  bool StopRequested() const override { return stop_requested_; }
+
+  // Asks the running command to stop at its next safe point (Stop, Esc).
+  void RequestStop();
+  // Selects the next (or previous) Error line of the list, wrapping around;
+  // false when there is none.
+  bool GoToError(bool forward);
 
   // What the window shows now, as a person or a screen reader reads it.
   std::vector<std::wstring> ListLines() const;
-  std::wstring Note() const;  // the status bar's
+  std::vector<LineMark> Marks() const;
+  int CurrentRow() const;             // the list's chosen line, -1 for none
+  std::wstring Note() const;          // the status bar's
+  std::wstring MarkCount() const;     // empty while hidden
+  std::wstring ProgressText() const;  // empty while hidden
   bool UseAlternateEnabled() const;
+  std::wstring UseAlternateTip() const;
   bool progress_shown() const { return progress_shown_; }
+  // The question closing during a command asks, while it is open.
+  HWND close_question() const { return question_; }
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam,
                                      LPARAM lparam);
+  static LRESULT CALLBACK QuestionProc(HWND hwnd, UINT message, WPARAM wparam,
+                                       LPARAM lparam);
   LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
   void CreateControls();
   void MakeFonts();
@@ -85,16 +111,27 @@ class Win32Window : public Window {
   void Note(const std::wstring& text, UINT ms);
   void ShowNewLines();
   void WidenList(const std::wstring& line);
+  int LinesInView() const;  // whole lines the list shows
+  void DrawLine(const DRAWITEMSTRUCT& item);
+  void CountMarks();
+  // Shows `text` beside the progress (hidden when empty).
+  void SetProgressText(const std::wstring& text);
+  void AddTip(HWND tool, UINT_PTR id, const wchar_t* text);
+  void AskBeforeClosing();
+  void Answer(int id);
+  void ShowUnseenOutcome();
 
   Commands* commands_ = nullptr;
   HWND hwnd_ = nullptr;
   HWND banner_ = nullptr, title_ = nullptr, description_ = nullptr;
   HWND use_alt_site_ = nullptr, update_ = nullptr, check_system_ = nullptr;
   HWND reset_last_update_ = nullptr, update_from_ftp_ = nullptr;
-  HWND output_ = nullptr, status_ = nullptr, progress_bar_ = nullptr;
+  HWND stop_ = nullptr, output_ = nullptr, status_ = nullptr;
+  HWND progress_bar_ = nullptr, tips_ = nullptr, question_ = nullptr;
   HFONT font_ = nullptr, title_font_ = nullptr, list_font_ = nullptr;
   HBRUSH grey_ = nullptr;
   HICON icon_ = nullptr, small_icon_ = nullptr;
+  HICON error_icon_ = nullptr, warning_icon_ = nullptr;
   UINT dpi_ = 96;
 
   std::wstring running_;  // the running command's name, empty when idle
@@ -102,12 +139,19 @@ class Win32Window : public Window {
   bool outcome_shown_ = false;
   bool note_passing_ = false;
   bool close_pending_ = false;
+  bool stop_requested_ = false;
   bool owner_destroys_ = false;
   bool quitting_ = false;  // WM_QUIT seen, kept for the loop of main()
   bool busy_ = false;
   bool progress_shown_ = false;
   bool progress_marquee_ = false;
-  int widest_line_ = 0;   // pixels, at the list font
+  int widest_line_ = 0;  // pixels, at the list font
+  int errors_ = 0, warnings_ = 0;
+  // The status bar's texts beside the note, empty while hidden, and the
+  // parts that show them (-1 while hidden).
+  std::wstring mark_count_, progress_text_, activity_;
+  int mark_part_ = -1, text_part_ = -1;
+  int progress_text_width_ = 0;  // grows while shown, so it does not jitter
   ULONGLONG pumped_ = 0;  // GetTickCount64 at the last pass for new lines
 };
 

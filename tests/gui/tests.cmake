@@ -15,4 +15,4 @@ set_tests_properties(gui_window_test PROPERTIES
 
 # The seam's table shared with the Win32 window (tests/win32).
 mv_test(gui_window_contract_test gui/window_contract_test.cc)
-target_link_libraries(gui_window_contract_test PRIVATE mvgui)
+target_link_libraries(gui_window_contract_test PRIVATE mvgui Qt6::Test)
