@@ -208,7 +208,8 @@ int Main(int argc, char** argv) {
   Form form(window);
   form.settings.application_path = work + "/Application";
   // current directory: <work>/Application/Download
-  InitFTPControl(form.session, form.settings, form.log);
+  InitFTPControl(form.session, form.settings, form.log, form.env,
+                 form.deployment.site);
   std::string ours = work + "/Application/Download/big.bin";
   std::string theirs = work + "/curl-big.bin";
 

@@ -28,7 +28,8 @@ int main(int argc, char** argv) {
   mv::BenchWindow window(true);
   mv::Form form(window);
   form.settings.application_path = work + "/Application";
-  mv::InitFTPControl(form.session, form.settings, form.log);
+  mv::InitFTPControl(form.session, form.settings, form.log, form.env,
+                     form.deployment.site);
   if (!form.session.Connect(argv[1], argv[2], argv[3])) return 1;
   auto start = std::chrono::steady_clock::now();
   bool ok = form.session.GetFile(argv[4], argv[4]);

@@ -159,7 +159,8 @@ long UnzipWork(const std::string& root, int scale) {
   mv::BenchWindow window;
   mv::Form form(window);
   if (!mv::ChangeFolder(root).ok()) std::abort();
-  if (mv::UnZipFiles(form.log, "load.zip", root + "/out", "*.*") != 0) {
+  if (mv::UnZipFiles(form.env, form.log, "load.zip", root + "/out", "*.*") !=
+      0) {
     std::abort();
   }
   return 100000L * scale;

@@ -157,7 +157,7 @@ int Child(const std::string& mode, const char* a, const char* b) {
   mv::ConsoleWindow window(stderr, stderr);
   mv::Form form(window);
   if (mode == "--zip") return mv::ZipFiles(form.log, a, b);
-  return mv::UnZipFiles(form.log, a, b, "*.*");
+  return mv::UnZipFiles(form.env, form.log, a, b, "*.*");
 }
 
 }  // namespace

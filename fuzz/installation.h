@@ -78,13 +78,17 @@ class Session {
  public:
   Session(Installation& install, InstallationType type);
   ~Session();
-  CommandContext context() { return {settings, window, log, site}; }
+  CommandContext context() {
+    return {settings, window, log, site, Env::Default(), options};
+  }
 
   RecordingWindow window;
   InstallSettings settings;
   RunLog log{&window};
   SettingsStore store;
   FakeSite site;
+  // No wait after RUN: the inputs start no programs worth waiting for.
+  CommandOptions options{.run_wait_seconds = 0};
 };
 
 }  // namespace mv::fuzz

@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     mv::RecordingWindow window;
     mv::RunLog log(&window);
-    mv::UnZipFiles(log, work + "/in.zip", work + "/out/deep", "*.*");
+    mv::UnZipFiles(mv::Env::Default(), log, work + "/in.zip",
+                   work + "/out/deep", "*.*");
   }
   std::error_code ec;
   for (const fs::directory_entry& e : fs::directory_iterator(work, ec)) {

@@ -9,8 +9,12 @@ include(GoogleTest)
 include(${CMAKE_CURRENT_LIST_DIR}/tools/pe_files.cmake)
 
 add_executable(windows_system_test
+  faults/env_faults_test.cc
+  support/recording_window.cc
   system/shared_tables_test.cc
   system/windows_system_test.cc)
+target_include_directories(windows_system_test PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(windows_system_test PRIVATE mvcore gtest_main version)
 # The program RUN starts to see whether a handle of the utility reached it.
 add_executable(handle_probe system/handle_probe.cc)

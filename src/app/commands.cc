@@ -165,9 +165,9 @@ void FormCommands::UpdateSystem() {
   // Neither the site nor the database is reached on a configuration that
   // cannot be used as written.
   if (!Configuration()->errors().empty() ||
-      !CheckDeploymentValues().errors.empty()) {
+      !CheckDeploymentValues(form_.deployment).errors.empty()) {
     form_.log.Clear();
-    LogConfigurationProblems(form_.log);
+    LogConfigurationProblems(form_.log, form_.deployment);
     return note.Show("", "nothing was done: mend the configuration first");
   }
   RunLock lock(form_.RunLockFile());
@@ -214,7 +214,8 @@ void FormCommands::ResetLastUpdate() {
   RunLock lock(form_.RunLockFile());
   if (TakeRunLock(form_, lock)) {
     RemoveLeftovers(form_);
-    mv::ResetLastUpdate(form_.settings_store, form_.log, EventLogPath(form_));
+    mv::ResetLastUpdate(form_.settings_store, form_.log, EventLogPath(form_),
+                        form_.deployment.support_email);
   }
   note.Show();
 }

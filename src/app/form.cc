@@ -6,12 +6,16 @@ namespace mv {
 
 Form::Form(Window& w, FormConfig config)
     : window(w),
+      env(*config.env),
+      deployment(ReadDeploymentOptions()),
       log(&w),
       registry(std::move(config.registry_file)),
       registry_queries(registry),
-      settings_store(std::move(config.settings_folder)),
+      settings_store(std::move(config.settings_folder), env),
       session(log, w),
-      make_ftp_component(std::move(config.make_ftp_component)) {}
+      make_ftp_component(std::move(config.make_ftp_component)) {
+  settings.database = deployment.database;
+}
 
 std::string Form::RunLockFile() {
   // The folder as it is written on disk ("database", say), so that the lock

@@ -12,6 +12,8 @@
 #include "data/customer_record.h"
 #include "log/event_log.h"
 #include "log/run_log.h"
+#include "system/deployment.h"
+#include "system/env.h"
 #include "system/install_settings.h"
 #include "system/registry.h"
 #include "system/registry_queries.h"
@@ -33,6 +35,8 @@ struct FormConfig {
   // Makes the component for InitFTPControl; when empty, the libcurl
   // component is made. Tests put a double here.
   std::function<std::unique_ptr<FtpComponent>()> make_ftp_component;
+  // What the commands change files and read the clock through.
+  Env* env = &Env::Default();
 };
 
 class Form {
@@ -42,6 +46,9 @@ class Form {
   Form& operator=(const Form&) = delete;
 
   Window& window;
+  Env& env;
+  // Read when the form is made, the front end's start.
+  DeploymentOptions deployment;
   InstallSettings settings;
   CustomerUpdateInfo customer;
   std::unique_ptr<EventLog> event_log;
@@ -68,7 +75,8 @@ class Form {
 
   // What an update run works with.
   RunContext Run() {
-    return {settings, customer, window, log, settings_store, session};
+    return {settings,       customer, window, log,
+            settings_store, session,  env,    deployment};
   }
   // Error-level lines logged since the window opened.
   int error_lines() const { return log.error_lines(); }

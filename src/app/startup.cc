@@ -70,18 +70,21 @@ void StartUp(Form& form) {
   // The file was read before the event log existed; its problems are
   // logged now, so that they reach the list and the event log.
   std::shared_ptr<const ConfigFile> config = Configuration();
-  bool usable = LogConfigurationProblems(form.log);
+  bool usable = LogConfigurationProblems(form.log, form.deployment);
   InitDirectories(form);
   LoadInstallSettings(form);
   InstallSettings& s = form.settings;
   s.connection_string = "driver={SQL Server};server=" + s.database_server +
                         ";" + DatabaseLogin(*config) +
                         ";database=" + s.database_name;
+  s.database = form.deployment.database;
   InitMode(s, form.log);
-  InitFTPControl(form.session, s, form.log, form.make_ftp_component);
+  InitFTPControl(form.session, s, form.log, form.env, form.deployment.site,
+                 form.make_ftp_component);
   // A configuration that cannot be trusted does not reach the database.
-  if (usable && !LoadCustomerInfo(s.connection_string, form.customer, form.log,
-                                  true, &form.window)) {
+  if (usable &&
+      !LoadCustomerInfo(s.connection_string, s.database, form.customer,
+                        form.log, true, &form.window)) {
     form.log.LogMessage(
         kLevelError, "***Error SQL DB*** Could not load customer information.",
         kStampedLine);
@@ -89,9 +92,9 @@ void StartUp(Form& form) {
   ShowAlternateSiteChoice(form);
 }
 
-bool LogConfigurationProblems(RunLog& log) {
+bool LogConfigurationProblems(RunLog& log, const DeploymentOptions& options) {
   std::shared_ptr<const ConfigFile> config = Configuration();
-  DeploymentCheck values = CheckDeploymentValues();
+  DeploymentCheck values = CheckDeploymentValues(options);
   for (const std::string& line : config->warnings()) log.Warning(line);
   for (const std::string& line : values.warnings) log.Warning(line);
   for (const std::string& line : config->errors()) log.Error(line);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/form.h"
+#include "system/deployment.h"
 #include "system/run_lock.h"
 
 namespace mv {
@@ -17,7 +18,7 @@ void StartUp(Form& form);
 // Warning lines for values replaced, Error lines for a file or an FTP_TLS
 // that cannot be used. False when there is an Error: then no command may
 // use the network or the database.
-bool LogConfigurationProblems(RunLog& log);
+bool LogConfigurationProblems(RunLog& log, const DeploymentOptions& options);
 
 // Starts the event log; `start_afresh` (the run lock was taken) removes the
 // file first, which is left as it is while another process holds the lock.

@@ -56,10 +56,11 @@ auto OffThread(EventPump* pump, Work work) -> decltype(work()) {
   return result;
 }
 
-Result<OdbcConnection> Connect(const std::string& connection_string) {
+Result<OdbcConnection> Connect(const std::string& connection_string,
+                               const DatabaseOptions& options) {
   OdbcTimeouts t;
   t.login_seconds =
-      std::max(1, static_cast<int>(std::ceil(DatabaseLoginTimeoutSeconds())));
+      std::max(1, static_cast<int>(std::ceil(options.login_timeout_seconds)));
   t.query_seconds = kQuerySeconds;
   return OdbcConnection::Open(connection_string, t);
 }
@@ -84,24 +85,26 @@ Result<std::string> HostOrDefault(OdbcRows& rows, std::string_view column,
 
 // Reads the current row into `c` column by column; a failing column ends
 // the read and leaves it and the later fields as they were.
-Status ReadCustomer(OdbcRows& rows, CustomerUpdateInfo& c) {
+Status ReadCustomer(OdbcRows& rows, const DatabaseOptions& options,
+                    CustomerUpdateInfo& c) {
+  const std::string& primary = options.default_primary_host;
+  const std::string& alternate = options.default_alternate_host;
   Result<std::string> text = RequiredText(rows, "CustomerNum");
   if (!text.ok()) return text.failure();
   c.customer_number = text.value();
 
-  text = HostOrDefault(rows, "FTPSiteAddress1", DefaultPrimaryFtpHost());
+  text = HostOrDefault(rows, "FTPSiteAddress1", primary);
   if (!text.ok()) return text.failure();
   c.site_address1 = text.value();
-  text = HostOrDefault(rows, "FTPSiteAddress2", DefaultAlternateFtpHost());
+  text = HostOrDefault(rows, "FTPSiteAddress2", alternate);
   if (!text.ok()) return text.failure();
   c.site_address2 = text.value();
   // The default primary host is reached through the alternate one, whatever
   // the row names as its alternate. Both sides are upper-cased, so a default
   // given in lower case through the environment still matches.
-  if (ToUpperAscii(TrimSpaces(c.site_address1)) ==
-      ToUpperAscii(DefaultPrimaryFtpHost())) {
-    c.site_address1 = DefaultAlternateFtpHost();
-    c.site_address2 = DefaultPrimaryFtpHost();
+  if (ToUpperAscii(TrimSpaces(c.site_address1)) == ToUpperAscii(primary)) {
+    c.site_address1 = alternate;
+    c.site_address2 = primary;
   }
 
   text = RequiredText(rows, "UserName");
@@ -134,13 +137,14 @@ Status ReadCustomer(OdbcRows& rows, CustomerUpdateInfo& c) {
 // Reads the first row of the table into `customer`: true when there was
 // one, false when the table is empty. The connection is closed on return.
 Result<bool> ReadFirstCustomer(const std::string& connection_string,
+                               const DatabaseOptions& options,
                                CustomerUpdateInfo& customer) {
-  Result<OdbcConnection> db = Connect(connection_string);
+  Result<OdbcConnection> db = Connect(connection_string, options);
   if (!db.ok()) return db.failure();
   Result<OdbcRows> rows = db.value().Query(kLoadQuery);
   if (!rows.ok()) return rows.failure();
   if (rows.value().eof()) return false;
-  Status st = ReadCustomer(rows.value(), customer);
+  Status st = ReadCustomer(rows.value(), options, customer);
   if (!st.ok()) return st.failure();
   return true;
 }
@@ -219,7 +223,8 @@ Status RecordUpdate(OdbcConnection& db, const RowImage& row, int32_t n,
 // client installation reads the row but leaves it as it is.
 Result<bool> RecordInFirstRow(const InstallSettings& settings, int32_t n,
                               const DateTime& installed_on) {
-  Result<OdbcConnection> db = Connect(settings.connection_string);
+  Result<OdbcConnection> db =
+      Connect(settings.connection_string, settings.database);
   if (!db.ok()) return db.failure();
   Result<std::optional<RowImage>> row = ReadRowImage(db.value());
   if (!row.ok()) return row.failure();
@@ -239,7 +244,8 @@ struct Repair {
 
 Repair RepairRow(const InstallSettings& settings, int32_t stored,
                  std::optional<DateTime> installed_on) {
-  Result<OdbcConnection> db = Connect(settings.connection_string);
+  Result<OdbcConnection> db =
+      Connect(settings.connection_string, settings.database);
   if (!db.ok()) return {std::nullopt, db.failure()};
   Result<std::optional<RowImage>> row = ReadRowImage(db.value());
   if (!row.ok()) return {std::nullopt, row.failure()};
@@ -261,14 +267,16 @@ bool CustomerUpdateInfo::has_alternate() const {
 }
 
 bool LoadCustomerInfo(const std::string& connection_string,
+                      const DatabaseOptions& options,
                       CustomerUpdateInfo& customer, RunLog& log,
                       bool show_details, EventPump* pump) {
   log.Info("[CUSTOMER FTP]");
   // The worker fills a copy; a failing column leaves its fields as the
   // read left them, as when the record is read in place.
   CustomerUpdateInfo read = customer;
-  Result<bool> found = OffThread(
-      pump, [&] { return ReadFirstCustomer(connection_string, read); });
+  Result<bool> found = OffThread(pump, [&] {
+    return ReadFirstCustomer(connection_string, options, read);
+  });
   customer = std::move(read);
   if (!found.ok()) return LoadFailed(log, found.failure());
   customer.table_read = true;

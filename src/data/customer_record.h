@@ -36,11 +36,13 @@ struct CustomerUpdateInfo {
 // table holds a statement for up to 30 seconds). Lines are logged on the
 // calling thread only. Without a pump the calls block the calling thread.
 
-// Reads the first row into `customer` over `connection_string`; logs the
+// Reads the first row into `customer` over `connection_string` (`options`:
+// its login time-out and the default sites); logs the
 // "[CUSTOMER FTP]" block (with the detail lines when `show_details`). True
 // when the row was read completely; a failing column leaves it and the
 // later fields as they were.
 bool LoadCustomerInfo(const std::string& connection_string,
+                      const DatabaseOptions& options,
                       CustomerUpdateInfo& customer, RunLog& log,
                       bool show_details, EventPump* pump = nullptr);
 

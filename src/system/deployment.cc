@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "system/config.h"
 #include "system/text.h"
@@ -101,36 +100,6 @@ bool YesNo(const char* name, const char* built_in) {
 
 }  // namespace
 
-std::string DefaultPrimaryFtpHost() {
-  return Value("DEFAULT_FTP_PRIMARY", MVUPDATE_DEFAULT_FTP_PRIMARY);
-}
-
-std::string DefaultAlternateFtpHost() {
-  return Value("DEFAULT_FTP_ALTERNATE", MVUPDATE_DEFAULT_FTP_ALTERNATE);
-}
-
-std::string SupportEmail() {
-  return Value("SUPPORT_EMAIL", MVUPDATE_SUPPORT_EMAIL);
-}
-
-double FtpTimeoutSeconds() {
-  return Seconds("FTP_TIMEOUT", MVUPDATE_FTP_TIMEOUT);
-}
-
-double FtpStallSeconds() {
-  return Seconds("FTP_STALL_SECONDS", MVUPDATE_FTP_STALL_SECONDS);
-}
-
-double RunWaitSeconds() {
-  return Seconds("RUN_WAIT_SECONDS", MVUPDATE_RUN_WAIT_SECONDS);
-}
-
-int FtpRetries() { return Count("FTP_RETRIES", MVUPDATE_FTP_RETRIES); }
-
-bool RecordFailedUpdates() {
-  return YesNo("RECORD_FAILED_UPDATES", MVUPDATE_RECORD_FAILED_UPDATES);
-}
-
 namespace {
 
 std::optional<TlsMode> ParseTlsMode(std::string_view text) {
@@ -143,44 +112,53 @@ std::optional<TlsMode> ParseTlsMode(std::string_view text) {
 
 }  // namespace
 
-TlsMode FtpTls() {
+DeploymentOptions ReadDeploymentOptions() {
+  DeploymentOptions o;
+  std::string note;
+  // Each value read with its note, which is kept when there is one.
+  auto noted = [&](auto value) {
+    if (!note.empty()) o.notes.push_back("***Configuration*** " + note);
+    note.clear();
+    return value;
+  };
+  SiteOptions& site = o.site;
+  site.timeout_seconds =
+      noted(Seconds("FTP_TIMEOUT", MVUPDATE_FTP_TIMEOUT, &note));
+  site.stall_seconds =
+      noted(Seconds("FTP_STALL_SECONDS", MVUPDATE_FTP_STALL_SECONDS, &note));
+  o.commands.run_wait_seconds =
+      noted(Seconds("RUN_WAIT_SECONDS", MVUPDATE_RUN_WAIT_SECONDS, &note));
+  o.database.login_timeout_seconds =
+      noted(Seconds("DB_LOGIN_TIMEOUT", MVUPDATE_DB_LOGIN_TIMEOUT, &note));
+  site.retries = noted(Count("FTP_RETRIES", MVUPDATE_FTP_RETRIES, &note));
   // A value that is none of the three stops the commands at start-up
   // (CheckDeploymentValues); should a site be used anyway, it is with the
   // strictest.
-  return ParseTlsMode(Value("FTP_TLS", MVUPDATE_FTP_TLS))
-      .value_or(TlsMode::kRequire);
+  std::string tls = Value("FTP_TLS", MVUPDATE_FTP_TLS);
+  std::optional<TlsMode> mode = ParseTlsMode(tls);
+  site.tls = mode.value_or(TlsMode::kRequire);
+  if (!mode) o.bad_tls = tls;
+  site.ca_file = Value("FTP_CA_FILE", MVUPDATE_FTP_CA_FILE);
+  o.commands.record_failed_updates =
+      YesNo("RECORD_FAILED_UPDATES", MVUPDATE_RECORD_FAILED_UPDATES);
+  o.database.default_primary_host =
+      Value("DEFAULT_FTP_PRIMARY", MVUPDATE_DEFAULT_FTP_PRIMARY);
+  o.database.default_alternate_host =
+      Value("DEFAULT_FTP_ALTERNATE", MVUPDATE_DEFAULT_FTP_ALTERNATE);
+  o.support_email = Value("SUPPORT_EMAIL", MVUPDATE_SUPPORT_EMAIL);
+  return o;
 }
 
-DeploymentCheck CheckDeploymentValues() {
+DeploymentCheck CheckDeploymentValues(const DeploymentOptions& options) {
   DeploymentCheck check;
-  std::string tls = Value("FTP_TLS", MVUPDATE_FTP_TLS);
-  if (!ParseTlsMode(tls)) {
+  if (options.bad_tls) {
     check.errors.push_back(
-        "***Configuration*** " + Origin("FTP_TLS") + "=" + tls +
+        "***Configuration*** " + Origin("FTP_TLS") + "=" + *options.bad_tls +
         " is none of try, require and off; no command that uses the network "
         "or the database runs until it is mended.");
   }
-  std::string note;
-  static constexpr std::pair<const char*, const char*> kSeconds[] = {
-      {"FTP_TIMEOUT", MVUPDATE_FTP_TIMEOUT},
-      {"FTP_STALL_SECONDS", MVUPDATE_FTP_STALL_SECONDS},
-      {"RUN_WAIT_SECONDS", MVUPDATE_RUN_WAIT_SECONDS},
-      {"DB_LOGIN_TIMEOUT", MVUPDATE_DB_LOGIN_TIMEOUT}};
-  for (const auto& [key, built_in] : kSeconds) {
-    note.clear();
-    Seconds(key, built_in, &note);
-    if (!note.empty()) check.warnings.push_back("***Configuration*** " + note);
-  }
-  note.clear();
-  Count("FTP_RETRIES", MVUPDATE_FTP_RETRIES, &note);
-  if (!note.empty()) check.warnings.push_back("***Configuration*** " + note);
+  check.warnings = options.notes;
   return check;
-}
-
-std::string FtpCaFile() { return Value("FTP_CA_FILE", MVUPDATE_FTP_CA_FILE); }
-
-double DatabaseLoginTimeoutSeconds() {
-  return Seconds("DB_LOGIN_TIMEOUT", MVUPDATE_DB_LOGIN_TIMEOUT);
 }
 
 }  // namespace mv

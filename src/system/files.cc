@@ -8,6 +8,7 @@
 #include <ctime>
 #include <string>
 
+#include "system/env.h"
 #include "system/file_io.h"
 #include "system/paths.h"
 #include "system/process.h"
@@ -116,11 +117,12 @@ std::optional<int64_t> TempFileOwner(std::string_view name) {
   return std::stoll(std::string(pid));
 }
 
-std::vector<PartialDownload> ListPartialDownloads(std::string_view folder) {
+std::vector<PartialDownload> ListPartialDownloads(Env& env,
+                                                  std::string_view folder) {
   constexpr std::string_view kSuffix = ".mvpartial";
   std::vector<PartialDownload> found;
   std::string path(folder);
-  int64_t now = static_cast<int64_t>(std::time(nullptr));
+  int64_t now = env.NowSeconds();
   for (const std::string& name : ListFolder(path)) {
     FileFacts facts;
     if (name.size() <= kSuffix.size() + 1 || name[0] != '.' ||
@@ -134,10 +136,10 @@ std::vector<PartialDownload> ListPartialDownloads(std::string_view folder) {
   return found;
 }
 
-Status RemovePartialDownload(const PartialDownload& partial) {
+Status RemovePartialDownload(Env& env, const PartialDownload& partial) {
   std::string base = JoinName(partial.folder, "." + partial.name);
-  RemoveFile(base + ".mvpartial-info");
-  if (int err = RemoveFile(base + ".mvpartial"); err != 0) {
+  env.RemoveFile(base + ".mvpartial-info");
+  if (int err = env.RemoveFile(base + ".mvpartial"); err != 0) {
     return Failure::FromErrno(err, base + ".mvpartial");
   }
   return Status::Ok();

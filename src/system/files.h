@@ -111,11 +111,15 @@ struct PartialDownload {
   int64_t idle_seconds = 0;
 };
 
-// The partial downloads of `folder` (none when it cannot be read).
-std::vector<PartialDownload> ListPartialDownloads(std::string_view folder);
+class Env;
+
+// The partial downloads of `folder` (none when it cannot be read), aged by
+// `env`'s clock.
+std::vector<PartialDownload> ListPartialDownloads(Env& env,
+                                                  std::string_view folder);
 
 // Removes a partial download and its note.
-Status RemovePartialDownload(const PartialDownload& partial);
+Status RemovePartialDownload(Env& env, const PartialDownload& partial);
 
 // Copies a file, replacing the target. The copy is written under a temporary
 // name in the target's folder and renamed when complete, so a failed copy

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "system/deployment.h"
 #include "system/paths.h"
 #include "system/window.h"
 
@@ -20,6 +21,8 @@ struct InstallSettings {
   std::string computer_name = "[ComputerName]";
   std::string windows_version = "Windows";
   std::string connection_string;
+  // Its login time-out and the default sites of the customer record.
+  DatabaseOptions database;
   std::string server_name;
   InstallationType installation_type = InstallationType::kServer;
   // The vendor's minisign public keys that control files must be signed

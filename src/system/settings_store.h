@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "system/env.h"
 #include "system/failure.h"
 
 namespace mv {
@@ -48,8 +49,10 @@ class IniDocument {
 
 class SettingsStore {
  public:
-  // `folder` holds one sub-folder per application.
-  explicit SettingsStore(std::string folder) : folder_(std::move(folder)) {}
+  // `folder` holds one sub-folder per application; the file of the Linux
+  // store is written through `env` (the Windows store is the registry).
+  explicit SettingsStore(std::string folder, Env& env = Env::Default())
+      : folder_(std::move(folder)), env_(env) {}
 
   // ${XDG_CONFIG_HOME:-$HOME/.config}; the home folder of the user's
   // password entry when HOME is unset; empty when nothing names one.
@@ -79,6 +82,7 @@ class SettingsStore {
                const KeyValues& values);
 
   std::string folder_;
+  Env& env_;
 };
 
 }  // namespace mv

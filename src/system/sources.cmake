@@ -19,6 +19,7 @@ target_sources(mvcore PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/date_time.cc
   ${CMAKE_CURRENT_LIST_DIR}/deployment.cc
   ${CMAKE_CURRENT_LIST_DIR}/display_text.cc
+  ${CMAKE_CURRENT_LIST_DIR}/env.cc
   ${CMAKE_CURRENT_LIST_DIR}/failure.cc
   ${CMAKE_CURRENT_LIST_DIR}/files.cc
   ${CMAKE_CURRENT_LIST_DIR}/last_update.cc

@@ -4,7 +4,6 @@
 #include <optional>
 #include <string>
 
-#include "system/deployment.h"
 #include "system/last_update.h"
 
 namespace mv {
@@ -19,7 +18,8 @@ void Line(RunLog& log, std::string_view text,
 }  // namespace
 
 void ResetLastUpdate(SettingsStore& store, RunLog& log,
-                     std::string_view event_log_path) {
+                     std::string_view event_log_path,
+                     std::string_view support_email) {
   log.Clear();
   Line(log, "[Reset Last Update]");
 
@@ -50,7 +50,7 @@ void ResetLastUpdate(SettingsStore& store, RunLog& log,
   Line(log, "1. RESTART the PC and try to Update System again.");
   Line(log, "2. Start mvupdate, or run 'mvupdate-cli update' and skip step 3.");
   Line(log, "3. Click Update System button to redo the update.");
-  Line(log, "*** Email '" + SupportEmail() +
+  Line(log, "*** Email '" + std::string(support_email) +
                 "' if you still need help. Attach the ");
   Line(log, "    log file: '" + std::string(event_log_path) + "'.");
   Line(log, " ");

@@ -20,12 +20,13 @@ std::string DateOrUnknown(const std::optional<DateTime>& t) {
 
 }  // namespace
 
-std::string WriteStatusFile(const InstallSettings& settings,
+std::string WriteStatusFile(Env& env, const InstallSettings& settings,
                             CustomerUpdateInfo& customer,
                             const SettingsStore& store, RunLog& log,
                             EventPump* pump) {
   bool row_read =
-      LoadCustomerInfo(settings.connection_string, customer, log, false, pump);
+      LoadCustomerInfo(settings.connection_string, settings.database, customer,
+                       log, false, pump);
   std::string name = "Status " + FormatStampDigits(Now()) + ".txt";
   const CustomerUpdateInfo& c = customer;
   const InstallSettings& s = settings;
@@ -57,7 +58,8 @@ std::string WriteStatusFile(const InstallSettings& settings,
     text += line + "\r\n";
   }
   // Written whole or not at all, so the upload never sends half a report.
-  Status st = WriteFileAtomically(s.App("\\Download\\" + name), text);
+  Status st = env.WriteFileAtomically(s.App("\\Download\\" + name), text,
+                                      AtLink::kReplace);
   if (!st.ok()) log.Error(st.failure().Text());
   return name;
 }

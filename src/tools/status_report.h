@@ -6,6 +6,7 @@
 
 #include "data/customer_record.h"
 #include "log/run_log.h"
+#include "system/env.h"
 #include "system/install_settings.h"
 #include "system/settings_store.h"
 
@@ -17,7 +18,7 @@ namespace mv {
 // cannot be read or lags behind the number stored here in `store`: then it
 // names the stored number and the time it was installed here. A date that
 // is not known is written "unknown", never as the date type's zero.
-std::string WriteStatusFile(const InstallSettings& settings,
+std::string WriteStatusFile(Env& env, const InstallSettings& settings,
                             CustomerUpdateInfo& customer,
                             const SettingsStore& store, RunLog& log,
                             EventPump* pump = nullptr);

@@ -114,7 +114,8 @@ bool CopyFromShare(const RunContext& run, const FetchPlan& plan) {
   run.log.Info(plan.share_prefix + "Copy to client from server.");
   run.log.Info(plan.share_prefix + "Server: " + ShareCopy(run, plan.file));
   run.log.Info(plan.share_prefix + "Client: " + UpdateCopy(run, plan.file));
-  Status st = CopyFile(ShareCopy(run, plan.file), UpdateCopy(run, plan.file),
+  Status st =
+      run.env.CopyFile(ShareCopy(run, plan.file), UpdateCopy(run, plan.file),
                        nullptr, kMaxControlFileBytes);
   if (st.ok()) return true;
   // 75 means the share is not there, which gets advice instead.
@@ -147,7 +148,8 @@ bool DownloadFromSite(const RunContext& run, const FetchPlan& plan) {
     return false;
   }
   run.log.Info(plan.got_line);
-  Status st = CopyFile(std::string(plan.file), UpdateCopy(run, plan.file));
+  Status st = run.env.CopyFile(std::string(plan.file),
+                               UpdateCopy(run, plan.file), nullptr, 0);
   if (!st.ok()) {
     LogCopyFailure(run, plan, st.failure());
     return false;
@@ -165,20 +167,22 @@ void FetchSignature(const RunContext& run, const FetchPlan& plan) {
   std::string update_copy = UpdateCopy(run, name);
   bool got = false;
   if (run.server_flavour()) {
-    RemoveFile(ResolveCase(NativePath(name)));
+    run.env.RemoveFile(ResolveCase(NativePath(name)));
     got = run.site.GetFileIfPresent(name, name) == SiteSession::Presence::kGot;
-    Status st = got ? CopyFile(NativePath(name), update_copy) : Status::Ok();
+    Status st =
+        got ? run.env.CopyFile(NativePath(name), update_copy, nullptr, 0)
+            : Status::Ok();
     if (!st.ok()) run.log.Error(st.failure().Text());
   } else if (PathExists(ResolveCase(ShareCopy(run, name)))) {
-    Status st = CopyFile(ShareCopy(run, name), update_copy, nullptr,
-                         kMaxSignatureBytes);
+    Status st = run.env.CopyFile(ShareCopy(run, name), update_copy, nullptr,
+                                 kMaxSignatureBytes);
     got = st.ok();
     if (!got) run.log.Error(st.failure().Text());
   }
   if (got) {
     run.log.Info(plan.share_prefix + "got " + name);
   } else {
-    RemoveFile(ResolveCase(update_copy));
+    run.env.RemoveFile(ResolveCase(update_copy));
   }
 }
 

@@ -87,7 +87,7 @@ Completion DescribeFtp(const SessionFacts& site, const RequestFacts& r,
       return make(kFtpTlsRefused,
                   "The FTP site " + site.host +
                       " does not offer TLS (AUTH TLS was refused)" +
-                      (FtpTls() == TlsMode::kRequire
+                      (site.tls == TlsMode::kRequire
                            ? "; the user name and password were not sent."
                            : "."));
     case CURLE_PEER_FAILED_VERIFICATION:

@@ -28,6 +28,7 @@ struct SessionFacts {
   std::string host;  // as the caller wrote it
   std::string user;
   std::string base;  // a web site's base URL
+  TlsMode tls = TlsMode::kRequire;
 };
 
 // What a failure's text names about the request; the component's requests

@@ -13,7 +13,7 @@
 
 #include "system/crypto.h"
 #include "system/date_time.h"
-#include "system/deployment.h"
+#include "system/env.h"
 #include "system/failure.h"
 #include "system/file_io.h"
 #include "system/files.h"
@@ -78,8 +78,8 @@ void InitCurlOnce() {
 
 class CurlFtpComponent final : public FtpComponent {
  public:
-  CurlFtpComponent(MultiHandle multi, ShareHandle share)
-      : multi_(std::move(multi)), share_(std::move(share)) {}
+  CurlFtpComponent(Env& env, MultiHandle multi, ShareHandle share)
+      : env_(env), multi_(std::move(multi)), share_(std::move(share)) {}
   ~CurlFtpComponent() override { Abort(); }
 
   int16_t State() const override { return state_; }
@@ -102,6 +102,7 @@ class CurlFtpComponent final : public FtpComponent {
  private:
   // One started method, with what its failure's text names.
   struct Request : RequestFacts {
+    Env* env = nullptr;  // the component's, for the write callback
     EasyHandle easy;
     // GetFile: first a probe of the remote file's size and time, then the
     // fetch into the partial file, renamed to the target when complete.
@@ -173,6 +174,7 @@ class CurlFtpComponent final : public FtpComponent {
   static int OnProgress(void* user, curl_off_t dltotal, curl_off_t dlnow,
                         curl_off_t ultotal, curl_off_t ulnow);
 
+  Env& env_;
   MultiHandle multi_;
   // The TLS sessions of the session's requests: each request is a handle of
   // its own, and a data connection's TLS must resume the control
@@ -211,6 +213,7 @@ bool CurlFtpComponent::Refuse(FtpMethod method, bool needs_login) {
 std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
     FtpMethod method, double answer_seconds) {
   auto r = std::make_unique<Request>();
+  r->env = &env_;
   r->method = method;
   r->answer_seconds = answer_seconds;
   r->easy.reset(curl_easy_init());
@@ -228,7 +231,7 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
                    static_cast<long>(CURLFTPMETHOD_MULTICWD));
   curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
   curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS,
-                   static_cast<long>(FtpTimeoutSeconds() * 1000));
+                   static_cast<long>(options().timeout_seconds * 1000));
   curl_easy_setopt(e, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                    WholeSeconds(answer_seconds));
   // The control connection idles while a long transfer runs.
@@ -249,7 +252,7 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewRequest(
                      static_cast<long>(CURL_SSLVERSION_TLSv1_2) |
                          static_cast<long>(CURL_SSLVERSION_MAX_TLSv1_2));
   }
-  if (std::string ca = FtpCaFile(); !ca.empty()) {
+  if (const std::string& ca = options().ca_file; !ca.empty()) {
     curl_easy_setopt(e, CURLOPT_CAINFO, ca.c_str());
   }
   // What a request receives is dropped unless it sets a writer of its own
@@ -345,7 +348,7 @@ void CurlFtpComponent::Connect(std::string_view host, std::string_view user,
     ForgetLogin();
     return;
   }
-  use_ssl_ = FtpTls() == TlsMode::kOff ? CURLUSESSL_NONE : CURLUSESSL_ALL;
+  use_ssl_ = options().tls == TlsMode::kOff ? CURLUSESSL_NONE : CURLUSESSL_ALL;
   StartConnect();
 }
 
@@ -360,7 +363,7 @@ void CurlFtpComponent::ConnectToWebSite() {
   }
   base_ = *base;
   if (base_.rfind("http://", 0) == 0) {
-    if (FtpTls() == TlsMode::kRequire) {
+    if (options().tls == TlsMode::kRequire) {
       Queue(kFtpMethodConnect, kFtpTlsRefused,
             "The site " + base_ +
                 " is not reached over HTTPS; the user name and password "
@@ -371,7 +374,7 @@ void CurlFtpComponent::ConnectToWebSite() {
                 " is reached over plain HTTP: the password and the files "
                 "cross the network unencrypted.";
   }
-  auto r = NewRequest(kFtpMethodConnect, FtpTimeoutSeconds());
+  auto r = NewRequest(kFtpMethodConnect, options().timeout_seconds);
   if (!r) return Queue(kFtpMethodConnect, kFtpFailed, "Out of memory.");
   curl_easy_setopt(r->easy.get(), CURLOPT_NOBODY, 1L);
   std::string url = Url(r->easy.get(), RemotePath(), "");
@@ -379,7 +382,7 @@ void CurlFtpComponent::ConnectToWebSite() {
 }
 
 void CurlFtpComponent::StartConnect() {
-  auto r = NewRequest(kFtpMethodConnect, FtpTimeoutSeconds());
+  auto r = NewRequest(kFtpMethodConnect, options().timeout_seconds);
   if (!r) {
     Queue(kFtpMethodConnect, kFtpFailed, "Out of memory.");
     return;
@@ -391,7 +394,8 @@ void CurlFtpComponent::StartConnect() {
 }
 
 bool CurlFtpComponent::RetryWithoutTls(const Completion& done) {
-  if (FtpTls() != TlsMode::kTry || use_ssl_ != CURLUSESSL_ALL) return false;
+  if (options().tls != TlsMode::kTry || use_ssl_ != CURLUSESSL_ALL)
+    return false;
   // Only a site that does not offer TLS: one that offers it and fails to
   // prove who it is never gets the password in clear.
   if (done.code != kFtpTlsRefused) return false;
@@ -405,7 +409,7 @@ bool CurlFtpComponent::RetryWithoutTls(const Completion& done) {
 
 void CurlFtpComponent::ChangeDirectory(std::string_view directory) {
   if (Refuse(kFtpMethodChangeDirectory, true)) return;
-  auto r = NewRequest(kFtpMethodChangeDirectory, FtpTimeoutSeconds());
+  auto r = NewRequest(kFtpMethodChangeDirectory, options().timeout_seconds);
   if (!r) {
     Queue(kFtpMethodChangeDirectory, kFtpFailed, "Out of memory.");
     return;
@@ -422,7 +426,7 @@ std::unique_ptr<CurlFtpComponent::Request> CurlFtpComponent::NewTransfer(
     FtpMethod method, std::string_view local_file, std::string_view remote_file,
     int16_t no_name_code, std::string no_name_text, std::string* file) {
   if (Refuse(method, true)) return nullptr;
-  auto r = NewRequest(method, FtpStallSeconds());
+  auto r = NewRequest(method, options().stall_seconds);
   if (!r) {
     Queue(method, kFtpFailed, "Out of memory.");
     return nullptr;
@@ -446,7 +450,7 @@ void CurlFtpComponent::StartTransfer(std::unique_ptr<Request> r,
   curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlFtpComponent::OnProgress);
   curl_easy_setopt(e, CURLOPT_XFERINFODATA, r.get());
-  r->stall_seconds = FtpStallSeconds();
+  r->stall_seconds = options().stall_seconds;
   std::string url = Url(e, r->folder, file);
   Start(std::move(r), url);
 }
@@ -504,8 +508,8 @@ void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
   curl_easy_getinfo(e, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
   curl_easy_getinfo(e, CURLINFO_FILETIME_T, &time);
   PartialInfo now{r->info.source, size, time};
-  int err =
-      OpenPartialFile(r->temp_path, r->info_path, now, &r->file, &r->offset);
+  int err = OpenPartialFile(env_, r->temp_path, r->info_path, now, &r->file,
+                            &r->offset);
   if (err == 0 && compute_sha256_) err = StartDigest(*r);
   if (err != 0) {
     r->file.Close();
@@ -546,7 +550,7 @@ void CurlFtpComponent::StartFetch(std::unique_ptr<Request> r) {
     curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION,
                      &CurlFtpComponent::OnProgress);
     curl_easy_setopt(e, CURLOPT_XFERINFODATA, r.get());
-    r->stall_seconds = FtpStallSeconds();
+    r->stall_seconds = options().stall_seconds;
     return Start(std::move(r), url);
   }
   StartTransfer(std::move(r), file);
@@ -589,7 +593,8 @@ void CurlFtpComponent::Disconnect() {
   }
   // Waiting for the answer to QUIT blocks inside libcurl, so it gets a
   // short limit of its own.
-  auto r = NewRequest(kFtpMethodDisconnect, std::min(FtpTimeoutSeconds(), 5.0));
+  auto r = NewRequest(kFtpMethodDisconnect,
+                      std::min(options().timeout_seconds, 5.0));
   if (!r) {
     ForgetLogin();
     Queue(kFtpMethodDisconnect, 0, "");
@@ -611,7 +616,7 @@ void CurlFtpComponent::ListNames(std::string_view directory) {
     return Queue(kFtpMethodList, kFtpFailed,
                  "A web site does not list its folders.");
   }
-  auto r = NewRequest(kFtpMethodList, FtpTimeoutSeconds());
+  auto r = NewRequest(kFtpMethodList, options().timeout_seconds);
   if (!r) {
     Queue(kFtpMethodList, kFtpFailed, "Out of memory.");
     return;
@@ -688,7 +693,7 @@ void CurlFtpComponent::Finish(CURLcode result) {
       location) {
     r->redirect = location;
   }
-  SessionFacts site{host_, user_, base_};
+  SessionFacts site{host_, user_, base_, options().tls};
   Completion done = web_ ? DescribeWeb(site, *r, result, reply)
                          : DescribeFtp(site, *r, result, reply);
   done.reply = static_cast<int>(reply);
@@ -706,7 +711,7 @@ void CurlFtpComponent::Finish(CURLcode result) {
   // kept is dropped and the whole file fetched.
   if (web_ && r->method == kFtpMethodGetFile && result == CURLE_RANGE_ERROR &&
       r->offset > 0) {
-    RemoveFile(r->info_path);
+    env_.RemoveFile(r->info_path);
     r->offset = 0;
     r->file.Close();
     StartFetch(std::move(r));
@@ -783,24 +788,19 @@ bool CurlFtpComponent::FollowRedirect(std::unique_ptr<Request>& r, long reply) {
 // for the next attempt; one that failed here (a full disk, say) does not.
 void CurlFtpComponent::CompleteDownload(Request& r, Completion& done) {
   if (r.temp_path.empty()) return;  // failed before its partial file
-  int err = 0;
   if (done.code == 0) {
-    if (r.file.Close() != 0) {
-      err = errno;
-    } else {
-      err = RenameFile(r.temp_path, r.target_path);
-    }
+    int err = PutDownloadInPlace(env_, r.file, r.temp_path, r.info_path,
+                                 r.target_path);
     if (err == 0) {
-      RemoveFile(r.info_path);
       if (r.digest) sha256_ = r.digest->HexDigest();
       return;
     }
     done = LocalFailure(kFtpMethodGetFile, err, r.local, r.target_path, true);
+    return;
   }
   r.file.Close();
-  if (r.local_errno != 0 || err != 0 || r.too_large) {
-    RemoveFile(r.temp_path);
-    RemoveFile(r.info_path);
+  if (r.local_errno != 0 || r.too_large) {
+    DropPartialFile(env_, r.temp_path, r.info_path);
   }
 }
 
@@ -833,7 +833,7 @@ size_t CurlFtpComponent::OnWrite(char* data, size_t size, size_t count,
   }
   r->received += static_cast<int64_t>(total);
   if (r->digest) r->digest->Update(data, total);
-  if (int err = WriteFd(r->file.get(), data, total); err != 0) {
+  if (int err = r->env->WriteFd(r->file.get(), data, total); err != 0) {
     r->local_errno = err;
     return 0;  // makes libcurl end the transfer with a write error
   }
@@ -900,7 +900,7 @@ int CurlFtpComponent::OnProgress(void* user, curl_off_t dltotal,
 
 }  // namespace
 
-std::unique_ptr<FtpComponent> MakeCurlFtpComponent() {
+std::unique_ptr<FtpComponent> MakeCurlFtpComponent(Env& env) {
   InitCurlOnce();
   MultiHandle multi(curl_multi_init());
   ShareHandle share(curl_share_init());
@@ -910,7 +910,8 @@ std::unique_ptr<FtpComponent> MakeCurlFtpComponent() {
                         CURL_LOCK_DATA_SSL_SESSION) != CURLSHE_OK) {
     return nullptr;
   }
-  return std::make_unique<CurlFtpComponent>(std::move(multi), std::move(share));
+  return std::make_unique<CurlFtpComponent>(env, std::move(multi),
+                                            std::move(share));
 }
 
 }  // namespace mv

@@ -9,20 +9,23 @@
 // Passive mode. The user name and password go to libcurl as options, never
 // inside a URL, and nothing here writes a log.
 //
-// Time limits come from the deployment values: FtpTimeoutSeconds() bounds
-// connecting and each answer of the site outside transfers; a transfer
-// fails when no byte has moved for FtpStallSeconds().
+// Time limits come from the component's options (SiteOptions):
+// timeout_seconds bounds connecting and each answer of the site outside
+// transfers; a transfer fails when no byte has moved for stall_seconds.
+// The local files of a download are written, renamed and removed through
+// the Env it is given.
 #ifndef MVUPDATE_TRANSPORT_CURL_FTP_COMPONENT_H_
 #define MVUPDATE_TRANSPORT_CURL_FTP_COMPONENT_H_
 
 #include <memory>
 
+#include "system/env.h"
 #include "transport/ftp_component.h"
 
 namespace mv {
 
 // A new component, or null when libcurl cannot be set up.
-std::unique_ptr<FtpComponent> MakeCurlFtpComponent();
+std::unique_ptr<FtpComponent> MakeCurlFtpComponent(Env& env);
 
 }  // namespace mv
 

@@ -25,6 +25,8 @@
 #include <utility>
 #include <vector>
 
+#include "system/deployment.h"
+
 namespace mv {
 
 // The method a Done reports (its LastMethod).
@@ -131,6 +133,11 @@ class FtpComponent {
   void set_size_limit(int64_t bytes) { size_limit_ = bytes; }
   int64_t size_limit() const { return size_limit_; }
 
+  // The time limits, TLS mode and certificates the component works with;
+  // set by the session before its first method.
+  void set_options(const SiteOptions& options) { options_ = options; }
+  const SiteOptions& options() const { return options_; }
+
   // Lets the running method progress: raises the pending Done, or waits up
   // to `bound` for network activity, works on it and raises Done when the
   // method has ended. Never returns early without cause, so calling it in a
@@ -156,6 +163,7 @@ class FtpComponent {
   ProgressHandler on_progress_;
   bool last_transient_ = false;
   int64_t size_limit_ = 0;
+  SiteOptions options_;
 };
 
 // Seconds for texts shown to the user: "30", "2.5".

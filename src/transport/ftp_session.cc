@@ -32,6 +32,12 @@ void FtpSession::SetComponent(std::unique_ptr<FtpComponent> component) {
     if (transferring_) window_.ShowActivity(meter_.Text());
     window_.ShowProgress(done, total);
   });
+  component_->set_options(options_);
+}
+
+void FtpSession::set_options(const SiteOptions& options) {
+  options_ = options;
+  if (component_) component_->set_options(options_);
 }
 
 void FtpSession::Trace(int32_t level, std::string_view text, bool detail) {
@@ -101,7 +107,7 @@ bool FtpSession::Transient() const {
 
 bool FtpSession::RunMethod(FtpMethod method, double limit_seconds,
                            const Start& start) {
-  int retries = FtpRetries();
+  int retries = options_.retries;
   std::chrono::milliseconds pause(1000);
   for (int retry = 1;; ++retry) {
     if (Attempt(method, limit_seconds, start)) return true;
@@ -158,7 +164,7 @@ std::optional<std::string> FtpSession::MatchCase(std::string_view path) {
     if (name.empty()) continue;
     if (name != "." && name != "..") {
       std::string folder = matched.empty() ? "." : matched;
-      if (!Attempt(kFtpMethodList, FtpTimeoutSeconds(),
+      if (!Attempt(kFtpMethodList, options_.timeout_seconds,
                    [&](FtpComponent& c) { c.ListNames(folder); })) {
         return std::nullopt;
       }
@@ -230,7 +236,7 @@ bool FtpSession::Connect(std::string_view host, std::string_view user,
   Trace(kLevelInformation, "Username  :" + std::string(user), true);
   if (MissingComponent("::Connect::")) return false;
   if (component_->State() == kFtpConnected) return true;
-  if (RunMethod(kFtpMethodConnect, FtpTimeoutSeconds(),
+  if (RunMethod(kFtpMethodConnect, options_.timeout_seconds,
                 [&](FtpComponent& c) { c.Connect(host, user, password); })) {
     if (!component_->tls_note().empty()) log_.Warning(component_->tls_note());
     return true;
@@ -244,7 +250,7 @@ bool FtpSession::ChangeDirectory(std::string_view directory) {
   if (MissingComponent("::ChangeDirectory::")) return false;
   auto change = [&](std::string_view folder) {
     return RunMethod(
-        kFtpMethodChangeDirectory, FtpTimeoutSeconds(),
+        kFtpMethodChangeDirectory, options_.timeout_seconds,
         [&, folder](FtpComponent& c) { c.ChangeDirectory(folder); });
   };
   if (change(directory)) return true;
@@ -281,7 +287,7 @@ void FtpSession::Disconnect() {
     return;
   }
   Trace(kLevelInformation, "::Disconnect::Disconnecting...3", true);
-  if (!Attempt(kFtpMethodDisconnect, FtpTimeoutSeconds(),
+  if (!Attempt(kFtpMethodDisconnect, options_.timeout_seconds,
                [](FtpComponent& c) { c.Disconnect(); })) {
     ReportFailure();
   }
@@ -303,15 +309,17 @@ void FtpSession::TransferDone(int32_t /*method*/, int16_t code,
 }
 
 void InitFTPControl(
-    FtpSession& session, const InstallSettings& settings, RunLog& log,
+    FtpSession& session, const InstallSettings& settings, RunLog& log, Env& env,
+    const SiteOptions& options,
     const std::function<std::unique_ptr<FtpComponent>()>& make) {
   std::unique_ptr<FtpComponent> component =
-      make ? make() : MakeCurlFtpComponent();
+      make ? make() : MakeCurlFtpComponent(env);
   if (!component) {
     log.Error("*** InitFTPControl *** Could not initialize the FTP Control. (" +
               Failure(kCannotCreateObject).Text() + ")");
   }
   session.SetComponent(std::move(component));
+  session.set_options(options);
   Status st = ChangeFolder(settings.App("\\Download"));
   if (!st.ok()) {
     log.Error(

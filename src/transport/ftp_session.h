@@ -19,6 +19,8 @@
 #include <string_view>
 
 #include "log/run_log.h"
+#include "system/deployment.h"
+#include "system/env.h"
 #include "system/install_settings.h"
 #include "system/progress.h"
 #include "system/window.h"
@@ -28,7 +30,7 @@
 namespace mv {
 
 // Limit of GetFile and PutFile; Connect, ChangeDirectory and Disconnect use
-// FtpTimeoutSeconds() (system/deployment.h).
+// the session's SiteOptions::timeout_seconds.
 inline constexpr double kTransferLimitSeconds = 3600;
 
 class FtpSession : public SiteSession {
@@ -42,6 +44,10 @@ class FtpSession : public SiteSession {
   // leaves the session without one, and every operation then fails at once.
   void SetComponent(std::unique_ptr<FtpComponent> component);
   FtpComponent* component() const { return component_.get(); }
+
+  // The time limits, retries and TLS mode of the session and its component.
+  void set_options(const SiteOptions& options);
+  const SiteOptions& options() const { return options_; }
 
   bool Connect(std::string_view host, std::string_view user,
                std::string_view password) override;
@@ -109,6 +115,7 @@ class FtpSession : public SiteSession {
   RunLog& log_;
   Window& window_;
   std::unique_ptr<FtpComponent> component_;
+  SiteOptions options_;
   // The file being transferred, its bytes, rate and time left.
   ProgressMeter meter_;
   bool transferring_ = false;
@@ -122,11 +129,12 @@ class FtpSession : public SiteSession {
   std::chrono::steady_clock::time_point transfer_start_;
 };
 
-// Start-up step: gives `session` a component (`make`, else the libcurl
-// component) and makes <app>/Download the current directory. Failures are
-// logged; start-up goes on.
+// Start-up step: gives `session` its options and a component (`make`, else
+// the libcurl component writing through `env`) and makes <app>/Download the
+// current directory. Failures are logged; start-up goes on.
 void InitFTPControl(
-    FtpSession& session, const InstallSettings& settings, RunLog& log,
+    FtpSession& session, const InstallSettings& settings, RunLog& log, Env& env,
+    const SiteOptions& options,
     const std::function<std::unique_ptr<FtpComponent>()>& make = nullptr);
 
 }  // namespace mv

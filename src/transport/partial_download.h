@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "system/env.h"
 #include "system/unique_fd.h"
 
 namespace mv {
@@ -32,8 +33,22 @@ std::optional<PartialInfo> ReadPartialInfo(const std::string& path);
 // `now` describes: the part kept from before when `info_path` records the
 // same file (its length in `offset`), else a new empty file whose info is
 // written. The file is positioned at `offset`. Gives errno on a failure.
-int OpenPartialFile(const std::string& temp_path, const std::string& info_path,
-                    const PartialInfo& now, UniqueFd* file, int64_t* offset);
+int OpenPartialFile(Env& env, const std::string& temp_path,
+                    const std::string& info_path, const PartialInfo& now,
+                    UniqueFd* file, int64_t* offset);
+
+// Puts a complete download in place: closes `file` and renames `temp_path`
+// over `target_path`, then removes the note at `info_path`. When that
+// fails, an earlier file at the target stays as it was and the partial
+// file and its note are removed (what failed here would fail again).
+// Gives errno on a failure.
+int PutDownloadInPlace(Env& env, UniqueFd& file, const std::string& temp_path,
+                       const std::string& info_path,
+                       const std::string& target_path);
+
+// Removes a partial file and its note.
+void DropPartialFile(Env& env, const std::string& temp_path,
+                     const std::string& info_path);
 
 }  // namespace mv
 

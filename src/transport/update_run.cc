@@ -143,7 +143,7 @@ void RunOnSite(const RunContext& run, const Site& site, const Site* fallback) {
     RepairCustomerInfoRecord(run.settings, run.log, stored.value(),
                              ReadLastUpdateInstalledOn(run.store), &run.window);
   }
-  std::string status_file = WriteStatusFile(run.settings, run.customer,
+  std::string status_file = WriteStatusFile(run.env, run.settings, run.customer,
                                             run.store, run.log, &run.window);
   site.put_status_file(run, status_file);
   DisconnectFtpSite(run);
@@ -164,7 +164,7 @@ void ServerRun(const RunContext& run, const Site& site) {
   std::string pattern = run.settings.App("\\Download\\*.*");
   if (site.log_clear_folder) run.log.Info("CLEAR FOLDER       : " + pattern);
   ClearFolder(run.settings, run.log, pattern);
-  RemoveStalePartialDownloads(run.settings, run.log);
+  RemoveStalePartialDownloads(run.env, run.settings, run.log);
   bool primary = &site == &PrimarySite();
   RunOnSite(
       run, site,

@@ -9,6 +9,8 @@
 
 #include "data/customer_record.h"
 #include "log/run_log.h"
+#include "system/deployment.h"
+#include "system/env.h"
 #include "system/install_settings.h"
 #include "system/settings_store.h"
 #include "system/window.h"
@@ -26,12 +28,21 @@ struct RunContext {
   RunLog& log;
   SettingsStore& store;
   SiteSession& site;
+  // Writes the run's files and ages its partial downloads.
+  Env& env;
+  const DeploymentOptions& deployment;
   // Where the run reports what its installation came to; may be null.
   UpdateOutcome* outcome = nullptr;
 
   bool server_flavour() const { return ServerFlavour(settings, window); }
   CommandContext commands() const {
-    return {settings, window, log, site, settings.verifies_updates()};
+    return {settings,
+            window,
+            log,
+            site,
+            env,
+            deployment.commands,
+            settings.verifies_updates()};
   }
 };
 

@@ -5,7 +5,6 @@
 #include <string_view>
 
 #include "system/crypto.h"
-#include "system/deployment.h"
 #include "system/file_io.h"
 #include "system/files.h"
 #include "system/paths.h"
@@ -96,7 +95,7 @@ class Command {
         context_.window, log_, "Copying",
         [&](RunLog&, FileProgress& progress) {
           progress.Report(name, 1, 1, 0, -1);
-          return CopyFile(from, to, digest);
+          return context_.env.CopyFile(from, to, digest, 0);
         },
         false);
   }
@@ -198,7 +197,7 @@ bool Command::Matches(const std::string& name, const std::string& local,
                       const std::optional<std::string>& expected,
                       const std::string& actual) {
   if (!expected || EqualsIgnoreCase(*expected, actual)) return true;
-  RemoveFile(ResolveCase(local));
+  context_.env.RemoveFile(ResolveCase(local));
   FailedLine("!!! " + name + " does not match its SHA256 line (expected " +
              ToLowerAscii(*expected) + ", got " + actual +
              "); the file was removed.");
@@ -259,7 +258,8 @@ void Command::Run(const std::string& arg) {
     FailedLine("Shell: Failed. ");
     return;
   }
-  WaitSeconds(context_.window, log_, static_cast<float>(RunWaitSeconds()));
+  WaitSeconds(context_.window, log_,
+              static_cast<float>(context_.options.run_wait_seconds));
   ReapFinishedPrograms();
 }
 
@@ -306,8 +306,9 @@ void Command::Copy(const std::string& arg) {
         const int count = static_cast<int>(files.size());
         for (int i = 0; i < count; ++i) {
           progress.Report(files[i], i + 1, count, 0, -1);
-          results.push_back(CopyFile(NativePath(source + files[i]),
-                                     NativePath(destination + files[i])));
+          results.push_back(context_.env.CopyFile(
+              NativePath(source + files[i]), NativePath(destination + files[i]),
+              nullptr, 0));
         }
         return results;
       });
@@ -320,12 +321,12 @@ void Command::Unzip(const std::string& a) {
   if (s == std::string::npos) return;
   std::string destination =
       App(context_.server_flavour() ? "\\Download" : "\\Update");
-  int16_t result =
-      RunFileStep(context_.window, log_, "Extracting",
-                  [&](RunLog& log, FileProgress& progress) {
-                    return UnZipFiles(log, a.substr(0, s), destination,
-                                      a.substr(s + 1), ReportTo(progress));
-                  });
+  int16_t result = RunFileStep(
+      context_.window, log_, "Extracting",
+      [&](RunLog& log, FileProgress& progress) {
+        return UnZipFiles(context_.env, log, a.substr(0, s), destination,
+                          a.substr(s + 1), ReportTo(progress));
+      });
   if (result == kArchiveNothingMatched) {
     nothing_to_do_ = true;
   } else if (result != kArchiveOk) {

@@ -8,6 +8,8 @@
 #include <string_view>
 
 #include "log/run_log.h"
+#include "system/deployment.h"
+#include "system/env.h"
 #include "system/install_settings.h"
 #include "system/window.h"
 #include "update/file_transfer.h"
@@ -24,6 +26,8 @@ struct CommandContext {
   Window& window;  // the flavour's check box, and events during waits
   RunLog& log;
   FileTransfer& site;
+  Env& env;  // writes the files of DOWNLOAD, COPY and UNZIP
+  const CommandOptions& options;
   // Set when the installation pins the vendor's keys: a file fetched
   // without a stated digest is then refused.
   bool verify = false;

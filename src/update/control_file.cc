@@ -204,15 +204,16 @@ std::optional<std::set<std::string>> NamesFetched(
 
 }  // namespace
 
-void RemoveStalePartialDownloads(const InstallSettings& settings, RunLog& log) {
+void RemoveStalePartialDownloads(Env& env, const InstallSettings& settings,
+                                 RunLog& log) {
   std::vector<PartialDownload> partials =
-      ListPartialDownloads(ResolveCase(settings.App("\\Download")));
+      ListPartialDownloads(env, ResolveCase(settings.App("\\Download")));
   if (partials.empty()) return;
   std::optional<std::set<std::string>> named = NamesFetched(settings);
   for (const PartialDownload& p : partials) {
     bool withdrawn = named && !named->count(ToUpperAscii(p.name));
     if (!withdrawn && p.idle_seconds < kStalePartialSeconds) continue;
-    Status st = RemovePartialDownload(p);
+    Status st = RemovePartialDownload(env, p);
     std::string why = withdrawn ? "no control file names it any more"
                                 : "not written for 7 days";
     log.Warning(st.ok()

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "log/run_log.h"
+#include "system/env.h"
 #include "system/failure.h"
 #include "system/install_settings.h"
 #include "system/unique_fd.h"
@@ -82,7 +83,8 @@ void ProcessCustomerControlFile(const InstallSettings& settings,
 // Update folder names any more (a file the vendor withdrew; judged only when
 // such a file can be read), and those not written for 7 days. One Warning
 // line each.
-void RemoveStalePartialDownloads(const InstallSettings& settings, RunLog& log);
+void RemoveStalePartialDownloads(Env& env, const InstallSettings& settings,
+                                 RunLog& log);
 
 }  // namespace mv
 

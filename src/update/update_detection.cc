@@ -5,7 +5,6 @@
 
 #include "data/customer_record.h"
 #include "system/date_time.h"
-#include "system/deployment.h"
 #include "system/files.h"
 #include "system/last_update.h"
 #include "system/paths.h"
@@ -131,7 +130,7 @@ void Installer::Command(const std::string& line, const std::string& key) {
   // download, the wait after RUN): the section is not recorded even when
   // this was its last command.
   if (context_.window.StopRequested()) return StopAtRequest();
-  if (failed && !RecordFailedUpdates()) Stop();
+  if (failed && !context_.options.record_failed_updates) Stop();
 }
 
 void Installer::StopAtRequest() {

@@ -150,9 +150,10 @@ class FolderNames {
 // One extraction: the archive, the destination and what it learnt.
 class Extraction {
  public:
-  Extraction(RunLog& log, zip_t* za, std::string destination,
+  Extraction(Env& env, RunLog& log, zip_t* za, std::string destination,
              const ArchiveProgress& progress)
-      : log_(log),
+      : env_(env),
+        log_(log),
         za_(za),
         destination_(std::move(destination)),
         progress_(progress) {}
@@ -197,8 +198,8 @@ class Extraction {
         largest = std::max<uint64_t>(largest, st.size);
       }
     }
-    uint64_t free_bytes = FreeBytes(destination_).value_or(UINT64_MAX);
-    std::optional<uint64_t> limit = FileSizeLimit();
+    uint64_t free_bytes = env_.FreeBytes(destination_).value_or(UINT64_MAX);
+    std::optional<uint64_t> limit = env_.FileSizeLimit();
     bool too_large = limit && largest > *limit;
     if (total <= free_bytes && !too_large) return true;
     log_.Warning(
@@ -371,7 +372,7 @@ class Extraction {
         return false;
       }
       left_to_state -= static_cast<uint64_t>(n);
-      if (int err = WriteFd(fd, buffer_.data(), static_cast<size_t>(n));
+      if (int err = env_.WriteFd(fd, buffer_.data(), static_cast<size_t>(n));
           err != 0) {
         CouldNotExtract(name, Failure::FromErrno(err, name));
         return false;
@@ -397,8 +398,8 @@ class Extraction {
         !(st.valid & ZIP_STAT_MTIME)) {
       return;
     }
-    SetModifiedTime(fd,
-                    st.mtime);  // a time stamp is not worth failing an entry
+    env_.SetModifiedTime(
+        fd, st.mtime);  // a time stamp is not worth failing an entry
   }
 
   void Damaged(const std::string& name, const char* why) {
@@ -413,6 +414,7 @@ class Extraction {
     Note(result_, kArchiveWriteFailed);
   }
 
+  Env& env_;
   RunLog& log_;
   zip_t* za_;
   std::string destination_;
@@ -447,7 +449,7 @@ ArchivePtr OpenArchive(const std::string& path, int16_t& result) {
   return za;
 }
 
-int16_t Extract(RunLog& log, std::string_view zip_file,
+int16_t Extract(Env& env, RunLog& log, std::string_view zip_file,
                 std::string_view destination, std::string_view file_spec,
                 const ArchiveProgress& progress) {
   if (HasNul(zip_file)) return kArchiveNotFound;
@@ -460,7 +462,7 @@ int16_t Extract(RunLog& log, std::string_view zip_file,
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (!FolderExists(folder)) return kArchiveWriteFailed;
-  return Extraction(log, za.get(), folder, progress)
+  return Extraction(env, log, za.get(), folder, progress)
       .Run(SplitPatterns(file_spec));
 }
 
@@ -606,13 +608,14 @@ int16_t Build(RunLog& log, std::string_view archive, std::string_view file_spec,
 
 }  // namespace
 
-int16_t UnZipFiles(RunLog& log, std::string_view zip_file,
+int16_t UnZipFiles(Env& env, RunLog& log, std::string_view zip_file,
                    std::string_view destination, std::string_view file_spec,
                    const ArchiveProgress& progress) {
   log.Info("DESTINATION      : " + std::string(destination));
   log.Info("ZIPFILE          : " + std::string(zip_file));
   log.Info("FILESPEC         : " + std::string(file_spec));
-  int16_t result = Extract(log, zip_file, destination, file_spec, progress);
+  int16_t result =
+      Extract(env, log, zip_file, destination, file_spec, progress);
   if (result != kArchiveOk) {
     // Nothing to extract is not a failure of the update.
     log.LogMessage(

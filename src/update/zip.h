@@ -60,6 +60,7 @@
 #include <string_view>
 
 #include "log/run_log.h"
+#include "system/env.h"
 
 namespace mv {
 
@@ -101,8 +102,9 @@ using ArchiveProgress = std::function<void(
 // Extracts the entries of `zip_file` that match `file_spec` into the folder
 // `destination`. Logs the three value lines and, for a result other than 0,
 // the result code alone on an Error line (a Warning line for 7: nothing to
-// extract is not a failure). Gives the result code.
-int16_t UnZipFiles(RunLog& log, std::string_view zip_file,
+// extract is not a failure). Gives the result code. Files are written, and
+// free space and size limits learnt, through `env`.
+int16_t UnZipFiles(Env& env, RunLog& log, std::string_view zip_file,
                    std::string_view destination, std::string_view file_spec,
                    const ArchiveProgress& progress = {});
 

@@ -59,10 +59,10 @@ class CustomerRecordTest : public testing::Test {
  protected:
   CustomerRecordTest() {
     pg_.UseIn(in_.sb.env());
-    in_.sb.env().Set("MVUPDATE_DEFAULT_FTP_PRIMARY", "FTP1.TEST");
-    in_.sb.env().Set("MVUPDATE_DEFAULT_FTP_ALTERNATE", "FTP2.TEST");
-    in_.sb.env().Set("MVUPDATE_DB_LOGIN_TIMEOUT", "1");
     in_.settings.connection_string = PostgresServer::ConnectionString();
+    in_.settings.database = {.login_timeout_seconds = 1,
+                             .default_primary_host = "FTP1.TEST",
+                             .default_alternate_host = "FTP2.TEST"};
   }
 
   // Loads an earlier record from a table of `rows`, then records update 7, the
@@ -83,8 +83,8 @@ class CustomerRecordTest : public testing::Test {
     CustomerUpdateInfo c = {
         "OLD", "o1", "o2", "ou", "op", 42, {2020, 1, 2, 3, 4, 5}};
     auto start = std::chrono::steady_clock::now();
-    bool load_ok =
-        LoadCustomerInfo(in_.settings.connection_string, c, in_.log, true);
+    bool load_ok = LoadCustomerInfo(in_.settings.connection_string,
+                                    in_.settings.database, c, in_.log, true);
     std::string load_lines = Joined(in_.window.lines, 1);
     in_.window.lines.clear();
     Result<bool> recorded =

@@ -229,20 +229,6 @@ TEST_F(FaultTest, KilledAndDatabaseStoppedBetweenUpdates) {
   EXPECT_FALSE(Shows(repair)) << out_;
 }
 
-// An archive that cannot be written whole (a file larger than the process
-// may write) is refused before anything is written, and the update is tried
-// again by the next run.
-TEST_F(FaultTest, DiskFullWhileExtracting) {
-  Publish("", "", {{"Data/big.dat", std::string(1 << 20, 'x')}});
-  Run(1, " 6\r\n", "1/1", {}, {.file_size_limit = 256 * 1024});
-  EXPECT_TRUE(
-      Shows("!!! The archive holds a file of 1048576 bytes, larger than this "
-            "process may write (262144 bytes); nothing was extracted."));
-  EXPECT_FALSE(fs::exists(Download() + "/Data"));
-  NextRun(false);
-  EXPECT_EQ(ReadFile(Download() + "/Data/big.dat"), std::string(1 << 20, 'x'));
-}
-
 // The utility stopped (SIGTERM) or killed during a download: the next run
 // goes on with it where it broke off.
 TEST_F(FaultTest, UtilityStoppedDuringDownload) {
@@ -290,26 +276,6 @@ TEST_F(FaultTest, OneRunAtATime) {
   Run(1, "!!! The run lock " + lock + " cannot be taken (70-Permission denied)",
       "2/2", {}, {.unprivileged = true});
   EXPECT_FALSE(Shows("Processing update control file.")) << out_;
-}
-
-// Without the Update folder the control files cannot be passed on, so nothing
-// is installed; without the settings file, the loop ends at update 1.
-TEST_F(FaultTest, UnwritableUpdateFolderAndSettingsFile) {
-  Publish();
-  fs::create_directories(Update());
-  GiveToNobody(sb_.root());
-  ASSERT_EQ(::chmod(Update().c_str(), 0555), 0);
-  Run(1, "70-Permission denied", "0/0", {}, {.unprivileged = true});
-  EXPECT_TRUE(fs::is_empty(Update()));
-  ASSERT_EQ(::chmod(Update().c_str(), 0755), 0);
-  std::string file = SettingsStore(sb_.config_home()).FileFor("Qorin");
-  WriteFile(file, "[MVUpdate]\nLastUpdateInstalled=0\n");
-  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
-  Run(1, "70-Permission denied", "0/0");
-  EXPECT_FALSE(Shows("   Installing update 2...")) << out_;
-  EXPECT_EQ(ReadFile(file), "[MVUpdate]\nLastUpdateInstalled=0\n");
-  ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
-  NextRun(true);
 }
 
 // Besides the runs above (whole updates, Reset Last Update), a refused

@@ -313,8 +313,8 @@ class MainWindowTest : public QObject {
     server.connection_string = PostgresServer::ConnectionString();
     const std::function<bool()> steps[] = {
         [&] {
-          return LoadCustomerInfo(server.connection_string, customer, log,
-                                  false, w.get()) &&
+          return LoadCustomerInfo(server.connection_string, server.database,
+                                  customer, log, false, w.get()) &&
                  customer.customer_number == "C1001";
         },
         [&] {
@@ -404,7 +404,8 @@ class MainWindowTest : public QObject {
     }
     RunLog log(w.get());
     SilentSite site;
-    CommandContext context{settings, *w, log, site};
+    CommandOptions options;
+    CommandContext context{settings, *w, log, site, Env::Default(), options};
     const std::pair<std::string, QString> steps[] = {
         {"ZIP big.zip big.bin", "Zipping 1 of 1: big.zip: "},
         {"UNZIP big.zip big.bin", "Extracting 1 of 1: big.bin: "}};
@@ -428,9 +429,6 @@ class MainWindowTest : public QObject {
   // that does not answer.
   void ProgressTextsDuringWaits() {
     Sandbox sb;
-    sb.env().Set("MVUPDATE_RUN_WAIT_SECONDS", "1.5");
-    sb.env().Set("MVUPDATE_FTP_TIMEOUT", "2");
-    sb.env().Set("MVUPDATE_FTP_RETRIES", "0");
     // Listening, never accepting: connections wait unanswered.
     UniqueFd silent(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
@@ -445,9 +443,14 @@ class MainWindowTest : public QObject {
     settings.application_path = sb.app();
     RunLog log(w.get());
     SilentSite none;
-    CommandContext context{settings, *w, log, none};
+    CommandOptions options{.run_wait_seconds = 1.5};
+    CommandContext context{settings, *w, log, none, Env::Default(), options};
     FtpSession session(log, *w);
-    session.SetComponent(MakeCurlFtpComponent());
+    session.SetComponent(MakeCurlFtpComponent(Env::Default()));
+    SiteOptions site = ReadDeploymentOptions().site;
+    site.timeout_seconds = 2;
+    site.retries = 0;
+    session.set_options(site);
     const std::pair<std::function<void()>, QString> waits[] = {
         {[&] {
            std::string line = "RUN /bin/true";

@@ -22,11 +22,10 @@ constexpr uid_t kNobody = 65534;
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const Options& options)
-    : pid_(
-          SpawnProgram(argv, {.out = io_ / "out",
-                              .err = io_ / "err",
-                              .user = options.unprivileged ? "nobody" : nullptr,
-                              .file_size_limit = options.file_size_limit})) {}
+    : pid_(SpawnProgram(argv,
+                        {.out = io_ / "out",
+                         .err = io_ / "err",
+                         .user = options.unprivileged ? "nobody" : nullptr})) {}
 
 ChildProcess::~ChildProcess() {
   Kill();
@@ -76,12 +75,6 @@ pid_t SpawnProgram(const std::vector<std::string>& argv,
       (!how.cwd.empty() && ::chdir(how.cwd.c_str()) != 0) ||
       (pw && (::setgroups(0, nullptr) != 0 || ::setgid(pw->pw_gid) != 0 ||
               ::setuid(pw->pw_uid) != 0))) {
-    ::_exit(127);
-  }
-  rlimit limit = {how.file_size_limit, how.file_size_limit};
-  if (how.file_size_limit != RLIM_INFINITY &&
-      (::signal(SIGXFSZ, SIG_IGN) == SIG_ERR ||  // kept across exec
-       ::setrlimit(RLIMIT_FSIZE, &limit) != 0)) {
     ::_exit(127);
   }
   // After the change of user, which clears the death signal.

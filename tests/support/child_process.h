@@ -6,7 +6,6 @@
 #ifndef MVUPDATE_TESTS_SUPPORT_CHILD_PROCESS_H_
 #define MVUPDATE_TESTS_SUPPORT_CHILD_PROCESS_H_
 
-#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -21,9 +20,6 @@ namespace mv {
 class ChildProcess {
  public:
   struct Options {
-    // RLIMIT_FSIZE of the child, with SIGXFSZ ignored so that a write beyond
-    // the limit fails (EFBIG) instead of killing it: a full disk.
-    rlim_t file_size_limit = RLIM_INFINITY;
     // When the tests run as root, the child runs as the user nobody, so
     // that file permissions hold for it.
     bool unprivileged = false;
@@ -57,8 +53,7 @@ class ChildProcess {
 // SpawnProgram: its standard output and error go to `out` (its error to
 // `err` when set); its standard input is `input` (a pipe's read end) or
 // /dev/null; as `user` when we are root; with `death_signal` sent by the
-// kernel when the thread that started it ends, however it ends; with
-// `file_size_limit` as its RLIMIT_FSIZE, SIGXFSZ ignored.
+// kernel when the thread that started it ends, however it ends.
 struct SpawnOptions {
   std::string out = "/dev/null";
   std::string err = "";  // "": to `out`
@@ -66,7 +61,6 @@ struct SpawnOptions {
   const char* user = nullptr;
   int input = -1;
   int death_signal = 0;
-  rlim_t file_size_limit = RLIM_INFINITY;
 };
 // Gives the program's pid (-1 when it cannot be started).
 pid_t SpawnProgram(const std::vector<std::string>& argv,

@@ -353,27 +353,47 @@ TEST(ConfigTest, FileAndEnvironment) {
   TempFolder tmp;
   ScopedEnv env;
   env.Set("MVUPDATE_CONFIG", tmp / "c");
-  auto text = [](auto f) {
-    return [=] { return testing::PrintToString(f()); };
+  // A deployment value read afresh (`path`: its members), as text.
+  auto of = [](auto... path) {
+    return [=]() -> std::string {
+      DeploymentOptions o = ReadDeploymentOptions();
+      const auto& v = (o.*....*path);
+      if constexpr (std::is_same_v<std::decay_t<decltype(v)>, std::string>) {
+        return v;
+      } else {
+        return testing::PrintToString(v);
+      }
+    };
   };
+  using D = DeploymentOptions;
+  using Db = DatabaseOptions;
   const std::tuple<std::string, std::function<std::string()>, std::string,
                    std::string>
       cases[] = {
-          {"DEFAULT_FTP_PRIMARY", DefaultPrimaryFtpHost, "F", "E"},
-          {"DEFAULT_FTP_ALTERNATE", DefaultAlternateFtpHost, "F", "E"},
-          {"SUPPORT_EMAIL", SupportEmail, "F", "E"},
-          {"DB_LOGIN_TIMEOUT", text(DatabaseLoginTimeoutSeconds), "7.5", "9"},
-          {"FTP_TIMEOUT", text(FtpTimeoutSeconds), "7", "9"},
-          {"FTP_STALL_SECONDS", text(FtpStallSeconds), "7", "9"},
-          {"RUN_WAIT_SECONDS", text(RunWaitSeconds), "7", "9"},
-          {"FTP_RETRIES", text(FtpRetries), "0", "9"},
-          {"RECORD_FAILED_UPDATES", text(RecordFailedUpdates), "true", "false"},
+          {"DEFAULT_FTP_PRIMARY", of(&D::database, &Db::default_primary_host),
+           "F", "E"},
+          {"DEFAULT_FTP_ALTERNATE",
+           of(&D::database, &Db::default_alternate_host), "F", "E"},
+          {"SUPPORT_EMAIL", of(&D::support_email), "F", "E"},
+          {"DB_LOGIN_TIMEOUT", of(&D::database, &Db::login_timeout_seconds),
+           "7.5", "9"},
+          {"FTP_TIMEOUT", of(&D::site, &SiteOptions::timeout_seconds), "7",
+           "9"},
+          {"FTP_STALL_SECONDS", of(&D::site, &SiteOptions::stall_seconds), "7",
+           "9"},
+          {"RUN_WAIT_SECONDS",
+           of(&D::commands, &CommandOptions::run_wait_seconds), "7", "9"},
+          {"FTP_RETRIES", of(&D::site, &SiteOptions::retries), "0", "9"},
+          {"RECORD_FAILED_UPDATES",
+           of(&D::commands, &CommandOptions::record_failed_updates), "true",
+           "false"},
           {"FTP_TLS",
            [] {
-             return std::array{"try", "require", "off"}[int(FtpTls())];
+             return std::array{"try", "require",
+                               "off"}[int(ReadDeploymentOptions().site.tls)];
            },
            "require", "off"},
-          {"FTP_CA_FILE", FtpCaFile, "/f", "/e"},
+          {"FTP_CA_FILE", of(&D::site, &SiteOptions::ca_file), "/f", "/e"},
           {"REGISTRY", Registry::DefaultFile, "/f", "/e"},
           {"UNC_ROOT", UncRoot, "/f", "/e"},
           {"COMPUTERNAME", GetLocalComputerName, "F", "E"},
@@ -499,7 +519,7 @@ TEST(ConfigTest, ValuesOutOfBounds) {
       };
   for (const auto& [key, value, warning, error] : cases) {
     env.Set("MVUPDATE_" + key, value);
-    DeploymentCheck check = CheckDeploymentValues();
+    DeploymentCheck check = CheckDeploymentValues(ReadDeploymentOptions());
     std::string warned, failed;
     for (const std::string& w : check.warnings) warned += w;
     for (const std::string& e : check.errors) failed += e;
@@ -510,11 +530,12 @@ TEST(ConfigTest, ValuesOutOfBounds) {
     env.Set("MVUPDATE_" + key, std::nullopt);
   }
   env.Set("MVUPDATE_FTP_TLS", "sometimes");
-  EXPECT_EQ(FtpTls(), TlsMode::kRequire);
   env.Set("MVUPDATE_RUN_WAIT_SECONDS", "1e30");
-  EXPECT_EQ(RunWaitSeconds(), 86400);
   env.Set("MVUPDATE_FTP_RETRIES", "100");
-  EXPECT_EQ(FtpRetries(), 10);
+  DeploymentOptions o = ReadDeploymentOptions();
+  EXPECT_EQ(o.site.tls, TlsMode::kRequire);
+  EXPECT_EQ(o.commands.run_wait_seconds, 86400);
+  EXPECT_EQ(o.site.retries, 10);
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
 // The version tools: the reader of program files (made by the cross tools,
 // damaged or odd), Check System, Reset Last Update and the version report.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 
+#include "support/fault_env.h"
 #include "support/installation.h"
 #include "system/language_names.h"
 #include "system/last_update.h"
@@ -213,7 +212,6 @@ TEST(CheckSystemTest, ListsEachProgramFile) {
 // given; a failure leaves the settings file as it was.
 TEST(ResetLastUpdateTest, LowersTheStoredNumber) {
   Installation in;
-  in.sb.env().Set("MVUPDATE_SUPPORT_EMAIL", "help@example.org");
   const std::string file = in.store.FileFor("Qorin");
   const std::string problem = "!!! Problem with Last Update registry setting\n";
   const std::string error = "!!! Reset Last Update Error: ";
@@ -241,22 +239,18 @@ TEST(ResetLastUpdateTest, LowersTheStoredNumber) {
       {ini("-2147483648"), error + "6-Overflow\n \n"},
       {"garbage\n", problem + error + "75-Path/File access error (" + file +
                         " line 1: expected key=value)\n \n"},
-      {ini("42"), error + "70-Permission denied\n \n"},  // read-only
+      {ini("42"), error + "70-Permission denied\n \n"},
   };
+  FaultEnv refusing;  // the last row's: a file that cannot be written
+  refusing.refuse = "settings.ini";
   for (const Case& c : cases) {
     std::filesystem::remove(file);
     if (!c.file.empty()) WriteFile(file, c.file);
     in.window.lines.clear();
     int errors = in.log.error_lines();
-    std::optional<ScopedUnprivileged> unprivileged;
-    if (&c == std::end(cases) - 1) {  // readable by anyone, writable by none
-      ::chmod(in.sb.root().c_str(), 0755);
-      ::chmod(in.sb.config_home().c_str(), 0755);
-      ::chmod((in.sb.config_home() + "/Qorin").c_str(), 0555);
-      unprivileged.emplace();
-    }
-    ResetLastUpdate(in.store, in.log, "/srv/x/MVUpEvents.log");
-    unprivileged.reset();
+    SettingsStore store(in.sb.config_home(),
+                        &c == std::end(cases) - 1 ? refusing : Env::Default());
+    ResetLastUpdate(store, in.log, "/srv/x/MVUpEvents.log", "help@example.org");
     EXPECT_EQ(Joined(in.window.lines), "[Reset Last Update]\n" + c.lines);
     EXPECT_EQ(in.log.error_lines() - errors, c.after.empty() ? 1 : 0);
     EXPECT_EQ(c.after.empty()

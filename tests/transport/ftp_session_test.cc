@@ -12,6 +12,7 @@
 #include <optional>
 #include <thread>
 
+#include "support/fault_env.h"
 #include "support/ftp_server.h"
 #include "support/installation.h"
 #include "support/tls_site.h"
@@ -35,12 +36,13 @@ struct Stopwatch {
 // An installation with its FTP session set up as start-up does it, with
 // short limits: 2 s for an answer, 1 s without progress in a transfer.
 struct Session {
-  Session() {
-    in.sb.env().Set("MVUPDATE_FTP_TIMEOUT", "2");
-    in.sb.env().Set("MVUPDATE_FTP_STALL_SECONDS", "1");
-    in.sb.env().Set("MVUPDATE_FTP_RETRIES", "0");
-    in.sb.env().Set("MVUPDATE_FTP_TLS", "off");  // pyftpdlib offers none
-    InitFTPControl(session, in.settings, in.log);
+  explicit Session(Env& env = Env::Default()) {
+    InitFTPControl(session, in.settings, in.log, env, options);
+  }
+  // Changes the options of the session and its component.
+  void Change(const std::function<void(SiteOptions&)>& change) {
+    change(options);
+    session.set_options(options);
   }
   // The event log: "S text" for a time-stamped line, "D text" for a detail.
   Lines Log() const {
@@ -53,6 +55,11 @@ struct Session {
   }
   Installation in;
   FtpSession session{in.log, in.window};
+  SiteOptions options{.timeout_seconds = 2,
+                      .stall_seconds = 1,
+                      .retries = 0,
+                      .tls = TlsMode::kOff,  // pyftpdlib offers none
+                      .ca_file = ""};
 };
 
 // The shared FTP server with an empty site.
@@ -137,7 +144,7 @@ TEST(FtpSessionTest, SessionOfAnUpdateRun) {
 TEST(FtpSessionTest, RetryResumeAndCase) {
   FtpServer& site = Site();
   Session s;
-  s.in.sb.env().Set("MVUPDATE_FTP_RETRIES", "2");
+  s.Change([](SiteOptions& o) { o.retries = 2; });
   FtpSession& f = s.session;
   site.Put("Merivane/Update/Patch1.zip", std::string(1 << 20, '1'));
   ASSERT_TRUE(f.Connect(site.host(), site.user(), site.password()));
@@ -152,7 +159,7 @@ TEST(FtpSessionTest, RetryResumeAndCase) {
   EXPECT_EQ(s.in.window.lines[0].substr(s.in.window.lines[0].find(". T")),
             ". Trying again in 1 s (retry 1 of 2).");
   // The kept part belongs to the file as it was: a changed file starts over.
-  s.in.sb.env().Set("MVUPDATE_FTP_RETRIES", "0");
+  s.Change([](SiteOptions& o) { o.retries = 0; });
   site.SetFault(FtpServer::Fault::kDrop, 300000, true);
   EXPECT_FALSE(f.GetFile("P.zip", "Merivane\\Update\\Patch1.zip"));
   site.Put("Merivane/Update/Patch1.zip", std::string(1 << 20, '2'));
@@ -161,7 +168,7 @@ TEST(FtpSessionTest, RetryResumeAndCase) {
   EXPECT_EQ(ReadFile("P.zip"), std::string(1 << 20, '2'));
   EXPECT_EQ(Resumed(site), 0);
   // A site that comes back within the pauses.
-  s.in.sb.env().Set("MVUPDATE_FTP_RETRIES", "2");
+  s.Change([](SiteOptions& o) { o.retries = 2; });
   f.Disconnect();
   ASSERT_TRUE(site.Stop());
   bool connected = false;
@@ -195,9 +202,11 @@ TEST(FtpSessionTest, FailuresTellWhatHappened) {
   const std::string nf = " not found on the FTP site.",
                     m = "Merivane\\Update\\MVUpdate.dat";
   // How: C connects to `a` with the password `b`; logged in, D changes to
-  // `a`, G gets `b` as `a`, P puts `a`; g gets without a login.
+  // `a`, G gets `b` as `a`, P puts `a`; g gets without a login. `fault`
+  // makes the local disk fail.
+  using Fault = std::function<void(FaultEnv&)>;
   // clang-format off
-  struct Case { char how; std::string a, b, line; } cases[] = {
+  struct Case { char how; std::string a, b, line; Fault fault = {}; } cases[] = {
       {'C', refused, "p", "1005-Could not connect to the FTP site " + refused +
                           " (connection refused or site unreachable)."},
       {'C', silent.host(), "p",
@@ -217,29 +226,29 @@ TEST(FtpSessionTest, FailuresTellWhatHappened) {
       {'P', "S 1", "", "53-File not found: cannot read the local file \"S 1\""},
       {'G', "No\\M", m, "76-Path not found: cannot write the local file "
                         "\"No\\M\""},
-      {'G', "M", m, "70-Permission denied: cannot write the local file \"M\""},
+      {'G', "M", m, "70-Permission denied: cannot write the local file \"M\"",
+       [](FaultEnv& e) { e.refuse = ".MVUpdate.dat.mvpartial"; }},
+      {'G', "M", m, "61-Disk full: cannot write the local file \"M\"",
+       [](FaultEnv& e) { e.room = 0; }},
+      // The finished download cannot be renamed into place.
+      {'G', "M", m, "70-Permission denied: cannot write the local file \"M\"",
+       [](FaultEnv& e) { e.refuse = "M"; }},
       {'g', "M", "M", "1001-Not connected to an FTP site."},
   };
   // clang-format on
   for (const Case& c : cases) {
-    Session s;
+    FaultEnv env;
+    if (c.fault) c.fault(env);
+    Session s(env);
     FtpSession& f = s.session;
     if (c.how != 'C' && c.how != 'g') {
       ASSERT_TRUE(f.Connect(site.host(), site.user(), site.password()));
-    }
-    std::optional<ScopedUnprivileged> nobody;
-    if (c.line.rfind("70-", 0) == 0) {
-      // The event log stays writable for the case that runs as nobody.
-      fs::permissions(s.in.sb.event_log(), fs::perms::all);
-      fs::permissions(".", static_cast<fs::perms>(0555));
-      nobody.emplace();
     }
     Stopwatch watch;
     EXPECT_FALSE(c.how == 'C'   ? f.Connect(c.a, site.user(), c.b)
                  : c.how == 'D' ? f.ChangeDirectory(c.a)
                  : c.how == 'P' ? f.PutFile(c.a, c.a)
                                 : f.GetFile(c.a, c.b));
-    nobody.reset();
     EXPECT_LT(watch.Seconds(), 3.0);
     EXPECT_LT(watch.Cpu(), 0.15);  // never spins
     EXPECT_EQ(s.in.window.lines, Lines{c.line});
@@ -261,8 +270,10 @@ TEST(FtpSessionTest, WebSite) {
   web.Put("Merivane/Update/Patch 1.zip", big);
   web.Put("Merivane/C1001/.keep", "");
   Session s;
-  s.in.sb.env().Set("MVUPDATE_FTP_CA_FILE", TlsSite::CaFile());
-  s.in.sb.env().Set("MVUPDATE_FTP_RETRIES", "1");
+  s.Change([](SiteOptions& o) {
+    o.ca_file = TlsSite::CaFile();
+    o.retries = 1;
+  });
   FtpSession& f = s.session;
   ASSERT_TRUE(f.Connect(web.url(), web.user, web.password));
   EXPECT_TRUE(f.Encrypted());
@@ -325,7 +336,7 @@ TEST(FtpSessionTest, WebSite) {
   EXPECT_FALSE(f.Encrypted());
   f.Disconnect();
   EXPECT_FALSE(f.Connect(other.url(), web.user, web.password));
-  s.in.sb.env().Set("MVUPDATE_FTP_TLS", "require");
+  s.Change([](SiteOptions& o) { o.tls = TlsMode::kRequire; });
   EXPECT_FALSE(f.Connect(plain.url(), web.user, web.password));
   EXPECT_EQ(
       s.in.window.lines,
@@ -381,8 +392,10 @@ TEST(FtpSessionTest, FtpOverTls) {
     ASSERT_TRUE(ftp.ok()) << ftp.error();
     ftp.Put("Merivane/Update/a.txt", "a");
     Session s;
-    s.in.sb.env().Set("MVUPDATE_FTP_TLS", c.mode);
-    s.in.sb.env().Set("MVUPDATE_FTP_CA_FILE", TlsSite::CaFile());
+    s.Change([&](SiteOptions& o) {
+      o.tls = c.mode == "try" ? TlsMode::kTry : TlsMode::kRequire;
+      o.ca_file = TlsSite::CaFile();
+    });
     FtpSession& f = s.session;
     bool ok = f.Connect(ftp.host(), ftp.user, ftp.password);
     std::string says = c.says;
@@ -448,7 +461,7 @@ struct ScriptedComponent : FtpComponent {
 TEST(FtpSessionTest, ResultsComeFromTheOperationsOwnDone) {
   Session s;
   FtpSession& f = s.session;
-  s.in.sb.env().Set("MVUPDATE_FTP_TIMEOUT", "0.3");
+  s.Change([](SiteOptions& o) { o.timeout_seconds = 0.3; });
   auto owned = std::make_unique<ScriptedComponent>();
   ScriptedComponent* fake = owned.get();
   f.SetComponent(std::move(owned));
@@ -467,7 +480,8 @@ TEST(FtpSessionTest, ResultsComeFromTheOperationsOwnDone) {
   // Without a component (and without a Download folder) start-up says what
   // failed, and every operation fails at once with a trace line.
   fs::remove_all(s.in.sb.app());
-  InitFTPControl(f, s.in.settings, s.in.log, [] { return nullptr; });
+  InitFTPControl(f, s.in.settings, s.in.log, Env::Default(), s.options,
+                 [] { return nullptr; });
   EXPECT_FALSE(f.Connect("site", "u", "p"));
   EXPECT_LT(watch.Seconds(), 1.0);
   EXPECT_EQ(s.in.window.lines,

@@ -14,6 +14,7 @@
 #include "app/form.h"
 #include "app/startup.h"
 #include "support/child_process.h"
+#include "support/fault_env.h"
 #include "support/ftp_server.h"
 #include "support/postgres_server.h"
 #include "support/recording_window.h"
@@ -92,7 +93,9 @@ class UpdateRunTest : public ::testing::Test {
   Lines Run(Sandbox& sb, bool alternate = false,
             const std::function<void()>& arrange = nullptr) {
     window_ = std::make_unique<RecordingWindow>();
-    form_ = std::make_unique<Form>(*window_, sb.config());
+    FormConfig config = sb.config();
+    config.env = &env_;
+    form_ = std::make_unique<Form>(*window_, config);
     StartUp(*form_);
     if (arrange) arrange();
     window_->use_alternate = alternate;
@@ -106,6 +109,7 @@ class UpdateRunTest : public ::testing::Test {
   SitePath path_;
   std::unique_ptr<RecordingWindow> window_;
   std::unique_ptr<Form> form_;
+  FaultEnv env_;  // the disk as a row of a table makes it
 };
 
 TEST_F(UpdateRunTest, ServerThenClient) {
@@ -352,6 +356,15 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
        {"Copy to client from server.", "6-*/MVUpdate/MVUpdate.dat is larger "
         "than 1 MiB; a file that large is refused",
         "Getting of update control file complete.", " "}, 1, 0, ""},
+      // The Update folder does not take the update control file: nothing is
+      // installed.
+      {"127.0.0.1", false, [&] { env_.refuse = "Update/MVUpdate.dat"; },
+       {"got MVUpdate.dat", "70-Permission denied",
+        "Getting of update control file complete.", tail}, 1, 0, "C1001"},
+      // A status report that cannot be written is not uploaded.
+      {"127.0.0.1", false, [&] { env_.refuse = ".txt"; },
+       {"   Update 2 installed.", "70-Permission denied",
+        "Could not put file in folder (C1001).", tail}, 2, 2, ""},
       // A client whose server does not share its Update folder.
       {"TILL3", false, [] {},
        {"Copy to client from server.", "!!! Could not copy file from server, "
@@ -369,7 +382,8 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
       at = std::find_if(at, lines.end(), [&](const std::string& x) {
         return x == l || fnmatch(l.c_str(), x.c_str(), 0) == 0;
       });
-      ASSERT_NE(at, lines.end()) << "missing in order: " << l;
+      ASSERT_NE(at, lines.end()) << "missing in order: " << l << "\n"
+                                 << Joined(lines);
     }
     // A failed run ends its lines with its outcome, one Error line more.
     EXPECT_EQ(form_->error_lines(), errors + (errors > 0)) << shown[1];
@@ -403,6 +417,7 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
     }
     site_.Restart();
     pg_.Start();
+    env_.refuse.clear();
   }
 }
 

@@ -68,7 +68,7 @@ Status SettingsStore::Write(std::string_view application,
   for (const auto& [key, value] : values) doc.Set(section, key, value);
   // A settings file that is a link (to a file kept with the user's other
   // settings, say) stays one: the file it leads to is replaced.
-  return WriteFileAtomically(file, doc.Serialize(), AtLink::kWriteThrough);
+  return env_.WriteFileAtomically(file, doc.Serialize(), AtLink::kWriteThrough);
 }
 
 }  // namespace mv
