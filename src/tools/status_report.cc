@@ -20,10 +20,10 @@ std::string DateOrUnknown(const std::optional<DateTime>& t) {
 
 }  // namespace
 
-std::string WriteStatusFile(Env& env, const InstallSettings& settings,
-                            CustomerUpdateInfo& customer,
-                            const SettingsStore& store, RunLog& log,
-                            EventPump* pump) {
+Result<std::string> WriteStatusFile(Env& env, const InstallSettings& settings,
+                                    CustomerUpdateInfo& customer,
+                                    const SettingsStore& store, RunLog& log,
+                                    EventPump* pump) {
   bool row_read =
       LoadCustomerInfo(settings.connection_string, settings.database, customer,
                        log, false, pump);
@@ -60,7 +60,7 @@ std::string WriteStatusFile(Env& env, const InstallSettings& settings,
   // Written whole or not at all, so the upload never sends half a report.
   Status st = env.WriteFileAtomically(s.App("\\Download\\" + name), text,
                                       AtLink::kReplace);
-  if (!st.ok()) log.Error(st.failure().Text());
+  if (!st.ok()) return st.failure();
   return name;
 }
 

@@ -361,10 +361,12 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
       {"127.0.0.1", false, [&] { env_.refuse = "Update/MVUpdate.dat"; },
        {"got MVUpdate.dat", "70-Permission denied",
         "Getting of update control file complete.", tail}, 1, 0, "C1001"},
-      // A status report that cannot be written is not uploaded.
+      // A status report that cannot be written is not uploaded: one line
+      // says so, none about a missing file.
       {"127.0.0.1", false, [&] { env_.refuse = ".txt"; },
-       {"   Update 2 installed.", "70-Permission denied",
-        "Could not put file in folder (C1001).", tail}, 2, 2, ""},
+       {"   Update 2 installed.", "!!! The status report could not be "
+        "written (70-Permission denied); it was not sent to the FTP site.",
+        tail}, 1, 2, ""},
       // A client whose server does not share its Update folder.
       {"TILL3", false, [] {},
        {"Copy to client from server.", "!!! Could not copy file from server, "
