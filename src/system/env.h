@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "system/crypto.h"
+#include "system/date_time.h"
 #include "system/failure.h"
 #include "system/file_io.h"
 #include "system/files.h"
@@ -52,8 +53,11 @@ class Env {
   virtual std::optional<uint64_t> FreeBytes(const std::string& native) = 0;
   virtual std::optional<uint64_t> FileSizeLimit() = 0;
 
-  // Seconds since 1970 (UTC): the clock that ages files.
+  // Seconds since 1970 (UTC): the clock that ages files, dates what is
+  // recorded and reported, and judges signatures' expiry.
   virtual int64_t NowSeconds() = 0;
+  // The same clock as a local date and time.
+  DateTime LocalNow() { return LocalDateTime(NowSeconds()); }
 };
 
 // Forwards every call to `target`.

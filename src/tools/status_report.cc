@@ -27,7 +27,9 @@ Result<std::string> WriteStatusFile(Env& env, const InstallSettings& settings,
   bool row_read =
       LoadCustomerInfo(settings.connection_string, settings.database, customer,
                        log, false, pump);
-  std::string name = "Status " + FormatStampDigits(Now()) + ".txt";
+  // One reading of the clock names and dates the report.
+  const DateTime now = env.LocalNow();
+  std::string name = "Status " + FormatStampDigits(now) + ".txt";
   const CustomerUpdateInfo& c = customer;
   const InstallSettings& s = settings;
   // What the row says, unless this machine knows better: the row could not
@@ -52,7 +54,7 @@ Result<std::string> WriteStatusFile(Env& env, const InstallSettings& settings,
            "LocalComputerName=" + s.computer_name,
            "LastUpdateInstalled=" + number,
            "LastUpdateInstalledOn=" + date,
-           "LastCommunication=" + FormatMmDdYyyy(Now()),
+           "LastCommunication=" + FormatMmDdYyyy(now),
            std::string(),
        }) {
     text += line + "\r\n";

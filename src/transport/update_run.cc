@@ -79,7 +79,7 @@ void InstallNewUpdates(const RunContext& run, std::string_view up_to_date) {
   std::string control_file =
       UpdateControlFile(run.settings, run.server_flavour());
   if (!CheckControlFileSignature(run.settings, control_file, run.store, run.log,
-                                 UtcNow())) {
+                                 run.env.NowSeconds())) {
     return;
   }
   switch (CheckForNewUpdate(commands, run.store)) {

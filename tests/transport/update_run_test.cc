@@ -325,6 +325,11 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
        {"!!! Failed to connect to 127.0.0.1:1", "!!! Primary FTP site not "
         "reachable; trying the alternate FTP site.", "CONNECT TO SITE    : ",
         "Connected.", "   Update 2 installed.", tail}, 0, 2, "Update"},
+      // A clock that stands still: the time stored here, the row's date and
+      // the report's name and dates are all its time, to the second.
+      {"127.0.0.1", false, [&] { env_.now = 1804428309; },
+       {"   Update 1 installed.", "   Update 2 installed.", tail}, 0, 2,
+       "C1001"},
       // The report goes to the folder of the number without its blanks.
       {"127.0.0.1", false, [&] { form_->customer.customer_number += "  "; },
        {"   Update 2 installed.", tail}, 0, 2, "C1001"},
@@ -407,9 +412,16 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
       // whatever the database could take.
       std::optional<DateTime> on =
           ReadLastUpdateInstalledOn(form_->settings_store);
-      Lines text = ReadLines(site_.Path("Merivane/" + report + "/" +
-                                        fs::path(stor[0]).filename().string()),
-                             "\r\n");
+      const std::string name = fs::path(stor[0]).filename().string();
+      Lines text =
+          ReadLines(site_.Path("Merivane/" + report + "/" + name), "\r\n");
+      text.resize(6);
+      if (env_.now) {
+        const DateTime at = LocalDateTime(*env_.now);
+        EXPECT_EQ(on, at);
+        EXPECT_EQ(name, "Status " + FormatStampDigits(at) + ".txt");
+        EXPECT_EQ(text[5], "LastCommunication=" + FormatMmDdYyyy(at));
+      }
       text.resize(5);
       EXPECT_EQ(text, (Lines{"CustomerNumber=C1001", "DatabaseServer=127.0.0.1",
                              "LocalComputerName=127.0.0.1",
@@ -420,6 +432,7 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
     site_.Restart();
     pg_.Start();
     env_.refuse.clear();
+    env_.now.reset();
   }
 }
 
