@@ -107,9 +107,9 @@ class UpdateRunTest : public ::testing::Test {
   PostgresServer& pg_;
   MinisignKey vendor_;
   SitePath path_;
+  FaultEnv env_;  // the disk as a row of a table makes it; outlives the form
   std::unique_ptr<RecordingWindow> window_;
   std::unique_ptr<Form> form_;
-  FaultEnv env_;  // the disk as a row of a table makes it
 };
 
 TEST_F(UpdateRunTest, ServerThenClient) {
@@ -372,6 +372,11 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
        {"   Update 2 installed.", "!!! The status report could not be "
         "written (70-Permission denied); it was not sent to the FTP site.",
         tail}, 1, 2, ""},
+      // A disk too full for the event log stops nothing; standard error
+      // says so once.
+      {"127.0.0.1", false, [&] { env_.full = "MVUpEvents.log"; },
+       {"   Update 1 installed.", "   Update 2 installed.", tail}, 0, 2,
+       "C1001"},
       // A client whose server does not share its Update folder.
       {"TILL3", false, [] {},
        {"Copy to client from server.", "!!! Could not copy file from server, "
@@ -383,7 +388,14 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
                     report] : cases) {
     PublishSite();
     std::unique_ptr<Sandbox> sb = Installation(computer);
+    testing::internal::CaptureStderr();
     Lines lines = Run(*sb, alternate, arrange);
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::regex lost("event log not written: 61-Disk full");
+    EXPECT_EQ(std::distance(std::sregex_iterator(err.begin(), err.end(), lost),
+                            std::sregex_iterator()),
+              env_.full.empty() ? 0 : 1)
+        << err;
     auto at = lines.begin();
     for (const std::string& l : shown) {  // "*" stands for any text
       at = std::find_if(at, lines.end(), [&](const std::string& x) {
@@ -433,6 +445,7 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
     pg_.Start();
     env_.refuse.clear();
     env_.now.reset();
+    env_.full.clear();
   }
 }
 
