@@ -29,7 +29,8 @@ class FaultEnv : public EnvWrapper {
   // until it is cleared.
   std::string full;
   // Opening for writing, renames onto, atomic writes of and copies to a
-  // path that ends in this fail with `error`.
+  // path, and writes of a settings store (SettingsStore::FileFor), that
+  // end in this fail with `error`.
   std::string refuse;
   int error = EACCES;
   std::optional<uint64_t> free_bytes;
@@ -69,6 +70,11 @@ class FaultEnv : public EnvWrapper {
                   int64_t max_bytes) override {
     if (Refused(to)) return Failure::FromErrno(error, std::string(to));
     return EnvWrapper::CopyFile(from, to, digest, max_bytes);
+  }
+  Status WriteSettings(std::string_view store, std::string_view section,
+                       const SettingValues& values) override {
+    if (Refused(store)) return Failure::FromErrno(error, std::string(store));
+    return EnvWrapper::WriteSettings(store, section, values);
   }
   std::optional<uint64_t> FreeBytes(const std::string& native) override {
     return free_bytes ? free_bytes : EnvWrapper::FreeBytes(native);
