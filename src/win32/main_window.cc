@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/status_text.h"
 #include "system/display_text.h"
 
 namespace mv {
@@ -57,9 +58,6 @@ constexpr COLORREF kBlue = RGB(0, 0, 255);
 // Pixels at 96 DPI the status bar gives the progress bar, and the room
 // around the texts of its other parts.
 constexpr int kProgressBarWidth = 120, kPartPadding = 16;
-// The least the note keeps beside a long progress text (its tooltip holds
-// all of it).
-constexpr int kNoteLeast = 60;
 // Error and Warning lines on the list's white: both read at more than 7:1.
 constexpr COLORREF kErrorText = RGB(0xa0, 0x00, 0x00);
 constexpr COLORREF kWarningText = RGB(0x6b, 0x44, 0x00);
@@ -119,15 +117,6 @@ HFONT MakeFont(const wchar_t* face, int tenths_of_points, bool bold, UINT dpi) {
   font.lfQuality = CLEARTYPE_QUALITY;
   wcsncpy(font.lfFaceName, face, LF_FACESIZE - 1);
   return CreateFontIndirectW(&font);
-}
-
-// The text of a part of a status bar.
-std::wstring StatusText(HWND status, int part) {
-  std::vector<wchar_t> text(
-      LOWORD(SendMessageW(status, SB_GETTEXTLENGTHW, part, 0)) + 1u);
-  SendMessageW(status, SB_GETTEXTW, part,
-               reinterpret_cast<LPARAM>(text.data()));
-  return text.data();
 }
 
 // The text's width in pixels at `font`.
@@ -363,28 +352,30 @@ void Win32Window::LayoutStatusBar() {
   RECT client;
   GetClientRect(hwnd_, &client);
   SendMessageW(status_, WM_SIZE, 0, 0);
-  // From the right: the progress bar, what the long step is doing and the
-  // count of marked lines, each while shown; the note takes the rest.
-  std::vector<std::pair<std::wstring, int>> parts = {{Note(), 0}};
+  const int pad = Scale(kPartPadding);
+  // From the right: the progress bar, the count of marked lines and what
+  // the long step is doing, each while shown, as wide as their texts; the
+  // note takes the rest, as in the Qt window: while a step runs, what it is
+  // doing says more than "... is running". A text without room for all of
+  // it shows its first words.
+  std::vector<std::pair<std::wstring, int>> parts = {{note_, 0}};
   mark_part_ = text_part_ = -1;
+  int room = client.right - (progress_shown_ ? Scale(kProgressBarWidth) : 0);
   if (!mark_count_.empty()) {
     mark_part_ = static_cast<int>(parts.size());
-    parts.emplace_back(mark_count_, TextWidth(status_, font_, mark_count_) +
-                                        Scale(kPartPadding));
+    parts.emplace_back(mark_count_,
+                       std::min(std::max(room, 0),
+                                TextWidth(status_, font_, mark_count_) + pad));
+    room -= parts.back().second;
   }
   if (progress_text_.empty()) {
     progress_text_width_ = 0;
   } else {
-    // What the long step is doing says more than "... is running": the
-    // text gets what it needs, the note what is left.
-    int room = client.right - (progress_shown_ ? Scale(kProgressBarWidth) : 0);
-    if (mark_part_ >= 0) room -= parts.back().second;
-    const int pad = Scale(kPartPadding);
-    room = std::max(room / 2, room - Scale(kNoteLeast));
     text_part_ = static_cast<int>(parts.size());
     progress_text_width_ = std::max(
-        progress_text_width_,
-        std::min(room, TextWidth(status_, font_, progress_text_) + pad));
+        0, std::min(room,
+                    std::max(progress_text_width_,
+                             TextWidth(status_, font_, progress_text_) + pad)));
     parts.emplace_back(progress_text_, progress_text_width_);
   }
   if (progress_shown_) parts.emplace_back(L"", Scale(kProgressBarWidth));
@@ -394,10 +385,14 @@ void Win32Window::LayoutStatusBar() {
     right -= parts[i].second;
     edges[i - 1] = std::max(0, right);
   }
+  parts[0].second = edges[0] < 0 ? client.right : edges[0];
   SendMessageW(status_, SB_SETPARTS, edges.size(),
                reinterpret_cast<LPARAM>(edges.data()));
   for (size_t i = 0; i < parts.size(); ++i) {
+    const std::wstring shown = Fit(parts[i].first, parts[i].second - pad);
     SendMessageW(status_, SB_SETTEXTW, i,
+                 reinterpret_cast<LPARAM>(shown.c_str()));
+    SendMessageW(status_, SB_SETTIPTEXTW, i,
                  reinterpret_cast<LPARAM>(parts[i].first.c_str()));
   }
   if (progress_shown_) {
@@ -409,6 +404,12 @@ void Win32Window::LayoutStatusBar() {
                area.bottom - area.top, TRUE);
   }
   ShowWindow(progress_bar_, progress_shown_ ? SW_SHOWNA : SW_HIDE);
+}
+
+std::wstring Win32Window::Fit(const std::wstring& text, int room) const {
+  return FitWords(text, room, [this](const std::wstring& t) {
+    return TextWidth(status_, font_, t);
+  });
 }
 
 void Win32Window::Layout() {
@@ -855,7 +856,13 @@ LRESULT CALLBACK Win32Window::QuestionProc(HWND hwnd, UINT message,
 
 void Win32Window::Note(const std::wstring& text, UINT ms) {
   note_passing_ = ms > 0;
-  SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  note_ = text;
+  RECT part{};
+  SendMessageW(status_, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&part));
+  const std::wstring shown =
+      Fit(text, part.right - part.left - Scale(kPartPadding));
+  SendMessageW(status_, SB_SETTEXTW, 0,
+               reinterpret_cast<LPARAM>(shown.c_str()));
   SendMessageW(status_, SB_SETTIPTEXTW, 0,
                reinterpret_cast<LPARAM>(text.c_str()));
   if (ms > 0) {
@@ -1074,13 +1081,9 @@ void Win32Window::ShowProgress(int64_t done, int64_t total) {
   if (marquee) {
     text = Grouped(done) + L" bytes";
   } else {
-    const int64_t clamped = std::clamp<int64_t>(done, 0, total);
-    const int steps =
-        total == 0
-            ? kProgressSteps
-            : static_cast<int>(static_cast<double>(clamped) /
-                               static_cast<double>(total) * kProgressSteps);
-    SendMessageW(progress_bar_, PBM_SETPOS, static_cast<WPARAM>(steps), 0);
+    SendMessageW(
+        progress_bar_, PBM_SETPOS,
+        static_cast<WPARAM>(ProgressPosition(done, total, kProgressSteps)), 0);
     text = Grouped(done) + L" of " + Grouped(total) + L" bytes";
   }
   if (!progress_shown_) {
@@ -1118,6 +1121,8 @@ void Win32Window::SetProgressText(const std::wstring& text) {
           progress_text_width_) {
     SendMessageW(status_, SB_SETTEXTW, static_cast<WPARAM>(text_part_),
                  reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageW(status_, SB_SETTIPTEXTW, static_cast<WPARAM>(text_part_),
+                 reinterpret_cast<LPARAM>(text.c_str()));
     return;
   }
   LayoutStatusBar();
@@ -1149,13 +1154,9 @@ int Win32Window::CurrentRow() const {
   return static_cast<int>(SendMessageW(output_, LB_GETCURSEL, 0, 0));
 }
 
-std::wstring Win32Window::MarkCount() const {
-  return mark_part_ < 0 ? L"" : StatusText(status_, mark_part_);
-}
+std::wstring Win32Window::MarkCount() const { return mark_count_; }
 
-std::wstring Win32Window::ProgressText() const {
-  return text_part_ < 0 ? L"" : StatusText(status_, text_part_);
-}
+std::wstring Win32Window::ProgressText() const { return progress_text_; }
 
 std::wstring Win32Window::UseAlternateTip() const {
   wchar_t text[512] = L"";
@@ -1169,7 +1170,7 @@ std::wstring Win32Window::UseAlternateTip() const {
   return text;
 }
 
-std::wstring Win32Window::Note() const { return StatusText(status_, 0); }
+std::wstring Win32Window::Note() const { return note_; }
 
 bool Win32Window::UseAlternateEnabled() const {
   return IsWindowEnabled(use_alt_site_) != FALSE;

@@ -83,8 +83,10 @@ class Win32Window : public Window {
   // What the window shows now, as a person or a screen reader reads it.
   std::vector<std::wstring> ListLines() const;
   std::vector<LineMark> Marks() const;
-  int CurrentRow() const;             // the list's chosen line, -1 for none
-  std::wstring Note() const;          // the status bar's
+  int CurrentRow() const;  // the list's chosen line, -1 for none
+  // The status bar's texts, whole (a part without room for all of its
+  // text shows its first words; its tooltip holds all of it).
+  std::wstring Note() const;
   std::wstring MarkCount() const;     // empty while hidden
   std::wstring ProgressText() const;  // empty while hidden
   bool UseAlternateEnabled() const;
@@ -104,6 +106,8 @@ class Win32Window : public Window {
   void ApplyFonts(BOOL redraw);
   void Layout();
   void LayoutStatusBar();
+  // `text` as it fits `room` pixels of the status bar.
+  std::wstring Fit(const std::wstring& text, int room) const;
   int Scale(int pixels) const;
   void OnCommand(int id);
   void RunCommand(const std::wstring& what,
@@ -136,6 +140,7 @@ class Win32Window : public Window {
 
   std::wstring running_;  // the running command's name, empty when idle
   std::wstring outcome_;  // the note that stays
+  std::wstring note_;     // the status bar's, whole
   bool outcome_shown_ = false;
   bool note_passing_ = false;
   bool close_pending_ = false;
