@@ -93,14 +93,6 @@ void Do(MainWindow& w, Action action) {
   }
 }
 
-struct RowCommands : Commands {
-  void Load() override {}
-  void UpdateSystem() override { during(); }
-  void CheckSystem() override {}
-  void ResetLastUpdate() override {}
-  std::function<void()> during;
-};
-
 TEST(QtWindowTest, SharedSeamTable) {
   qputenv("QT_QPA_PLATFORM", "offscreen");
   int argc = 1;

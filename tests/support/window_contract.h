@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/commands.h"
 #include "system/window.h"
 
 namespace mv {
@@ -105,6 +106,15 @@ inline void PrintTo(const WindowView& v, std::ostream* out) {
        << " next start:";
   lines(v.next_start);
 }
+
+// The commands of a row's window: Update System runs the row.
+struct RowCommands : Commands {
+  void Load() override {}
+  void UpdateSystem() override { during(); }
+  void CheckSystem() override {}
+  void ResetLastUpdate() override {}
+  std::function<void()> during;
+};
 
 struct WindowContractRow {
   const char* name;

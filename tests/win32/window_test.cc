@@ -137,14 +137,6 @@ void Do(Win32Window& w, Action action) {
   }
 }
 
-struct RowCommands : Commands {
-  void Load() override {}
-  void UpdateSystem() override { during(); }
-  void CheckSystem() override {}
-  void ResetLastUpdate() override {}
-  std::function<void()> during;
-};
-
 TEST(Win32WindowTest, SharedSeamTable) {
   for (const WindowContractRow& row : WindowContractRows()) {
     Win32Window w;
