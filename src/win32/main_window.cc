@@ -58,6 +58,11 @@ constexpr COLORREF kBlue = RGB(0, 0, 255);
 // Pixels at 96 DPI the status bar gives the progress bar, and the room
 // around the texts of its other parts.
 constexpr int kProgressBarWidth = 120, kPartPadding = 16;
+// The status bar's parts with a text (the note, the count of marked lines,
+// the progress text) have tips; so has the count, for F8.
+constexpr int kStatusTips = 3;
+constexpr wchar_t kMarksTip[] =
+    L"F8: next Error line, Shift+F8: the one before";
 // Error and Warning lines on the list's white: both read at more than 7:1.
 constexpr COLORREF kErrorText = RGB(0xa0, 0x00, 0x00);
 constexpr COLORREF kWarningText = RGB(0x6b, 0x44, 0x00);
@@ -117,6 +122,19 @@ HFONT MakeFont(const wchar_t* face, int tenths_of_points, bool bold, UINT dpi) {
   font.lfQuality = CLEARTYPE_QUALITY;
   wcsncpy(font.lfFaceName, face, LF_FACESIZE - 1);
   return CreateFontIndirectW(&font);
+}
+
+// The text of a tooltip control's tool.
+std::wstring TipText(HWND tips, HWND owner, UINT_PTR id) {
+  wchar_t text[512] = L"";
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = owner;
+  tool.uId = id;
+  tool.lpszText = text;
+  SendMessageW(tips, TTM_GETTEXTW, std::size(text),
+               reinterpret_cast<LPARAM>(&tool));
+  return text;
 }
 
 // The text's width in pixels at `font`.
@@ -291,8 +309,7 @@ void Win32Window::CreateControls() {
                       LBS_HASSTRINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP,
                   kOutputId, WS_EX_CLIENTEDGE);
   SetWindowSubclass(output_, ListProc, 0, 0);
-  status_ =
-      child(STATUSCLASSNAMEW, L"", SBARS_SIZEGRIP | SBT_TOOLTIPS, kStatusId);
+  status_ = child(STATUSCLASSNAMEW, L"", SBARS_SIZEGRIP, kStatusId);
   progress_bar_ =
       CreateWindowExW(0, PROGRESS_CLASSW, L"Transfer progress", WS_CHILD, 0, 0,
                       0, 0, status_, nullptr, instance, nullptr);
@@ -308,6 +325,15 @@ void Win32Window::CreateControls() {
   AddTip(stop_, reinterpret_cast<UINT_PTR>(stop_),
          L"Stop the running command where that leaves nothing half done "
          L"(Esc)");
+  for (int part = 0; part < kStatusTips; ++part) {
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_SUBCLASS;
+    tool.hwnd = status_;
+    tool.uId = static_cast<UINT_PTR>(part);
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
   SetUseAlternateEnabled(false);
   ApplyFonts(FALSE);
 }
@@ -388,12 +414,8 @@ void Win32Window::LayoutStatusBar() {
   parts[0].second = edges[0] < 0 ? client.right : edges[0];
   SendMessageW(status_, SB_SETPARTS, edges.size(),
                reinterpret_cast<LPARAM>(edges.data()));
-  for (size_t i = 0; i < parts.size(); ++i) {
-    const std::wstring shown = Fit(parts[i].first, parts[i].second - pad);
-    SendMessageW(status_, SB_SETTEXTW, i,
-                 reinterpret_cast<LPARAM>(shown.c_str()));
-    SendMessageW(status_, SB_SETTIPTEXTW, i,
-                 reinterpret_cast<LPARAM>(parts[i].first.c_str()));
+  for (int i = 0; i < kStatusTips; ++i) {
+    ShowPart(i, i < static_cast<int>(parts.size()) ? parts[i].first : L"");
   }
   if (progress_shown_) {
     RECT area;
@@ -406,10 +428,31 @@ void Win32Window::LayoutStatusBar() {
   ShowWindow(progress_bar_, progress_shown_ ? SW_SHOWNA : SW_HIDE);
 }
 
-std::wstring Win32Window::Fit(const std::wstring& text, int room) const {
-  return FitWords(text, room, [this](const std::wstring& t) {
-    return TextWidth(status_, font_, t);
-  });
+void Win32Window::ShowPart(int part, const std::wstring& text) {
+  RECT area{};
+  SendMessageW(status_, SB_GETRECT, static_cast<WPARAM>(part),
+               reinterpret_cast<LPARAM>(&area));
+  // The part's rectangle leaves out the gap to the next part, which its
+  // width (text and padding) took in.
+  int borders[3] = {};
+  SendMessageW(status_, SB_GETBORDERS, 0, reinterpret_cast<LPARAM>(borders));
+  const std::wstring shown = FitWords(
+      text, area.right - area.left + borders[2] - Scale(kPartPadding),
+      [this](const std::wstring& t) { return TextWidth(status_, font_, t); });
+  SendMessageW(status_, SB_SETTEXTW, static_cast<WPARAM>(part),
+               reinterpret_cast<LPARAM>(shown.c_str()));
+  // The status bar's own tips show only for a text it cuts itself: the
+  // window's tips hold a shortened text whole, and what F8 does.
+  std::wstring tip = shown == text ? L"" : text;
+  if (part == mark_part_) tip = (tip.empty() ? L"" : tip + L"\n") + kMarksTip;
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = status_;
+  tool.uId = static_cast<UINT_PTR>(part);
+  tool.rect = area;
+  tool.lpszText = tip.data();
+  SendMessageW(tips_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
+  SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void Win32Window::Layout() {
@@ -857,14 +900,7 @@ LRESULT CALLBACK Win32Window::QuestionProc(HWND hwnd, UINT message,
 void Win32Window::Note(const std::wstring& text, UINT ms) {
   note_passing_ = ms > 0;
   note_ = text;
-  RECT part{};
-  SendMessageW(status_, SB_GETRECT, 0, reinterpret_cast<LPARAM>(&part));
-  const std::wstring shown =
-      Fit(text, part.right - part.left - Scale(kPartPadding));
-  SendMessageW(status_, SB_SETTEXTW, 0,
-               reinterpret_cast<LPARAM>(shown.c_str()));
-  SendMessageW(status_, SB_SETTIPTEXTW, 0,
-               reinterpret_cast<LPARAM>(text.c_str()));
+  ShowPart(0, text);
   if (ms > 0) {
     SetTimer(hwnd_, kNoteTimer, ms, nullptr);
   } else {
@@ -1119,10 +1155,7 @@ void Win32Window::SetProgressText(const std::wstring& text) {
   if (shown && !text.empty() &&
       TextWidth(status_, font_, text) + Scale(kPartPadding) <=
           progress_text_width_) {
-    SendMessageW(status_, SB_SETTEXTW, static_cast<WPARAM>(text_part_),
-                 reinterpret_cast<LPARAM>(text.c_str()));
-    SendMessageW(status_, SB_SETTIPTEXTW, static_cast<WPARAM>(text_part_),
-                 reinterpret_cast<LPARAM>(text.c_str()));
+    ShowPart(text_part_, text);
     return;
   }
   LayoutStatusBar();
@@ -1159,15 +1192,11 @@ std::wstring Win32Window::MarkCount() const { return mark_count_; }
 std::wstring Win32Window::ProgressText() const { return progress_text_; }
 
 std::wstring Win32Window::UseAlternateTip() const {
-  wchar_t text[512] = L"";
-  TOOLINFOW tool{};
-  tool.cbSize = sizeof tool;
-  tool.hwnd = hwnd_;
-  tool.uId = kUseAltSiteId;
-  tool.lpszText = text;
-  SendMessageW(tips_, TTM_GETTEXTW, std::size(text),
-               reinterpret_cast<LPARAM>(&tool));
-  return text;
+  return TipText(tips_, hwnd_, kUseAltSiteId);
+}
+
+std::wstring Win32Window::PartTip(int part) const {
+  return TipText(tips_, status_, static_cast<UINT_PTR>(part));
 }
 
 std::wstring Win32Window::Note() const { return note_; }

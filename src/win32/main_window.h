@@ -91,6 +91,8 @@ class Win32Window : public Window {
   std::wstring ProgressText() const;  // empty while hidden
   bool UseAlternateEnabled() const;
   std::wstring UseAlternateTip() const;
+  // The tip of a part of the status bar, empty for none.
+  std::wstring PartTip(int part) const;
   bool progress_shown() const { return progress_shown_; }
   // The question closing during a command asks, while it is open.
   HWND close_question() const { return question_; }
@@ -106,8 +108,9 @@ class Win32Window : public Window {
   void ApplyFonts(BOOL redraw);
   void Layout();
   void LayoutStatusBar();
-  // `text` as it fits `room` pixels of the status bar.
-  std::wstring Fit(const std::wstring& text, int room) const;
+  // Shows `text` in a part of the status bar, its first words if the part
+  // has no room for all of it, and the part's tip.
+  void ShowPart(int part, const std::wstring& text);
   int Scale(int pixels) const;
   void OnCommand(int id);
   void RunCommand(const std::wstring& what,

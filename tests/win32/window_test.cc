@@ -79,9 +79,14 @@ WindowView ViewOf(const Win32Window& w) {
                           &size);
     SelectObject(dc, old);
     ReleaseDC(bar, dc);
-    // The part's border and the margin before its text.
+    // A shortened text is whole in the part's tip (the count's tip goes on
+    // to say what F8 does). 8: the part's border and the margin before its
+    // text.
+    const std::string tip = Utf8(w.PartTip(static_cast<int>(part)));
     panes.push_back(
-        {Utf8(shown), whole, size.cx + 8 <= pane.right - pane.left});
+        {Utf8(shown),
+         Utf8(shown) == whole ? whole : tip.substr(0, tip.find('\n')),
+         size.cx + 8 <= pane.right - pane.left});
   }
   view.shortened = Shortened(panes);
   view.use_alternate_enabled = w.UseAlternateEnabled();
