@@ -411,7 +411,6 @@ void Win32Window::LayoutStatusBar() {
     right -= parts[i].second;
     edges[i - 1] = std::max(0, right);
   }
-  parts[0].second = edges[0] < 0 ? client.right : edges[0];
   SendMessageW(status_, SB_SETPARTS, edges.size(),
                reinterpret_cast<LPARAM>(edges.data()));
   for (int i = 0; i < kStatusTips; ++i) {
