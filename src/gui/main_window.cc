@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <string>
 
+#include "app/status_text.h"
 #include "gui/banner.h"
 #include "gui/program_icon.h"
 #include "system/display_text.h"
@@ -310,8 +311,9 @@ class FocusFrame : public QWidget {
   QPointer<QWidget> target_;
 };
 
-// A one-line note that never pushes its neighbours aside: cut with "..."
-// to the width it gets, the whole text in its tooltip.
+// A one-line note that never pushes its neighbours aside: cut after a
+// whole word with "..." to the width it gets, the whole text in its
+// tooltip.
 class NoteLabel : public QLabel {
  public:
   explicit NoteLabel(QWidget* parent) : QLabel(parent) {
@@ -348,8 +350,12 @@ class NoteLabel : public QLabel {
 
  private:
   void Elide() {
-    setText(fontMetrics().elidedText(full_, Qt::ElideRight,
-                                     contentsRect().width()));
+    const QFontMetrics metrics = fontMetrics();
+    setText(QString::fromStdU16String(FitWords(
+        full_.toStdU16String(), contentsRect().width(),
+        [&metrics](const std::u16string& text) {
+          return metrics.horizontalAdvance(QString::fromStdU16String(text));
+        })));
   }
 
   QString full_;
@@ -782,14 +788,8 @@ void MainWindow::ShowProgress(int64_t done, int64_t total) {
           QString("%1 bytes").arg(locale.toString(qlonglong(done))));
     }
   } else {
-    const int64_t clamped = std::clamp<int64_t>(done, 0, total);
-    const int steps =
-        total == 0
-            ? kProgressSteps
-            : static_cast<int>(static_cast<double>(clamped) /
-                               static_cast<double>(total) * kProgressSteps);
     progress_bar_->setRange(0, kProgressSteps);
-    progress_bar_->setValue(steps);
+    progress_bar_->setValue(ProgressPosition(done, total, kProgressSteps));
     if (activity_.isEmpty()) {
       progress_text_->SetNote(QString("%1 of %2 bytes")
                                   .arg(locale.toString(qlonglong(done)),

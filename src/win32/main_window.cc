@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/status_text.h"
 #include "system/display_text.h"
 
 namespace mv {
@@ -57,9 +58,11 @@ constexpr COLORREF kBlue = RGB(0, 0, 255);
 // Pixels at 96 DPI the status bar gives the progress bar, and the room
 // around the texts of its other parts.
 constexpr int kProgressBarWidth = 120, kPartPadding = 16;
-// The least the note keeps beside a long progress text (its tooltip holds
-// all of it).
-constexpr int kNoteLeast = 60;
+// The status bar's parts with a text (the note, the count of marked lines,
+// the progress text) have tips; so has the count, for F8.
+constexpr int kStatusTips = 3;
+constexpr wchar_t kMarksTip[] =
+    L"F8: next Error line, Shift+F8: the one before";
 // Error and Warning lines on the list's white: both read at more than 7:1.
 constexpr COLORREF kErrorText = RGB(0xa0, 0x00, 0x00);
 constexpr COLORREF kWarningText = RGB(0x6b, 0x44, 0x00);
@@ -121,13 +124,17 @@ HFONT MakeFont(const wchar_t* face, int tenths_of_points, bool bold, UINT dpi) {
   return CreateFontIndirectW(&font);
 }
 
-// The text of a part of a status bar.
-std::wstring StatusText(HWND status, int part) {
-  std::vector<wchar_t> text(
-      LOWORD(SendMessageW(status, SB_GETTEXTLENGTHW, part, 0)) + 1u);
-  SendMessageW(status, SB_GETTEXTW, part,
-               reinterpret_cast<LPARAM>(text.data()));
-  return text.data();
+// The text of a tooltip control's tool.
+std::wstring TipText(HWND tips, HWND owner, UINT_PTR id) {
+  wchar_t text[512] = L"";
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = owner;
+  tool.uId = id;
+  tool.lpszText = text;
+  SendMessageW(tips, TTM_GETTEXTW, std::size(text),
+               reinterpret_cast<LPARAM>(&tool));
+  return text;
 }
 
 // The text's width in pixels at `font`.
@@ -302,8 +309,7 @@ void Win32Window::CreateControls() {
                       LBS_HASSTRINGS | WS_VSCROLL | WS_HSCROLL | WS_TABSTOP,
                   kOutputId, WS_EX_CLIENTEDGE);
   SetWindowSubclass(output_, ListProc, 0, 0);
-  status_ =
-      child(STATUSCLASSNAMEW, L"", SBARS_SIZEGRIP | SBT_TOOLTIPS, kStatusId);
+  status_ = child(STATUSCLASSNAMEW, L"", SBARS_SIZEGRIP, kStatusId);
   progress_bar_ =
       CreateWindowExW(0, PROGRESS_CLASSW, L"Transfer progress", WS_CHILD, 0, 0,
                       0, 0, status_, nullptr, instance, nullptr);
@@ -319,6 +325,15 @@ void Win32Window::CreateControls() {
   AddTip(stop_, reinterpret_cast<UINT_PTR>(stop_),
          L"Stop the running command where that leaves nothing half done "
          L"(Esc)");
+  for (int part = 0; part < kStatusTips; ++part) {
+    TOOLINFOW tool{};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_SUBCLASS;
+    tool.hwnd = status_;
+    tool.uId = static_cast<UINT_PTR>(part);
+    tool.lpszText = const_cast<wchar_t*>(L"");
+    SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+  }
   SetUseAlternateEnabled(false);
   ApplyFonts(FALSE);
 }
@@ -363,28 +378,30 @@ void Win32Window::LayoutStatusBar() {
   RECT client;
   GetClientRect(hwnd_, &client);
   SendMessageW(status_, WM_SIZE, 0, 0);
-  // From the right: the progress bar, what the long step is doing and the
-  // count of marked lines, each while shown; the note takes the rest.
-  std::vector<std::pair<std::wstring, int>> parts = {{Note(), 0}};
+  const int pad = Scale(kPartPadding);
+  // From the right: the progress bar, the count of marked lines and what
+  // the long step is doing, each while shown, as wide as their texts; the
+  // note takes the rest, as in the Qt window: while a step runs, what it is
+  // doing says more than "... is running". A text without room for all of
+  // it shows its first words.
+  std::vector<std::pair<std::wstring, int>> parts = {{note_, 0}};
   mark_part_ = text_part_ = -1;
+  int room = client.right - (progress_shown_ ? Scale(kProgressBarWidth) : 0);
   if (!mark_count_.empty()) {
     mark_part_ = static_cast<int>(parts.size());
-    parts.emplace_back(mark_count_, TextWidth(status_, font_, mark_count_) +
-                                        Scale(kPartPadding));
+    parts.emplace_back(mark_count_,
+                       std::min(std::max(room, 0),
+                                TextWidth(status_, font_, mark_count_) + pad));
+    room -= parts.back().second;
   }
   if (progress_text_.empty()) {
     progress_text_width_ = 0;
   } else {
-    // What the long step is doing says more than "... is running": the
-    // text gets what it needs, the note what is left.
-    int room = client.right - (progress_shown_ ? Scale(kProgressBarWidth) : 0);
-    if (mark_part_ >= 0) room -= parts.back().second;
-    const int pad = Scale(kPartPadding);
-    room = std::max(room / 2, room - Scale(kNoteLeast));
     text_part_ = static_cast<int>(parts.size());
     progress_text_width_ = std::max(
-        progress_text_width_,
-        std::min(room, TextWidth(status_, font_, progress_text_) + pad));
+        0, std::min(room,
+                    std::max(progress_text_width_,
+                             TextWidth(status_, font_, progress_text_) + pad)));
     parts.emplace_back(progress_text_, progress_text_width_);
   }
   if (progress_shown_) parts.emplace_back(L"", Scale(kProgressBarWidth));
@@ -396,9 +413,8 @@ void Win32Window::LayoutStatusBar() {
   }
   SendMessageW(status_, SB_SETPARTS, edges.size(),
                reinterpret_cast<LPARAM>(edges.data()));
-  for (size_t i = 0; i < parts.size(); ++i) {
-    SendMessageW(status_, SB_SETTEXTW, i,
-                 reinterpret_cast<LPARAM>(parts[i].first.c_str()));
+  for (int i = 0; i < kStatusTips; ++i) {
+    ShowPart(i, i < static_cast<int>(parts.size()) ? parts[i].first : L"");
   }
   if (progress_shown_) {
     RECT area;
@@ -409,6 +425,33 @@ void Win32Window::LayoutStatusBar() {
                area.bottom - area.top, TRUE);
   }
   ShowWindow(progress_bar_, progress_shown_ ? SW_SHOWNA : SW_HIDE);
+}
+
+void Win32Window::ShowPart(int part, const std::wstring& text) {
+  RECT area{};
+  SendMessageW(status_, SB_GETRECT, static_cast<WPARAM>(part),
+               reinterpret_cast<LPARAM>(&area));
+  // The part's rectangle leaves out the gap to the next part, which its
+  // width (text and padding) took in.
+  int borders[3] = {};
+  SendMessageW(status_, SB_GETBORDERS, 0, reinterpret_cast<LPARAM>(borders));
+  const std::wstring shown = FitWords(
+      text, area.right - area.left + borders[2] - Scale(kPartPadding),
+      [this](const std::wstring& t) { return TextWidth(status_, font_, t); });
+  SendMessageW(status_, SB_SETTEXTW, static_cast<WPARAM>(part),
+               reinterpret_cast<LPARAM>(shown.c_str()));
+  // The status bar's own tips show only for a text it cuts itself: the
+  // window's tips hold a shortened text whole, and what F8 does.
+  std::wstring tip = shown == text ? L"" : text;
+  if (part == mark_part_) tip = (tip.empty() ? L"" : tip + L"\n") + kMarksTip;
+  TOOLINFOW tool{};
+  tool.cbSize = sizeof tool;
+  tool.hwnd = status_;
+  tool.uId = static_cast<UINT_PTR>(part);
+  tool.rect = area;
+  tool.lpszText = tip.data();
+  SendMessageW(tips_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
+  SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 void Win32Window::Layout() {
@@ -855,9 +898,8 @@ LRESULT CALLBACK Win32Window::QuestionProc(HWND hwnd, UINT message,
 
 void Win32Window::Note(const std::wstring& text, UINT ms) {
   note_passing_ = ms > 0;
-  SendMessageW(status_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
-  SendMessageW(status_, SB_SETTIPTEXTW, 0,
-               reinterpret_cast<LPARAM>(text.c_str()));
+  note_ = text;
+  ShowPart(0, text);
   if (ms > 0) {
     SetTimer(hwnd_, kNoteTimer, ms, nullptr);
   } else {
@@ -1074,13 +1116,9 @@ void Win32Window::ShowProgress(int64_t done, int64_t total) {
   if (marquee) {
     text = Grouped(done) + L" bytes";
   } else {
-    const int64_t clamped = std::clamp<int64_t>(done, 0, total);
-    const int steps =
-        total == 0
-            ? kProgressSteps
-            : static_cast<int>(static_cast<double>(clamped) /
-                               static_cast<double>(total) * kProgressSteps);
-    SendMessageW(progress_bar_, PBM_SETPOS, static_cast<WPARAM>(steps), 0);
+    SendMessageW(
+        progress_bar_, PBM_SETPOS,
+        static_cast<WPARAM>(ProgressPosition(done, total, kProgressSteps)), 0);
     text = Grouped(done) + L" of " + Grouped(total) + L" bytes";
   }
   if (!progress_shown_) {
@@ -1116,8 +1154,7 @@ void Win32Window::SetProgressText(const std::wstring& text) {
   if (shown && !text.empty() &&
       TextWidth(status_, font_, text) + Scale(kPartPadding) <=
           progress_text_width_) {
-    SendMessageW(status_, SB_SETTEXTW, static_cast<WPARAM>(text_part_),
-                 reinterpret_cast<LPARAM>(text.c_str()));
+    ShowPart(text_part_, text);
     return;
   }
   LayoutStatusBar();
@@ -1149,27 +1186,19 @@ int Win32Window::CurrentRow() const {
   return static_cast<int>(SendMessageW(output_, LB_GETCURSEL, 0, 0));
 }
 
-std::wstring Win32Window::MarkCount() const {
-  return mark_part_ < 0 ? L"" : StatusText(status_, mark_part_);
-}
+std::wstring Win32Window::MarkCount() const { return mark_count_; }
 
-std::wstring Win32Window::ProgressText() const {
-  return text_part_ < 0 ? L"" : StatusText(status_, text_part_);
-}
+std::wstring Win32Window::ProgressText() const { return progress_text_; }
 
 std::wstring Win32Window::UseAlternateTip() const {
-  wchar_t text[512] = L"";
-  TOOLINFOW tool{};
-  tool.cbSize = sizeof tool;
-  tool.hwnd = hwnd_;
-  tool.uId = kUseAltSiteId;
-  tool.lpszText = text;
-  SendMessageW(tips_, TTM_GETTEXTW, std::size(text),
-               reinterpret_cast<LPARAM>(&tool));
-  return text;
+  return TipText(tips_, hwnd_, kUseAltSiteId);
 }
 
-std::wstring Win32Window::Note() const { return StatusText(status_, 0); }
+std::wstring Win32Window::PartTip(int part) const {
+  return TipText(tips_, status_, static_cast<UINT_PTR>(part));
+}
+
+std::wstring Win32Window::Note() const { return note_; }
 
 bool Win32Window::UseAlternateEnabled() const {
   return IsWindowEnabled(use_alt_site_) != FALSE;

@@ -83,12 +83,16 @@ class Win32Window : public Window {
   // What the window shows now, as a person or a screen reader reads it.
   std::vector<std::wstring> ListLines() const;
   std::vector<LineMark> Marks() const;
-  int CurrentRow() const;             // the list's chosen line, -1 for none
-  std::wstring Note() const;          // the status bar's
+  int CurrentRow() const;  // the list's chosen line, -1 for none
+  // The status bar's texts, whole (a part without room for all of its
+  // text shows its first words; its tooltip holds all of it).
+  std::wstring Note() const;
   std::wstring MarkCount() const;     // empty while hidden
   std::wstring ProgressText() const;  // empty while hidden
   bool UseAlternateEnabled() const;
   std::wstring UseAlternateTip() const;
+  // The tip of a part of the status bar, empty for none.
+  std::wstring PartTip(int part) const;
   bool progress_shown() const { return progress_shown_; }
   // The question closing during a command asks, while it is open.
   HWND close_question() const { return question_; }
@@ -104,6 +108,9 @@ class Win32Window : public Window {
   void ApplyFonts(BOOL redraw);
   void Layout();
   void LayoutStatusBar();
+  // Shows `text` in a part of the status bar, its first words if the part
+  // has no room for all of it, and the part's tip.
+  void ShowPart(int part, const std::wstring& text);
   int Scale(int pixels) const;
   void OnCommand(int id);
   void RunCommand(const std::wstring& what,
@@ -136,6 +143,7 @@ class Win32Window : public Window {
 
   std::wstring running_;  // the running command's name, empty when idle
   std::wstring outcome_;  // the note that stays
+  std::wstring note_;     // the status bar's, whole
   bool outcome_shown_ = false;
   bool note_passing_ = false;
   bool close_pending_ = false;

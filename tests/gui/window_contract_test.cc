@@ -42,6 +42,20 @@ WindowView ViewOf(const MainWindow& w) {
   view.progress_text = Shown(w.findChild<QLabel*>("progressText"));
   auto* box = w.findChild<QCheckBox*>("chkUseAltSite");
   view.use_alternate_enabled = box->isEnabled();
+  // The status bar as it is laid out once the window's events have run.
+  QApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+  std::vector<Pane> panes;
+  for (const auto& [name, whole] : {std::pair{"statusNote", view.note},
+                                    {"markCount", view.mark_count},
+                                    {"progressText", view.progress_text}}) {
+    auto* pane = w.findChild<QLabel*>(name);
+    if (pane->isHidden()) continue;
+    const QString shown = pane->text();
+    panes.push_back({shown.toStdString(), whole,
+                     pane->fontMetrics().horizontalAdvance(shown) <=
+                         pane->contentsRect().width()});
+  }
+  view.shortened = Shortened(panes);
   view.use_alternate_tip = box->toolTip().toStdString();
   view.progress_shown = !w.findChild<QProgressBar*>("progressBar")->isHidden();
   view.stop_enabled = w.findChild<QPushButton*>("cmdStop")->isEnabled();
@@ -78,14 +92,6 @@ void Do(MainWindow& w, Action action) {
       return answer("&Keep the window");
   }
 }
-
-struct RowCommands : Commands {
-  void Load() override {}
-  void UpdateSystem() override { during(); }
-  void CheckSystem() override {}
-  void ResetLastUpdate() override {}
-  std::function<void()> during;
-};
 
 TEST(QtWindowTest, SharedSeamTable) {
   qputenv("QT_QPA_PLATFORM", "offscreen");

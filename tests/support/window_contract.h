@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/commands.h"
 #include "system/window.h"
 
 namespace mv {
@@ -35,8 +36,36 @@ enum class Action {
   kKeepTheWindow,
 };
 
+// A pane of a status bar: the text it shows, the whole text it stands for,
+// and whether the pane has room for what it shows.
+struct Pane {
+  std::string shown, whole;
+  bool has_room;
+};
+
+// The whole texts of the panes that show less (their first words and
+// "...", or nothing), and "cut: " with the text of a pane that reads wrong:
+// wider than its pane, or a word cut in half (it reads as another word).
+inline std::vector<std::string> Shortened(const std::vector<Pane>& panes) {
+  std::vector<std::string> shortened;
+  for (const Pane& pane : panes) {
+    if (pane.shown == pane.whole && pane.has_room) continue;
+    const std::string& shown = pane.shown;
+    const size_t words = shown.size() > 3 ? shown.size() - 3 : 0;
+    const bool after_a_word =
+        shown.empty() ||
+        (shown.ends_with("...") && words > 0 && words < pane.whole.size() &&
+         pane.whole.compare(0, words, shown, 0, words) == 0 &&
+         std::string(" ,:;.").find(pane.whole[words]) != std::string::npos);
+    shortened.push_back(after_a_word && pane.has_room ? pane.whole
+                                                      : "cut: " + shown);
+  }
+  return shortened;
+}
+
 // What a person sees: the list's lines (UTF-8) and their marks, the status
-// bar (note, count of marked lines, the progress text and bar), whether
+// bar (note, count of marked lines, the progress text and bar, and which of
+// their texts are shortened for want of room), whether
 // "Use Alternate" can be ticked (not before start-up has found an
 // alternate site) and its tooltip, and Stop.
 struct WindowView {
@@ -45,9 +74,10 @@ struct WindowView {
   bool use_alternate_enabled = false;
   bool progress_shown = false;
   std::string marks{};  // a letter a line (E, W, -); empty when none marked
-  std::string mark_count{};     // empty while hidden
-  int current_row = -1;         // the list's chosen line
-  std::string progress_text{};  // empty while hidden
+  std::string mark_count{};              // empty while hidden
+  int current_row = -1;                  // the list's chosen line
+  std::string progress_text{};           // empty while hidden
+  std::vector<std::string> shortened{};  // see Shortened()
   std::string use_alternate_tip = kNoAlternateTip;
   bool stop_enabled = false;
   bool stop_requested = false;  // what the running command is told
@@ -70,11 +100,21 @@ inline void PrintTo(const WindowView& v, std::ostream* out) {
        << " [" << v.use_alternate_tip << "] progress: " << v.progress_shown
        << " [" << v.progress_text << "] marks: [" << v.marks << "] ["
        << v.mark_count << "] row: " << v.current_row
-       << " stop: " << v.stop_enabled << v.stop_requested
-       << " question: " << v.question_open << " closed: " << v.closed
+       << " stop: " << v.stop_enabled << v.stop_requested << " shortened:";
+  lines(v.shortened);
+  *out << " question: " << v.question_open << " closed: " << v.closed
        << " next start:";
   lines(v.next_start);
 }
+
+// The commands of a row's window: Update System runs the row.
+struct RowCommands : Commands {
+  void Load() override {}
+  void UpdateSystem() override { during(); }
+  void CheckSystem() override {}
+  void ResetLastUpdate() override {}
+  std::function<void()> during;
+};
 
 struct WindowContractRow {
   const char* name;
@@ -151,6 +191,25 @@ inline const std::vector<WindowContractRow>& WindowContractRows() {
        {},
        false,
        {.progress_shown = true, .progress_text = "5 of 10 bytes"}},
+      {"a narrow status bar shortens the note after a word, the rest whole",
+       [](Window& w) {
+         w.AddMarkedLine("!!! Updates are not verified", kWarning);
+         w.AddMarkedLine("53-File not found", kWarning);
+         w.ShowActivity(
+             "Downloading Patch1.zip: 25.5 MB of 64.0 MB, 4.1 MB/s, 10 s left");
+         w.ShowProgress(25, 64);
+       },
+       {},
+       true,
+       {.lines = {"!!! Updates are not verified", "53-File not found"},
+        .note = running,
+        .progress_shown = true,
+        .marks = "WW",
+        .mark_count = "0 errors, 2 warnings",
+        .progress_text =
+            "Downloading Patch1.zip: 25.5 MB of 64.0 MB, 4.1 MB/s, 10 s left",
+        .shortened = {running},
+        .stop_enabled = true}},
       {"progress hidden after it",
        [](Window& w) {
          w.ShowProgress(2048, -1);  // size unknown

@@ -56,6 +56,39 @@ WindowView ViewOf(const Win32Window& w) {
   view.mark_count = Utf8(w.MarkCount());
   view.current_row = w.CurrentRow();
   view.progress_text = Utf8(w.ProgressText());
+  // The status bar's parts from the left: the note, then the count and
+  // the progress text while shown.
+  HWND bar = FindWindowExW(w.hwnd(), nullptr, STATUSCLASSNAMEW, nullptr);
+  std::vector<Pane> panes;
+  for (const std::string& whole :
+       {view.note, view.mark_count, view.progress_text}) {
+    if (whole.empty() && !panes.empty()) continue;
+    const auto part = static_cast<WPARAM>(panes.size());
+    std::wstring shown(
+        LOWORD(SendMessageW(bar, SB_GETTEXTLENGTHW, part, 0)) + 1u, L'\0');
+    SendMessageW(bar, SB_GETTEXTW, part,
+                 reinterpret_cast<LPARAM>(shown.data()));
+    shown.resize(wcslen(shown.c_str()));
+    RECT pane{};
+    SendMessageW(bar, SB_GETRECT, part, reinterpret_cast<LPARAM>(&pane));
+    HDC dc = GetDC(bar);
+    HGDIOBJ old = SelectObject(
+        dc, reinterpret_cast<HFONT>(SendMessageW(bar, WM_GETFONT, 0, 0)));
+    SIZE size{};
+    GetTextExtentPoint32W(dc, shown.c_str(), static_cast<int>(shown.size()),
+                          &size);
+    SelectObject(dc, old);
+    ReleaseDC(bar, dc);
+    // A shortened text is whole in the part's tip (the count's tip goes on
+    // to say what F8 does). 8: the part's border and the margin before its
+    // text.
+    const std::string tip = Utf8(w.PartTip(static_cast<int>(part)));
+    panes.push_back(
+        {Utf8(shown),
+         Utf8(shown) == whole ? whole : tip.substr(0, tip.find('\n')),
+         size.cx + 8 <= pane.right - pane.left});
+  }
+  view.shortened = Shortened(panes);
   view.use_alternate_enabled = w.UseAlternateEnabled();
   view.use_alternate_tip = Utf8(w.UseAlternateTip());
   view.progress_shown = w.progress_shown();
@@ -108,14 +141,6 @@ void Do(Win32Window& w, Action action) {
       return Click(w, w.close_question(), L"&Keep the window");
   }
 }
-
-struct RowCommands : Commands {
-  void Load() override {}
-  void UpdateSystem() override { during(); }
-  void CheckSystem() override {}
-  void ResetLastUpdate() override {}
-  std::function<void()> during;
-};
 
 TEST(Win32WindowTest, SharedSeamTable) {
   for (const WindowContractRow& row : WindowContractRows()) {
