@@ -104,7 +104,7 @@ bool LogConfigurationProblems(RunLog& log, const DeploymentOptions& options) {
 
 void InitErrorLogging(Form& form, bool start_afresh) {
   std::string install = form.registry_queries.GetInstallPath();
-  form.event_log = std::make_unique<EventLog>(install);
+  form.event_log = std::make_unique<EventLog>(form.env, install);
   form.event_log->set_file(JoinPath(install, "\\Database\\MVUpEvents.log"));
   form.event_log->set_clear_file(start_afresh);
   form.log.set_event_log(form.event_log.get());

@@ -1,5 +1,6 @@
 #include "log/event_log.h"
 
+#include <cstdio>
 #include <string>
 
 #include "system/date_time.h"
@@ -10,12 +11,13 @@
 
 namespace mv {
 
-EventLog::EventLog(std::string_view install_path)
-    : log_folder_(JoinPath(install_path, "\\database")),
+EventLog::EventLog(Env& env, std::string_view install_path)
+    : env_(env),
+      log_folder_(JoinPath(install_path, "\\database")),
       file_(JoinPath(log_folder_, "\\MVEvents.log")) {}
 
 Result<TextFile> EventLog::OpenFile() {
-  Result<TextFile> file = TextFile::Open(file_, TextFile::Mode::kAppend);
+  Result<TextFile> file = TextFile::Open(env_, file_, TextFile::Mode::kAppend);
   if (file.ok()) return file;
   switch (file.failure().number()) {
     case kPathNotFound: {
@@ -27,14 +29,14 @@ Result<TextFile> EventLog::OpenFile() {
       // A folder that cannot be made shows as the failure of the open below.
       (void)MakeFolder(EqualsIgnoreCase(folder, log_folder_) ? folder
                                                              : log_folder_);
-      return TextFile::Open(file_, TextFile::Mode::kAppend);
+      return TextFile::Open(env_, file_, TextFile::Mode::kAppend);
     }
     case kFileAlreadyOpen:
       ++rollover_count_;
       file_ =
           JoinPath(log_folder_,
                    "\\MVEvents " + std::to_string(rollover_count_) + ".log");
-      return TextFile::Open(file_, TextFile::Mode::kAppend);
+      return TextFile::Open(env_, file_, TextFile::Mode::kAppend);
     default:
       return file;
   }
@@ -47,21 +49,23 @@ void EventLog::Write(std::string_view line) {
     RemoveEntry(ResolveCase(file_));
     clear_file_ = false;
   }
+  // A line that cannot be written is lost; the list shows every line all
+  // the same, and the command goes on.
   Result<TextFile> file = OpenFile();
-  if (!file.ok()) {
-    // The line is lost. A file that is no ordinary file (a link planted
-    // during the run) is named once on the console; the list shows every
-    // line all the same.
-    if (!refusal_reported_ && file.failure().number() == kPathFileAccessError) {
-      refusal_reported_ = true;
-      std::fprintf(stderr, "mvupdate: event log not written: %s\n",
-                   file.failure().Text().c_str());
-    }
-    return;
-  }
-  // A line that cannot be written is lost as well.
-  (void)file.value().WriteLine(line);
-  (void)file.value().Close();
+  if (!file.ok()) return ReportLoss(file.failure());
+  Status written = file.value().WriteLine(line);
+  Status closed = file.value().Close();
+  if (!written.ok()) return ReportLoss(written.failure());
+  if (!closed.ok()) ReportLoss(closed.failure());
+}
+
+void EventLog::ReportLoss(const Failure& failure) {
+  // Once: a disk that is full stays full for the lines after this one, and
+  // a message per line would bury what the command says.
+  if (loss_reported_) return;
+  loss_reported_ = true;
+  std::fprintf(stderr, "mvupdate: event log not written: %s\n",
+               failure.Text().c_str());
 }
 
 void EventLog::WriteStats(std::string_view text) {

@@ -1,8 +1,10 @@
 // The event log file: appends time-stamped and detail lines to a text file,
 // opening and closing it for every line so that it can be read while the
 // utility runs. It never follows a link at its name. It reports no failure
-// to its caller; a line it cannot write is lost (a file that is no ordinary
-// file is named once on standard error).
+// to its caller, so that a log it cannot write never stops a command: a line
+// it cannot write is lost, and the first such loss (a full disk, a file that
+// is no ordinary file, a folder it may not write) is said once on standard
+// error.
 #ifndef MVUPDATE_LOG_EVENT_LOG_H_
 #define MVUPDATE_LOG_EVENT_LOG_H_
 
@@ -11,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "system/env.h"
 #include "system/text_file.h"
 
 namespace mv {
@@ -18,8 +21,9 @@ namespace mv {
 class EventLog {
  public:
   // `install_path` is the installation folder (GetInstallPath); the default
-  // file is <install_path>/database/MVEvents.log.
-  explicit EventLog(std::string_view install_path);
+  // file is <install_path>/database/MVEvents.log. The file is opened and
+  // written through `env`, which must outlive the log.
+  EventLog(Env& env, std::string_view install_path);
 
   const std::string& file() const { return file_; }
   void set_file(std::string file) { file_ = std::move(file); }
@@ -44,12 +48,15 @@ class EventLog {
 
  private:
   void Write(std::string_view line);
+  // Says on standard error, the first time only, that lines are lost.
+  void ReportLoss(const Failure& failure);
 
+  Env& env_;
   std::string log_folder_;
   std::string file_;
   int16_t rollover_count_ = 0;
   bool clear_file_ = false;
-  bool refusal_reported_ = false;
+  bool loss_reported_ = false;
 };
 
 }  // namespace mv

@@ -5,10 +5,11 @@
 
 namespace mv {
 
-DateTime Now() {
-  std::time_t now = std::time(nullptr);
+DateTime Now() { return LocalDateTime(std::time(nullptr)); }
+
+DateTime LocalDateTime(std::time_t unix_time) {
   std::tm tm{};
-  ToLocalTime(now, tm);
+  ToLocalTime(unix_time, tm);
   return DateTime{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
                   tm.tm_hour,        tm.tm_min,     tm.tm_sec};
 }

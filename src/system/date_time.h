@@ -23,6 +23,9 @@ struct DateTime {
 // The present local date and time.
 DateTime Now();
 
+// `unix_time` (seconds since 1970, UTC) as a local date and time.
+DateTime LocalDateTime(std::time_t unix_time);
+
 // A time broken down in the local time zone or in UTC; false when it cannot
 // be (the platform's thread-safe conversions).
 bool ToLocalTime(std::time_t t, std::tm& out);

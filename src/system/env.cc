@@ -2,6 +2,8 @@
 
 #include <ctime>
 
+#include "system/settings_store.h"
+
 namespace mv {
 
 namespace {
@@ -44,6 +46,10 @@ class PlatformEnv final : public Env {
   }
   std::optional<uint64_t> FileSizeLimit() override {
     return mv::FileSizeLimit();
+  }
+  Status WriteSettings(std::string_view store, std::string_view section,
+                       const SettingValues& values) override {
+    return mv::WriteSettings(store, section, values);
   }
   int64_t NowSeconds() override {
     return static_cast<int64_t>(std::time(nullptr));

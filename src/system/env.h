@@ -2,12 +2,13 @@
 // clock: one small interface, passed in to what writes files or judges age
 // (as leveldb passes its Env in Options), so that tests put a fake in its
 // place to make a disk fill up, a rename fail or the clock stand still.
-// Env::Default() is the platform's own, forwarding to file_io.h and
-// files.h; EnvWrapper forwards every call to another Env, so that a fake
-// overrides only what it disturbs.
+// Env::Default() is the platform's own, forwarding to file_io.h, files.h
+// and settings_store.h; EnvWrapper forwards every call to another Env, so
+// that a fake overrides only what it disturbs.
 //
-// On Windows the settings store is the registry, which this interface does
-// not reach; the file operations are the same on both platforms.
+// The file operations are the same on both platforms; the settings store's
+// write is its file on Linux and the registry on Windows, one call here so
+// that a fake refuses it on both.
 #ifndef MVUPDATE_SYSTEM_ENV_H_
 #define MVUPDATE_SYSTEM_ENV_H_
 
@@ -15,14 +16,22 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "system/crypto.h"
+#include "system/date_time.h"
 #include "system/failure.h"
 #include "system/file_io.h"
 #include "system/files.h"
 #include "system/unique_fd.h"
 
 namespace mv {
+
+// Keys and values of one section of the settings store, in the order they
+// are set.
+using SettingValues =
+    std::vector<std::pair<std::string_view, std::string_view>>;
 
 class Env {
  public:
@@ -51,9 +60,16 @@ class Env {
                           int64_t max_bytes) = 0;
   virtual std::optional<uint64_t> FreeBytes(const std::string& native) = 0;
   virtual std::optional<uint64_t> FileSizeLimit() = 0;
+  // Sets `values` in `section` of the settings store named `store`
+  // (SettingsStore::FileFor).
+  virtual Status WriteSettings(std::string_view store, std::string_view section,
+                               const SettingValues& values) = 0;
 
-  // Seconds since 1970 (UTC): the clock that ages files.
+  // Seconds since 1970 (UTC): the clock that ages files, dates what is
+  // recorded and reported, and judges signatures' expiry.
   virtual int64_t NowSeconds() = 0;
+  // The same clock as a local date and time.
+  DateTime LocalNow() { return LocalDateTime(NowSeconds()); }
 };
 
 // Forwards every call to `target`.
@@ -96,6 +112,10 @@ class EnvWrapper : public Env {
   }
   std::optional<uint64_t> FileSizeLimit() override {
     return target_.FileSizeLimit();
+  }
+  Status WriteSettings(std::string_view store, std::string_view section,
+                       const SettingValues& values) override {
+    return target_.WriteSettings(store, section, values);
   }
   int64_t NowSeconds() override { return target_.NowSeconds(); }
 

@@ -136,7 +136,12 @@ Status SettingsStore::SaveSettings(std::string_view application,
       return Failure(kInvalidArgument);
     }
   }
-  return Write(application, section, values);
+  if (folder_.empty()) {
+    return Failure(kPathNotFound,
+                   "Path not found (no home folder for the "
+                   "settings store)");
+  }
+  return env_.WriteSettings(FileFor(application), section, values);
 }
 
 }  // namespace mv

@@ -49,8 +49,9 @@ class IniDocument {
 
 class SettingsStore {
  public:
-  // `folder` holds one sub-folder per application; the file of the Linux
-  // store is written through `env` (the Windows store is the registry).
+  // `folder` holds one sub-folder per application (on Windows it only
+  // names the store: the values are in the registry); writes go through
+  // `env`.
   explicit SettingsStore(std::string folder, Env& env = Env::Default())
       : folder_(std::move(folder)), env_(env) {}
 
@@ -71,19 +72,20 @@ class SettingsStore {
   // ends with its last value). The file is replaced in one step, so a
   // reader sees all of them changed or none; the registry sets one value
   // at a time, so the order is what a write cut short leaves.
-  using KeyValues = std::vector<std::pair<std::string_view, std::string_view>>;
+  using KeyValues = SettingValues;
   Status SaveSettings(std::string_view application, std::string_view section,
                       const KeyValues& values);
 
  private:
-  // SaveSettings once the values are known to be storable: the platform's
-  // own write.
-  Status Write(std::string_view application, std::string_view section,
-               const KeyValues& values);
-
   std::string folder_;
   Env& env_;
 };
+
+// The platform's write of the store named `store` (SettingsStore::FileFor),
+// which Env::Default() makes: the settings file replaced in one step, or
+// the values set in the registry key of the application `store` ends in.
+Status WriteSettings(std::string_view store, std::string_view section,
+                     const SettingValues& values);
 
 }  // namespace mv
 

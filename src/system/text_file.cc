@@ -20,7 +20,7 @@ std::set<std::pair<uint64_t, uint64_t>>& OpenFiles() {
 
 }  // namespace
 
-Result<TextFile> TextFile::Open(std::string_view native, Mode mode) {
+Result<TextFile> TextFile::Open(Env& env, std::string_view native, Mode mode) {
   if (Status s = CheckUsablePath(native); !s.ok()) return s.failure();
   std::string path = ResolveCase(native);
   // Open without truncating first: a file already open here must be refused
@@ -30,11 +30,11 @@ Result<TextFile> TextFile::Open(std::string_view native, Mode mode) {
   // account's rights, wherever it leads.
   UniqueFd fd;
   FileFacts st;
-  int err = OpenFile(path, FileOpen::kWriteNoWait, fd);
+  int err = env.OpenFile(path, FileOpen::kWriteNoWait, fd);
   if (err == ELOOP) {
     return Failure(kPathFileAccessError, path + " is a symbolic link");
   }
-  if (err == 0) err = FactsOfFd(fd.get(), st);
+  if (err == 0) err = env.FactsOfFd(fd.get(), st);
   if (err != 0) return Failure::FromErrno(err, path);
   if (!st.ordinary) {
     return Failure(kPathFileAccessError, path + " is not an ordinary file");
@@ -42,18 +42,24 @@ Result<TextFile> TextFile::Open(std::string_view native, Mode mode) {
   if (OpenFiles().count({st.device, st.file_id}) != 0) {
     return Failure(kFileAlreadyOpen);
   }
-  if (mode == Mode::kOutput) err = TruncateFd(fd.get(), 0);
+  if (mode == Mode::kOutput) err = env.TruncateFd(fd.get(), 0);
   if (mode == Mode::kAppend) err = SeekFd(fd.get(), st.size);
   if (err != 0) return Failure::FromErrno(err, path);
   OpenFiles().insert({st.device, st.file_id});
-  return TextFile(std::move(fd), st.device, st.file_id, path);
+  return TextFile(env, std::move(fd), st.device, st.file_id, path);
 }
 
-TextFile::TextFile(UniqueFd fd, uint64_t dev, uint64_t ino, std::string path)
-    : fd_(std::move(fd)), dev_(dev), ino_(ino), path_(std::move(path)) {}
+TextFile::TextFile(Env& env, UniqueFd fd, uint64_t dev, uint64_t ino,
+                   std::string path)
+    : env_(&env),
+      fd_(std::move(fd)),
+      dev_(dev),
+      ino_(ino),
+      path_(std::move(path)) {}
 
 TextFile::TextFile(TextFile&& other) noexcept
-    : fd_(std::move(other.fd_)),
+    : env_(other.env_),
+      fd_(std::move(other.fd_)),
       dev_(other.dev_),
       ino_(other.ino_),
       path_(std::move(other.path_)) {}
@@ -61,6 +67,7 @@ TextFile::TextFile(TextFile&& other) noexcept
 TextFile& TextFile::operator=(TextFile&& other) noexcept {
   if (this != &other) {
     Release();
+    env_ = other.env_;
     fd_ = std::move(other.fd_);
     dev_ = other.dev_;
     ino_ = other.ino_;
@@ -81,7 +88,7 @@ void TextFile::Release() {
 Status TextFile::WriteLine(std::string_view text) {
   std::string line(text);
   line += "\r\n";
-  if (int err = WriteFd(fd_.get(), line.data(), line.size()); err != 0) {
+  if (int err = env_->WriteFd(fd_.get(), line.data(), line.size()); err != 0) {
     return Failure::FromErrno(err, path_);
   }
   return Status::Ok();

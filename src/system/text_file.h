@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "system/env.h"
 #include "system/failure.h"
 #include "system/unique_fd.h"
 
@@ -18,8 +19,9 @@ class TextFile {
  public:
   enum class Mode { kAppend, kOutput };
 
-  // Opens (creating when missing) a native path.
-  static Result<TextFile> Open(std::string_view native, Mode mode);
+  // Opens (creating when missing) a native path; the file is opened and
+  // written through `env`, which must outlive it.
+  static Result<TextFile> Open(Env& env, std::string_view native, Mode mode);
 
   TextFile(TextFile&& other) noexcept;
   TextFile& operator=(TextFile&& other) noexcept;
@@ -31,9 +33,10 @@ class TextFile {
   Status Close();
 
  private:
-  TextFile(UniqueFd fd, uint64_t dev, uint64_t ino, std::string path);
+  TextFile(Env& env, UniqueFd fd, uint64_t dev, uint64_t ino, std::string path);
   void Release();
 
+  Env* env_;
   UniqueFd fd_;
   uint64_t dev_ = 0;  // the file system and file number of the open file
   uint64_t ino_ = 0;

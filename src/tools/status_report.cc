@@ -20,14 +20,16 @@ std::string DateOrUnknown(const std::optional<DateTime>& t) {
 
 }  // namespace
 
-std::string WriteStatusFile(Env& env, const InstallSettings& settings,
-                            CustomerUpdateInfo& customer,
-                            const SettingsStore& store, RunLog& log,
-                            EventPump* pump) {
+Result<std::string> WriteStatusFile(Env& env, const InstallSettings& settings,
+                                    CustomerUpdateInfo& customer,
+                                    const SettingsStore& store, RunLog& log,
+                                    EventPump* pump) {
   bool row_read =
       LoadCustomerInfo(settings.connection_string, settings.database, customer,
                        log, false, pump);
-  std::string name = "Status " + FormatStampDigits(Now()) + ".txt";
+  // One reading of the clock names and dates the report.
+  const DateTime now = env.LocalNow();
+  std::string name = "Status " + FormatStampDigits(now) + ".txt";
   const CustomerUpdateInfo& c = customer;
   const InstallSettings& s = settings;
   // What the row says, unless this machine knows better: the row could not
@@ -52,7 +54,7 @@ std::string WriteStatusFile(Env& env, const InstallSettings& settings,
            "LocalComputerName=" + s.computer_name,
            "LastUpdateInstalled=" + number,
            "LastUpdateInstalledOn=" + date,
-           "LastCommunication=" + FormatMmDdYyyy(Now()),
+           "LastCommunication=" + FormatMmDdYyyy(now),
            std::string(),
        }) {
     text += line + "\r\n";
@@ -60,7 +62,7 @@ std::string WriteStatusFile(Env& env, const InstallSettings& settings,
   // Written whole or not at all, so the upload never sends half a report.
   Status st = env.WriteFileAtomically(s.App("\\Download\\" + name), text,
                                       AtLink::kReplace);
-  if (!st.ok()) log.Error(st.failure().Text());
+  if (!st.ok()) return st.failure();
   return name;
 }
 

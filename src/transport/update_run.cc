@@ -79,7 +79,7 @@ void InstallNewUpdates(const RunContext& run, std::string_view up_to_date) {
   std::string control_file =
       UpdateControlFile(run.settings, run.server_flavour());
   if (!CheckControlFileSignature(run.settings, control_file, run.store, run.log,
-                                 UtcNow())) {
+                                 run.env.NowSeconds())) {
     return;
   }
   switch (CheckForNewUpdate(commands, run.store)) {
@@ -143,9 +143,18 @@ void RunOnSite(const RunContext& run, const Site& site, const Site* fallback) {
     RepairCustomerInfoRecord(run.settings, run.log, stored.value(),
                              ReadLastUpdateInstalledOn(run.store), &run.window);
   }
-  std::string status_file = WriteStatusFile(run.env, run.settings, run.customer,
-                                            run.store, run.log, &run.window);
-  site.put_status_file(run, status_file);
+  // A report that could not be written is not sent: the upload would only
+  // fail again for a file that is not there.
+  Result<std::string> status_file = WriteStatusFile(
+      run.env, run.settings, run.customer, run.store, run.log, &run.window);
+  if (status_file.ok()) {
+    site.put_status_file(run, status_file.value());
+  } else {
+    std::string line = "!!! The status report could not be written (";
+    line += status_file.failure().Text();
+    line += "); it was not sent to the FTP site.";
+    run.log.Error(line);
+  }
   DisconnectFtpSite(run);
 }
 

@@ -160,7 +160,7 @@ void Installer::Stop() {
 
 std::optional<Failure> Installer::Record(int32_t n) {
   installed_ = n;
-  DateTime installed_on = Now();
+  DateTime installed_on = context_.env.LocalNow();
   // Without the stored number the next run would install this update
   // again; say so and stop rather than carry on unrecorded.
   if (Status st = StoreLastUpdateInstalled(store_, n, installed_on); !st.ok()) {

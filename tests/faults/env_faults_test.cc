@@ -15,6 +15,9 @@
 #include "support/recording_window.h"
 #include "system/files.h"
 #include "system/install_settings.h"
+#include "system/last_update.h"
+#include "system/settings_store.h"
+#include "tools/reset_last_update.h"
 #include "transport/partial_download.h"
 #include "update/control_file.h"
 #include "update/zip.h"
@@ -159,6 +162,34 @@ TEST(EnvFaultsTest, StalePartialDownloadByTheClock) {
                                                "written for 7 days)."}
                     : std::vector<std::string>{})
         << after;
+  }
+}
+
+// A settings store that does not take a write (its file on Linux, its
+// registry key on Windows): Reset Last Update says why, and the stored
+// number and its install time stay as they were.
+TEST(EnvFaultsTest, SettingsStoreRefusesTheWrite) {
+  Scratch tmp;
+  RecordingWindow window;
+  RunLog log(&window);
+  const DateTime on{2026, 12, 7, 8, 9, 10};
+  const std::pair<int, std::string> cases[] = {
+      {EACCES, "70-Permission denied"},
+      {ENOSPC, "61-Disk full"},
+  };
+  for (const auto& [error, text] : cases) {
+    FaultEnv env;
+    SettingsStore store(tmp.path.string(), env);
+    ASSERT_TRUE(StoreLastUpdateInstalled(store, 5, on).ok());
+    env.refuse = store.FileFor("Qorin");
+    env.error = error;
+    window.lines.clear();
+    ResetLastUpdate(store, log, "MVUpEvents.log", "help@example.org");
+    EXPECT_EQ(window.lines, (std::vector<std::string>{
+                                "[Reset Last Update]",
+                                "!!! Reset Last Update Error: " + text, " "}));
+    EXPECT_EQ(ReadLastUpdateInstalled(store).value(), 5) << text;
+    EXPECT_EQ(ReadLastUpdateInstalledOn(store), on) << text;
   }
 }
 

@@ -25,7 +25,8 @@ TEST(RunLogTest, LevelsGatePrefixesStampsAndTheFile) {
   for (auto [level, options, text] : lines) {
     in.log.LogMessage(level, text, options);
   }
-  auto held = TextFile::Open(in.event_log.file(), TextFile::Mode::kAppend);
+  auto held = TextFile::Open(Env::Default(), in.event_log.file(),
+                             TextFile::Mode::kAppend);
   in.log.Info("i");
   in.event_log.set_file(in.sb.install());  // a folder
   in.log.Error("x");

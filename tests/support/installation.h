@@ -21,7 +21,9 @@ namespace mv {
 
 struct Installation {
   Installation()
-      : event_log(sb.install()), log(&window), store(sb.config_home()) {
+      : event_log(Env::Default(), sb.install()),
+        log(&window),
+        store(sb.config_home()) {
     for (const char* folder : {"/Download", "/Update", "/Database"}) {
       std::filesystem::create_directories(sb.app() + folder);
     }

@@ -107,9 +107,9 @@ class UpdateRunTest : public ::testing::Test {
   PostgresServer& pg_;
   MinisignKey vendor_;
   SitePath path_;
+  FaultEnv env_;  // the disk as a row of a table makes it; outlives the form
   std::unique_ptr<RecordingWindow> window_;
   std::unique_ptr<Form> form_;
-  FaultEnv env_;  // the disk as a row of a table makes it
 };
 
 TEST_F(UpdateRunTest, ServerThenClient) {
@@ -325,6 +325,11 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
        {"!!! Failed to connect to 127.0.0.1:1", "!!! Primary FTP site not "
         "reachable; trying the alternate FTP site.", "CONNECT TO SITE    : ",
         "Connected.", "   Update 2 installed.", tail}, 0, 2, "Update"},
+      // A clock that stands still: the time stored here, the row's date and
+      // the report's name and dates are all its time, to the second.
+      {"127.0.0.1", false, [&] { env_.now = 1804428309; },
+       {"   Update 1 installed.", "   Update 2 installed.", tail}, 0, 2,
+       "C1001"},
       // The report goes to the folder of the number without its blanks.
       {"127.0.0.1", false, [&] { form_->customer.customer_number += "  "; },
        {"   Update 2 installed.", tail}, 0, 2, "C1001"},
@@ -361,10 +366,17 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
       {"127.0.0.1", false, [&] { env_.refuse = "Update/MVUpdate.dat"; },
        {"got MVUpdate.dat", "70-Permission denied",
         "Getting of update control file complete.", tail}, 1, 0, "C1001"},
-      // A status report that cannot be written is not uploaded.
+      // A status report that cannot be written is not uploaded: one line
+      // says so, none about a missing file.
       {"127.0.0.1", false, [&] { env_.refuse = ".txt"; },
-       {"   Update 2 installed.", "70-Permission denied",
-        "Could not put file in folder (C1001).", tail}, 2, 2, ""},
+       {"   Update 2 installed.", "!!! The status report could not be "
+        "written (70-Permission denied); it was not sent to the FTP site.",
+        tail}, 1, 2, ""},
+      // A disk too full for the event log stops nothing; standard error
+      // says so once.
+      {"127.0.0.1", false, [&] { env_.full = "MVUpEvents.log"; },
+       {"   Update 1 installed.", "   Update 2 installed.", tail}, 0, 2,
+       "C1001"},
       // A client whose server does not share its Update folder.
       {"TILL3", false, [] {},
        {"Copy to client from server.", "!!! Could not copy file from server, "
@@ -376,7 +388,14 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
                     report] : cases) {
     PublishSite();
     std::unique_ptr<Sandbox> sb = Installation(computer);
+    testing::internal::CaptureStderr();
     Lines lines = Run(*sb, alternate, arrange);
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::regex lost("event log not written: 61-Disk full");
+    EXPECT_EQ(std::distance(std::sregex_iterator(err.begin(), err.end(), lost),
+                            std::sregex_iterator()),
+              env_.full.empty() ? 0 : 1)
+        << err;
     auto at = lines.begin();
     for (const std::string& l : shown) {  // "*" stands for any text
       at = std::find_if(at, lines.end(), [&](const std::string& x) {
@@ -405,9 +424,16 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
       // whatever the database could take.
       std::optional<DateTime> on =
           ReadLastUpdateInstalledOn(form_->settings_store);
-      Lines text = ReadLines(site_.Path("Merivane/" + report + "/" +
-                                        fs::path(stor[0]).filename().string()),
-                             "\r\n");
+      const std::string name = fs::path(stor[0]).filename().string();
+      Lines text =
+          ReadLines(site_.Path("Merivane/" + report + "/" + name), "\r\n");
+      text.resize(6);
+      if (env_.now) {
+        const DateTime at = LocalDateTime(*env_.now);
+        EXPECT_EQ(on, at);
+        EXPECT_EQ(name, "Status " + FormatStampDigits(at) + ".txt");
+        EXPECT_EQ(text[5], "LastCommunication=" + FormatMmDdYyyy(at));
+      }
       text.resize(5);
       EXPECT_EQ(text, (Lines{"CustomerNumber=C1001", "DatabaseServer=127.0.0.1",
                              "LocalComputerName=127.0.0.1",
@@ -418,6 +444,8 @@ TEST_F(UpdateRunTest, OtherRunsAndFaults) {
     site_.Restart();
     pg_.Start();
     env_.refuse.clear();
+    env_.now.reset();
+    env_.full.clear();
   }
 }
 

@@ -42,14 +42,9 @@ Result<std::string> SettingsStore::GetSetting(
   return value ? *value : std::string(default_value);
 }
 
-Status SettingsStore::Write(std::string_view application,
-                            std::string_view section, const KeyValues& values) {
-  if (folder_.empty()) {
-    return Failure(kPathNotFound,
-                   "Path not found (no home folder for the "
-                   "settings store)");
-  }
-  std::string file = FileFor(application);
+Status WriteSettings(std::string_view store, std::string_view section,
+                     const SettingValues& values) {
+  std::string file(store);
   IniDocument doc;
   if (PathExists(file)) {
     Result<std::string> text = ReadWholeFile(file);
@@ -60,7 +55,7 @@ Status SettingsStore::Write(std::string_view application,
   } else {
     // Create the folders the first write needs (XDG folder, application).
     std::string app_folder = ParentFolder(file);
-    ::mkdir(folder_.c_str(), 0700);
+    ::mkdir(ParentFolder(app_folder).c_str(), 0700);
     if (::mkdir(app_folder.c_str(), 0700) != 0 && errno != EEXIST) {
       return Failure::FromErrno(errno, app_folder);
     }
@@ -68,7 +63,7 @@ Status SettingsStore::Write(std::string_view application,
   for (const auto& [key, value] : values) doc.Set(section, key, value);
   // A settings file that is a link (to a file kept with the user's other
   // settings, say) stays one: the file it leads to is replaced.
-  return env_.WriteFileAtomically(file, doc.Serialize(), AtLink::kWriteThrough);
+  return WriteFileAtomically(file, doc.Serialize(), AtLink::kWriteThrough);
 }
 
 }  // namespace mv

@@ -60,22 +60,23 @@ Result<std::string> SettingsStore::GetSetting(
   return Narrow(text);
 }
 
-Status SettingsStore::Write(std::string_view application,
-                            std::string_view section, const KeyValues& values) {
+Status WriteSettings(std::string_view store, std::string_view section,
+                     const SettingValues& values) {
+  // The store's name is its folder and the application: the key is always
+  // the one below HKEY_CURRENT_USER.
+  std::string_view application = store.substr(store.find_last_of("\\/") + 1);
   UniqueKey k;
   LSTATUS error = ::RegCreateKeyExW(
       HKEY_CURRENT_USER, KeyOf(application, section).c_str(), 0, nullptr,
       REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, k.out(), nullptr);
-  if (error != ERROR_SUCCESS) return StoreFailure(error, FileFor(application));
+  if (error != ERROR_SUCCESS) return StoreFailure(error, store);
   // Each value is replaced in one step by the registry itself.
   for (const auto& [key, value] : values) {
     std::wstring text = Widen(value);
     error = ::RegSetValueExW(k.get(), Widen(key).c_str(), 0, REG_SZ,
                              reinterpret_cast<const BYTE*>(text.c_str()),
                              static_cast<DWORD>((text.size() + 1) * 2));
-    if (error != ERROR_SUCCESS) {
-      return StoreFailure(error, FileFor(application));
-    }
+    if (error != ERROR_SUCCESS) return StoreFailure(error, store);
   }
   return Status::Ok();
 }
