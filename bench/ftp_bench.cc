@@ -214,8 +214,10 @@ int Main(int argc, char** argv) {
   std::string theirs = work + "/curl-big.bin";
 
   if (mode == "resume") {
-    ::setenv("MVUPDATE_FTP_RETRIES", "0", 1);
-    ::setenv("MVUPDATE_FTP_STALL_SECONDS", "1", 1);
+    // The options are read once, when the form is made: change its record.
+    form.deployment.site.retries = 0;
+    form.deployment.site.stall_seconds = 1;
+    form.session.set_options(form.deployment.site);
     ftp.SetFault(FtpServer::Fault::kStall, bytes / 10 * 9, true);
     Figures cut = RunGetFile(form, site, false);
     ftp.ClearCommands();
@@ -266,7 +268,8 @@ int Main(int argc, char** argv) {
   }
 
   SilentServer silent;
-  ::setenv("MVUPDATE_FTP_TIMEOUT", "10", 1);
+  form.deployment.site.timeout_seconds = 10;
+  form.session.set_options(form.deployment.site);
   double start = Now();
   double cpu = SelfCpu();
   bool connected = form.session.Connect(silent.host(), "u", "p");
