@@ -28,11 +28,11 @@ gtest_discover_tests(windows_system_test DISCOVERY_MODE PRE_TEST
   DISCOVERY_TIMEOUT 120)
 
 # End to end under Wine: scripts/demo --windows on this build (a server
-# updating from ProFTPD with TLS as root, else pyftpdlib, and recording in
-# PostgreSQL through Wine's odbc32, a client updating from the server's
-# share through MVUPDATE_UNC_ROOT, Check System on the test program files;
-# then site certificates that must be refused, through get_file_bench).
-# The same from nginx over HTTPS.
+# updating from pyftpdlib and recording in PostgreSQL through Wine's odbc32,
+# a client updating from the server's share through MVUPDATE_UNC_ROOT,
+# Check System on the test program files). The same from nginx over HTTPS,
+# then site certificates that must be refused before the login (nginx, and
+# ProFTPD at its defaults as root), through get_file_bench.
 foreach(case full_run_on_windows full_run_on_windows_over_https)
   add_test(NAME demo_${case}
     COMMAND /usr/bin/python3 -m unittest -v demo_test.DemoTest.test_${case}
