@@ -6,13 +6,8 @@
         server (valid), expired (valid only in 2020), other (signed by
         another CA).
     sites.py proftpd DIR ROOT USER PASSWORD [--cert PREFIX] [--no-tls]
-                     [--wine-client]
         ProFTPD (needs root) serving ROOT to one virtual user, with explicit
         TLS offered; every command received goes to DIR/commands.log.
-        --wine-client: the client is a Windows program under Wine, whose
-        Schannel never resumes a TLS session; ProFTPD then accepts data
-        connections that do not resume the login's (its only TLS option
-        changed from the default; real Windows resumes).
     sites.py nginx DIR ROOT USER PASSWORD [--cert PREFIX] [--plain] [--http2]
         nginx serving ROOT over HTTPS (or HTTP) with basic authentication and
         PUT, and again below /chunked/ without sizes (chunked answers);
@@ -121,8 +116,7 @@ def wait_for_port(port, proc, seconds=15):
     return False
 
 
-def proftpd_config(d, root, user, password, cert, tls, port, rate, http2,
-                   wine_client=False):
+def proftpd_config(d, root, user, password, cert, tls, port, rate, http2):
     nobody = pwd.getpwnam("nobody")
     hashed = subprocess.run(["openssl", "passwd", "-1", password], check=True,
                             capture_output=True, text=True).stdout.strip()
@@ -154,19 +148,12 @@ def proftpd_config(d, root, user, password, cert, tls, port, rate, http2,
             f"TLSECCertificateKeyFile {cert}.key",
             f"TLSLog {d}/tls.log",
         ]
-        if wine_client:
-            # Wine's Schannel (GnuTLS below) starts every connection with a
-            # new session and never offers the ticket it was given, so each
-            # data connection would be refused ("client did not reuse TLS
-            # session"). A limit of Wine, not of Windows.
-            lines.append("TLSOptions NoSessionReuseRequired")
     with open(f"{d}/proftpd.conf", "w") as f:
         f.write("\n".join(lines) + "\n")
     return port, ["proftpd", "-n", "-q", "-c", f"{d}/proftpd.conf"]
 
 
-def nginx_config(d, root, user, password, cert, tls, port, rate, http2,
-                 wine_client=False):
+def nginx_config(d, root, user, password, cert, tls, port, rate, http2):
     hashed = subprocess.run(["openssl", "passwd", "-apr1", password],
                             check=True, capture_output=True,
                             text=True).stdout.strip()
@@ -218,11 +205,11 @@ http {{
 
 
 def serve(kind, d, root, user, password, cert, tls, port, rate, http2,
-          until_signal, wine_client):
+          until_signal):
     os.makedirs(d, exist_ok=True)
     make = proftpd_config if kind == "proftpd" else nginx_config
     port, argv = make(d, root, user, password, cert, tls,
-                      port or free_port(), rate, http2, wine_client)
+                      port or free_port(), rate, http2)
     with open(f"{d}/server.out", "w") as out:
         proc = subprocess.Popen(argv, stdout=out, stderr=subprocess.STDOUT,
                                 stdin=subprocess.DEVNULL,
@@ -268,8 +255,7 @@ def main(argv):
         rate = int(rest[rest.index("--rate") + 1]) if "--rate" in rest else 0
         return serve(kind, os.path.abspath(d), os.path.abspath(root), user,
                      password, os.path.abspath(cert), tls, port, rate,
-                     "--http2" in rest, "--until-signal" in rest,
-                     "--wine-client" in rest)
+                     "--http2" in rest, "--until-signal" in rest)
     sys.stderr.write(__doc__)
     return 2
 
